@@ -1,0 +1,1 @@
+// A folder whose sources have not landed yet still makes a library.

@@ -1,0 +1,26 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace plat {
+
+// Text inside the system is bytes in the GB code page; these convert at the
+// edges. Characters that cannot be converted become '?'.
+std::string Utf8ToGbk(std::string_view utf8);
+std::string GbkToUtf8(std::string_view gbk);
+// Any iconv code page pair ("GBK", "BIG5", "UTF-8", "UTF-7", ...). Returns
+// false when the pair is unknown; bad input bytes are replaced by '?'.
+bool ConvertCodePage(std::string_view in, const char* from, const char* to, std::string& out);
+
+// True when byte c starts a two-byte GB character.
+inline bool IsGbLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+
+}  // namespace plat
+
+// A Chinese text of the system, written in UTF-8 in the source, as GB bytes.
+// Converted once per place of use.
+#define GBK(utf8literal)                                                  \
+  ([]() -> const std::string& {                                           \
+    static const std::string converted = ::plat::Utf8ToGbk(utf8literal); \
+    return converted;                                                     \
+  }())
