@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include "host/runcfg.h"
+#include "platform/msgbox.h"
+#include "platform/text.h"
+#include "tests/support/tempdir.h"
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+struct ListCase {
+  const char* text;
+  std::vector<int> want;
+};
+
+class LineList : public ::testing::TestWithParam<ListCase> {};
+
+TEST_P(LineList, Parses) { EXPECT_EQ(ParseLineList(GetParam().text), GetParam().want) << GetParam().text; }
+
+INSTANTIATE_TEST_SUITE_P(Cases, LineList,
+                         ::testing::Values(ListCase{"0-29", {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,
+                                                             10, 11, 12, 13, 14, 15, 16, 17, 18, 19,
+                                                             20, 21, 22, 23, 24, 25, 26, 27, 28, 29}},
+                                           ListCase{"1+9", {1, 3, 5, 7, 9}}, ListCase{"2+9", {3, 5, 7, 9}},
+                                           ListCase{"0*6", {0, 2, 4, 6}}, ListCase{"5,3,8-10", {5, 3, 8, 9, 10}},
+                                           ListCase{"1-3-5", {1, 3, 4, 5}}, ListCase{"5-2", {}},
+                                           ListCase{"7,,8", {7, 0, 8}}, ListCase{"4-", {4}},
+                                           ListCase{"-3", {0, 1, 2, 3}}, ListCase{"1a,2", {1, 2}},
+                                           ListCase{"", {}}, ListCase{"12", {12}}),
+                         [](const auto& info) { return "case" + std::to_string(info.index); });
+
+TEST(LineListBounds, HugeRangesStopAtTheCapWithoutOverflow) {
+  for (const char* text : {"0-2147483647", "0+2147483647", "0*99999999999", "2147483640-2147483647"}) {
+    std::vector<int> v = ParseLineList(text);
+    EXPECT_LE(v.size(), kMaxLineListEntries) << text;
+  }
+  EXPECT_EQ(ParseLineList("0-2147483647").size(), kMaxLineListEntries);
+  EXPECT_EQ(ParseLineList("0-2147483647").back(), 5119);
+  // The top of the int range ends the loop instead of wrapping around.
+  EXPECT_EQ(ParseLineList("2147483646-2147483647"), (std::vector<int>{2147483646, 2147483647}));
+}
+
+class CfgFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plat::SetDiagSink([this](const std::string& t) { diags.push_back(t); });
+    setenv("RODIZ_BOX_RECORD", (dir / "boxes.txt").c_str(), 1);
+    logLevel = 0;
+  }
+  void TearDown() override {
+    plat::SetDiagSink(nullptr);
+    unsetenv("RODIZ_BOX_RECORD");
+    logLevel = 0;
+  }
+  int Read(const std::string& text, TagRunCfg& cfg) {
+    WriteFile(dir / "RoDizRun.cfg", text);
+    return ReadCfgFile(dir / "RoDizRun.cfg", &cfg);
+  }
+  TempDir dir;
+  std::vector<std::string> diags;
+};
+
+TEST_F(CfgFile, CommentsAndBlankLinesKeepEveryDefault) {
+  TagRunCfg cfg;
+  ASSERT_EQ(Read("// only comments\n\n   \n//MONITOR_PORT=9\n", cfg), 0);
+  TagRunCfg def;
+  EXPECT_EQ(cfg.monitorPort, 2004);
+  EXPECT_EQ(cfg.logSize, 2100000u);
+  EXPECT_EQ(cfg.logFile, "msg_log.txt");
+  EXPECT_EQ(cfg.title1, GBK("用户消息1"));
+  EXPECT_EQ(cfg.dispDelay, def.dispDelay);
+  EXPECT_EQ(cfg.loadDelay, 125);
+  EXPECT_EQ(cfg.virLinesNum, 2);
+  EXPECT_EQ(cfg.isShowForm, 1);
+}
+
+struct KeyCase {
+  const char* line;
+  std::function<long long(const TagRunCfg&)> field;
+  long long want;
+};
+
+TEST_F(CfgFile, KeyValuesAndBounds) {
+  const KeyCase cases[] = {
+      {"IS_DISP_SENTE=yes", [](auto& c) { return c.isDispSente; }, 1},
+      {"IS_DISP_SENTE=note", [](auto& c) { return c.isDispSente; }, 2},
+      {"IS_DISP_SENTE=2", [](auto& c) { return c.isDispSente; }, 0},
+      {"VIR_LINES_NUM=12ms", [](auto& c) { return c.virLinesNum; }, 12},
+      {"VIR_LINES_NUM=abc", [](auto& c) { return c.virLinesNum; }, 0},
+      {"TOTAL_LINES_NUM=-3", [](auto& c) { return c.totalLinesNum; }, -3},
+      {"LANGUAGE_TYPE=en", [](auto& c) { return c.languageType; }, 1},
+      {"LANGUAGE_TYPE=English", [](auto& c) { return c.languageType; }, 1},
+      {"LANGUAGE_TYPE=chinese", [](auto& c) { return c.languageType; }, 0},
+      {"is_show_form = no", [](auto& c) { return c.isShowForm; }, 0},
+      {"IS_SHOW_FORM=TRUE", [](auto& c) { return c.isShowForm; }, 1},
+      {"COL_GROUP_NUM=0", [](auto& c) { return c.colGroupNum; }, 1},
+      {"COL_GROUP_NUM=11", [](auto& c) { return c.colGroupNum; }, 1},
+      {"COL_GROUP_NUM=10", [](auto& c) { return c.colGroupNum; }, 10},
+      {"MONITOR_PORT=0", [](auto& c) { return c.monitorPort; }, 2004},
+      {"MONITOR_PORT=70000", [](auto& c) { return c.monitorPort; }, 2004},
+      {"MONITOR_PORT=65535", [](auto& c) { return c.monitorPort; }, 65535},
+      {"MONITOR_MAX_CONN=11", [](auto& c) { return c.monitorMaxConn; }, 0},
+      {"MONITOR_MAX_CONN=-3", [](auto& c) { return c.monitorMaxConn; }, -3},
+      {"MONITOR_MAX_CONN=10", [](auto& c) { return c.monitorMaxConn; }, 10},
+      {"IS_WRITE_LOG=true", [](auto& c) { return c.isWriteLog; }, 1},
+      {"IS_WRITE_LOG=3", [](auto& c) { return c.isWriteLog; }, 3},
+      {"IS_IMMEDIATE_LOG=0", [](auto& c) { return c.isImmediateLog; }, 0},
+      {"IS_DISP_TALKTIME=yes", [](auto& c) { return c.isDispTalkTime; }, 1},
+      {"LOAD_DELAY=1", [](auto& c) { return c.loadDelay; }, 5},
+      {"LOAD_DELAY=1000", [](auto& c) { return c.loadDelay; }, 1000},
+      {"DISP_DELAY=99", [](auto& c) { return c.dispDelay; }, 100},
+      {"DISP_DELAY=20000", [](auto& c) { return c.dispDelay; }, 15000},
+      {"LOG_SIZE=1", [](auto& c) { return c.logSize; }, 2097152},
+      {"LOG_SIZE=100", [](auto& c) { return c.logSize; }, 80LL * 1048576},
+      {"LOG_SIZE=5", [](auto& c) { return c.logSize; }, 5LL * 1048576},
+      {"MAX_MSG_NUM=0", [](auto& c) { return c.maxMsgNum; }, 0},
+  };
+  for (const auto& c : cases) {
+    TagRunCfg cfg;
+    ASSERT_EQ(Read(std::string(c.line) + "\n", cfg), 0) << c.line;
+    EXPECT_EQ(c.field(cfg), c.want) << c.line;
+  }
+}
+
+TEST_F(CfgFile, TextValuesLoseBlanksAndKeepSlashes) {
+  TagRunCfg cfg;
+  ASSERT_EQ(Read("TITLE1 = Trunk A\r\nLOG_FILE=C:/logs/a.txt//x\r\nFORM_TITLE=a=b\r\n"
+                 "title2\t=\tx // comment\n",
+                 cfg),
+            0);
+  EXPECT_EQ(cfg.title1, "TrunkA");
+  EXPECT_EQ(cfg.logFile, "C:/logs/a.txt//x");
+  EXPECT_EQ(cfg.formTitle, "a=b");
+  EXPECT_EQ(cfg.title2, "x");
+}
+
+TEST_F(CfgFile, ProcessWideValues) {
+  TagRunCfg cfg;
+  ASSERT_EQ(Read("IS_WRITE_LOG=2\nMAX_MSG_NUM=17\nDB_MAX_CONN=4\nDB_BITFIELD_IS_DIGIT=yes\n", cfg), 0);
+  EXPECT_EQ(logLevel.load(), 2);
+  EXPECT_EQ(msgQueueLimit.load(), 17);
+  EXPECT_EQ(dbPoolSize.load(), 4);
+  EXPECT_EQ(dbBitfieldIsDigit.load(), 1);
+  ASSERT_EQ(Read("DB_BITFIELD_IS_DIGIT=no\nMAX_MSG_NUM=2048\n", cfg), 0);
+  EXPECT_EQ(dbBitfieldIsDigit.load(), 0);
+  logLevel = 0;
+}
+
+TEST_F(CfgFile, SecondReadKeepsKeysThatVanished) {
+  TagRunCfg cfg;
+  ASSERT_EQ(Read("MONITOR_PORT=3000\n", cfg), 0);
+  ASSERT_EQ(Read("VIR_LINES_NUM=4\n", cfg), 0);
+  EXPECT_EQ(cfg.monitorPort, 3000);
+  EXPECT_EQ(cfg.virLinesNum, 4);
+}
+
+TEST_F(CfgFile, OverlapStopsTheReadWithABox) {
+  TagRunCfg cfg;
+  EXPECT_EQ(Read("VIR_LINES_NUM=7\n0-3=a.kxs\n3,4=b.kxs\nMONITOR_PORT=3000\n", cfg), -3);
+  EXPECT_EQ(cfg.virLinesNum, 7);      // read before the overlap
+  EXPECT_EQ(cfg.monitorPort, 2004);   // after it: not read
+  EXPECT_EQ(ReadFile(dir / "boxes.txt"), "Corvane System: Error : RoDizRun.Cfg : lines overlap\n");
+  // A number named twice within one list overlaps too.
+  EXPECT_EQ(Read("1,1=a.kxs\n", cfg), -3);
+  EXPECT_EQ(Read("0-3=a.kxs\n4+9=b.kxs\n", cfg), 0);
+}
+
+TEST_F(CfgFile, MissingFileAndNoRecord) {
+  TagRunCfg cfg;
+  EXPECT_EQ(ReadCfgFile(dir / "none.cfg", &cfg), -2);
+  EXPECT_EQ(ReadCfgFile(dir / "none.cfg", nullptr), -1);
+}
+
+TEST_F(CfgFile, OverlongLineTailIsNotALineOfItsOwn) {
+  TagRunCfg cfg;
+  // A long comment whose tail, read on its own, would assign a script to line 0
+  // and would then overlap with the list after it.
+  std::string longComment = "//" + std::string(600, 'c') + "0=x.kxs\n";
+  ASSERT_EQ(Read(longComment + "0=real.kxs\nVIR_LINES_NUM=5\n", cfg), 0);
+  EXPECT_EQ(cfg.virLinesNum, 5);
+  std::string longTitle = "TITLE3=" + std::string(700, 't') + "\nMONITOR_PORT=1234\n";
+  ASSERT_EQ(Read(longTitle, cfg), 0);
+  EXPECT_EQ(cfg.monitorPort, 1234);
+  EXPECT_LT(cfg.title3.size(), 512u);
+}
+
+}  // namespace
