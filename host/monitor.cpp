@@ -119,17 +119,17 @@ std::pair<int, int> TagMonitor::FreshStateColors(TagLineRec& r) {
 }
 
 void TagMonitor::Mark(int line, int cell, int fg, int bg) {
-  std::shared_lock<std::shared_mutex> l(sinkLock_);
+  std::lock_guard<std::mutex> l(sinkLock_);
   if (sink_) sink_->MarkCell(line, cell, fg, bg);
 }
 
 void TagMonitor::AttachSink(TagCellSink* sink) {
-  std::unique_lock<std::shared_mutex> l(sinkLock_);
+  std::lock_guard<std::mutex> l(sinkLock_);
   sink_ = sink;
 }
 
 void TagMonitor::DetachSink(TagCellSink* sink) {
-  std::unique_lock<std::shared_mutex> l(sinkLock_);
+  std::lock_guard<std::mutex> l(sinkLock_);
   if (sink_ == sink) sink_ = nullptr;
 }
 

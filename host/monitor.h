@@ -5,7 +5,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -247,7 +246,8 @@ class TagMonitor {
   std::atomic<int> groups_{1};
   std::unique_ptr<Slot[]> slots_;
   std::unique_ptr<Hot[]> hot_;
-  mutable std::shared_mutex sinkLock_;
+  // Held while a change is marked, so a detaching sink waits for it.
+  std::mutex sinkLock_;
   TagCellSink* sink_ = nullptr;
 };
 

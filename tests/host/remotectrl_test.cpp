@@ -347,6 +347,30 @@ TEST_F(RemoteTest, ConsoleThatNeverReadsDoesNotStopTheOthers) {
   EXPECT_GE(served, 20);
 }
 
+// A console that keeps reconnecting while it polls: the accept thread drops
+// the old client while the poll thread may be serving it. The socket of a
+// client being served must stay its own (the sanitizer build sees any use
+// after free), and the last connection is served in full.
+TEST_F(RemoteTest, ReconnectsWhileBeingServed) {
+  Start(50, 2);
+  for (int line = 0; line < 50; ++line) monitor->SetCellText("busy line", line, kCellRunInfo);
+  Console other("127.0.0.2", server->Port());
+  for (int i = 0; i < 40; ++i) {
+    Console c("127.0.0.1", server->Port());
+    ASSERT_TRUE(c.ok());
+    c.Poll();
+    other.Poll();
+    monitor->SetCellText(std::to_string(i), i % 50, kCellUser0);
+    if (i % 4 == 0) plat::SleepMs(30);
+  }
+  Console last("127.0.0.1", server->Port());
+  ASSERT_TRUE(WaitFor([&] { return server->ConnCount() == 2; }));
+  ASSERT_TRUE(last.Poll());
+  Frame f;
+  ASSERT_TRUE(last.ReadFrame(&f));
+  EXPECT_EQ(f.records.size(), 50u * kCellCount);
+}
+
 TEST(RemoteCtrlTest, NoConnectionsAllowedMeansNoPort) {
   auto monitor = std::make_shared<TagMonitor>(3, TagMonitorSettings{});
   for (int maxClients : {0, -3}) {
