@@ -386,11 +386,14 @@ TEST(RemoteCtrlTest, NoConnectionsAllowedMeansNoPort) {
 TEST(RemoteCtrlTest, BuildFrameForMoreLinesThanTheMonitorHas) {
   auto monitor = std::make_shared<TagMonitor>(1, TagMonitorSettings{});
   monitor->SetCellText("only", 0, 1);
+  monitor->SetCellText(std::string("ab\0cd", 5), 0, 2);  // a NUL would split the record
   TagRemoteCtrl server(2, 0, 0, monitor);
   TagRemoteConn conn(-1, "127.0.0.9", 2);
   Frame f = Parse(server.BuildFrame(conn));
   ASSERT_EQ(f.records.size(), 16u);
   EXPECT_EQ(f.records[1].text, "only");
+  EXPECT_EQ(f.records[2].text, "ab");
+  EXPECT_EQ(f.records[3].cell, 3);
   EXPECT_EQ(f.records[9].text, "");
   EXPECT_TRUE(Parse(server.BuildFrame(conn)).records.empty());
 }
