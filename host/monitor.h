@@ -272,7 +272,7 @@ int SetDispColor(int line, int fg, int bg);
 // text). The caller looks up the mode of the line's script instance and does
 // not call when the line has none.
 void DispKeys(int line, std::string_view text, int mode);
-// What DispKeys shows for a mode; nullopt-like: false when nothing is shown.
+// What DispKeys shows for a mode; false when the mode shows nothing.
 bool KeysDisplayText(std::string_view text, int mode, std::string* shown);
 std::string GetDispKeys(int line);
 int GetDispKeysLength(int line);

@@ -73,6 +73,8 @@ class TagRemoteCtrl : public TagCellSink {
 
   bool Serving() const { return serving_; }
   int Port() const { return port_; }
+  // Consoles connected; the display tick shows it with RemoteConnCountText
+  // (the server's threads never touch the window).
   int ConnCount() const { return connCount_.load(); }
   // Frames sent and partial requests dropped, for the tick and for tests.
   uint64_t FramesSent() const { return framesSent_.load(); }
