@@ -1,0 +1,293 @@
+#include "services/socketbase.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+
+#include "host/log.h"
+#include "platform/msgbox.h"
+#include "platform/tick.h"
+
+namespace {
+
+std::atomic<bool> g_started{false};
+
+std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* fmt, ...) {
+  char buf[512];
+  va_list ap;
+  va_start(ap, fmt);
+  vsnprintf(buf, sizeof buf, fmt, ap);
+  va_end(ap);
+  return buf;
+}
+
+// poll() with a timeout below a millisecond.
+int PollOne(int socket, short events, const timespec& wait, short* revents) {
+  if (socket < 0) return -1;
+  pollfd p{socket, events, 0};
+  int rc;
+  do {
+    rc = ppoll(&p, 1, &wait, nullptr);
+  } while (rc < 0 && errno == EINTR);
+  if (rc < 0) return -1;
+  *revents = rc == 0 ? 0 : p.revents;
+  return 0;
+}
+
+int Readiness(int socket, short events, const timespec& wait) {
+  short rev = 0;
+  if (PollOne(socket, events, wait, &rev) < 0) return -1;
+  if (rev & POLLNVAL) return -1;
+  if (events & POLLIN) {
+    // Data or an orderly close: the receive that follows tells which.
+    if (rev & (POLLIN | POLLHUP)) return 1;
+    if (rev & POLLERR) return -1;
+    return 0;
+  }
+  if (rev & POLLERR) return -1;
+  if (rev & POLLOUT) return 1;
+  if (rev & POLLHUP) return -1;
+  return 0;
+}
+
+constexpr timespec k20us{0, 20 * 1000};
+
+}  // namespace
+
+int NetStartup() {
+  if (g_started.load()) return 0;
+  RawLog(Format("WSAStartup(WINSOCK_VERSION=0x%x)", 0x202));
+  // A peer that closes must never kill the process through a send.
+  signal(SIGPIPE, SIG_IGN);
+  RawLog("WSAStartup OK.");
+  g_started.store(true);
+  return 0;
+}
+
+void NetCleanup() { g_started.store(false); }
+
+bool NetStarted() { return g_started.load(); }
+
+int SocketReadable(int socket) { return Readiness(socket, POLLIN, k20us); }
+
+int SocketWritable(int socket) { return Readiness(socket, POLLOUT, k20us); }
+
+int SocketWaitReadable(int socket, int timeoutMs) {
+  if (timeoutMs < 0) timeoutMs = 0;
+  timespec t{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000L};
+  return Readiness(socket, POLLIN, t);
+}
+
+int InitTcp(int port, int* outSocket, int backlog) {
+  RawLog(Format("InitTcp(port=%d, maxListen=%d)", port, backlog));
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) {
+    plat::MessageBox("InitTcp: socket()...", Format("Error #%d occurred while creating socket!!", errno),
+                     plat::kBoxIconError);
+    return -3;
+  }
+  RawLog(Format("socket() OK. hd=%d", s));
+  // A restarted server must get its port back while old connections linger
+  // in TIME_WAIT; a port with a live listener still fails to bind.
+  int on = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_ANY);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    int e = errno;
+    close(s);
+    plat::MessageBox("Server: bind()...", Format("Error #%d occurred while bind socket! port=[%d]", e, port),
+                     plat::kBoxIconError);
+    return -4;
+  }
+  RawLog("bind() OK.");
+  if (listen(s, backlog) != 0) {
+    int e = errno;
+    close(s);
+    plat::MessageBox("InitTcp", Format("Error #%d occurred while lisent() socket!!", e), plat::kBoxIconError);
+    return -5;
+  }
+  RawLog("listen() OK.");
+  *outSocket = s;
+  return 0;
+}
+
+int SocketLocalPort(int socket) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  if (getsockname(socket, reinterpret_cast<sockaddr*>(&a), &len) != 0) return -1;
+  return ntohs(a.sin_port);
+}
+
+int AcceptClient(int listenSocket, std::string* addressText) {
+  if (addressText) addressText->clear();
+  LogF("accept(hd=0x%x), sizof=%d...", listenSocket, 16);
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  int s;
+  do {
+    s = accept4(listenSocket, reinterpret_cast<sockaddr*>(&a), &len, SOCK_CLOEXEC);
+  } while (s < 0 && errno == EINTR);
+  if (s < 0) {
+    int e = errno;
+    RawLog("accept(): INVALID_SOCKET.");
+    std::string text = Format("Error #%d occurred while accept() socket!!", e);
+    RawLog(text);
+    LogAlways(text);
+    return -1;
+  }
+  char dotted[INET_ADDRSTRLEN] = "";
+  inet_ntop(AF_INET, &a.sin_addr, dotted, sizeof dotted);
+  if (addressText) *addressText = dotted;
+  LogF("remoteAddr: '%s:%d'", dotted, ntohs(a.sin_port));
+  LogF("accept(): OK, subSkt=0x%x.", s);
+  return s;
+}
+
+std::string PeerAddress(int socket) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  if (getpeername(socket, reinterpret_cast<sockaddr*>(&a), &len) != 0 || a.sin_family != AF_INET) return {};
+  char dotted[INET_ADDRSTRLEN] = "";
+  if (!inet_ntop(AF_INET, &a.sin_addr, dotted, sizeof dotted)) return {};
+  return dotted;
+}
+
+size_t SendAll(int socket, const void* data, size_t len, int timeoutMs, const std::atomic<bool>* cancel) {
+  if (timeoutMs < 0) timeoutMs = 0;
+  const char* p = static_cast<const char*>(data);
+  size_t sent = 0;
+  uint32_t start = plat::TickCount();
+  while (sent < len) {
+    ssize_t n = send(socket, p + sent, len - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
+    uint32_t waited = plat::TickCount() - start;
+    if (waited >= static_cast<uint32_t>(timeoutMs) || (cancel && cancel->load())) break;
+    // Wait for room in short steps, so the deadline holds.
+    short rev = 0;
+    uint32_t left = static_cast<uint32_t>(timeoutMs) - waited;
+    uint32_t step = left < 50 ? left : 50;
+    timespec t{0, static_cast<long>(step) * 1000000L};
+    if (PollOne(socket, POLLOUT, t, &rev) < 0 || (rev & (POLLERR | POLLNVAL | POLLHUP))) break;
+  }
+  return sent;
+}
+
+bool ResolveHost(const std::string& host, uint32_t* addr) {
+  in_addr in{};
+  if (inet_pton(AF_INET, host.c_str(), &in) == 1) {
+    *addr = in.s_addr;
+    return true;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_CANONNAME;
+  addrinfo* first = nullptr;
+  if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &first) != 0 || !first) {
+    LogF("IpAddr Err1: %s", host.c_str());
+    return false;
+  }
+  std::string canon = first->ai_canonname ? first->ai_canonname : host;
+  freeaddrinfo(first);
+  hints.ai_flags = 0;
+  addrinfo* second = nullptr;
+  if (getaddrinfo(canon.c_str(), nullptr, &hints, &second) != 0 || !second) {
+    LogF("IpAddr Err2: %s", canon.c_str());
+    return false;
+  }
+  *addr = reinterpret_cast<sockaddr_in*>(second->ai_addr)->sin_addr.s_addr;
+  freeaddrinfo(second);
+  return true;
+}
+
+void CloseSocket(int socket) {
+  if (socket >= 0) close(socket);
+}
+
+int TcpConnectAsync(int* outSocket, const std::string& host, int port, TcpConnectState* state) {
+  if (*outSocket != kNoSocket) {
+    CloseSocket(*outSocket);
+    *outSocket = kNoSocket;
+  }
+  if (state->pending) {
+    int w = SocketWritable(state->socket);
+    if (w == 0) return 0;
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (w > 0 && getsockopt(state->socket, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0) {
+      state->pending = false;
+      *outSocket = state->socket;
+      state->socket = kNoSocket;
+      return 1;
+    }
+    CloseSocket(state->socket);
+    state->socket = kNoSocket;
+    state->pending = false;
+    return -5;
+  }
+  uint32_t addr = 0;
+  if (!ResolveHost(host, &addr)) return -2;
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (s < 0) {
+    LogF("socket()Error, isTcpInited=%d, WSAGetLastError=%d", NetStarted() ? 1 : 0, errno);
+    NetCleanup();
+    NetStartup();
+    s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (s < 0) {
+      LogF("Re: socket()Error, isTcpInited=%d, WSAGetLastError=%d", NetStarted() ? 1 : 0, errno);
+      return -3;
+    }
+  }
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = addr;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  int rc;
+  do {
+    rc = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  } while (rc < 0 && errno == EINTR);
+  if (rc < 0 && errno != EINPROGRESS && errno != EAGAIN) {
+    // Refused at once (common on loopback): the writability test would not
+    // see the error any more.
+    CloseSocket(s);
+    return -5;
+  }
+  state->socket = s;
+  state->pending = true;
+  return 0;
+}
+
+int TcpConnectTimeout(int* outSocket, const std::string& host, int port, int seconds) {
+  TcpConnectState state;
+  uint32_t start = plat::TickCount();
+  for (;;) {
+    int r = TcpConnectAsync(outSocket, host, port, &state);
+    if (r > 0) return 0;
+    if (r < 0) return r;
+    if (plat::TickCount() - start > static_cast<uint32_t>(seconds) * 1000u) {
+      CloseSocket(state.socket);
+      return -9;
+    }
+    plat::SleepMs(90);
+  }
+}

@@ -1,0 +1,65 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+// Basic socket functions shared by the remote monitor, the script sockets and
+// HTTP. Sockets are plain descriptors; every one made here is close-on-exec, so
+// a program started by a script does not inherit the monitor port.
+
+// A descriptor slot that holds no socket.
+constexpr int kNoSocket = -1;
+
+// Once per process: ignores SIGPIPE (sends use MSG_NOSIGNAL as well). 0.
+int NetStartup();
+// Clears the started flag; the next NetStartup traces again.
+void NetCleanup();
+bool NetStarted();
+
+// Readiness within 20 microseconds: 1 ready, 0 not, negative on error (a
+// closed or invalid descriptor, or an error pending on the socket). Readable
+// includes a waiting connection and a peer that closed.
+int SocketReadable(int socket);
+int SocketWritable(int socket);
+// The same with a longer wait, for loops that would otherwise sleep.
+int SocketWaitReadable(int socket, int timeoutMs);
+
+// A listening TCP socket on every local address. 0, or -3 (socket), -4 (bind),
+// -5 (listen), each after its message box. Port 0 takes an ephemeral port.
+int InitTcp(int port, int* outSocket, int backlog);
+// The local port a socket is bound to; -1 when unknown.
+int SocketLocalPort(int socket);
+
+// Accepts one client: its socket (blocking, close-on-exec) or -1, and the
+// peer's dotted address.
+int AcceptClient(int listenSocket, std::string* addressText);
+// Dotted address of the socket's peer; empty when it cannot be had.
+std::string PeerAddress(int socket);
+
+// Sends the whole buffer (MSG_NOSIGNAL), waiting for room at most timeoutMs in
+// all. Returns the bytes sent: fewer than len means the peer is not reading
+// (or is gone) and the connection should be dropped. A raised cancel flag
+// ends the wait early.
+size_t SendAll(int socket, const void* data, size_t len, int timeoutMs,
+               const std::atomic<bool>* cancel = nullptr);
+
+// IPv4 address of a host text in network order; false when it does not
+// resolve. A dotted text is used directly; a name is looked up and then looked
+// up again by its canonical name.
+bool ResolveHost(const std::string& host, uint32_t* addr);
+
+// A non-blocking connect, stepped by its caller until done.
+struct TcpConnectState {
+  int socket = kNoSocket;  // the socket being connected
+  bool pending = false;    // a connect is under way
+};
+
+// One step: 1 connected (outSocket holds it, still non-blocking), 0 pending,
+// -2 host does not resolve, -3 no socket, -5 the connect failed. A socket
+// already in outSocket is closed first.
+int TcpConnectAsync(int* outSocket, const std::string& host, int port, TcpConnectState* state);
+// Steps every 90 ms for at most seconds: 0 connected, -9 timed out, or the
+// step's negative result.
+int TcpConnectTimeout(int* outSocket, const std::string& host, int port, int seconds);
+
+void CloseSocket(int socket);

@@ -1,0 +1,244 @@
+#include "services/socketbase.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "host/log.h"
+#include "host/runcfg.h"
+#include "platform/tick.h"
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A temporary working directory with the log and the box record in it.
+class SocketTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/rodiz_sock_XXXXXX";
+    dir_ = mkdtemp(tmpl);
+    oldCwd_ = getcwd(nullptr, 0);
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    setenv("RODIZ_BOX_RECORD", (dir_ + "/boxes.txt").c_str(), 1);
+    oldLevel_ = logLevel.load();
+    logLevel.store(2);
+    SetLogWriter(std::make_shared<TagWriteLog>(dir_ + "/log.txt", 1 << 20, true, true));
+  }
+  void TearDown() override {
+    SetLogWriter(nullptr);
+    logLevel.store(oldLevel_);
+    unsetenv("RODIZ_BOX_RECORD");
+    EXPECT_EQ(chdir(oldCwd_), 0);
+    free(oldCwd_);
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    EXPECT_EQ(system(cmd.c_str()), 0);
+  }
+
+  // A listener on an ephemeral loopback port.
+  int Listen(int* port) {
+    int s = kNoSocket;
+    EXPECT_EQ(InitTcp(0, &s, 10), 0);
+    *port = SocketLocalPort(s);
+    return s;
+  }
+
+  // A blocking client from a chosen loopback address.
+  static int Connect(const char* from, int port) {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &a.sin_addr);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    return s;
+  }
+
+  std::string dir_;
+  char* oldCwd_ = nullptr;
+  int oldLevel_ = 0;
+};
+
+TEST_F(SocketTest, StartupTracesOnce) {
+  NetCleanup();
+  EXPECT_EQ(NetStartup(), 0);
+  EXPECT_TRUE(NetStarted());
+  std::string first = ReadFile("RawLog.txt");
+  EXPECT_NE(first.find("[WSAStartup(WINSOCK_VERSION=0x202)]"), std::string::npos);
+  EXPECT_NE(first.find("[WSAStartup OK.]"), std::string::npos);
+  EXPECT_EQ(NetStartup(), 0);
+  EXPECT_EQ(ReadFile("RawLog.txt"), first) << "the second start writes no trace";
+}
+
+TEST_F(SocketTest, ReadinessAcceptAndPeerAddress) {
+  int port = 0;
+  int ls = Listen(&port);
+  ASSERT_GT(port, 0);
+  EXPECT_EQ(SocketReadable(ls), 0) << "no client waiting";
+  int client = Connect("127.0.0.2", port);
+  ASSERT_EQ(SocketWaitReadable(ls, 5000), 1);
+  EXPECT_EQ(SocketReadable(ls), 1) << "a client waiting";
+
+  std::string addr = "stale";
+  int s = AcceptClient(ls, &addr);
+  ASSERT_GE(s, 0);
+  EXPECT_EQ(addr, "127.0.0.2");
+  EXPECT_EQ(PeerAddress(s), "127.0.0.2");
+  EXPECT_EQ(SocketWritable(s), 1);
+  EXPECT_EQ(SocketReadable(s), 0);
+  ASSERT_EQ(send(client, "hi", 2, 0), 2);
+  EXPECT_EQ(SocketWaitReadable(s, 5000), 1);
+  close(client);
+  char buf[8];
+  EXPECT_EQ(recv(s, buf, sizeof buf, 0), 2);
+  // An orderly close reads as readable; the receive then gives 0.
+  EXPECT_EQ(SocketWaitReadable(s, 5000), 1);
+  EXPECT_EQ(recv(s, buf, sizeof buf, 0), 0);
+
+  std::string log = ReadFile(dir_ + "/log.txt");
+  EXPECT_NE(log.find("remoteAddr: '127.0.0.2:"), std::string::npos);
+  EXPECT_NE(log.find("accept(): OK, subSkt=0x"), std::string::npos);
+
+  CloseSocket(s);
+  CloseSocket(ls);
+  // Closed and invalid descriptors are errors, never "not ready".
+  for (int bad : {ls, -1, 100000}) {
+    EXPECT_LT(SocketReadable(bad), 0) << bad;
+    EXPECT_LT(SocketWritable(bad), 0) << bad;
+  }
+  EXPECT_EQ(PeerAddress(-1), "");
+}
+
+TEST_F(SocketTest, DescriptorsAreCloseOnExec) {
+  int port = 0;
+  int ls = Listen(&port);
+  int client = Connect("127.0.0.1", port);
+  std::string addr;
+  int s = AcceptClient(ls, &addr);
+  int out = kNoSocket;
+  ASSERT_EQ(TcpConnectTimeout(&out, "127.0.0.1", port, 5), 0);
+  for (int fd : {ls, s, out}) {
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC) << fd;
+  }
+  EXPECT_TRUE(fcntl(out, F_GETFL) & O_NONBLOCK) << "a connected script socket stays non-blocking";
+  EXPECT_FALSE(fcntl(s, F_GETFL) & O_NONBLOCK) << "an accepted socket is blocking";
+  for (int fd : {ls, s, out, client}) CloseSocket(fd);
+}
+
+TEST_F(SocketTest, BindOnPortInUseFailsAfterItsBox) {
+  int port = 0;
+  int ls = Listen(&port);
+  int second = kNoSocket;
+  EXPECT_EQ(InitTcp(port, &second, 10), -4);
+  EXPECT_EQ(second, kNoSocket);
+  std::string boxes = ReadFile(dir_ + "/boxes.txt");
+  EXPECT_NE(boxes.find("Server: bind()...: Error #"), std::string::npos) << boxes;
+  EXPECT_NE(boxes.find("occurred while bind socket! port=[" + std::to_string(port) + "]"), std::string::npos);
+  CloseSocket(ls);
+}
+
+TEST_F(SocketTest, ConnectStepsUntilConnected) {
+  int port = 0;
+  int ls = Listen(&port);
+  int out = kNoSocket;
+  TcpConnectState st;
+  int r = TcpConnectAsync(&out, "127.0.0.1", port, &st);
+  ASSERT_GE(r, 0);
+  uint32_t start = plat::TickCount();
+  while (r == 0 && plat::TickCount() - start < 5000) {
+    plat::SleepMs(5);
+    r = TcpConnectAsync(&out, "127.0.0.1", port, &st);
+  }
+  EXPECT_EQ(r, 1);
+  EXPECT_FALSE(st.pending);
+  EXPECT_GE(out, 0);
+  EXPECT_EQ(PeerAddress(out), "127.0.0.1");
+  // A new connect closes the socket the caller still held.
+  r = TcpConnectAsync(&out, "127.0.0.1", port, &st);
+  EXPECT_EQ(out, kNoSocket);
+  while (r == 0) r = TcpConnectAsync(&out, "127.0.0.1", port, &st);
+  EXPECT_EQ(r, 1);
+  CloseSocket(out);
+  CloseSocket(ls);
+}
+
+struct ConnectFailure {
+  const char* host;
+  bool closedPort;
+  std::vector<int> results;
+  const char* logText;
+};
+
+TEST_F(SocketTest, ConnectFailures) {
+  // A port nobody listens on: bind one, note it, close it.
+  int port = 0;
+  int ls = Listen(&port);
+  CloseSocket(ls);
+  const ConnectFailure cases[] = {
+      {"127.0.0.1", true, {-5, -9}, nullptr},
+      {"no-such-host.invalid", false, {-2}, "IpAddr Err1: no-such-host.invalid"},
+      {"", false, {-2}, "IpAddr Err1: "},
+  };
+  for (const ConnectFailure& c : cases) {
+    int out = kNoSocket;
+    int r = TcpConnectTimeout(&out, c.host, c.closedPort ? port : 80, 2);
+    EXPECT_NE(std::find(c.results.begin(), c.results.end(), r), c.results.end()) << c.host << " gave " << r;
+    EXPECT_EQ(out, kNoSocket);
+    if (c.logText) {
+      EXPECT_NE(ReadFile(dir_ + "/log.txt").find(c.logText), std::string::npos) << c.logText;
+    }
+  }
+}
+
+TEST_F(SocketTest, ResolveDottedAndLocalName) {
+  uint32_t a = 0;
+  ASSERT_TRUE(ResolveHost("127.0.0.2", &a));
+  EXPECT_EQ(ntohl(a), 0x7F000002u);
+  ASSERT_TRUE(ResolveHost("255.255.255.255", &a)) << "the broadcast address is a dotted address too";
+  EXPECT_EQ(a, 0xFFFFFFFFu);
+  ASSERT_TRUE(ResolveHost("localhost", &a));
+  EXPECT_EQ(ntohl(a) >> 24, 127u);
+}
+
+// A peer that never reads: the send gives up within its time-out with a
+// short count, and never raises SIGPIPE once the peer is gone.
+TEST_F(SocketTest, SendAllStopsOnAPeerThatDoesNotRead) {
+  NetStartup();
+  int port = 0;
+  int ls = Listen(&port);
+  int client = Connect("127.0.0.1", port);
+  std::string addr;
+  int s = AcceptClient(ls, &addr);
+  int small = 4096;
+  setsockopt(s, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  std::string big(8 << 20, 'x');
+  size_t sent = SendAll(s, big.data(), big.size(), 300);
+  EXPECT_LT(sent, big.size());
+  std::atomic<bool> cancel{true};
+  EXPECT_EQ(SendAll(s, big.data(), big.size(), 60000, &cancel) < big.size(), true) << "cancel ends the wait";
+  close(client);
+  plat::SleepMs(50);
+  // Writing to a closed peer: an error, not a signal.
+  for (int i = 0; i < 3; ++i) SendAll(s, "abc", 3, 100);
+  CloseSocket(s);
+  CloseSocket(ls);
+}
+
+}  // namespace
