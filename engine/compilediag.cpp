@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <iterator>
 
 #include "platform/msgbox.h"
 #include "platform/text.h"
@@ -10,7 +11,7 @@
 namespace {
 
 // UTF-8 here; MsgText hands out GB bytes. Order follows CMsg.
-constexpr std::array<const char*, static_cast<size_t>(CMsg::kCount)> kMsgUtf8 = {
+constexpr const char* kMsgUtf8[] = {
     "重复包含文件",
     "打不开文件错误",
     "找不到匹配的起始注释/*",
@@ -72,6 +73,8 @@ constexpr std::array<const char*, static_cast<size_t>(CMsg::kCount)> kMsgUtf8 = 
     "编译结束, 请参看错误日志errmsg%d.txt",
     "出错了",
 };
+static_assert(std::size(kMsgUtf8) == static_cast<size_t>(CMsg::kCount));
+constexpr size_t kMsgCount = std::size(kMsgUtf8);
 
 // The format texts hold no '%' of their own besides the conversions, and GB
 // trail bytes never equal '%', so they are safe printf formats.
@@ -89,9 +92,9 @@ std::string FormatGb(CMsg fmt, Args... args) {
 }  // namespace
 
 const std::string& MsgText(CMsg msg) {
-  static const std::array<std::string, kMsgUtf8.size()> texts = [] {
-    std::array<std::string, kMsgUtf8.size()> t;
-    for (size_t i = 0; i < kMsgUtf8.size(); ++i) t[i] = plat::Utf8ToGbk(kMsgUtf8[i]);
+  static const std::array<std::string, kMsgCount> texts = [] {
+    std::array<std::string, kMsgCount> t;
+    for (size_t i = 0; i < kMsgCount; ++i) t[i] = plat::Utf8ToGbk(kMsgUtf8[i]);
     return t;
   }();
   return texts.at(static_cast<size_t>(msg));

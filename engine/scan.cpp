@@ -383,9 +383,9 @@ int SplitArgs(std::string_view text, int maximum, std::vector<std::string>& args
     if (c == '{' || c == '}') return -5;
     const bool isSep = blankSep ? IsBlank(c) : c == separator;
     if (isSep) {
-      std::string_view arg = text.substr(start, i - start);
-      if (IsBlankText(arg)) return -1;
-      if (int r = store(SkipBlanksAndEquals(arg)); r < 0) return r;
+      std::string_view arg = SkipBlanksAndEquals(text.substr(start, i - start));
+      if (arg.empty()) return -1;
+      if (int r = store(arg); r < 0) return r;
       sepSeen = true;
       if (separator == terminator) termSeen = true;
       if (blankSep)
@@ -406,9 +406,9 @@ int SplitArgs(std::string_view text, int maximum, std::vector<std::string>& args
   if (!termSeen) return -2;
   // Separator and terminator are one (";"): text after the last one is not
   // dropped silently but counted, so the caller sees an extra part.
-  std::string_view rest = text.substr(start);
-  if (!IsBlankText(rest)) {
-    if (int r = store(SkipBlanksAndEquals(rest)); r < 0) return r;
+  std::string_view rest = SkipBlanksAndEquals(text.substr(start));
+  if (!rest.empty()) {
+    if (int r = store(rest); r < 0) return r;
   }
   return static_cast<int>(args.size());
 }
