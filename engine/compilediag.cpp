@@ -89,6 +89,17 @@ std::string FormatGb(CMsg fmt, Args... args) {
   return out;
 }
 
+// The seconds are written from the milliseconds, not through "%.3f": the
+// window toolkit may switch the process to a locale with a decimal comma.
+std::string SummaryText(int errors, int warnings, uint32_t ms) {
+  std::string fmt = MsgText(CMsg::Summary);
+  size_t at = fmt.find("%.3f");
+  if (at != std::string::npos) fmt.replace(at, 4, "%u.%03u");
+  char buf[256];
+  std::snprintf(buf, sizeof buf, fmt.c_str(), errors, warnings, ms / 1000, ms % 1000);
+  return buf;
+}
+
 }  // namespace
 
 const std::string& MsgText(CMsg msg) {
@@ -229,7 +240,7 @@ void TagCompileDiag::ReportUnclosed(const TagUnclosedBlocks& open) {
 
 int TagCompileDiag::Summarize() {
   if (errorCount > 0 || (!runMode && warningCount > 0)) {
-    std::string summary = FormatGb(CMsg::Summary, errorCount, warningCount, elapsedMs_ * 0.001);
+    std::string summary = SummaryText(errorCount, warningCount, elapsedMs_);
     Report(kSummaryLine, summary, MsgText(CMsg::CompileEnd));
     if (errorCount > 0 && !nested) {
       ErrorBox(kSummaryLine, summary, FormatGb(CMsg::CompileEndSeeReport, lineNo));

@@ -246,6 +246,23 @@ TEST(Names, AssignTarget) {
   }
 }
 
+TEST(Names, AssignmentOfANegativeNumber) {
+  // b = -5: an assignment to b of the integer -5, no operator.
+  size_t offset = 0;
+  std::string name, index;
+  EXPECT_EQ(ClassifyStatement("b = -5", offset, name, index), kShapeAssign);
+  EXPECT_EQ(SplitAssignTarget("b = -5", name, index), 1);
+  EXPECT_EQ(name, "b");
+  TagOperand a, b;
+  char op = 'z';
+  std::string message;
+  EXPECT_EQ(ParseSimpleExpression(a, op, b, " -5", message), 0);
+  EXPECT_EQ(a.kind, TagOperand::kInteger);
+  EXPECT_EQ(a.text, "-5");
+  EXPECT_EQ(op, 0);
+  EXPECT_EQ(b.kind, TagOperand::kEmpty);
+}
+
 TEST(Names, CallName) {
   std::string name, rest;
   EXPECT_EQ(SplitCallName(" my func (a, b)", name, rest), 0);
