@@ -431,6 +431,25 @@ TEST(SimpleExpr, SwitchValueOfTwoOperandsNamesTheMissingOperator) {
   EXPECT_EQ(message, GBK("语法错误: 缺少操作符"));
 }
 
+// ---- GB byte rules -------------------------------------------------------
+
+TEST(GbBytes, TrailBytesAreSyntaxWhereverTheyStand) {
+  // "\xD5\x5C" is one GB character whose second byte is a backslash: inside a
+  // string it escapes the quote after it, as scripts have always been read.
+  const std::string escaping = "\"\xD5\x5C\"";
+  std::vector<std::string> args;
+  EXPECT_EQ(SplitArgs(escaping + ", x)", kMaxArgs, args, ',', ')'), -3);
+  TagOperand a, b;
+  char op;
+  std::string message;
+  EXPECT_EQ(ParseSimpleExpression(a, op, b, escaping, message), -2);
+  // A trail byte equal to "{" outside strings is a brace.
+  EXPECT_EQ(SplitArgs("\x81{)", kMaxArgs, args, ',', ')'), -5);
+  // Outside strings a GB name is an ordinary name.
+  EXPECT_EQ(SplitArgs("\xB1\xE4, \"\xD6\xD0\")", kMaxArgs, args, ',', ')'), 2);
+  EXPECT_EQ(args, (std::vector<std::string>{"\xB1\xE4", " \"\xD6\xD0\""}));
+}
+
 // ---- the fuzz target's checks over a fixed corpus ---------------------------
 
 TEST(ScanCorpus, FuzzChecksHoldOnEveryPrefix) {
