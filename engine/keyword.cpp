@@ -30,6 +30,7 @@ const RecKeyword* TagKeyword::Find(std::string_view name) const {
 const RecKeyword* TagKeyword::ParseHead(std::string_view text, size_t& pos) const {
   std::vector<std::string_view> words;
   size_t start = std::string_view::npos;  // start of the word being read
+  bool noWords = false;  // a character no keyword may hold was met; only a brace can still win
   size_t i = 0;
   for (;; ++i) {
     const bool atEnd = i >= text.size();
@@ -51,6 +52,11 @@ const RecKeyword* TagKeyword::ParseHead(std::string_view text, size_t& pos) cons
       pos = i + 1;
       return &KeywordRec(c == '{' ? KeywordId::BlockOpen : KeywordId::BlockClose);
     }
+    if (noWords) {
+      // x = 1 {  is a brace; x = f(a) {  and  x = "{"  are not.
+      if (c == '(' || c == ';' || c == '"' || c == '<') return nullptr;
+      continue;
+    }
     if (c == '(' || c == ';') {
       if (start == std::string_view::npos) start = i;
       words.push_back(text.substr(start, i + 1 - start));
@@ -61,13 +67,16 @@ const RecKeyword* TagKeyword::ParseHead(std::string_view text, size_t& pos) cons
       if (start != std::string_view::npos) words.push_back(text.substr(start, i - start));
       break;
     }
-    if (start == std::string_view::npos) {
-      if (!IsAsciiLetter(c) && c != '_' && c != '#') return nullptr;
+    const bool allowed = start == std::string_view::npos ? IsAsciiLetter(c) || c == '_' || c == '#'
+                                                          : IsAsciiLetter(c) || IsAsciiDigit(c) || c == '_';
+    if (!allowed) {
+      noWords = true;
+      start = std::string_view::npos;
+    } else if (start == std::string_view::npos) {
       start = i;
-    } else if (!IsAsciiLetter(c) && !IsAsciiDigit(c) && c != '_') {
-      return nullptr;
     }
   }
+  if (noWords) return nullptr;
   pos = i;
 
   // else if( and else if ( are one head; while ( is "while(", break ; is "break;".

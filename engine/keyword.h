@@ -69,7 +69,9 @@ class TagKeyword {
   int Count() const { return kKeywordCount; }
   const RecKeyword& Record(int index) const { return kKeywordTable.at(static_cast<size_t>(index)); }
 
-  // Recognises the keyword at the head of a statement. On success pos is the
+  // Recognises the keyword at the head of a statement; a "{" or "}" met before
+  // the head ends ("(", ";", a quote, "<", the line end) wins over whatever
+  // words came before it. On success pos is the
   // offset just past the head ("(", ";", the brace, the blank after "const" or
   // "function"), or at the quote or "<" after "#include".
   const RecKeyword* ParseHead(std::string_view text, size_t& pos) const;
