@@ -71,9 +71,9 @@ class TagKeyword {
 
   // Recognises the keyword at the head of a statement; a "{" or "}" met before
   // the head ends ("(", ";", a quote, "<", the line end) wins over whatever
-  // words came before it. On success pos is the
-  // offset just past the head ("(", ";", the brace, the blank after "const" or
-  // "function"), or at the quote or "<" after "#include".
+  // words came before it. On success pos is the offset just past the head
+  // ("(", ";", the brace, the blank after "const" or "function"), or at the
+  // quote or "<" after "#include".
   const RecKeyword* ParseHead(std::string_view text, size_t& pos) const;
 
   // The built-in operation (index 24 and up) whose name equals text exactly.
