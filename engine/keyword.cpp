@@ -1,0 +1,111 @@
+#include "engine/keyword.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+TagKeyword::TagKeyword() {
+  byName_.reserve(kKeywordTable.size() * 2);
+  for (const RecKeyword& rec : kKeywordTable) byName_.emplace(rec.name, &rec);
+}
+
+const RecKeyword* TagKeyword::Lookup(std::string_view name) const {
+  if (name.empty()) return nullptr;
+  auto it = byName_.find(name);
+  return it == byName_.end() ? nullptr : it->second;
+}
+
+const RecKeyword* TagKeyword::Find(std::string_view name) const {
+  const RecKeyword* rec = Lookup(name);
+  if (rec == nullptr || rec->index < kFirstOperation) return nullptr;
+  return rec;
+}
+
+const RecKeyword* TagKeyword::ParseHead(std::string_view text, size_t& pos) const {
+  std::vector<std::string_view> words;
+  size_t start = std::string_view::npos;  // start of the word being read
+  bool noWords = false;  // a character no keyword may hold was met; only a brace can still win
+  size_t i = 0;
+  for (;; ++i) {
+    const bool atEnd = i >= text.size();
+    const char c = atEnd ? '\0' : text[i];
+    if (atEnd || c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      if (start != std::string_view::npos) {
+        std::string_view word = text.substr(start, i - start);
+        start = std::string_view::npos;
+        if (words.empty() && (word == "const" || word == "function")) {
+          pos = atEnd ? text.size() : i + 1;
+          return &KeywordRec(word == "const" ? KeywordId::Const : KeywordId::Function);
+        }
+        words.push_back(word);
+      }
+      if (atEnd || c == '\r' || c == '\n') break;
+      continue;
+    }
+    if (c == '{' || c == '}') {
+      pos = i + 1;
+      return &KeywordRec(c == '{' ? KeywordId::BlockOpen : KeywordId::BlockClose);
+    }
+    if (noWords) {
+      // x = 1 {  is a brace; x = f(a) {  and  x = "{"  are not.
+      if (c == '(' || c == ';' || c == '"' || c == '<') return nullptr;
+      continue;
+    }
+    if (c == '(' || c == ';') {
+      if (start == std::string_view::npos) start = i;
+      words.push_back(text.substr(start, i + 1 - start));
+      ++i;
+      break;
+    }
+    if (c == '"' || c == '<') {
+      if (start != std::string_view::npos) words.push_back(text.substr(start, i - start));
+      break;
+    }
+    const bool allowed = start == std::string_view::npos ? IsAsciiLetter(c) || c == '_' || c == '#'
+                                                          : IsAsciiLetter(c) || IsAsciiDigit(c) || c == '_';
+    if (!allowed) {
+      noWords = true;
+      start = std::string_view::npos;
+    } else if (start == std::string_view::npos) {
+      start = i;
+    }
+  }
+  if (noWords) return nullptr;
+  pos = i;
+
+  // else if( and else if ( are one head; while ( is "while(", break ; is "break;".
+  std::string head;
+  if (words.size() >= 2 && words[0] == "else") {
+    head = "else ";
+    head += words[1];
+    if (words.size() == 3 && words[2] == "(") head += '(';
+  } else if (words.size() == 2 && (words[1] == "(" || words[1] == ";")) {
+    head = std::string(words[0]) + std::string(words[1]);
+  } else if (!words.empty()) {
+    head = words[0];
+  }
+  return Lookup(head);
+}
+
+const TagKeyword& KeywordDict() {
+  static const TagKeyword dict;
+  return dict;
+}
+
+const RecKeyword* FindKeyword(std::string_view text, std::string& name, size_t& pos) {
+  size_t at = 0;
+  const RecKeyword* rec = KeywordDict().ParseHead(text, at);
+  if (rec == nullptr) {
+    name.clear();
+    return nullptr;
+  }
+  name.assign(rec->name);
+  pos = at;
+  return rec;
+}
