@@ -39,7 +39,10 @@ SimCard::SimCard(std::string iniPath) : iniPath_(std::move(iniPath)) {}
 
 SimCard::~SimCard() { Stop(); }
 
-std::string SimCard::ConfigError() const { return cfgError_; }
+std::string SimCard::ConfigError() {
+  CardLock g(lock_);
+  return cfgError_;
+}
 
 bool SimCard::Forced(const char* role, int* result) const {
   auto it = cfg_.fail.find(role);
@@ -340,7 +343,8 @@ int SimCard::ChannelPlayVoice(int ch) {
 
 int SimCard::ChannelRecordVoice(int ch) {
   CardLock g(lock_);
-  return Digital(ch) ? ch * 2 + 1 : -1;
+  Line* l = Digital(ch);
+  return l && l->recVoice ? ch * 2 + 1 : -1;
 }
 
 int SimCard::PortPlayVoice(int port) {
@@ -350,7 +354,8 @@ int SimCard::PortPlayVoice(int port) {
 
 int SimCard::PortRecordVoice(int port) {
   CardLock g(lock_);
-  return Port(port) ? (digital_ + port) * 2 + 1 : -1;
+  Line* l = Port(port);
+  return l && l->recVoice ? (digital_ + port) * 2 + 1 : -1;
 }
 
 int SimCard::VoiceFinished(int voice) {
@@ -399,7 +404,10 @@ int SimCard::StopChannelRecord(int ch) {
   CardLock g(lock_);
   Line* l = Digital(ch);
   if (!l) return -1;
+  // Frees the channel's voice: the record and a play on it both end.
   StopRecordOf(&l->rec, &l->feed);
+  l->recVoice = false;
+  StopPlayOf(l);
   return 0;
 }
 
@@ -422,7 +430,9 @@ int SimCard::ChannelRecordFile(int ch, const std::string& file, int recPos, int 
   if (!l) return 0;
   int forced = 0;
   if (Forced("RECORD", &forced)) return forced;
-  return StartRecord(&l->rec, file, recPos, limit) == 0 ? 1 : 0;
+  if (StartRecord(&l->rec, file, recPos, limit) != 0) return 0;
+  l->recVoice = true;
+  return 1;
 }
 
 int SimCard::ReadDtmf(Line* l, bool withLower) {
@@ -535,7 +545,9 @@ int SimCard::PortRecordFile(int port, const std::string& file, int recPos, int l
   if (!l) return -1;
   int forced = 0;
   if (Forced("RECORD", &forced)) return forced;
-  return StartRecord(&l->rec, file, recPos, limit);
+  int r = StartRecord(&l->rec, file, recPos, limit);
+  if (r == 0) l->recVoice = true;
+  return r;
 }
 
 int SimCard::StopPortRecord(int port) {
@@ -543,6 +555,7 @@ int SimCard::StopPortRecord(int port) {
   Line* l = Port(port);
   if (!l) return -1;
   StopRecordOf(&l->rec, &l->feed);
+  l->recVoice = false;
   return 0;
 }
 
@@ -762,7 +775,7 @@ int SimCard::ConfGroupOfNew(int type, int ch) {
   CardLock g(lock_);
   Line* l = ByType(type, ch);
   if (!l) return -1;
-  return l->group >= 0 ? l->group : 0xFFFF;  // low half all ones: in no group
+  return l->group;
 }
 
 int SimCard::ConfGroupOfOld(int type, int ch) {

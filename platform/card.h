@@ -63,12 +63,13 @@ class SimCard {
   int EnablePort(int port);
   // Config and last error for the caller's start message.
   const card::CardConfig& Config() const { return cfg_; }
-  std::string ConfigError() const;
+  std::string ConfigError();
 
   // ---- digital channel voice (PLAY, RECORD) ----
   // The analog port switched to a digital channel, or -1.
   int TrunkLinkedUser(int ch);
-  // Voice resources of a channel: the id of its play and record voice.
+  // Voice resources of a channel: the id of its play voice; of its record
+  // voice from a record's start to its stop, else -1.
   int ChannelPlayVoice(int ch);
   int ChannelRecordVoice(int ch);
   // Non-zero when the voice is idle (its play or record has ended).
@@ -77,6 +78,7 @@ class SimCard {
   int VoicePlayingIndex(int voice);
   int StopChannelPlay(int ch);
   int StopChannelIndexPlay(int ch);
+  // Ends the record and frees the channel's voice (a play on it ends too).
   int StopChannelRecord(int ch);
   int FreeVoice(int voice);
   // Plays a file: mode is the start position in samples, plus waveOffset
@@ -251,6 +253,7 @@ class SimCard {
     int portType = 0;
     PlayState play;
     RecordState rec;
+    bool recVoice = false;  // a record voice is held from record start to its stop
     std::deque<char> dtmfIn;
     std::string dtmfSent;
     uint32_t dtmfOutTick = 0;

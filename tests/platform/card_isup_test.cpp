@@ -75,7 +75,9 @@ TEST(CardIsup, BuiltIamDecodesBack) {
     EXPECT_EQ(info.called, c.called);
     EXPECT_EQ(info.firstCalled, c.first);
     EXPECT_EQ(info.redirCase, c.redir);
-    if (!c.first.empty()) EXPECT_EQ(info.redirecting, "777");
+    if (!c.first.empty()) {
+      EXPECT_EQ(info.redirecting, "777");
+    }
   }
   // Same bytes as the network's example.
   EXPECT_EQ(ToHex(BuildIam("6789", "12345")), kIam);
