@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "host/log.h"
 #include "platform/cardfarend.h"
@@ -35,12 +36,28 @@ bool IsKey(char c) {
 
 }  // namespace
 
+static uint64_t NowNs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
+}
+
+void SimCard::Lock() {
+  lock_.lock();
+  if (lockDepth_++ == 0) holdStartNs_ = NowNs();
+}
+
+void SimCard::Unlock() {
+  if (--lockDepth_ == 0) heldNs_.fetch_add(NowNs() - holdStartNs_, std::memory_order_relaxed);
+  lock_.unlock();
+}
+
 SimCard::SimCard(std::string iniPath) : iniPath_(std::move(iniPath)) {}
 
 SimCard::~SimCard() { Stop(); }
 
 std::string SimCard::ConfigError() {
-  CardLock g(lock_);
+  CardLock g(*this);
   return cfgError_;
 }
 
@@ -73,7 +90,7 @@ int SimCard::IndexOf(const Line* l) const { return static_cast<int>(l - lines_.d
 // ---------------------------------------------------------------- card
 
 int SimCard::Start(const std::string& text, const std::string& promptIni) {
-  CardLock g(lock_);
+  CardLock g(*this);
   if (started_) return 0;
   card::CardConfig cfg;
   std::string err;
@@ -111,11 +128,11 @@ void SimCard::Stop() {
   // without holding the lock.
   std::unique_ptr<SimCardControl> control;
   {
-    CardLock g(lock_);
+    CardLock g(*this);
     control = std::move(control_);
   }
   if (control) control->Stop();
-  CardLock g(lock_);
+  CardLock g(*this);
   Reset();
   farEnd_.reset();
 }
@@ -138,39 +155,39 @@ void SimCard::Reset() {
 }
 
 void SimCard::Push() {
-  CardLock g(lock_);
+  CardLock g(*this);
   pushes_++;
   uint32_t now = TickCount();
   for (Line& l : lines_) AdvanceLine(&l, now);
 }
 
 int SimCard::InitDigitalChannels() {
-  CardLock g(lock_);
+  CardLock g(*this);
   return started_ ? 0 : -1;
 }
 
 int SimCard::DigitalChannelCount() {
-  CardLock g(lock_);
+  CardLock g(*this);
   return started_ ? digital_ : 0;
 }
 
 int SimCard::AnalogPortCount() {
-  CardLock g(lock_);
+  CardLock g(*this);
   return started_ ? static_cast<int>(lines_.size()) - digital_ : 0;
 }
 
 long SimCard::SerialNumber(int which) {
-  CardLock g(lock_);
+  CardLock g(*this);
   return started_ ? cfg_.serial : 0;
 }
 
 int SimCard::SetAnalogLevels(int, int) {
-  CardLock g(lock_);
+  CardLock g(*this);
   return started_ ? 0 : -1;
 }
 
 int SimCard::AnalogPortType(int port) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Port(port);
   if (!l) return -1;
   // OTHER is reported as a type the callers do not know.
@@ -178,7 +195,7 @@ int SimCard::AnalogPortType(int port) {
 }
 
 int SimCard::PortOffHook(int port) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Port(port);
   if (!l) return -1;
   if (l->portType != card::kPortUser) {
@@ -190,7 +207,7 @@ int SimCard::PortOffHook(int port) {
 }
 
 int SimCard::PortOnHook(int port) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Port(port);
   if (!l) return -1;
   if (l->portType != card::kPortUser) {
@@ -201,7 +218,7 @@ int SimCard::PortOnHook(int port) {
 }
 
 int SimCard::EnablePort(int port) {
-  CardLock g(lock_);
+  CardLock g(*this);
   return Port(port) ? 0 : -1;
 }
 
@@ -330,36 +347,36 @@ bool SimCard::RecordDone(RecordState* r, std::deque<uint8_t>* feed, uint32_t now
 }
 
 int SimCard::TrunkLinkedUser(int ch) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Digital(ch);
   if (!l || l->partner < digital_) return -1;
   return l->partner - digital_;
 }
 
 int SimCard::ChannelPlayVoice(int ch) {
-  CardLock g(lock_);
+  CardLock g(*this);
   return Digital(ch) ? ch * 2 : -1;
 }
 
 int SimCard::ChannelRecordVoice(int ch) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Digital(ch);
   return l && l->recVoice ? ch * 2 + 1 : -1;
 }
 
 int SimCard::PortPlayVoice(int port) {
-  CardLock g(lock_);
+  CardLock g(*this);
   return Port(port) ? (digital_ + port) * 2 : -1;
 }
 
 int SimCard::PortRecordVoice(int port) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Port(port);
   return l && l->recVoice ? (digital_ + port) * 2 + 1 : -1;
 }
 
 int SimCard::VoiceFinished(int voice) {
-  CardLock g(lock_);
+  CardLock g(*this);
   uint32_t now = TickCount();
   if (voice >= kConfVoiceBase) {
     auto it = confVoices_.find(voice);
@@ -376,19 +393,19 @@ int SimCard::VoiceFinished(int voice) {
 }
 
 int SimCard::VoicePlayingFile(int voice) {
-  CardLock g(lock_);
+  CardLock g(*this);
   if (voice < 0 || voice % 2 != 0 || voice / 2 >= static_cast<int>(lines_.size())) return 0;
   Line& l = lines_[static_cast<size_t>(voice / 2)];
   return PlayDone(&l, TickCount()) ? 0 : 1;
 }
 
 int SimCard::VoicePlayingIndex(int voice) {
-  CardLock g(lock_);
+  CardLock g(*this);
   return 0;  // the card plays files only
 }
 
 int SimCard::StopChannelPlay(int ch) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Digital(ch);
   if (!l) return -1;
   StopPlayOf(l);
@@ -396,12 +413,12 @@ int SimCard::StopChannelPlay(int ch) {
 }
 
 int SimCard::StopChannelIndexPlay(int ch) {
-  CardLock g(lock_);
+  CardLock g(*this);
   return Digital(ch) ? 0 : -1;
 }
 
 int SimCard::StopChannelRecord(int ch) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Digital(ch);
   if (!l) return -1;
   // Frees the channel's voice: the record and a play on it both end.
@@ -412,12 +429,12 @@ int SimCard::StopChannelRecord(int ch) {
 }
 
 int SimCard::FreeVoice(int voice) {
-  CardLock g(lock_);
+  CardLock g(*this);
   return 0;
 }
 
 int SimCard::ChannelPlayFile(int ch, const std::string& file, int mode, int term) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Digital(ch);
   if (!l) return -1;
   StopPlayOf(l);
@@ -425,7 +442,7 @@ int SimCard::ChannelPlayFile(int ch, const std::string& file, int mode, int term
 }
 
 int SimCard::ChannelRecordFile(int ch, const std::string& file, int recPos, int limit) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Digital(ch);
   if (!l) return 0;
   int forced = 0;
@@ -446,7 +463,7 @@ int SimCard::ReadDtmf(Line* l, bool withLower) {
 }
 
 int SimCard::ClearChannelDtmf(int ch) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Digital(ch);
   if (!l) return -1;
   l->dtmfIn.clear();
@@ -454,13 +471,13 @@ int SimCard::ClearChannelDtmf(int ch) {
 }
 
 int SimCard::ReadChannelDtmf(int ch) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Digital(ch);
   return l ? ReadDtmf(l, true) : 0;
 }
 
 int SimCard::SendChannelDtmf(int ch, const std::string& keys) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Digital(ch);
   if (!l) return -1;
   uint32_t now = TickCount();
@@ -479,7 +496,7 @@ int SimCard::SendChannelDtmf(int ch, const std::string& keys) {
 }
 
 int SimCard::ChannelDtmfSent(int ch) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Digital(ch);
   if (!l) return 1;
   AdvanceLine(l, TickCount());
@@ -489,7 +506,7 @@ int SimCard::ChannelDtmfSent(int ch) {
 // ---------------------------------------------------------------- analog
 
 int SimCard::StartRing(int port) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Port(port);
   if (!l || l->portType != card::kPortUser) return -1;
   int forced = 0;
@@ -502,7 +519,7 @@ int SimCard::StartRing(int port) {
 }
 
 int SimCard::StopRing(int port) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Port(port);
   if (!l) return -1;
   l->ringing = false;
@@ -510,13 +527,13 @@ int SimCard::StopRing(int port) {
 }
 
 int SimCard::HookState(int port) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Port(port);
   return l && l->offHook ? 1 : 0;
 }
 
 int SimCard::ClearPortDtmf(int port) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Port(port);
   if (!l) return -1;
   l->dtmfIn.clear();
@@ -524,7 +541,7 @@ int SimCard::ClearPortDtmf(int port) {
 }
 
 int SimCard::PortPlayFile(int port, const std::string& file, int mode, int term) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Port(port);
   if (!l) return -1;
   StopPlayOf(l);
@@ -532,7 +549,7 @@ int SimCard::PortPlayFile(int port, const std::string& file, int mode, int term)
 }
 
 int SimCard::StopPortPlay(int port) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Port(port);
   if (!l) return -1;
   StopPlayOf(l);
@@ -540,7 +557,7 @@ int SimCard::StopPortPlay(int port) {
 }
 
 int SimCard::PortRecordFile(int port, const std::string& file, int recPos, int limit) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Port(port);
   if (!l) return -1;
   int forced = 0;
@@ -551,7 +568,7 @@ int SimCard::PortRecordFile(int port, const std::string& file, int recPos, int l
 }
 
 int SimCard::StopPortRecord(int port) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Port(port);
   if (!l) return -1;
   StopRecordOf(&l->rec, &l->feed);
@@ -560,13 +577,13 @@ int SimCard::StopPortRecord(int port) {
 }
 
 int SimCard::ReadPortDtmf(int port) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Port(port);
   return l ? ReadDtmf(l, false) : 0;
 }
 
 int SimCard::PortDial(int port, const std::string& number) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Port(port);
   if (!l || l->portType == card::kPortUser) return -1;
   int forced = 0;
@@ -578,7 +595,7 @@ int SimCard::PortDial(int port, const std::string& number) {
 }
 
 int SimCard::PortConnected(int port) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Port(port);
   return l && l->offHook && l->connected ? 1 : 0;
 }
@@ -586,7 +603,7 @@ int SimCard::PortConnected(int port) {
 // ---------------------------------------------------------------- switching
 
 int SimCard::LinkTrunkAndUser(int ch, int port) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* a = Digital(ch);
   Line* b = Port(port);
   int forced = 0;
@@ -598,7 +615,7 @@ int SimCard::LinkTrunkAndUser(int ch, int port) {
 }
 
 int SimCard::ClearLinkTrunkAndUserByTrunk(int ch) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* a = Digital(ch);
   if (!a || a->partner < digital_) return 0;
   lines_[static_cast<size_t>(a->partner)].partner = -1;
@@ -607,7 +624,7 @@ int SimCard::ClearLinkTrunkAndUserByTrunk(int ch) {
 }
 
 int SimCard::ClearLinkTrunkAndUserByUser(int port) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* b = Port(port);
   if (!b || b->partner < 0 || b->partner >= digital_) return 0;
   lines_[static_cast<size_t>(b->partner)].partner = -1;
@@ -616,7 +633,7 @@ int SimCard::ClearLinkTrunkAndUserByUser(int port) {
 }
 
 int SimCard::LinkTrunkAndTrunk(int ch1, int ch2) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* a = Digital(ch1);
   Line* b = Digital(ch2);
   int forced = 0;
@@ -628,7 +645,7 @@ int SimCard::LinkTrunkAndTrunk(int ch1, int ch2) {
 }
 
 int SimCard::ClearLinkTrunkAndTrunk(int ch) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* a = Digital(ch);
   if (!a || a->partner < 0 || a->partner >= digital_) return 0;
   lines_[static_cast<size_t>(a->partner)].partner = -1;
@@ -637,7 +654,7 @@ int SimCard::ClearLinkTrunkAndTrunk(int ch) {
 }
 
 int SimCard::LinkUserAndUser(int port1, int port2) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* a = Port(port1);
   Line* b = Port(port2);
   int forced = 0;
@@ -649,7 +666,7 @@ int SimCard::LinkUserAndUser(int port1, int port2) {
 }
 
 int SimCard::ClearLinkUserAndUser(int port) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* a = Port(port);
   if (!a || a->partner < digital_) return 0;
   lines_[static_cast<size_t>(a->partner)].partner = -1;
@@ -660,7 +677,7 @@ int SimCard::ClearLinkUserAndUser(int port) {
 // ---------------------------------------------------------------- conference
 
 int SimCard::ConfStartOld() {
-  CardLock g(lock_);
+  CardLock g(*this);
   int forced = 0;
   if (Forced("CONFOLD", &forced)) return forced;
   if (!started_ || cfg_.confGroups <= 0 || cfg_.newConfInterface) return -1;
@@ -670,7 +687,7 @@ int SimCard::ConfStartOld() {
 }
 
 int SimCard::ConfStartNew() {
-  CardLock g(lock_);
+  CardLock g(*this);
   int forced = 0;
   if (Forced("CONFNEW", &forced)) return forced;
   if (!started_ || cfg_.confGroups <= 0 || !cfg_.newConfInterface) return -1;
@@ -682,7 +699,7 @@ int SimCard::ConfStartNew() {
 int SimCard::ConfCloseOld() { return ConfCloseNew(); }
 
 int SimCard::ConfCloseNew() {
-  CardLock g(lock_);
+  CardLock g(*this);
   for (Line& l : lines_) l.group = -1;
   for (auto& [h, v] : confVoices_)
     if (v.rec.fp) fclose(v.rec.fp);
@@ -698,7 +715,7 @@ static void PutCount(uint8_t* block, size_t size, int count) {
 }
 
 int SimCard::ConfResourcesOld(uint8_t* block, size_t size) {
-  CardLock g(lock_);
+  CardLock g(*this);
   if (!block || size < 6) return -1;
   PutCount(block, size, confOpen_ ? confCount_ : 0);
   return 0;
@@ -707,12 +724,12 @@ int SimCard::ConfResourcesOld(uint8_t* block, size_t size) {
 int SimCard::ConfInfoNew(uint8_t* block, size_t size) { return ConfResourcesOld(block, size); }
 
 int SimCard::ConfSetup(int, int) {
-  CardLock g(lock_);
+  CardLock g(*this);
   return confOpen_ ? 0 : -1;
 }
 
 int SimCard::ConfJoin(int group, int type, int ch, int mode, int gain, int volume, int flags) {
-  CardLock g(lock_);
+  CardLock g(*this);
   int r = 0;
   Line* l = ByType(type, ch);
   if (Forced("JOIN", &r)) {
@@ -730,7 +747,7 @@ int SimCard::ConfJoin(int group, int type, int ch, int mode, int gain, int volum
 }
 
 int SimCard::ConfEnter(uint16_t group, int listen, int type, int ch, int gain, int flags) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = ByType(type, ch);
   int r = 0;
   if (Forced("JOIN", &r)) return r;
@@ -742,12 +759,12 @@ int SimCard::ConfEnter(uint16_t group, int listen, int type, int ch, int gain, i
 }
 
 int SimCard::ConfTalkSetup(int type, int ch, int) {
-  CardLock g(lock_);
+  CardLock g(*this);
   return ByType(type, ch) ? 0 : -1;
 }
 
 int SimCard::ConfExit(int type, int ch, int) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = ByType(type, ch);
   int r = (!l || l->group < 0) ? -1 : 0;
   if (r == 0) l->group = -1;
@@ -758,7 +775,7 @@ int SimCard::ConfExit(int type, int ch, int) {
 int SimCard::ConfLeave(int type, int ch) { return ConfExit(type, ch, 0); }
 
 int SimCard::ConfFreeGroupNew(int group) {
-  CardLock g(lock_);
+  CardLock g(*this);
   if (group < 0 || group >= confCount_) {
     confLast_ = -1;
     return -1;
@@ -772,25 +789,25 @@ int SimCard::ConfFreeGroupNew(int group) {
 int SimCard::ConfFreeGroupOld(uint16_t group) { return ConfFreeGroupNew(group); }
 
 int SimCard::ConfGroupOfNew(int type, int ch) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = ByType(type, ch);
   if (!l) return -1;
   return l->group;
 }
 
 int SimCard::ConfGroupOfOld(int type, int ch) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = ByType(type, ch);
   return l ? l->group : -1;
 }
 
 int SimCard::ConfLastResult() {
-  CardLock g(lock_);
+  CardLock g(*this);
   return confLast_;
 }
 
 int SimCard::ConfBlockCount(uint16_t block) {
-  CardLock g(lock_);
+  CardLock g(*this);
   int free = 0;
   for (int gno = block * 16; gno < block * 16 + 16 && gno < confCount_; gno++) {
     bool used = false;
@@ -802,7 +819,7 @@ int SimCard::ConfBlockCount(uint16_t block) {
 }
 
 int SimCard::ConfPlayFile(uint16_t group, const std::string& file, int mode, int term) {
-  CardLock g(lock_);
+  CardLock g(*this);
   int r = 0;
   if (Forced("CONFPLAY", &r)) return r;
   if (!confOpen_ || group >= confCount_) return -1;
@@ -816,12 +833,12 @@ int SimCard::ConfPlayFile(uint16_t group, const std::string& file, int mode, int
 }
 
 int SimCard::ConfStopPlay(int handle) {
-  CardLock g(lock_);
+  CardLock g(*this);
   return confVoices_.erase(handle) ? 0 : -1;
 }
 
 int SimCard::ConfRecordFile(uint16_t group, const std::string& file, int recPos, int limit) {
-  CardLock g(lock_);
+  CardLock g(*this);
   int r = 0;
   if (Forced("CONFRECORD", &r)) return r;
   if (!confOpen_ || group >= confCount_) return -1;
@@ -835,7 +852,7 @@ int SimCard::ConfRecordFile(uint16_t group, const std::string& file, int recPos,
 }
 
 int SimCard::ConfStopRecord(int handle) {
-  CardLock g(lock_);
+  CardLock g(*this);
   auto it = confVoices_.find(handle);
   if (it == confVoices_.end()) return -1;
   StopRecordOf(&it->second.rec, nullptr);
@@ -846,7 +863,7 @@ int SimCard::ConfStopRecord(int handle) {
 // ---------------------------------------------------------------- fax
 
 int SimCard::FaxStart(int) {
-  CardLock g(lock_);
+  CardLock g(*this);
   int r = 0;
   if (Forced("FAX", &r)) return r;
   if (!started_ || cfg_.faxChannels <= 0) return -1;
@@ -856,33 +873,33 @@ int SimCard::FaxStart(int) {
 }
 
 int SimCard::FaxClose() {
-  CardLock g(lock_);
+  CardLock g(*this);
   fax_.clear();
   faxOpen_ = false;
   return 0;
 }
 
 int SimCard::FaxChannelCount() {
-  CardLock g(lock_);
+  CardLock g(*this);
   return faxOpen_ ? static_cast<int>(fax_.size()) : 0;
 }
 
 int SimCard::FaxSetId(int fax, const std::string& id) {
-  CardLock g(lock_);
+  CardLock g(*this);
   if (fax < 0 || fax >= static_cast<int>(fax_.size())) return -1;
   fax_[static_cast<size_t>(fax)].id = id.substr(0, 20);
   return 0;
 }
 
 int SimCard::FaxFreeChannel() {
-  CardLock g(lock_);
+  CardLock g(*this);
   for (size_t i = 0; i < fax_.size(); i++)
     if (!fax_[i].linked) return static_cast<int>(i);
   return -1;
 }
 
 int SimCard::FaxLinkToTrunk(int fax, int ch) {
-  CardLock g(lock_);
+  CardLock g(*this);
   int r = 0;
   if (Forced("FAXLINK", &r)) return r;
   if (fax < 0 || fax >= static_cast<int>(fax_.size()) || !Digital(ch)) return 0;
@@ -895,7 +912,7 @@ int SimCard::FaxLinkToTrunk(int fax, int ch) {
 }
 
 int SimCard::FaxLinkToUser(int fax, int port) {
-  CardLock g(lock_);
+  CardLock g(*this);
   int r = 0;
   if (Forced("FAXLINK", &r)) return r;
   if (fax < 0 || fax >= static_cast<int>(fax_.size()) || !Port(port)) return 0;
@@ -908,21 +925,21 @@ int SimCard::FaxLinkToUser(int fax, int port) {
 }
 
 int SimCard::FaxUnlink(int fax, int) {
-  CardLock g(lock_);
+  CardLock g(*this);
   if (fax < 0 || fax >= static_cast<int>(fax_.size())) return -1;
   fax_[static_cast<size_t>(fax)] = FaxChannel{};
   return 0;
 }
 
 int SimCard::FaxStop(int fax) {
-  CardLock g(lock_);
+  CardLock g(*this);
   if (fax < 0 || fax >= static_cast<int>(fax_.size())) return -1;
   fax_[static_cast<size_t>(fax)].running = false;
   return 0;
 }
 
 int SimCard::FaxSend(int fax, const std::string& file) {
-  CardLock g(lock_);
+  CardLock g(*this);
   int r = 0;
   if (Forced("FAXSEND", &r)) return r;
   if (fax < 0 || fax >= static_cast<int>(fax_.size()) || !fax_[static_cast<size_t>(fax)].linked)
@@ -938,7 +955,7 @@ int SimCard::FaxSend(int fax, const std::string& file) {
 }
 
 int SimCard::FaxRecv(int fax, const std::string& file) {
-  CardLock g(lock_);
+  CardLock g(*this);
   int r = 0;
   if (Forced("FAXRECV", &r)) return r;
   if (fax < 0 || fax >= static_cast<int>(fax_.size()) || !fax_[static_cast<size_t>(fax)].linked)
@@ -976,7 +993,7 @@ void SimCard::AdvanceFax(FaxChannel* f, uint32_t now) {
 }
 
 int SimCard::FaxState(int fax) {
-  CardLock g(lock_);
+  CardLock g(*this);
   if (fax < 0 || fax >= static_cast<int>(fax_.size())) return -1;
   FaxChannel& f = fax_[static_cast<size_t>(fax)];
   AdvanceFax(&f, TickCount());
@@ -984,7 +1001,7 @@ int SimCard::FaxState(int fax) {
 }
 
 int SimCard::FaxRecvResult(int fax) {
-  CardLock g(lock_);
+  CardLock g(*this);
   if (fax < 0 || fax >= static_cast<int>(fax_.size())) return -1;
   return fax_[static_cast<size_t>(fax)].recvResult;
 }
@@ -992,7 +1009,7 @@ int SimCard::FaxRecvResult(int fax) {
 // ---------------------------------------------------------------- ISUP
 
 int SimCard::IsupStart() {
-  CardLock g(lock_);
+  CardLock g(*this);
   int r = 0;
   if (Forced("ISUP", &r)) return r;
   if (!started_ || digital_ <= 0) return -1;
@@ -1001,19 +1018,19 @@ int SimCard::IsupStart() {
 }
 
 int SimCard::IsupClose() {
-  CardLock g(lock_);
+  CardLock g(*this);
   isupOpen_ = false;
   return 0;
 }
 
 int SimCard::IsupChannelState(int link, int slot) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = ByLinkSlot(link, slot);
   return l ? l->state : -1;
 }
 
 int SimCard::IsupSendMessage(int link, int slot, int message, int indicator, int, int, int) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = ByLinkSlot(link, slot);
   if (!l || !isupOpen_) return -1;
   l->messages.emplace_back(message, indicator);
@@ -1035,25 +1052,25 @@ int SimCard::IsupSendMessage(int link, int slot, int message, int indicator, int
 }
 
 std::string SimCard::IsupCallingNumber(int link, int slot) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = ByLinkSlot(link, slot);
   return l ? l->calling : std::string();
 }
 
 std::string SimCard::IsupCalledNumber(int link, int slot) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = ByLinkSlot(link, slot);
   return l ? l->called : std::string();
 }
 
 void SimCard::IsupPump() {
-  CardLock g(lock_);
+  CardLock g(*this);
   // Far-end events are applied as they arrive; nothing waits here.
 }
 
 int SimCard::IsupCallout(int link, int slot, const std::string& number, const std::string& calling,
                          int, int) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = ByLinkSlot(link, slot);
   if (!l || !isupOpen_) return -1;
   int r = 0;
@@ -1077,7 +1094,7 @@ int SimCard::IsupCallout(int link, int slot, const std::string& number, const st
 }
 
 int SimCard::IsupSendRawFrame(int link, int slot, const uint8_t* bytes, int length) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = ByLinkSlot(link, slot);
   if (!l || !isupOpen_ || !bytes || length <= 0 || length > 300) return -1;
   int r = 0;
@@ -1089,7 +1106,7 @@ int SimCard::IsupSendRawFrame(int link, int slot, const uint8_t* bytes, int leng
 }
 
 int SimCard::IsupCalloutEvents(int link, int slot) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = ByLinkSlot(link, slot);
   if (!l) return 0;
   int e = l->events;
@@ -1098,7 +1115,7 @@ int SimCard::IsupCalloutEvents(int link, int slot) {
 }
 
 int SimCard::IsupSetFirstCallee(int link, int slot, const std::string& number) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = ByLinkSlot(link, slot);
   if (!l) return -1;
   l->firstCallee = number.substr(0, card::kMaxNumberDigits);
@@ -1106,7 +1123,7 @@ int SimCard::IsupSetFirstCallee(int link, int slot, const std::string& number) {
 }
 
 int SimCard::IsupSetCalloutParams(int link, int slot, const uint8_t params[6]) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = ByLinkSlot(link, slot);
   if (!l || !params) return -1;
   memcpy(l->params, params, 6);
@@ -1114,13 +1131,13 @@ int SimCard::IsupSetCalloutParams(int link, int slot, const uint8_t params[6]) {
 }
 
 int SimCard::IsupReleaseCause(int link, int slot) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = ByLinkSlot(link, slot);
   return l ? l->cause : 0;
 }
 
 int SimCard::IsupReadRawMessage(int link, int slot, uint8_t* buf, size_t size) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = ByLinkSlot(link, slot);
   if (!l || !buf) return 0;
   size_t n = std::min(size, l->lastRaw.size());
@@ -1131,7 +1148,7 @@ int SimCard::IsupReadRawMessage(int link, int slot, uint8_t* buf, size_t size) {
 // ---------------------------------------------------------------- FSK
 
 int SimCard::FskStart(int) {
-  CardLock g(lock_);
+  CardLock g(*this);
   int r = 0;
   if (Forced("FSK", &r)) return r;
   if (!started_) return -1;
@@ -1140,7 +1157,7 @@ int SimCard::FskStart(int) {
 }
 
 int SimCard::FskSend(int port, const uint8_t* msg, int length, int) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Port(port);
   if (!l || !fskOpen_ || !msg || length <= 0 || length > 258) return -1;
   int r = 0;
@@ -1154,7 +1171,7 @@ int SimCard::FskSend(int port, const uint8_t* msg, int length, int) {
 }
 
 int SimCard::FskSendStatus(int port, int) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Port(port);
   if (!l) return -1;
   if (!l->fskActive) return 1;
@@ -1168,7 +1185,7 @@ int SimCard::FskSendStatus(int port, int) {
 }
 
 int SimCard::FskStop(int port, int) {
-  CardLock g(lock_);
+  CardLock g(*this);
   Line* l = Port(port);
   if (!l) return -1;
   l->fskActive = false;
@@ -1176,7 +1193,7 @@ int SimCard::FskStop(int port, int) {
 }
 
 int SimCard::FskClose() {
-  CardLock g(lock_);
+  CardLock g(*this);
   fskOpen_ = false;
   return 0;
 }

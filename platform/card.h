@@ -38,10 +38,11 @@ class SimCard {
   SimCard(const SimCard&) = delete;
   SimCard& operator=(const SimCard&) = delete;
 
-  // The card lock, for a caller's fixed sequence of calls.
-  void Lock() { lock_.lock(); }
-  void Unlock() { lock_.unlock(); }
-  std::recursive_mutex& Mutex() { return lock_; }
+  // The card lock, for a caller's fixed sequence of calls (see CardLock).
+  void Lock();
+  void Unlock();
+  // Nanoseconds the card lock has been held, outermost holds only.
+  uint64_t LockHeldNs() const { return heldNs_.load(std::memory_order_relaxed); }
 
   // ---- card (START) ----
   // 0 started; -1 without SimCard.ini (or a refused one); else the forced result.
@@ -327,6 +328,9 @@ class SimCard {
 
   std::string iniPath_;
   std::recursive_mutex lock_;
+  int lockDepth_ = 0;        // guarded by lock_ itself
+  uint64_t holdStartNs_ = 0;  // guarded by lock_ itself
+  std::atomic<uint64_t> heldNs_{0};
   std::atomic<bool> started_{false};
   card::CardConfig cfg_;
   std::string cfgError_;
@@ -347,6 +351,15 @@ class SimCard {
 };
 
 // Holds the card lock for a scope.
-using CardLock = std::lock_guard<std::recursive_mutex>;
+class CardLock {
+ public:
+  explicit CardLock(SimCard& card) : card_(card) { card_.Lock(); }
+  ~CardLock() { card_.Unlock(); }
+  CardLock(const CardLock&) = delete;
+  CardLock& operator=(const CardLock&) = delete;
+
+ private:
+  SimCard& card_;
+};
 
 }  // namespace plat

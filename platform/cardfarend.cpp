@@ -36,7 +36,7 @@ bool InCall(int state) { return state == 3 || state == 4 || state == 7 || state 
 // ------------------------------------------------------------- network side
 
 bool SimCardFarEnd::IncomingIam(int ch, const std::vector<uint8_t>& iam) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   SimCard::Line* l = card_.Digital(ch);
   if (!l) return Fail("no digital channel " + std::to_string(ch));
   if (l->state != 1) return Fail("channel not idle, state " + std::to_string(l->state));
@@ -59,7 +59,7 @@ bool SimCardFarEnd::IncomingCall(int ch, const std::string& caller, const std::s
 }
 
 bool SimCardFarEnd::Dtmf(int ch, const std::string& keys) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   if (!card_.started_ || ch < 0 || ch >= static_cast<int>(card_.lines_.size()))
     return Fail("no channel " + std::to_string(ch));
   SimCard::Line& l = card_.lines_[static_cast<size_t>(ch)];
@@ -71,7 +71,7 @@ bool SimCardFarEnd::Dtmf(int ch, const std::string& keys) {
 }
 
 bool SimCardFarEnd::Acm(int ch, const std::vector<uint8_t>& acm) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   SimCard::Line* l = card_.Digital(ch);
   if (!l) return Fail("no digital channel " + std::to_string(ch));
   if (l->state != 4) return Fail("no call-out, state " + std::to_string(l->state));
@@ -82,7 +82,7 @@ bool SimCardFarEnd::Acm(int ch, const std::vector<uint8_t>& acm) {
 }
 
 bool SimCardFarEnd::Cpg(int ch, int cause) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   SimCard::Line* l = card_.Digital(ch);
   if (!l) return Fail("no digital channel " + std::to_string(ch));
   if (l->state != 4) return Fail("no call-out, state " + std::to_string(l->state));
@@ -92,7 +92,7 @@ bool SimCardFarEnd::Cpg(int ch, int cause) {
 }
 
 bool SimCardFarEnd::Answer(int ch, int state) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   if (!card_.started_ || ch < 0 || ch >= static_cast<int>(card_.lines_.size()))
     return Fail("no channel " + std::to_string(ch));
   SimCard::Line& l = card_.lines_[static_cast<size_t>(ch)];
@@ -109,7 +109,7 @@ bool SimCardFarEnd::Answer(int ch, int state) {
 }
 
 bool SimCardFarEnd::Release(int ch, int cause) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   if (!card_.started_ || ch < 0 || ch >= static_cast<int>(card_.lines_.size()))
     return Fail("no channel " + std::to_string(ch));
   SimCard::Line& l = card_.lines_[static_cast<size_t>(ch)];
@@ -124,7 +124,7 @@ bool SimCardFarEnd::Release(int ch, int cause) {
 }
 
 bool SimCardFarEnd::Block(int ch) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   SimCard::Line* l = card_.Digital(ch);
   if (!l) return Fail("no digital channel " + std::to_string(ch));
   if (l->state != 1 && l->state != 6) return Fail("channel busy, state " + std::to_string(l->state));
@@ -133,7 +133,7 @@ bool SimCardFarEnd::Block(int ch) {
 }
 
 bool SimCardFarEnd::Unblock(int ch) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   SimCard::Line* l = card_.Digital(ch);
   if (!l) return Fail("no digital channel " + std::to_string(ch));
   if (l->state == 6) l->state = 1;
@@ -141,7 +141,7 @@ bool SimCardFarEnd::Unblock(int ch) {
 }
 
 int SimCardFarEnd::State(int ch) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   SimCard::Line* l = card_.Digital(ch);
   return l ? l->state : -1;
 }
@@ -158,19 +158,19 @@ bool SimCardFarEnd::WaitState(int ch, int state, uint32_t timeoutMs,
 }
 
 std::vector<std::vector<uint8_t>> SimCardFarEnd::Frames(int ch) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   SimCard::Line* l = card_.Digital(ch);
   return l ? l->frames : std::vector<std::vector<uint8_t>>{};
 }
 
 std::vector<std::pair<int, int>> SimCardFarEnd::Messages(int ch) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   SimCard::Line* l = card_.Digital(ch);
   return l ? l->messages : std::vector<std::pair<int, int>>{};
 }
 
 std::vector<SimCardFarEnd::CalloutInfo> SimCardFarEnd::Callouts(int ch) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   std::vector<CalloutInfo> out;
   SimCard::Line* l = card_.Digital(ch);
   if (!l) return out;
@@ -186,7 +186,7 @@ std::vector<SimCardFarEnd::CalloutInfo> SimCardFarEnd::Callouts(int ch) {
 }
 
 std::string SimCardFarEnd::DtmfSent(int ch) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   if (!card_.started_ || ch < 0 || ch >= static_cast<int>(card_.lines_.size())) return {};
   return card_.lines_[static_cast<size_t>(ch)].dtmfSent;
 }
@@ -194,7 +194,7 @@ std::string SimCardFarEnd::DtmfSent(int ch) {
 // ------------------------------------------------------------- media side
 
 std::vector<SimCardFarEnd::PlayedInfo> SimCardFarEnd::Played(int ch) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   std::vector<PlayedInfo> out;
   if (!card_.started_ || ch < 0 || ch >= static_cast<int>(card_.lines_.size())) return out;
   SimCard::Line& l = card_.lines_[static_cast<size_t>(ch)];
@@ -216,7 +216,7 @@ std::vector<uint8_t> SimCardFarEnd::PlayedAudio(int ch, int which) {
   card::VoiceInfo info;
   uint64_t from = 0, count = 0;
   {
-    CardLock g(card_.lock_);
+    CardLock g(card_);
     if (!card_.started_ || ch < 0 || ch >= static_cast<int>(card_.lines_.size())) return {};
     SimCard::Line& l = card_.lines_[static_cast<size_t>(ch)];
     card_.AdvanceLine(&l, TickCount());
@@ -233,7 +233,7 @@ std::vector<uint8_t> SimCardFarEnd::PlayedAudio(int ch, int which) {
 }
 
 bool SimCardFarEnd::Feed(int ch, const std::vector<uint8_t>& alaw) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   if (!card_.started_ || ch < 0 || ch >= static_cast<int>(card_.lines_.size()))
     return Fail("no channel " + std::to_string(ch));
   SimCard::Line& l = card_.lines_[static_cast<size_t>(ch)];
@@ -250,7 +250,7 @@ bool SimCardFarEnd::FeedFile(int ch, const std::string& path) {
 }
 
 bool SimCardFarEnd::Hook(int ch, bool offHook) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   int port = ch - card_.digital_;
   SimCard::Line* l = card_.Port(port);
   if (!l) return Fail("no analog port at " + std::to_string(ch));
@@ -261,7 +261,7 @@ bool SimCardFarEnd::Hook(int ch, bool offHook) {
 }
 
 bool SimCardFarEnd::Ringing(int ch, int* starts) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   SimCard::Line* l = card_.Port(ch - card_.digital_);
   if (!l) return false;
   if (starts) *starts = l->ringStarts;
@@ -269,25 +269,25 @@ bool SimCardFarEnd::Ringing(int ch, int* starts) {
 }
 
 std::vector<std::vector<uint8_t>> SimCardFarEnd::FskMessages(int ch) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   SimCard::Line* l = card_.Port(ch - card_.digital_);
   return l ? l->fskSent : std::vector<std::vector<uint8_t>>{};
 }
 
 std::string SimCardFarEnd::Dialled(int ch) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   SimCard::Line* l = card_.Port(ch - card_.digital_);
   return l ? l->dialled : std::string();
 }
 
 bool SimCardFarEnd::TrunkOffHook(int ch) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   SimCard::Line* l = card_.Port(ch - card_.digital_);
   return l && l->portType != card::kPortUser && l->offHook;
 }
 
 bool SimCardFarEnd::FaxEnd(int fax, int state) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   if (fax < 0 || fax >= static_cast<int>(card_.fax_.size())) return Fail("no fax channel");
   SimCard::FaxChannel& f = card_.fax_[static_cast<size_t>(fax)];
   if (!f.running) return Fail("fax not running");
@@ -297,7 +297,7 @@ bool SimCardFarEnd::FaxEnd(int fax, int state) {
 }
 
 std::vector<SimCardFarEnd::FaxInfo> SimCardFarEnd::Faxes() {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   std::vector<FaxInfo> out;
   for (auto& f : card_.fax_) {
     card_.AdvanceFax(&f, TickCount());
@@ -313,7 +313,7 @@ std::vector<SimCardFarEnd::FaxInfo> SimCardFarEnd::Faxes() {
 }
 
 int SimCardFarEnd::Group(int ch, bool* listen) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   if (!card_.started_ || ch < 0 || ch >= static_cast<int>(card_.lines_.size())) return -1;
   const SimCard::Line& l = card_.lines_[static_cast<size_t>(ch)];
   if (listen) *listen = l.listen;
@@ -321,7 +321,7 @@ int SimCardFarEnd::Group(int ch, bool* listen) {
 }
 
 int SimCardFarEnd::Partner(int ch) {
-  CardLock g(card_.lock_);
+  CardLock g(card_);
   if (!card_.started_ || ch < 0 || ch >= static_cast<int>(card_.lines_.size())) return -1;
   return card_.lines_[static_cast<size_t>(ch)].partner;
 }

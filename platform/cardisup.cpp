@@ -1,6 +1,7 @@
 #include "platform/cardisup.h"
 
 #include <cctype>
+#include <cstdio>
 
 namespace plat::card {
 
@@ -191,6 +192,23 @@ std::vector<uint8_t> BuildFarAcm(uint8_t bci1, uint8_t bci2, int redirCase,
     if (!redirection.empty()) AddParam(m, 0x0C, NumberValue(redirection, 0x03, 0x10));
   }
   m.push_back(0x00);
+  return m;
+}
+
+std::vector<uint8_t> BuildFskCallerId(int month, int day, int hour, int minute,
+                                      const std::string& number) {
+  char stamp[16];
+  snprintf(stamp, sizeof stamp, "%02d%02d%02d%02d", (month % 100 + 100) % 100, (day % 100 + 100) % 100,
+           (hour % 100 + 100) % 100, (minute % 100 + 100) % 100);
+  std::string text = std::string(stamp) + number.substr(0, kMaxFskDigits);
+  std::vector<uint8_t> m;
+  m.reserve(text.size() + 3);
+  m.push_back(0x04);
+  m.push_back(static_cast<uint8_t>(text.size()));
+  for (char c : text) m.push_back(static_cast<uint8_t>(c));
+  uint8_t sum = 0;
+  for (uint8_t b : m) sum = static_cast<uint8_t>(sum + b);
+  m.push_back(static_cast<uint8_t>(-sum));
   return m;
 }
 

@@ -68,6 +68,14 @@ std::vector<uint8_t> BuildAcm(bool charge, int redirCase, const std::string& cal
 std::vector<uint8_t> BuildFarAcm(uint8_t bci1, uint8_t bci2, int redirCase,
                                  const std::string& redirection);
 
+// The FSK caller identification message (single data message, type 0x04):
+// 0x04, L, the text "%02d%02d%02d%02d%s" (month, day, hour, minute, number),
+// and the checksum that makes the byte sum 0 modulo 256. The length byte is
+// one byte, so the number is cut to kMaxFskDigits.
+constexpr size_t kMaxFskDigits = 20;
+std::vector<uint8_t> BuildFskCallerId(int month, int day, int hour, int minute,
+                                      const std::string& number);
+
 // "01 0A FF" style hex (upper case, blank separated) and back; Parse
 // accepts blanks, commas, colons and an optional "0x" per byte, false on
 // anything else or more than max bytes.

@@ -182,3 +182,22 @@ TEST(CardIsup, HexParsing) {
   EXPECT_TRUE(ParseHex("", &v));
   EXPECT_TRUE(v.empty());
 }
+
+TEST(CardIsup, FskCallerIdMessage) {
+  struct Case {
+    std::string number;
+    size_t textLen;
+  } cases[] = {{"13800138000", 19}, {"", 8}, {std::string(40, '9'), 28}};
+  for (const auto& c : cases) {
+    auto m = BuildFskCallerId(3, 3, 14, 5, c.number);
+    ASSERT_EQ(m.size(), c.textLen + 3) << c.number;
+    EXPECT_EQ(m[0], 0x04);
+    EXPECT_EQ(m[1], c.textLen);
+    EXPECT_EQ(std::string(m.begin() + 2, m.begin() + 10), "03031405");
+    uint8_t sum = 0;
+    for (uint8_t b : m) sum = static_cast<uint8_t>(sum + b);
+    EXPECT_EQ(sum, 0) << c.number;
+  }
+  auto m = BuildFskCallerId(3, 3, 14, 5, "13800138000");
+  EXPECT_EQ(std::string(m.begin() + 2, m.end() - 1), "0303140513800138000");
+}

@@ -329,6 +329,16 @@ TEST_F(CardTest, PlayRefusesWhatItCannotPlay) {
   EXPECT_EQ(card_->PortPlayFile(4, Path("ok.wav"), 90, -1), -1);
 }
 
+TEST_F(CardTest, NamesFindTheirFilesWhateverTheCase) {
+  std::filesystem::create_directory(Path("Voc"));
+  WriteBytes(Path("Voc/Hello.wav"), Wave(6, std::vector<uint8_t>(80, 0x55), false));
+  // As given, upper-cased, and with Windows separators.
+  for (std::string name : {Path("Voc/Hello.wav"), Path("VOC/HELLO.WAV"), dir_ + "\\voc\\hello.WAV"}) {
+    EXPECT_EQ(card_->ChannelPlayFile(11, name, 200, -1), 0) << name;
+    EXPECT_EQ(far_->Played(11).back().file, name);
+  }
+}
+
 TEST_F(CardTest, DataSizeBeyondTheFileIsCut) {
   std::vector<uint8_t> data(800, 0x55);
   auto w = Wave(6, data, false);
@@ -621,13 +631,15 @@ TEST_F(CardTest, CardLockIsReentrantAndExcludesOtherThreads) {
   EXPECT_TRUE(WaitFor([&] { return done.load(); }));
   other.join();
   EXPECT_EQ(card_->PushCount(), 1u);
+  // The outer hold of about 150 ms is counted once.
+  EXPECT_GE(card_->LockHeldNs(), 100u * 1000 * 1000);
 }
 
 // The channel release a digital line makes: a trunk-user link is cleared; a
 // held record voice is stopped (which frees the play too); else a play voice
 // that plays a file is stopped.
 static void FreeChannel(SimCard& card, int ch) {
-  plat::CardLock g(card.Mutex());
+  plat::CardLock g(card);
   if (card.TrunkLinkedUser(ch) >= 0) card.ClearLinkTrunkAndUserByTrunk(ch);
   if (card.ChannelRecordVoice(ch) >= 0) {
     card.StopChannelRecord(ch);

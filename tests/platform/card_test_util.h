@@ -47,7 +47,9 @@ inline void Put32(std::vector<uint8_t>& v, uint32_t x) {
   Put16(v, x & 0xFFFF);
   Put16(v, x >> 16);
 }
-inline void PutTag(std::vector<uint8_t>& v, const char* t) { v.insert(v.end(), t, t + 4); }
+inline void PutTag(std::vector<uint8_t>& v, const char* t) {
+  for (int i = 0; i < 4; i++) v.push_back(static_cast<uint8_t>(t[i]));
+}
 
 // A WAVE file: tag 1 (PCM16), 6 (A-law) or 7 (mu-law); an optional chunk
 // before "data" as extra chunks in real files do.
