@@ -56,6 +56,11 @@ SimCard::SimCard(std::string iniPath) : iniPath_(std::move(iniPath)) {}
 
 SimCard::~SimCard() { Stop(); }
 
+card::CardConfig SimCard::Config() {
+  CardLock g(*this);
+  return cfg_;
+}
+
 std::string SimCard::ConfigError() {
   CardLock g(*this);
   return cfgError_;

@@ -24,7 +24,10 @@
 // hold it across a short fixed sequence of calls (Lock/Unlock or CardLock).
 //
 // Forced failures: a role listed under [Fail] in SimCard.ini makes that call
-// give the listed result (roles are the upper-case names in the comments).
+// give the listed result. Roles (upper-case names in the comments): START,
+// PLAY, RECORD, RING, DIAL, LINK, CONFOLD, CONFNEW, JOIN, CONFPLAY,
+// CONFRECORD, FAX, FAXLINK, FAXSEND, FAXRECV, ISUP, CALLOUT, RAWFRAME, FSK,
+// FSKSEND.
 namespace plat {
 
 class SimCardFarEnd;
@@ -63,7 +66,7 @@ class SimCard {
   int PortOnHook(int port);
   int EnablePort(int port);
   // Config and last error for the caller's start message.
-  const card::CardConfig& Config() const { return cfg_; }
+  card::CardConfig Config();
   std::string ConfigError();
 
   // ---- digital channel voice (PLAY, RECORD) ----
