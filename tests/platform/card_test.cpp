@@ -685,3 +685,13 @@ TEST_F(CardTest, ChannelReleaseSequenceEndsPlayRecordAndLink) {
   FreeChannel(*card_, 10);
   EXPECT_EQ(card_->ChannelRecordVoice(10), -1);
 }
+
+TEST(CardConfig, SampleInstallationIniIsValid) {
+  plat::card::CardConfig cfg;
+  std::string err;
+  ASSERT_TRUE(plat::card::ReadCardConfig(std::string(RODIZ_SOURCE_DIR) + "/samples/SimCard.ini", &cfg, &err))
+      << err;
+  EXPECT_EQ(cfg.e1Links, 1);
+  EXPECT_EQ(cfg.portTypes.size(), 4u);
+  EXPECT_EQ(cfg.control, "unix:simcard.sock");
+}
