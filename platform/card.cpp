@@ -277,14 +277,19 @@ void SimCard::AdvanceRecord(RecordState* r, std::deque<uint8_t>* feed, uint32_t 
   uint64_t due = static_cast<uint64_t>(static_cast<uint32_t>(now - r->startTick)) * 8;
   if (due > r->limit) due = r->limit;
   if (due <= r->written) return;
-  size_t n = static_cast<size_t>(due - r->written);
-  std::vector<uint8_t> buf(n, card::kALawSilence);
-  for (size_t i = 0; i < n && feed && !feed->empty(); i++) {
-    buf[i] = feed->front();
-    feed->pop_front();
+  // In blocks, so a record nobody polled for long needs no large buffer.
+  uint8_t buf[8192];
+  while (r->written < due) {
+    size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof buf, due - r->written));
+    size_t i = 0;
+    for (; i < n && feed && !feed->empty(); i++) {
+      buf[i] = feed->front();
+      feed->pop_front();
+    }
+    memset(buf + i, card::kALawSilence, n - i);
+    if (r->fp) fwrite(buf, 1, n, r->fp);
+    r->written += n;
   }
-  if (r->fp) fwrite(buf.data(), 1, n, r->fp);
-  r->written = due;
   if (r->written >= r->limit) {
     if (r->fp) fclose(r->fp);
     r->fp = nullptr;

@@ -695,3 +695,14 @@ TEST(CardConfig, SampleInstallationIniIsValid) {
   EXPECT_EQ(cfg.portTypes.size(), 4u);
   EXPECT_EQ(cfg.control, "unix:simcard.sock");
 }
+
+TEST_F(CardTest, RecordAcrossWriteBlocksKeepsTheFedAudioInOrder) {
+  std::vector<uint8_t> fed(9000);
+  for (size_t i = 0; i < fed.size(); i++) fed[i] = static_cast<uint8_t>(i * 7 + i / 256);
+  ASSERT_TRUE(far_->Feed(12, fed));
+  ASSERT_NE(card_->ChannelRecordFile(12, Path("blocks.alw"), 0, 9000), 0);
+  int voice = card_->ChannelRecordVoice(12);
+  ASSERT_TRUE(WaitFor([&] { return card_->VoiceFinished(voice) != 0; }));
+  card_->StopChannelRecord(12);
+  EXPECT_EQ(ReadBytes(Path("blocks.alw")), fed);
+}
