@@ -168,3 +168,27 @@ TEST(CardControlTcp, LoopbackPortServesTheSameCommands) {
   }
   std::filesystem::remove_all(dir);
 }
+
+TEST(CardCommands, MalformedLinesAreRefusedWithErr) {
+  std::string dir = MakeTempDir();
+  WriteFile(dir + "/SimCard.ini", kStandardIni);
+  SimCard card(dir + "/SimCard.ini");
+  ASSERT_EQ(card.Start("", ""), 0);
+  ASSERT_EQ(card.IsupStart(), 0);
+  plat::SimCardFarEnd far(card);
+  const char* corpus[] = {
+      "", "   ", "CALL", "CALL -1 1 2", "CALL 2147483648 1 2", "CALL 0 IAM", "CALL 0 IAM 06 12",
+      "CALL 0 IAM " /* 301 bytes */, "DTMF 0", "ACM 0 zz", "CPG 0", "CPG 0 -1", "REL 0 x",
+      "ANSWER 0 x", "WAIT 0", "WAIT 0 1 -5", "WAIT 0 1 999999999", "HOOK 0 OFF", "HOOK 99 ON",
+      "FAXEND 0", "FAXEND 7 1", "AUDIO 0", "FEED 0", "FEEDHEX 0 1", "STATE 1e3", "\x01\x02\xff",
+  };
+  for (const char* line : corpus) {
+    std::string l = line;
+    if (l == "CALL 0 IAM ")
+      for (int i = 0; i < 301; i++) l += "01 ";
+    std::string answer = far.Execute(l);
+    EXPECT_EQ(answer.rfind("ERR", 0), 0u) << "[" << l << "] -> " << answer;
+  }
+  EXPECT_EQ(card.IsupChannelState(0, 0), 1);  // nothing took effect
+  std::filesystem::remove_all(dir);
+}

@@ -163,15 +163,19 @@ TEST_F(CardTest, IncomingCallIsReadAcknowledgedAnsweredAndReleased) {
 }
 
 TEST_F(CardTest, IncomingCallByNumbersAndRefusals) {
+  uint8_t buf[300];
   ASSERT_TRUE(far_->IncomingCall(0, "13800138000", "8613", "95555", 3));
   EXPECT_EQ(card_->IsupCalledNumber(0, 0), "8613");
-  uint8_t buf[300];
   int n = card_->IsupReadRawMessage(0, 0, buf, sizeof buf);
   plat::card::IamInfo info;
   ASSERT_EQ(plat::card::DecodeIam(buf, static_cast<size_t>(n), &info), 0);
   EXPECT_EQ(info.firstCalled, "95555");
   EXPECT_EQ(info.redirCase, 3);
   EXPECT_FALSE(far_->IncomingIam(0, Hex(kIam)));  // busy
+  // An IAM shorter than its mandatory part still rings, with empty numbers.
+  ASSERT_TRUE(far_->IncomingIam(4, Hex("01 00 00")));
+  EXPECT_EQ(card_->IsupReadRawMessage(0, 4, buf, sizeof buf), 3);
+  EXPECT_EQ(card_->IsupCalledNumber(0, 4), "");
   EXPECT_FALSE(far_->IncomingIam(1, Hex("06 12 14 01 00")));  // not an IAM
   EXPECT_FALSE(far_->IncomingIam(30, Hex(kIam)));  // an analog port
   ASSERT_TRUE(far_->Block(2));
