@@ -655,6 +655,9 @@ void SimCardControl::Run() {
         c.in.erase(0, nl + 1);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         std::string answer = farEnd_->Execute(line, cancelled);
+        // One answer is one line, whatever a file name held.
+        for (char& ch : answer)
+          if (ch == '\n' || ch == '\r') ch = ' ';
         if (!SendAll(c.fd, answer + "\n")) drop = true;
       }
       if (c.in.size() > kLineMax) drop = true;
