@@ -84,7 +84,7 @@ SimCard::Line* SimCard::Port(int port) {
 }
 
 SimCard::Line* SimCard::ByLinkSlot(int link, int slot) {
-  if (link < 0 || slot < 0 || slot >= card::kSlotsPerLink) return nullptr;
+  if (link < 0 || link >= card::kMaxE1Links || slot < 0 || slot >= card::kSlotsPerLink) return nullptr;
   return Digital(link * card::kSlotsPerLink + slot);
 }
 

@@ -361,7 +361,7 @@ std::string Join(const std::vector<std::string>& w, size_t from) {
 const char kHelp[] =
     "OK CALL ch IAM hex.. | CALL ch caller called [first [redir]] | DTMF ch keys | ACM ch [hex..] | "
     "CPG ch cause | ANSWER ch [8|10] | REL ch cause | BLOCK ch | UNBLOCK ch | STATE ch | "
-    "WAIT ch state [ms] | FRAMES ch | MESSAGES ch | CALLOUT ch | SENTDTMF ch | PLAYED ch | "
+    "ACM ch REDIR case number | ACM ch BUSY | WAIT ch state [ms] | FRAMES ch | MESSAGES ch | CALLOUT ch | SENTDTMF ch | PLAYED ch | "
     "AUDIO ch path [n] | FEED ch path | FEEDHEX ch hex.. | HOOK ch OFF|ON | RINGING ch | FSK ch | "
     "DIALLED ch | FAXEND fax state | FAXES | GROUP ch | PARTNER ch | PUSHES";
 
@@ -405,7 +405,16 @@ std::string SimCardFarEnd::Execute(const std::string& line, const std::function<
   }
   if (cmd == "ACM") {
     std::vector<uint8_t> acm;
-    if (w.size() > 2) {
+    std::string how = w.size() > 2 ? w[2] : "";
+    for (char& c : how) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (how == "REDIR") {
+      // ACM ch REDIR case number: the call was diverted to number.
+      int redir = 0;
+      if (w.size() < 5 || !ToInt(w[3], &redir) || redir < 1 || redir > 7) return "ERR ACM ch REDIR case number";
+      acm = card::BuildFarAcm(0x16, 0x14, redir, w[4]);
+    } else if (how == "BUSY") {
+      acm = card::BuildFarAcm(0x12, 0x14, 0, "");  // called party status "no indication"
+    } else if (w.size() > 2) {
       if (!card::ParseHex(Join(w, 2), &acm, 300)) return "ERR bad hex";
     } else {
       acm = card::BuildFarAcm(0x16, 0x14, 0, "");  // charge, subscriber free
@@ -459,7 +468,8 @@ std::string SimCardFarEnd::Execute(const std::string& line, const std::function<
     auto played = Played(ch);
     for (size_t i = 0; i < played.size(); i++)
       s += (i ? " | " : " ") + played[i].file + " mode=" + std::to_string(played[i].mode) +
-           " ms=" + std::to_string(played[i].ms) + (played[i].ended ? " ended" : "");
+           " at=" + std::to_string(played[i].startTick) + " ms=" + std::to_string(played[i].ms) +
+           (played[i].ended ? " ended" : "");
     return s;
   }
   if (cmd == "AUDIO") {

@@ -126,11 +126,37 @@ TEST_F(CardControlTest, CommandTable) {
   EXPECT_EQ(card_->HookState(0), 1);
   EXPECT_EQ(card_->PortConnected(2), 1);
   CtlResult played = Ctl("PLAYED 30");
-  EXPECT_EQ(played.out.rfind("OK " + dir_ + "/p.wav mode=90", 0), 0u) << played.out;
+  EXPECT_EQ(played.out.rfind("OK " + dir_ + "/p.wav mode=90 at=", 0), 0u) << played.out;
   ASSERT_TRUE(WaitFor([&] { return card_->VoiceFinished(card_->PortPlayVoice(0)) != 0; }));
   EXPECT_EQ(Ctl("AUDIO 30 " + dir_ + "/heard.alw").out, "OK 160");
   EXPECT_EQ(ReadBytes(dir_ + "/heard.alw"), std::vector<uint8_t>(160, 0x2A));
   EXPECT_EQ(Ctl("HELP").exitCode, 0);
+}
+
+TEST_F(CardControlTest, CalloutAnswersFromTheCommandLine) {
+  struct Case {
+    std::string acm;
+    std::string wantRaw;
+  } cases[] = {
+      {"ACM 6", "06 16 14 01 00"},
+      {"ACM 6 BUSY", "06 12 14 01 00"},
+      {"ACM 6 REDIR 3 95555", "06 16 14 01 36 01 18 0C 05 83 10 59 55 05 00"},
+      {"ACM 6 06 16 14 00", "06 16 14 00"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_GT(card_->IsupCallout(0, 6, "12345", "6789"), 0);
+    EXPECT_EQ(Ctl("CALLOUT 6").out, "OK number=12345 calling=6789 first= params=00 00 00 00 00 00");
+    EXPECT_EQ(Ctl(c.acm).out, "OK") << c.acm;
+    EXPECT_EQ(card_->IsupCalloutEvents(0, 6), 0x08);
+    uint8_t buf[300];
+    int n = card_->IsupReadRawMessage(0, 6, buf, sizeof buf);
+    EXPECT_EQ(plat::card::ToHex(buf, static_cast<size_t>(n)), c.wantRaw) << c.acm;
+    EXPECT_EQ(Ctl("ANSWER 6").out, "OK");
+    EXPECT_EQ(card_->IsupChannelState(0, 6), 8);
+    card_->IsupSendMessage(0, 6, 7, 0);
+  }
+  EXPECT_EQ(Ctl("ACM 6 REDIR 9 1").out, "ERR ACM ch REDIR case number");
+  EXPECT_EQ(Ctl("MESSAGES 6").out, "OK 7/0 7/0 7/0 7/0");
 }
 
 TEST_F(CardControlTest, StoppedCardCannotBeReached) {

@@ -63,6 +63,8 @@ TEST_F(CardTest, ShapeComesFromTheIniFile) {
   EXPECT_EQ(card_->IsupChannelState(1, 15), -1);
   EXPECT_EQ(card_->IsupChannelState(0, 29), 1);
   EXPECT_EQ(card_->IsupChannelState(0, 30), -1);
+  EXPECT_EQ(card_->IsupChannelState(100000000, 0), -1);
+  EXPECT_EQ(card_->IsupChannelState(-1, 0), -1);
 }
 
 TEST(CardStart, WithoutIniTheCardDoesNotOpen) {
