@@ -714,3 +714,20 @@ TEST_F(CardTest, RecordAcrossWriteBlocksKeepsTheFedAudioInOrder) {
   card_->StopChannelRecord(12);
   EXPECT_EQ(ReadBytes(Path("blocks.alw")), fed);
 }
+
+class CardQuickFaxTest : public CardTest {
+  std::string ExtraIni() override { return "FaxSeconds = 0\n"; }
+};
+
+TEST_F(CardQuickFaxTest, FaxEndsByItselfAfterItsTime) {
+  ASSERT_EQ(card_->FaxStart(2048), 0);
+  ASSERT_NE(card_->FaxLinkToTrunk(1, 0), 0);
+  ASSERT_GT(card_->FaxRecv(1, Path("got.tif")), 0);
+  EXPECT_EQ(card_->FaxState(1), 1);
+  EXPECT_EQ(card_->FaxRecvResult(1), 1);
+  EXPECT_TRUE(std::filesystem::exists(Path("got.tif")));
+  EXPECT_FALSE(far_->FaxEnd(1, 1));  // already over
+  // A reception into a file that cannot be made fails.
+  ASSERT_GT(card_->FaxRecv(1, dir_ + "/no/dir/got.tif"), 0);
+  EXPECT_LT(card_->FaxState(1), 0);
+}
