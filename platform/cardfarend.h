@@ -1,0 +1,127 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/thread.h"
+
+// The far end of the software card: what a telephone network and the
+// handsets on the analog ports would do. Channels are card indexes (digital
+// channels first, then analog ports). Every call takes the card lock.
+namespace plat {
+
+class SimCard;
+
+class SimCardFarEnd {
+ public:
+  explicit SimCardFarEnd(SimCard& card) : card_(card) {}
+
+  struct PlayedInfo {
+    std::string file;
+    int mode = 0;
+    uint32_t startTick = 0;
+    uint32_t ms = 0;     // played so far
+    bool ended = false;  // reached the end of the file
+  };
+  struct CalloutInfo {
+    std::string number, calling, firstCallee;
+    std::vector<uint8_t> params;
+  };
+
+  // Failing calls say why here.
+  const std::string& Error() const { return error_; }
+
+  // An incoming call on an idle digital channel, with its raw IAM.
+  bool IncomingIam(int ch, const std::vector<uint8_t>& iam);
+  bool IncomingCall(int ch, const std::string& caller, const std::string& called,
+                    const std::string& firstCalled = "", int redirCase = 0);
+  // Keys the caller presses (digital channel or analog port).
+  bool Dtmf(int ch, const std::string& keys);
+  // Answers to an outgoing call on a digital channel.
+  bool Acm(int ch, const std::vector<uint8_t>& acm);
+  bool Cpg(int ch, int cause);
+  // state 8 (answer) or 10 (connect); on an analog trunk port: connected.
+  bool Answer(int ch, int state = 8);
+  // The far end releases the call with a cause.
+  bool Release(int ch, int cause);
+  bool Block(int ch);
+  bool Unblock(int ch);
+  int State(int ch);
+  // Polls until the channel state is `state`; false after timeoutMs or when
+  // cancelled() becomes true.
+  bool WaitState(int ch, int state, uint32_t timeoutMs,
+                 const std::function<bool()>& cancelled = {});
+
+  std::vector<std::vector<uint8_t>> Frames(int ch);
+  std::vector<std::pair<int, int>> Messages(int ch);
+  std::vector<CalloutInfo> Callouts(int ch);
+  std::string DtmfSent(int ch);
+
+  std::vector<PlayedInfo> Played(int ch);
+  // The A-law samples the channel has played of its play number `which`
+  // (negative: the last).
+  std::vector<uint8_t> PlayedAudio(int ch, int which = -1);
+  // What the channel hears next (A-law), taken by its record.
+  bool Feed(int ch, const std::vector<uint8_t>& alaw);
+  bool FeedFile(int ch, const std::string& path);
+
+  // Analog ports: the handset (user port) is lifted or put down.
+  bool Hook(int ch, bool offHook);
+  bool Ringing(int ch, int* starts = nullptr);
+  std::vector<std::vector<uint8_t>> FskMessages(int ch);
+  std::string Dialled(int ch);
+  bool TrunkOffHook(int ch);
+
+  // Ends a running fax with a state (1 done, negative failed).
+  bool FaxEnd(int fax, int state);
+  // Per fax channel: line linked (-1 none), running, last state.
+  struct FaxInfo {
+    int line = -1;
+    bool running = false;
+    int state = 0;
+    std::string file, id;
+  };
+  std::vector<FaxInfo> Faxes();
+  // Conference group of a line (-1 none) and whether it listens.
+  int Group(int ch, bool* listen = nullptr);
+  int Partner(int ch);
+
+  // One command line of the control socket; the answer "OK ..." or "ERR ...".
+  std::string Execute(const std::string& line, const std::function<bool()>& cancelled = {});
+
+ private:
+  bool Fail(const std::string& why) {
+    error_ = why;
+    return false;
+  }
+  SimCard& card_;
+  std::string error_;
+};
+
+// Serves the far end's commands as text lines on a local socket:
+// "unix:PATH" (a Unix-domain socket) or "tcp:PORT" (loopback only).
+class SimCardControl {
+ public:
+  SimCardControl() = default;
+  ~SimCardControl() { Stop(); }
+  bool Start(const std::string& endpoint, SimCardFarEnd* farEnd);
+  void Stop();
+
+ private:
+  void Run();
+  std::atomic<bool> stop_{false};
+  int listenFd_ = -1;
+  std::string unixPath_;
+  SimCardFarEnd* farEnd_ = nullptr;
+  plat::Thread thread_;
+};
+
+// Client side: connects to the endpoint, sends one command line and returns
+// the answer line, or "ERR ..." when the card cannot be reached.
+std::string SimCardCommand(const std::string& endpoint, const std::string& line,
+                           int timeoutMs = 70000);
+
+}  // namespace plat

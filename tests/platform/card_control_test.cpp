@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <future>
+
+#include "platform/card.h"
+#include "platform/cardfarend.h"
+#include "platform/cardisup.h"
+#include "tests/platform/card_test_util.h"
+
+using namespace cardtest;
+using plat::SimCard;
+
+namespace {
+
+struct CtlResult {
+  int exitCode = -1;
+  std::string out;
+};
+
+// Runs tools/simcardctl with the given arguments.
+CtlResult RunCtl(const std::string& args) {
+  std::string tool = std::string(RODIZ_BINARY_DIR) + "/tools/simcardctl";
+  EXPECT_TRUE(std::filesystem::exists(tool)) << "build the simcardctl tool first";
+  CtlResult r;
+  FILE* p = popen((tool + " " + args + " 2>&1").c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  while (fgets(buf, sizeof buf, p)) r.out += buf;
+  int st = pclose(p);
+  r.exitCode = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  while (!r.out.empty() && (r.out.back() == '\n' || r.out.back() == '\r')) r.out.pop_back();
+  return r;
+}
+
+class CardControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = MakeTempDir();
+    ini_ = dir_ + "/SimCard.ini";
+    WriteFile(ini_, std::string(kStandardIni) + "Control = unix:" + dir_ + "/card.sock\n");
+    card_ = std::make_unique<SimCard>(ini_);
+    ASSERT_EQ(card_->Start("", "prompt.ini"), 0) << card_->ConfigError();
+    ASSERT_EQ(card_->IsupStart(), 0);
+  }
+  void TearDown() override {
+    card_.reset();
+    std::filesystem::remove_all(dir_);
+  }
+  CtlResult Ctl(const std::string& cmd) { return RunCtl("-f " + ini_ + " " + cmd); }
+
+  std::string dir_, ini_;
+  std::unique_ptr<SimCard> card_;
+};
+
+}  // namespace
+
+TEST_F(CardControlTest, IncomingCallDrivenWithSimcardctl) {
+  CtlResult r = Ctl("CALL 0 IAM 01 00 00 00 0A 00 02 07 05 83 10 21 43 05 0A 04 03 13 76 98 00");
+  EXPECT_EQ(r.out, "OK");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(Ctl("STATE 0").out, "OK 9");
+  EXPECT_EQ(card_->IsupCallingNumber(0, 0), "6789");
+  EXPECT_EQ(card_->IsupCalledNumber(0, 0), "12345");
+
+  // The line acknowledges and answers; the far end reads what it sent.
+  auto acm = plat::card::BuildAcm(true, 0, "12345");
+  card_->IsupSendRawFrame(0, 0, acm.data(), static_cast<int>(acm.size()));
+  card_->IsupSendMessage(0, 0, 5, 2);
+  EXPECT_EQ(Ctl("FRAMES 0").out, "OK 06 12 14 01 37 01 0C 29 01 01 39 02 37 C0 00");
+  EXPECT_EQ(Ctl("MESSAGES 0").out, "OK 5/2");
+
+  ASSERT_EQ(Ctl("DTMF 0 12#").out, "OK");
+  EXPECT_EQ(card_->ReadChannelDtmf(0), '1');
+
+  // WAIT holds its answer until the line completes the far end's release.
+  EXPECT_EQ(Ctl("REL 0 16").out, "OK");
+  auto waiting = std::async(std::launch::async, [&] { return Ctl("WAIT 0 1 20000"); });
+  ASSERT_TRUE(WaitFor([&] { return card_->IsupReleaseCause(0, 0) == 16; }));
+  plat::SleepMs(100);
+  card_->IsupSendMessage(0, 0, 1, 0);
+  EXPECT_EQ(waiting.get().out, "OK 1");
+  EXPECT_EQ(Ctl("WAIT 0 9 50").out, "ERR timeout, state 1");
+}
+
+TEST_F(CardControlTest, CommandTable) {
+  WriteBytes(dir_ + "/p.wav", Wave(6, std::vector<uint8_t>(160, 0x2A), false));
+  ASSERT_EQ(card_->PortPlayFile(0, dir_ + "/p.wav", 90, -1), 0);
+  card_->PortOffHook(2);
+  card_->PortDial(2, "5551234");
+  struct Case {
+    std::string cmd, want;
+    int exitCode;
+  } cases[] = {
+      {"CALL 1 6789 12345", "OK", 0},
+      {"STATE 1", "OK 9", 0},
+      {"CALL 1 6789 12345", "ERR channel not idle, state 9", 1},
+      {"CALL 2 IAM 01 0", "ERR bad hex", 1},
+      {"CALL 99 - 12345", "ERR no digital channel 99", 1},
+      {"BLOCK 3", "OK", 0},
+      {"STATE 3", "OK 6", 0},
+      {"UNBLOCK 3", "OK", 0},
+      {"REL 4 16", "ERR no call, state 1", 1},
+      {"CPG 4 200", "ERR CPG ch cause", 1},
+      {"HOOK 30 OFF", "OK", 0},
+      {"HOOK 30 MAYBE", "ERR HOOK ch OFF|ON", 1},
+      {"RINGING 30", "OK 0 0", 0},
+      {"DIALLED 32", "OK 5551234", 0},
+      {"ANSWER 32", "OK", 0},
+      {"FSK 30", "ERR no FSK message", 1},
+      {"GROUP 30", "OK -1 talk", 0},
+      {"PARTNER 0", "OK -1", 0},
+      {"FEEDHEX 5 11 22 33", "OK", 0},
+      {"NOSUCH 1", "ERR unknown command NOSUCH", 1},
+      {"STATE x", "ERR STATE needs a channel number", 1},
+  };
+  for (const auto& c : cases) {
+    CtlResult r = Ctl(c.cmd);
+    EXPECT_EQ(r.out, c.want) << c.cmd;
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.cmd;
+  }
+  EXPECT_EQ(card_->HookState(0), 1);
+  EXPECT_EQ(card_->PortConnected(2), 1);
+  CtlResult played = Ctl("PLAYED 30");
+  EXPECT_EQ(played.out.rfind("OK " + dir_ + "/p.wav mode=90 at=", 0), 0u) << played.out;
+  ASSERT_TRUE(WaitFor([&] { return card_->VoiceFinished(card_->PortPlayVoice(0)) != 0; }));
+  EXPECT_EQ(Ctl("AUDIO 30 " + dir_ + "/heard.alw").out, "OK 160");
+  EXPECT_EQ(ReadBytes(dir_ + "/heard.alw"), std::vector<uint8_t>(160, 0x2A));
+  EXPECT_EQ(Ctl("HELP").exitCode, 0);
+}
+
+TEST_F(CardControlTest, CalloutAnswersFromTheCommandLine) {
+  struct Case {
+    std::string acm;
+    std::string wantRaw;
+  } cases[] = {
+      {"ACM 6", "06 16 14 01 00"},
+      {"ACM 6 BUSY", "06 12 14 01 00"},
+      {"ACM 6 REDIR 3 95555", "06 16 14 01 36 01 18 0C 05 83 10 59 55 05 00"},
+      {"ACM 6 06 16 14 00", "06 16 14 00"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_GT(card_->IsupCallout(0, 6, "12345", "6789"), 0);
+    EXPECT_EQ(Ctl("CALLOUT 6").out, "OK number=12345 calling=6789 first= params=00 00 00 00 00 00");
+    EXPECT_EQ(Ctl(c.acm).out, "OK") << c.acm;
+    EXPECT_EQ(card_->IsupCalloutEvents(0, 6), 0x08);
+    uint8_t buf[300];
+    int n = card_->IsupReadRawMessage(0, 6, buf, sizeof buf);
+    EXPECT_EQ(plat::card::ToHex(buf, static_cast<size_t>(n)), c.wantRaw) << c.acm;
+    EXPECT_EQ(Ctl("ANSWER 6").out, "OK");
+    EXPECT_EQ(card_->IsupChannelState(0, 6), 8);
+    card_->IsupSendMessage(0, 6, 7, 0);
+  }
+  EXPECT_EQ(Ctl("ACM 6 REDIR 9 1").out, "ERR ACM ch REDIR case number");
+  EXPECT_EQ(Ctl("MESSAGES 6").out, "OK 7/0 7/0 7/0 7/0");
+}
+
+TEST_F(CardControlTest, StoppedCardCannotBeReached) {
+  card_->Stop();
+  CtlResult r = Ctl("STATE 0");
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.out.rfind("ERR cannot reach the card", 0), 0u) << r.out;
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/card.sock"));
+  EXPECT_EQ(RunCtl("").exitCode, 2);  // usage
+  EXPECT_EQ(RunCtl("-f " + dir_ + "/none.ini STATE 0").exitCode, 2);
+}
+
+TEST(CardControlTcp, LoopbackPortServesTheSameCommands) {
+  // A port the system just gave out is very likely free.
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  socklen_t len = sizeof a;
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  int port = ntohs(a.sin_port);
+  close(s);
+
+  std::string dir = MakeTempDir();
+  WriteFile(dir + "/SimCard.ini", std::string(kStandardIni) + "Control = tcp:" + std::to_string(port) + "\n");
+  {
+    SimCard card(dir + "/SimCard.ini");
+    ASSERT_EQ(card.Start("", ""), 0);
+    std::string ep = "tcp:" + std::to_string(port);
+    EXPECT_EQ(plat::SimCardCommand(ep, "STATE 0"), "OK 1");
+    EXPECT_EQ(plat::SimCardCommand(ep, "CALL 0 6789 12345"), "OK");
+    EXPECT_EQ(card.IsupChannelState(0, 0), 9);
+    EXPECT_EQ(RunCtl("-s " + ep + " STATE 0").out, "OK 9");
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(CardCommands, MalformedLinesAreRefusedWithErr) {
+  std::string dir = MakeTempDir();
+  WriteFile(dir + "/SimCard.ini", kStandardIni);
+  SimCard card(dir + "/SimCard.ini");
+  ASSERT_EQ(card.Start("", ""), 0);
+  ASSERT_EQ(card.IsupStart(), 0);
+  plat::SimCardFarEnd far(card);
+  const char* corpus[] = {
+      "", "   ", "CALL", "CALL -1 1 2", "CALL 2147483648 1 2", "CALL 0 IAM", "CALL 0 IAM 06 12",
+      "CALL 0 IAM " /* 301 bytes */, "DTMF 0", "ACM 0 zz", "CPG 0", "CPG 0 -1", "REL 0 x",
+      "ANSWER 0 x", "WAIT 0", "WAIT 0 1 -5", "WAIT 0 1 999999999", "HOOK 0 OFF", "HOOK 99 ON",
+      "FAXEND 0", "FAXEND 7 1", "AUDIO 0", "FEED 0", "FEEDHEX 0 1", "STATE 1e3", "\x01\x02\xff",
+  };
+  for (const char* line : corpus) {
+    std::string l = line;
+    if (l == "CALL 0 IAM ")
+      for (int i = 0; i < 301; i++) l += "01 ";
+    std::string answer = far.Execute(l);
+    EXPECT_EQ(answer.rfind("ERR", 0), 0u) << "[" << l << "] -> " << answer;
+  }
+  EXPECT_EQ(card.IsupChannelState(0, 0), 1);  // nothing took effect
+  std::filesystem::remove_all(dir);
+}
