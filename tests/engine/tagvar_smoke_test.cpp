@@ -1,3 +1,0 @@
-#include <gtest/gtest.h>
-#include "engine/tagvar.h"
-TEST(Smoke, X) { EXPECT_EQ(TagVar::Int(1).AsInt(), 1); }
