@@ -260,7 +260,12 @@ TagVar& TagMapObject::InsertIn(TagMapItem& item, const TagVar& key) {
       return it->second;
     }
     default: {
-      auto [it, added] = item.ints.try_emplace(k.i);
+      auto& t = item.ints;
+      if (t.empty() || t.rbegin()->first < k.i) {  // arrays filled in order
+        item.Changed();
+        return t.try_emplace(t.end(), k.i)->second;
+      }
+      auto [it, added] = t.try_emplace(k.i);
       if (added) item.Changed();
       return it->second;
     }

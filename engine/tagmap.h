@@ -134,6 +134,7 @@ class TagMapObject {
   void SetLastHandleForTest(int32_t h);
 
  private:
+  friend class TagVar;
   TagMapObject() = default;
   TagMapItem* Get(int32_t h) {
     auto it = items_.find(h);

@@ -839,29 +839,32 @@ void TagVar::GetItem(const TagVar& key, TagVar& out) const {
     return;
   }
   auto& reg = TagMapObject::Instance();
-  auto lock = reg.Lock();
-  TagVar* e = reg.Find(handle_, key);
+  std::lock_guard lock(reg.mu_);
+  TagMapItem* item = reg.Get(handle_);
+  TagVar* e = item ? reg.FindIn(*item, key) : nullptr;
   out.Assign(e ? *e : ConstNull());
 }
 
 TagVar& TagVar::Item(const TagVar& key) {
   if (isConst_) return ConstNull();
   auto& reg = TagMapObject::Instance();
-  auto lock = reg.Lock();
-  if (type_ != kMap || !reg.IsRegistered(handle_)) {
+  std::lock_guard lock(reg.mu_);
+  TagMapItem* item = type_ == kMap ? reg.Get(handle_) : nullptr;
+  if (!item) {
     // A handle that is gone is not released: the new map may reuse it.
-    int32_t h = reg.NewMap();
-    if (h <= 0) return ConstNull();
-    reg.AddRef(h);
+    int32_t h = reg.NewMapLocked();
+    item = reg.Get(h);
+    if (!item) return ConstNull();
+    item->refCount = 1;
     type_ = kMap;
     handle_ = h;
   }
-  return *reg.FindOrInsert(handle_, key);
+  return reg.InsertIn(*item, key);
 }
 
 void TagVar::SetItem(const TagVar& key, const TagVar& value) {
   if (isConst_) return;
-  auto lock = TagMapObject::Instance().Lock();
+  std::lock_guard lock(TagMapObject::Instance().mu_);
   Item(key).Assign(value);
 }
 
