@@ -79,7 +79,8 @@ double TagVar::ParseDouble(std::string_view s) {
   while (i < s.size() && IsBlank(s[i])) ++i;
   bool neg = false;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
-  if (i >= s.size() || s[i] == '-' || s[i] == '+') return 0;
+  // Decimal only: no second sign, no "inf" or "nan" words.
+  if (i >= s.size() || !(IsDigit(s[i]) || s[i] == '.')) return 0;
   const char* b = s.data() + i;
   const char* e = s.data() + s.size();
   double d = 0;

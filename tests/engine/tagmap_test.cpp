@@ -379,6 +379,27 @@ TEST_F(Maps, StringPlusMapAppendsItsText) {
   EXPECT_EQ(Reg().RefCount(m.MapHandle()), 2);
 }
 
+TEST_F(Maps, MapTextStopsAtTheLengthLimit) {
+  // Each level holds the next one twice: the full text would double per
+  // level (2^30 leaves), so printing must stop at the string limit.
+  TagVar::SetTextLimitForTest(10000);
+  TagVar level;
+  level.Item(TagVar::Int(0)).SetString("leaf");
+  for (int i = 0; i < 30; ++i) {
+    TagVar up;
+    up.SetItem(TagVar::Int(1), level);
+    up.SetItem(TagVar::Int(2), level);
+    level.Assign(up);
+    up.SetNull();
+  }
+  std::string text;
+  level.ToText(text);
+  TagVar::SetTextLimitForTest(0);
+  EXPECT_GT(text.size(), 10000u);
+  EXPECT_LT(text.size(), 10100u);
+  level.SetNull();
+}
+
 // ---- deep nesting on a line-sized stack ----
 
 TEST_F(Maps, DeepChainPrintsAndFreesOnALineStack) {
