@@ -11,6 +11,9 @@
 #include "host/log.h"
 #include "platform/text.h"
 
+// The interpreter copies values all the time: keep them from growing.
+static_assert(sizeof(TagVar) <= 72, "TagVar grew");
+
 namespace {
 
 std::atomic<int32_t> g_textLimit{TagVar::kMaxTextLen};
@@ -173,7 +176,15 @@ TagVar& TagVar::ConstNull() {
 
 // ---- definition ----
 
+void TagVar::SetName(std::string_view name) {
+  if (this != &ConstNull()) name_.assign(name);
+}
+void TagVar::SetConst(bool c) {
+  if (this != &ConstNull()) isConst_ = c;
+}
+
 void TagVar::DefineInt(std::string_view name, int32_t v, bool isConst) {
+  if (this == &ConstNull()) return;
   int32_t old = type_ == kMap ? handle_ : 0;
   name_.assign(name);
   isConst_ = isConst;
@@ -184,6 +195,7 @@ void TagVar::DefineInt(std::string_view name, int32_t v, bool isConst) {
   ReleaseMap(old);
 }
 void TagVar::DefineDouble(std::string_view name, double v, bool isConst) {
+  if (this == &ConstNull()) return;
   int32_t old = type_ == kMap ? handle_ : 0;
   name_.assign(name);
   isConst_ = isConst;
@@ -193,6 +205,7 @@ void TagVar::DefineDouble(std::string_view name, double v, bool isConst) {
   ReleaseMap(old);
 }
 void TagVar::DefineString(std::string_view name, std::string_view s, bool isConst) {
+  if (this == &ConstNull()) return;
   int32_t old = type_ == kMap ? handle_ : 0;
   name_.assign(name);
   isConst_ = isConst;
@@ -200,6 +213,7 @@ void TagVar::DefineString(std::string_view name, std::string_view s, bool isCons
   ReleaseMap(old);
 }
 void TagVar::DefineFunction(std::string_view name, TagTelBasic* body, bool isConst) {
+  if (this == &ConstNull()) return;
   int32_t old = type_ == kMap ? handle_ : 0;
   name_.assign(name);
   isConst_ = isConst;

@@ -62,13 +62,14 @@ class TagVar {
   static TagVar& ConstNull();
 
   // ---- definition (compiler, instance set-up; fresh values only) ----
-  // Set name, const flag and value. Notes are never stored.
+  // Set name, const flag and value. Notes are never stored. ConstNull() is
+  // shared by every line and is never redefined.
   void DefineInt(std::string_view name, int32_t v, bool isConst);
   void DefineDouble(std::string_view name, double v, bool isConst);
   void DefineString(std::string_view name, std::string_view s, bool isConst);
   void DefineFunction(std::string_view name, TagTelBasic* body, bool isConst);
-  void SetName(std::string_view name) { name_.assign(name); }
-  void SetConst(bool c) { isConst_ = c; }
+  void SetName(std::string_view name);
+  void SetConst(bool c);
 
   // ---- writes (ignored on a const value; a replaced map is released) ----
   TagVar& SetString(std::string_view s);          // type string
@@ -166,6 +167,8 @@ class TagVar {
   int Less(const TagVar& b) const;
 
   // ---- arithmetic returning a new value (operands untouched) ----
+  // A map made by these holds no reference yet: it gains its first when the
+  // result is assigned, and is never freed if the result is dropped.
   // Add: a string appends b (a string's bytes; an int as "%d"; a double
   // trimmed as in ToText; a map or function as its unquoted text; null:
   // nothing); two maps: their union; either double: double sum; either int:
@@ -186,7 +189,8 @@ class TagVar {
   // when the operator writes nothing (division by zero, a string too long,
   // pairs it does not define, a const target). Operators:
   //   0 assign a       ! not        ~ complement   = == (Equals)  # !=
-  //   < > l(<=) g(>=)  a && o ||    & | ^ (ints)   L << R >> (low 5 bits of b;
+  //   < > l(<=) g(>=)  a && o || (both / either AsInt non-zero: 2.5 && 1 is 1)
+  //   & | ^ (ints)     L << R >> (low 5 bits of b;
   //   R on a map removes key b from it and target shares the map)
   //   + AddAssign      - (maps: difference; doubles; ints; otherwise a copy
   //   of a; unary: negation, an int for anything not a double)
@@ -207,6 +211,8 @@ class TagVar {
   // hold TagMapObject::Instance().Lock() for as long as the reference is used.
   TagVar& Item(const TagVar& key);
   // Item(key).Assign(value) under the registry lock. Ignored when const.
+  // To read an element the way a result reference does (creating it), hold
+  // the lock: { auto g = TagMapObject::Instance().Lock(); out.Assign(v.Item(k)); }
   void SetItem(const TagVar& key, const TagVar& value);
   // Removes the element under key (a map element is released first): 1 when
   // removed, 0 when absent or this is not a map.
@@ -218,7 +224,8 @@ class TagVar {
   int Keys(std::vector<TagVarP>& out) const;
 
   // Names the body of a function value for ToText ("function %s"); set once
-  // by the script instance code. Without it the name is empty.
+  // by the script instance code. Without it the name is empty. It may run
+  // under the map registry lock, so it must take no lock of its own.
   using FunctionNameFn = std::string (*)(const TagTelBasic*);
   static void SetFunctionNameHook(FunctionNameFn fn);
 

@@ -385,7 +385,11 @@ TEST(Const, EveryWriteIsIgnored) {
   null.SetInt(3);
   null.Item(two).SetInt(4);
   TagVar::Calculate(0, null, two, nullptr);
+  null.DefineInt("x", 1, false);  // the shared null is never redefined
+  null.SetConst(false);
+  null.SetName("x");
   EXPECT_TRUE(null.IsNull());
+  EXPECT_EQ(null.Name(), "");
   EXPECT_TRUE(null.IsConst());
   EXPECT_EQ(null.IntValue(), 0);
 }
