@@ -340,14 +340,12 @@ int TagMapObject::EntryAt(int32_t h, int32_t i, TagVar& keyOut, TagVar& valueOut
   if (!item) return -1;
   TagMapItem::Pos p;
   if (!item->Seek(i, p)) return -2;
-  // Through locals: writing keyOut or valueOut may release the last
-  // reference to this very map.
-  TagVar key, value;
-  KeyToVar(*item, p, key);
-  value.Assign(item->Value(p));
-  keyOut.Assign(key);
-  valueOut.Assign(value);
-  value.SetNull();
+  // Pinned while the outputs are written: giving up their old values may
+  // drop the last other reference to this very map.
+  ++item->refCount;
+  KeyToVar(*item, p, keyOut);
+  valueOut.Assign(item->Value(p));
+  Release(h);
   return i;
 }
 
