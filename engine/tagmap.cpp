@@ -95,6 +95,27 @@ void TagMapItem::Advance(Pos& p) {
   Settle(p);
 }
 
+bool TagMapItem::StepBack(Pos& p) {
+  for (int t = p.table; t >= 0; --t) {
+    if (t != p.table) {  // entering an earlier table from its end
+      switch (t) {
+        case 0: p.i = ints.end(); break;
+        case 1: p.s = strs.end(); break;
+        case 2: p.d = dbls.end(); break;
+        case 3: p.m = maps.end(); break;
+      }
+    }
+    switch (t) {
+      case 0: if (p.i != ints.begin()) { --p.i; p.table = 0; return true; } break;
+      case 1: if (p.s != strs.begin()) { --p.s; p.table = 1; return true; } break;
+      case 2: if (p.d != dbls.begin()) { --p.d; p.table = 2; return true; } break;
+      case 3: if (p.m != maps.begin()) { --p.m; p.table = 3; return true; } break;
+      default: break;
+    }
+  }
+  return false;
+}
+
 TagVar& TagMapItem::Value(const Pos& p) {
   switch (p.table) {
     case 0: return p.i->second;
@@ -111,11 +132,14 @@ int TagMapItem::KeyKind(const Pos& p) const {
 
 bool TagMapItem::Seek(int32_t index, Pos& out) {
   if (index < 0 || size_t(index) >= Size()) return false;
+  // Walks forwards or backwards from the last position are O(1) a step.
   if (cursorIndex_ >= 0 && index >= cursorIndex_ && index - cursorIndex_ <= 16) {
     while (cursorIndex_ < index) {
       Advance(cursor_);
       ++cursorIndex_;
     }
+  } else if (cursorIndex_ >= 0 && index < cursorIndex_ && cursorIndex_ - index <= 16) {
+    while (cursorIndex_ > index && StepBack(cursor_)) --cursorIndex_;
   } else {
     Pos p;
     p.i = ints.begin();

@@ -48,6 +48,8 @@ class TagMapItem {
   Pos Begin();
   bool AtEnd(const Pos& p) const { return p.table >= 4; }
   void Advance(Pos& p);
+  // One entry back; false at the first.
+  bool StepBack(Pos& p);
   TagVar& Value(const Pos& p);
   // Key kind of the entry (2 integer, 1 string, 3 double, 4 map).
   int KeyKind(const Pos& p) const;

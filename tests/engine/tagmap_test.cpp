@@ -70,6 +70,11 @@ TEST_F(Maps, KeysOfEachKindInIterationOrder) {
     ASSERT_EQ(m.EntryAt(i, k, v), i);
     EXPECT_TRUE(Holds(k, wantKeys[i])) << "entry " << i;
   }
+  for (int i = int(wantKeys.size()) - 1; i >= 0; --i) {  // backwards through all four tables
+    TagVar k, v;
+    ASSERT_EQ(m.EntryAt(i, k, v), i);
+    EXPECT_TRUE(Holds(k, wantKeys[i])) << "entry " << i << " walking back";
+  }
   TagVar k, v;
   EXPECT_EQ(m.EntryAt(int(wantKeys.size()), k, v), -2);
   EXPECT_EQ(m.EntryAt(-1, k, v), -2);
@@ -103,6 +108,13 @@ TEST_F(Maps, EntryAtWalksLargeMapsInOrder) {
     TagVar k, v;
     ASSERT_EQ(m.EntryAt(i, k, v), i);
     ASSERT_EQ(v.AsInt(), 2999 - i);
+  }
+  for (int i = 3000; i >= 0; --i) {  // backwards, across the table border
+    TagVar k, v;
+    ASSERT_EQ(m.EntryAt(i, k, v), i);
+    if (i < 3000) {
+      ASSERT_TRUE(Holds(k, V::I(i)));
+    }
   }
   // A change between two reads: positions shift, the walk follows.
   TagVar k, v;
