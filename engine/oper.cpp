@@ -1,0 +1,46 @@
+#include "engine/oper.h"
+
+#include "engine/tagmap.h"
+#include "engine/tagvar.h"
+#include "host/runcfg.h"
+
+void TagVarRef::Load(TagVar& into) const {
+  if (!var) return;
+  if (!key) {
+    into.Assign(*var);
+    return;
+  }
+  // The element is created when missing; the map may be shared with other lines.
+  auto guard = TagMapObject::Instance().Lock();
+  into.Assign(var->Item(*key));
+}
+
+void TagVarRef::Store(const TagVar& value) const {
+  if (!var) return;
+  if (key)
+    var->SetItem(*key, value);
+  else
+    var->Assign(value);
+}
+
+TagOper::~TagOper() = default;
+
+void TagOper::SetSource(const std::string& sourceText, int line, int idx, char kindChar) {
+  breakpoint.store(0, std::memory_order_relaxed);
+  unbracedBody = 0;
+  if (runCfg.isDispSente != 0)
+    text = sourceText;
+  else
+    text.clear();
+  lineNo = line;
+  index = idx;
+  kind = kindChar;
+}
+
+void TagOper::FreePreExpressions() {
+  for (TagOper* e : preExpressions) {
+    e->FreePreExpressions();
+    delete e;
+  }
+  preExpressions.clear();
+}

@@ -1,0 +1,70 @@
+#pragma once
+// The base of every operation of a compiled script. The compiler builds the
+// operations, fills these fields and links them; the run loop calls Execute
+// and Next.
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TagVar;
+class TagTelBasic;
+
+// Where a statement's result goes: a variable, or the element of a map
+// variable under a key (created when missing; a non-map becomes a map).
+struct TagVarRef {
+  TagVar* var = nullptr;
+  TagVar* key = nullptr;
+  bool Empty() const { return var == nullptr; }
+  // Assigns the target's value into `into`; nothing without a target.
+  void Load(TagVar& into) const;
+  // Assigns value to the target; nothing without a target.
+  void Store(const TagVar& value) const;
+};
+
+class TagOper {
+ public:
+  TagOper() = default;
+  virtual ~TagOper();
+  TagOper(const TagOper&) = delete;
+  TagOper& operator=(const TagOper&) = delete;
+
+  // Runs the operation: 0, a value or a count on success, a negative code on
+  // failure. Outputs are written into the argument values.
+  virtual int Execute() = 0;
+  // The operation to run next; flow operations answer their jumps here.
+  virtual TagOper* Next() { return next; }
+
+  // Called by the compiler's append. The text is kept only while the run
+  // configuration shows statements (IS_DISP_SENTE not 0).
+  void SetSource(const std::string& sourceText, int line, int idx, char kindChar);
+  void SetBreakpoint(bool on) { breakpoint.store(on ? 1 : 0, std::memory_order_relaxed); }
+  bool HasBreakpoint() const { return breakpoint.load(std::memory_order_relaxed) != 0; }
+  void SetResultRef(TagVar* var, TagVar* key = nullptr) {
+    resultRef.var = var;
+    resultRef.key = key;
+  }
+  void StoreResult(const TagVar& value) const { resultRef.Store(value); }
+  void RunPreExpressions() {
+    for (TagOper* e : preExpressions) e->Execute();
+  }
+  // Deletes the pending expressions (the owning instance calls this before
+  // deleting the operation).
+  void FreePreExpressions();
+
+  std::string text;
+  int lineNo = 0;
+  int depth = 0;
+  int index = 0;
+  // Set from the debugger's thread, read by the run loop.
+  std::atomic<uint8_t> breakpoint{0};
+  TagOper* link = nullptr;
+  char kind = '=';
+  TagOper* owner = nullptr;
+  TagOper* next = nullptr;
+  TagOper* prev = nullptr;
+  uint8_t unbracedBody = 0;
+  TagVarRef resultRef;
+  // Owned; expressions (each a TagOper) run before every execution.
+  std::vector<TagOper*> preExpressions;
+};

@@ -1,0 +1,264 @@
+#include "engine/telbasic.h"
+
+#include <cstdio>
+
+#include "engine/oper.h"
+#include "host/cpumeter.h"
+#include "host/log.h"
+#include "lines/kxcall.h"
+#include "platform/path.h"
+#include "platform/tick.h"
+#include "services/socketbase.h"
+
+std::atomic<int> scriptLinesCount{0};
+
+namespace {
+
+// Function values print as "function <name>".
+void InstallFunctionNames() {
+  static const bool installed = [] {
+    TagVar::SetFunctionNameHook([](const TagTelBasic* body) { return body ? body->name : std::string(); });
+    return true;
+  }();
+  (void)installed;
+}
+
+// Directory part of a script file name ("" when none), with its separator.
+std::string DirOf(const std::string& file) {
+  size_t cut = file.find_last_of("\\/");
+  return cut == std::string::npos ? std::string() : file.substr(0, cut + 1);
+}
+
+std::string BaseOf(const std::string& file) {
+  size_t cut = file.find_last_of("\\/");
+  return cut == std::string::npos ? file : file.substr(cut + 1);
+}
+
+}  // namespace
+
+TagTelBasic::TagTelBasic(const std::string& file, int line, TagKxCall* call, int mode, TagTelBasic* outerScript)
+    : TagCompileDiag(line, mode != 0, outerScript != nullptr), outer(outerScript) {
+  // Many lines loading at once can saturate the machine: let the first go,
+  // pace the others by the process's own processor use.
+  if (line > 0 && mode == 1 && !outerScript) {
+    WaitWhileCpuBusy(20, 45, [this] { return stopRequested.load() != 0; });
+  }
+  NetStartup();
+  InstallFunctionNames();
+  scriptFile = file;
+  name = "_main_";
+  callObject = call;
+  DeleteReport();
+  if (!call || call->callState < -1) {
+    // No usable call object: nothing is compiled and the script never runs.
+    initResult = -2;
+    return;
+  }
+  AddBuiltins();
+  if (outerScript && outerScript->importVars) {
+    for (const auto& v : outerScript->variables) ImportVar(*v);
+  }
+  CompileMain();
+}
+
+TagTelBasic::TagTelBasic(const std::string& file, const std::string& functionName, TagTelBasic* parentScript)
+    : TagCompileDiag(*parentScript), parent(parentScript) {
+  scriptFile = file;
+  name = functionName;
+  callObject = parentScript->callObject;
+  auto temp = std::make_unique<TagVar>();
+  temp->DefineInt("_tempVal", 0, false);
+  AddVariable(std::move(temp));
+  auto ret = std::make_unique<TagVar>();
+  ret->DefineInt("_retVal", -1, false);
+  AddVariable(std::move(ret));
+}
+
+void TagTelBasic::AddBuiltins() {
+  auto add = [this](auto define) {
+    auto v = std::make_unique<TagVar>();
+    define(*v);
+    AddVariable(std::move(v));
+  };
+  add([](TagVar& v) { v.DefineInt("_tempVal", 0, false); });
+  add([](TagVar& v) { v.DefineInt("_retVal", -1, false); });
+  add([this](TagVar& v) { v.DefineInt("_lineNo", lineNo, true); });
+  add([this](TagVar& v) { v.DefineInt("_lineType", callObject ? callObject->lineType.load() : 0, true); });
+  add([](TagVar& v) { v.DefineInt("_linesCount", scriptLinesCount.load(), true); });
+  add([this](TagVar& v) { v.DefineString("_kxsFile", BaseOf(scriptFile), true); });
+  add([this](TagVar& v) { v.DefineString("_kxsDir", DirOf(scriptFile), true); });
+  add([](TagVar& v) { v.DefineInt("true", 1, true); });
+  add([](TagVar& v) { v.DefineInt("false", 0, true); });
+  add([](TagVar& v) {
+    v.SetName("NULL");
+    v.SetConst(true);
+  });
+}
+
+TagTelBasic::~TagTelBasic() {
+  bool mainInstance = parent == nullptr;
+  if (mainInstance && !nested && callObject) {
+    for (int lang = 0; lang < 3; ++lang) {
+      std::remove(plat::ResolvePath(PlayToFileName(lang)).c_str());
+      std::remove(plat::ResolvePath(TtsFileName(lang)).c_str());
+    }
+  }
+  stopRequested = 1;
+  if (mainInstance && !nested && callObject) callObject->interrupted = 1;
+  if (mainInstance) {
+    for (int s : sockets) CloseSocket(s);
+    sockets.clear();
+  }
+  DeleteOperationsAndVariables();
+}
+
+void TagTelBasic::DeleteOperationsAndVariables() {
+  for (TagOper* op : operations) {
+    op->FreePreExpressions();
+    delete op;
+  }
+  operations.clear();
+  for (TagTelBasic* f : functions) delete f;
+  functions.clear();
+  // Maps are normally released by the run loop; a script that never ran (or
+  // failed to compile after importing maps) must not leak them.
+  for (auto& v : variables)
+    if (v && v->IsMap() && !v->IsConst()) v->SetInt(0);
+  for (auto& p : params)
+    if (p && p->IsMap() && !p->IsConst()) p->SetInt(0);
+  variables.clear();
+  params.clear();
+}
+
+TagTelBasic* TagTelBasic::GetRoot(TagTelBasic* in) {
+  if (!in) return nullptr;
+  while (in->parent) in = in->parent;
+  if (in->nested && in->outer) in = in->outer;
+  return in;
+}
+
+void TagTelBasic::SetReload(bool flag) {
+  reloadRequested = flag ? 1 : 0;
+  if (IsReloadPending() && callObject) callObject->interrupted = 1;
+}
+
+bool TagTelBasic::IsReloadPending() const {
+  return reloadRequested.load() != 0 && runLine != nullptr && callObject &&
+         callObject->callState.load() != kCallConnected;
+}
+
+int TagTelBasic::SetReturnValue(const TagVar& value) {
+  RetVal().Assign(value);
+  return RetVal().IntValue();
+}
+
+TagVar* TagTelBasic::AddVariable(std::unique_ptr<TagVar> v) {
+  variables.push_back(std::move(v));
+  return variables.back().get();
+}
+
+TagVar* TagTelBasic::FindVariable(std::string_view varName) const {
+  for (const auto& v : variables)
+    if (v && v->Name() == varName) return v.get();
+  return nullptr;
+}
+
+void TagTelBasic::ImportVar(const TagVar& value) {
+  if (value.IsFunction()) return;
+  if (TagVar* mine = FindVariable(value.Name())) {
+    mine->Assign(value);
+    return;
+  }
+  auto copy = std::make_unique<TagVar>();
+  copy->SetName(value.Name());
+  copy->Assign(value);  // a map gains its reference as by assignment
+  AddVariable(std::move(copy));
+}
+
+void TagTelBasic::AppendOperation(TagOper* op) { operations.push_back(op); }
+
+void TagTelBasic::RemoveOperationsFrom(size_t from) {
+  while (operations.size() > from) {
+    TagOper* op = operations.back();
+    operations.pop_back();
+    op->FreePreExpressions();
+    delete op;
+  }
+}
+
+const std::string& TagTelBasic::CurSndDir() const {
+  const TagTelBasic* owner = parent ? parent : this;
+  int lang = owner->language;
+  if (lang < 0 || lang > 2) lang = 0;
+  return owner->sndDirs[lang];
+}
+
+std::string TagTelBasic::PlayToFileName(int lang) const {
+  const TagTelBasic* owner = parent ? parent : this;
+  char num[16];
+  std::snprintf(num, sizeof num, "%d", lineNo);
+  return owner->sndDirs[lang < 0 || lang > 2 ? 0 : lang] + "t" + num + owner->sndExt;
+}
+
+std::string TagTelBasic::TtsFileName(int lang) const {
+  const TagTelBasic* owner = parent ? parent : this;
+  char num[16];
+  std::snprintf(num, sizeof num, "%d", lineNo);
+  return owner->sndDirs[lang < 0 || lang > 2 ? 0 : lang] + "tts" + num + owner->sndExt;
+}
+
+int TagTelBasic::SetPlayToFile(bool flag) {
+  playToFile = flag ? 1 : 0;
+  if (!flag) return 0;
+  const TagTelBasic* owner = parent ? parent : this;
+  FILE* f = plat::OpenFile(PlayToFileName(owner->language), "wb");
+  if (!f) return -1;
+  std::fclose(f);
+  return 0;
+}
+
+int TagTelBasic::SetTtsPara(int mode, const std::string& para1, const std::string& para2) {
+  ttsMode = mode;
+  ttsPara1 = para1;
+  ttsPara2 = para2;
+  if (mode == 1) {
+    // The pinyin engine joins with speech synthesis; until then it is not ready.
+    LogAlways("SetTtsPara: no pinyin engine on this system");
+    return -1;
+  }
+  return 0;
+}
+
+int TagTelBasic::PinyinSpeakToFile(const std::string& text, const std::string& file) {
+  LogAlways("PinyinSpeakToFile: no pinyin engine on this system");
+  return -1;
+}
+
+int TagTelBasic::SapiSpeakToFile(const std::string& text, const std::string& file, int flag, int n) {
+  // No speech voice is made for the instance yet.
+  return -100;
+}
+
+int TagTelBasic::TcpConnectWait(int* socket, const std::string& host, int port, int seconds) {
+  TcpConnectState state;
+  uint32_t start = plat::TickCount();
+  uint32_t limit = seconds > 0 ? static_cast<uint32_t>(seconds) * 1000u : 0u;
+  while (true) {
+    int r = TcpConnectAsync(socket, host, port, &state);
+    if (r > 0) return 0;
+    if (r < 0) return r;
+    if (plat::TickCount() - start > limit) {
+      CloseSocket(*socket);
+      *socket = kNoSocket;
+      LogAlwaysF("TcpConnect Timeout: %s:%d, sec=%d", host.c_str(), port, seconds);
+      return -9;
+    }
+    if (stopRequested.load()) {
+      // The line is stopping: give up the connect, reported as a failed open.
+      CloseSocket(*socket);
+      *socket = kNoSocket;
+      return -10;
+    }
+    plat::SleepMs(80);
+  }
+}

@@ -1,0 +1,150 @@
+#pragma once
+// One compiled script: a line's main instance, a script function's body, or
+// a script nested under "RunKxs(". The main instance owns the operations, the
+// variables and the per-line services its operations use.
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/compilediag.h"
+#include "engine/tagvar.h"
+
+class TagOper;
+class TagKxCall;
+
+// The number of lines of the line manager, as scripts see it in _linesCount.
+extern std::atomic<int> scriptLinesCount;
+
+class TagTelBasic : public TagCompileDiag {
+ public:
+  // Indexes of the first built-in variables.
+  static constexpr int kTempVal = 0;
+  static constexpr int kRetVal = 1;
+  static constexpr int kMaxParams = 40;
+
+  // A main instance for a script file, compiled at once. runMode 1 for the
+  // line threads and "RunKxs(", 0 for a compile check. outer: the line's top
+  // script when nested.
+  TagTelBasic(const std::string& scriptFile, int lineNo, TagKxCall* call, int runMode,
+              TagTelBasic* outer = nullptr);
+  // An empty function body that the compiler fills.
+  TagTelBasic(const std::string& file, const std::string& functionName, TagTelBasic* parent);
+  ~TagTelBasic() override;
+
+  // The line's root instance for operations compiled in `in`: a function body
+  // gives its parent, a nested script its outer script.
+  static TagTelBasic* GetRoot(TagTelBasic* in);
+  TagTelBasic* Root() { return GetRoot(this); }
+
+  // --- requests from other threads ---
+  void SetReload(bool flag);
+  // Reload asked for, the line's threads run this instance, and no call is
+  // connected.
+  bool IsReloadPending() const;
+  void SetQuitRequest(bool flag) { quitRequested.store(flag ? 1 : 0); }
+  bool IsQuitRequested() const { return quitRequested.load() != 0; }
+
+  // _retVal := value; returns its int field.
+  int SetReturnValue(const TagVar& value);
+  void SetSndExt(const std::string& ext) { sndExt = ext; }
+  void SetPruneFunctions(bool flag) { pruneFunctions = flag ? 1 : 0; }
+  // The variable of value's name is assigned it, or a copy is added; function
+  // values are skipped.
+  void ImportVar(const TagVar& value);
+  // Turning it on creates or empties "%st%d%s" (sound directory, line,
+  // extension). 0, or -1 when that file cannot be opened.
+  int SetPlayToFile(bool flag);
+  // Speech settings; mode 1 selects the pinyin engine.
+  int SetTtsPara(int mode, const std::string& para1, const std::string& para2);
+  int PinyinSpeakToFile(const std::string& text, const std::string& file);
+  int SapiSpeakToFile(const std::string& text, const std::string& file, int flag, int n);
+  // Steps a non-blocking connect every 80 ms: 0 connected, a negative step
+  // result, -9 after the time-out (socket closed, logged), -10 when the
+  // instance is being stopped.
+  int TcpConnectWait(int* socket, const std::string& host, int port, int seconds);
+
+  // The voice directory of the current language (a function body uses its
+  // parent's).
+  const std::string& CurSndDir() const;
+  // Output of the play-to-file mode and of speech for a language directory.
+  std::string PlayToFileName(int lang) const;
+  std::string TtsFileName(int lang) const;
+
+  // Variables: the built-ins first. Values live as long as the instance and
+  // never move, so operations hold plain pointers to them.
+  TagVar* AddVariable(std::unique_ptr<TagVar> v);
+  TagVar& RetVal() { return *variables[kRetVal]; }
+  TagVar& TempVal() { return *variables[kTempVal]; }
+  // First variable of that name, or nullptr.
+  TagVar* FindVariable(std::string_view varName) const;
+
+  // Operations: appended by the compiler, owned.
+  void AppendOperation(TagOper* op);
+  // Deletes operations from index `from` to the end (run-time compiles).
+  void RemoveOperationsFrom(size_t from);
+
+  // --- compile (the compiler's files provide these) ---
+  // Reads, compiles and checks the script file: the load, the end-of-source
+  // checks, pruning and the summary. Sets initResult.
+  void CompileMain();
+
+  // --- fields ---
+  uint8_t pruneFunctions = 1;
+  std::string definitionText;
+  std::atomic<uint8_t> paused{0};
+  std::atomic<uint8_t> stepping{0};
+  std::vector<TagTelBasic*> functions;  // owned bodies
+  std::map<std::string, int> callers;
+  TagOper* curOper = nullptr;
+  std::atomic<uint8_t> quitRequested{0};
+  std::vector<TagOper*> operations;  // owned
+  std::atomic<uint8_t> reloadRequested{0};
+  void* runLine = nullptr;  // the line record whose threads run this instance
+  int runState = -1;
+  std::string name;
+  uint8_t wasScrambled = 0;
+  std::vector<std::unique_ptr<TagVar>> variables;
+  int initResult = 0;
+  std::atomic<uint8_t> stopRequested{0};
+  std::atomic<uint8_t> hardStop{0};
+  std::atomic<uint8_t> runEnded{1};
+  int hangupIndex = -1;
+  int quitIndex = -1;
+  std::atomic<int> curOperIndex{-1};
+  std::string scriptFile;
+  uint8_t starToPoint = 1;
+  int tempCounter = 0;
+  int lastDialResult = 0;
+  TagKxCall* callObject = nullptr;
+  TagTelBasic* parent = nullptr;
+  TagTelBasic* caller = nullptr;
+  std::set<int> sockets;
+  std::string sndDirs[3];
+  int language = 0;
+  uint8_t breakOnKey = 1;
+  char endKey = '#';
+  int dispKeysMode = 1;
+  std::string timeoutVoice = "timeout.wav";
+  int paramCount = 0;
+  std::vector<std::string> paramNames;
+  std::vector<std::unique_ptr<TagVar>> params;
+  uint8_t playToFile = 0;
+  int ttsMode = 0;
+  std::string ttsPara1, ttsPara2;
+  TagTelBasic* runningNested = nullptr;
+  TagTelBasic* outer = nullptr;
+  std::string sndExt = ".WAV";
+  uint8_t importVars = 0;
+
+  // --- compiler state (kept by the compiler's files) ---
+
+  // --- run state (kept by the run loop's files) ---
+
+ private:
+  void AddBuiltins();
+  void DeleteOperationsAndVariables();
+};

@@ -1,0 +1,249 @@
+#pragma once
+// The abstract call object of one telephone line. Every line owns one for its
+// whole life; each new call overwrites the per-call state of the previous one.
+// The defaults let a script run on any line whether or not its class supports
+// a feature: unsupported features give harmless results.
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TagWavePlay;
+class TagKxCard;
+
+// One signal tone: its key and nine parameters.
+struct TagSignalTone {
+  int32_t values[10] = {};
+};
+
+class TagCfgTones {
+ public:
+  void Clear() { tones_.clear(); }
+  // Keys 250 to 256; -1 for any other key.
+  int Set(int key, const int32_t params[9]);
+  const std::map<int, TagSignalTone>& Tones() const { return tones_; }
+
+ private:
+  std::map<int, TagSignalTone> tones_;
+};
+
+// Call states.
+enum : int32_t {
+  kCallNone = -1,
+  kCallIdle = 0,
+  kCallConnected = 1,
+  kCallReleased = 2,
+  kCallBusy = 4,
+  kCallNoAnswer = 5,
+  kCallRinging = 6,
+  kCallUnallocated = 8,
+  kCallDialFailed = 11,
+  kCallHungUpSection = 12,
+  kCallOtherCause = 13,
+};
+
+// Line types.
+enum : uint8_t { kLineVir = 0, kLineAEx, kLineAIn, kLineRec, kLineDig, kLineH323, kLineSip, kLineVoip, kLineFax };
+const char* LineTypeName(int type);
+
+class TagKxCall {
+ public:
+  TagKxCall();
+  virtual ~TagKxCall();
+  TagKxCall(const TagKxCall&) = delete;
+  TagKxCall& operator=(const TagKxCall&) = delete;
+
+  // --- the virtual operations, in their order ---
+  virtual int ReLoopPlay();
+  virtual void SetCallerId(const std::string& text) { callerId = text; }
+  virtual void SetSubAddr(const std::string& a, const std::string& b) {
+    subAddr[0] = a;
+    subAddr[1] = b;
+  }
+  virtual void SetFirstCalleeId(const std::string& text, int value) {
+    firstCalleeId = text;
+    firstCalleeValue = value;
+  }
+  virtual void OpenLine() { lineClosed = 0; }
+  virtual void CloseLine() { lineClosed = 1; }
+  virtual void ClearKeys() {}
+  virtual int OutCall(const std::string& number, int a, int b);
+  virtual int WaitRing(int timeout);
+  virtual int IsRings(int mode);
+  virtual int SetCharge(int flag) { return 1; }
+  virtual int Answer(uint8_t flag) { return flag; }
+  virtual int IsRinging(std::string& caller, std::string& callee);
+  virtual int SipGetPeerMsg(std::string& a, std::string& b, int size);
+  virtual int Reserved14() { return 0; }
+  virtual int PlayFile(const std::string& file, uint8_t breakOnKey, int flag);
+  virtual int PlayMemory(const uint8_t* data, int zero, int length, int zero2, uint8_t breakOnKey) { return 0; }
+  virtual int StartLoopPlay(const std::string& file);
+  virtual int PcPlay(const std::string& file, int loop, int wait, uint8_t breakOnKey);
+  virtual int IsPcPlayEnd();
+  virtual int Record(const std::string& file, int maxSeconds, uint8_t breakOnKey) { return 0; }
+  virtual int StartRecord(const std::string& file, int param) { return 0; }
+  virtual int GetKeys(std::string& out, int maxCount, int timeout, int endKey) { return 0; }
+  virtual int SetKeyTime(int value) { return keyTime = value; }
+  virtual int SendKeys(const std::string& keys) { return 0; }
+  virtual int KeysLen();
+  virtual void StopPlay();
+  virtual void Hangup() { callState = kCallReleased; }
+  virtual int Reserved28() { return 0; }
+  virtual int Reserved29() { return 0; }
+  virtual int GetCallerId(std::string& out);
+  virtual int GetCalleeId(std::string& out);
+  virtual int GetFirstCalleeId(std::string& out);
+  virtual void SetFaxLocalId(const std::string& text) {}
+  virtual void GetFaxResource(int& count1, int& count2) { count1 = count2 = 0; }
+  virtual int SendFax(const std::string& file) { return 0; }
+  virtual int RecvFax(const std::string& file) { return 0; }
+  virtual void Reserved37() {}
+  virtual int TxtSpeak(const std::string& text, int fileFlag, int xmlFlag, int onPc);
+  virtual int TxtSpeakToFile(const std::string& text, const std::string& file, int a, int b) { return 0; }
+  virtual int SetNobkringAns(uint8_t flag) { return noRingbackAnswer = flag; }
+  virtual int GetNobkringAns() { return noRingbackAnswer; }
+  virtual void SetVolume(int value, int type);
+  virtual void SetBusyPara(int a, int b, int c) {}
+  virtual void SetRingbackPara(int a, int b, int c) {}
+  virtual void SetSignalFreqPara(int a, int b, int c) {}
+  virtual void EnableLineSpeaker(int flag) {}
+  virtual int LinkTo(int line, int flag) { return 0; }
+  virtual int UnlinkTo(int line, int flag) { return 0; }
+  virtual int UnlinkAll() { return 0; }
+  virtual int ListenTo(int line, int flag) { return 0; }
+  virtual int GetLinkList(std::vector<int>& lines, std::vector<int>& listen, std::vector<int>& values) { return 0; }
+  virtual int SetBreak(uint8_t flag) { return breakOnKey = flag; }
+  virtual int Dial(const std::string& number) { return 0; }
+  virtual int ImSend(const std::string&, const std::string&, const std::string&) { return 0; }
+  virtual int ImTest() { return 0; }
+  virtual int ImRead(std::string&, std::string&, std::string&, int) { return 0; }
+  virtual int ImRecv(std::string&, int) { return 0; }
+  virtual int ImMsgGetField(int, const std::string&, std::string&) { return 0; }
+  virtual int ImMakeAns(const std::vector<std::string>&) { return 0; }
+  virtual int ImMsgFree(int) { return 0; }
+  virtual int ImMakeReq(const std::vector<std::string>&) { return 0; }
+  virtual int ImFileSend(const std::vector<std::string>&) { return 0; }
+  virtual int ImFileRecv(const std::vector<std::string>&) { return 0; }
+  virtual int ImFileCheck(const std::vector<std::string>&) { return 0; }
+  virtual int ImFileEnd(int) { return 0; }
+  virtual int ImFileProcAnswer(int) { return 0; }
+  virtual int CheckDial();
+  virtual int MakeRing(const std::string& number) { return 0; }
+  virtual int GetHookState();
+  virtual int TransferTo(const std::string& number) { return 0; }
+  virtual int PollState();
+  virtual int LinkCall(TagKxCall* other) { return 0; }
+  virtual int UnlinkCall() {
+    linkedCall = nullptr;
+    return 0;
+  }
+  virtual int StartRtp() { return 0; }
+  virtual int EndRtp() { return 0; }
+  virtual int GetCallType() { return 0; }
+  virtual int SendFskMsg(int type, const std::string& data, int len) { return 0; }
+  virtual int RecvFskMsg(int& type, std::string& data);
+  virtual int SipGetDestAddr(std::string&, std::string&) { return -1; }
+  virtual int SipGetAccAddr(std::string&, std::string&, std::string&, std::string&) { return -1; }
+  virtual int SipSetDialRoute(const std::string&, int) { return 0; }
+  virtual int SipGetRtpCount(int&, int&) { return 0; }
+  virtual int SipOnGetAccPwd(const std::string&) { return 0; }
+  virtual int SipOnGetAccPwdIp(const std::string&) { return 0; }
+  virtual int SipOnRegisterNotify(const std::string&) { return 0; }
+  virtual int CreateConfRoom(int& isSipConf, int& session) { return -1; }
+  virtual int JoinConfRoom(int session, int isSipConf, int isListen) { return -1; }
+  virtual int LeaveConfRoom(int session, int isSipConf) { return -1; }
+  virtual int CloseConfRoom(int session, int isSipConf) { return -1; }
+  virtual int StartConfRecord(int session, int isSipConf, const std::string& file, int& handle) {
+    handle = 0;
+    return -1;
+  }
+  virtual int StopConfRecord(int session, int isSipConf, int handle) { return -1; }
+  virtual int StartConfChRecord(int channel, const std::string& file, int& handle) { return -1; }
+  virtual int StopConfChRecord(int handle) { return -1; }
+  virtual int StartConfPlay(int session, int isSipConf, const std::string& file, int& handle) {
+    handle = 0;
+    return -1;
+  }
+  virtual int IsConfPlayEnd(int session, int isSipConf, int handle) { return -1; }
+  virtual int StopConfPlay(int session, int isSipConf, int handle) { return -1; }
+  virtual int SipProxyRecv(const std::vector<std::string>&) { return 0; }
+  virtual int SipProxyGetField(const std::vector<std::string>&) { return 0; }
+  virtual int SipProxyAddField(const std::vector<std::string>&) { return 0; }
+  virtual int SipProxyRemoveField(const std::vector<std::string>&) { return 0; }
+  virtual int SipProxySend(const std::vector<std::string>&) { return 0; }
+  virtual int SipProxySendEx(const std::vector<std::string>&) { return 0; }
+  virtual int SipProxyDirAns(const std::vector<std::string>&) { return 0; }
+  virtual int SipProxySendKeepAlives(const std::vector<std::string>&) { return 0; }
+  virtual int SipUnregisterSpecUser(const std::string&) { return 0; }
+  virtual int SipSetRtpAddr(const std::vector<std::string>&) { return 0; }
+  virtual int SetSigPara(int type, int value);
+  virtual int SetSigParaStr(int type, const std::string& text) { return 0; }
+  virtual int SipGetAccStat(std::string&) { return 0; }
+  virtual int IsMediaOk() { return 1; }
+  virtual int GetChState() { return 0; }
+  // Digital classes only; the base does nothing.
+  virtual int PollCard() { return 0; }
+  virtual int WaitUnblocked(int timeout) { return 0; }
+
+  // "lcnt=%d, %s" through Log / LogAlways.
+  void Log(const std::string& text) const;
+  void LogAlways(const std::string& text) const;
+
+  // --- public fields ---
+  char name[81] = {};
+  std::atomic<uint8_t> interrupted{0};
+  int32_t lineNo = 0;
+  std::atomic<int32_t> isBlock{0};
+  std::atomic<int32_t> callState{kCallNone};
+  int32_t prevState = kCallNone;
+  int32_t maxTalkTime = 0;
+  std::atomic<int32_t> connectTime{0};
+  uint8_t noRingbackAnswer = 0;
+  int32_t volume[3] = {100, 100, 100};  // general, play (type 1), type 2
+  uint8_t lineClosed = 0;
+  uint8_t breakOnKey = 1;
+  char keys[1028] = {};
+  int32_t keyCount = 0;
+  int32_t keyTime = 0;
+  int32_t dialFailedMode = 0;
+  TagWavePlay* pcPlayer = nullptr;  // owned
+  TagKxCard* card = nullptr;
+  std::atomic<uint8_t> lineType{kLineVir};
+  uint8_t loopPlay = 0;
+  std::string loopFile;
+  uint32_t playStartTick = 0;
+  int32_t playPos = 0;
+  std::string outCallNumber;
+  std::string callerId;
+  std::string subAddr[2];
+  int32_t acmBci[2] = {};
+  int32_t causeId = 0;
+  std::string firstCalleeId;
+  int32_t firstCalleeValue = 0;
+  TagCfgTones tones;
+  int32_t dialPara[2] = {};
+  uint8_t rawData[512] = {};
+  int32_t rawRecvLen = 0;
+  int32_t rawSendLen = 0;
+  int32_t mediaChannel = 0;
+  TagKxCall* linkedCall = nullptr;
+  int32_t callType = 0;
+  int32_t hangupCause = 0;
+  int32_t recPos = 0;
+  int32_t isLastExitConf = 0;
+  int32_t sigPara[2] = {-1, -1};
+
+ protected:
+  // Starts file on the player (a new one, or the current one reused) at a
+  // byte offset of its audio data; false (and no player) when it cannot.
+  bool StartPlayer(const std::string& file, int32_t offset);
+  void DeletePlayer();
+  // Bytes per millisecond of the loop file's audio, for resuming at the place
+  // the loop had reached (8 for A-law, 16 for 16-bit PCM).
+  int32_t loopBytesPerMs_ = 8;
+};
+
+// Seconds of the calendar clock (the talk-time reference).
+int32_t NowSeconds();
