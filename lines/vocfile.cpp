@@ -177,7 +177,7 @@ TagVocFile::TagVocFile(const std::string& path, double gain) {
     Log("new OK.");
     if (format == kVocPcm) {
       samples.resize(static_cast<size_t>(len / 2));
-      std::memcpy(samples.data(), buff1.data(), samples.size() * 2);
+      if (!samples.empty()) std::memcpy(samples.data(), buff1.data(), samples.size() * 2);
       for (auto& s : samples) s = static_cast<int16_t>(Le16(reinterpret_cast<const uint8_t*>(&s)));
     } else {
       samples.resize(static_cast<size_t>(len));
@@ -250,7 +250,7 @@ int WriteVoc(const std::string& path, uint16_t tag, const std::vector<uint8_t>& 
   bool ok = f != nullptr;
   if (ok) {
     ok = WriteWaveHeader(f, 16, tag, static_cast<uint32_t>(data.size()));
-    ok = ok && std::fwrite(data.data(), 1, data.size(), f) == data.size();
+    ok = ok && (data.empty() || std::fwrite(data.data(), 1, data.size(), f) == data.size());
     ok = (std::fclose(f) == 0) && ok;
   }
   if (!ok) {

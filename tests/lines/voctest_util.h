@@ -39,7 +39,7 @@ inline std::vector<uint8_t> ReadAll(const std::string& path) {
 inline void WriteAll(const std::string& path, const std::vector<uint8_t>& data) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return;
-  std::fwrite(data.data(), 1, data.size(), f);
+  if (!data.empty()) std::fwrite(data.data(), 1, data.size(), f);
   std::fclose(f);
 }
 
