@@ -360,7 +360,6 @@ class WaveStream {
       if (epoch_.load() != epoch) continue;  // the buffer went back already
       std::memcpy(h->data + offset_, local.data(), got);
       offset_ += static_cast<uint32_t>(got);
-      h->bytesRecorded = offset_;
       if (offset_ >= h->bufferLength) ReturnFrontLocked();
     }
   }
