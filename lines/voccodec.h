@@ -7,8 +7,8 @@
 // Sample-format codes of voice data.
 enum VocFormat : int { kVocALaw = 0, kVocMuLaw = 1, kVocPcm = 2 };
 
-// G.711 expansion to 16 bits. A-law bytes go through the mu-law curve after
-// the XOR: kept as is, since the trim thresholds and the AGC are tuned to it.
+// G.711 expansion to 16 bits.
+// A-law goes through the mu-law curve after the XOR on purpose: trim and AGC are tuned to it.
 int16_t ExpandG711(uint8_t b, bool isALaw);
 // G.711 A-law compression by segments.
 uint8_t LinearToALaw(int16_t s);

@@ -1,5 +1,7 @@
 // The fake wave backend for tests: keeps real time, writes what is played to
 // a WAVE file per opened device and captures from a file.
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -211,7 +213,8 @@ int OpenFakeStream(bool capture, int deviceId, const WaveFormat& fmt, uint32_t s
     s->OpenInput(settings.fakeInput, logPath);
   } else {
     char name[64];
-    std::snprintf(name, sizeof name, "/wout_%u.wav", serial);
+    // The process id keeps programs that share the folder apart.
+    std::snprintf(name, sizeof name, "/wout_%d_%u.wav", static_cast<int>(::getpid()), serial);
     rec.file = dir + name;
     if (!s->OpenOutput(rec.file, logPath)) return kMmError;
   }
