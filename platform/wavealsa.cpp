@@ -51,6 +51,7 @@ class AlsaStream : public WaveBackendStream {
     int failures = 0;
     while (left > 0 && !aborted()) {
       snd_pcm_sframes_t r = snd_pcm_writei(pcm_, p, left);
+      if (r == 0) r = -EAGAIN;  // a blocking stream that moved nothing is not working
       if (r < 0) {
         if (snd_pcm_recover(pcm_, static_cast<int>(r), 1) < 0 || ++failures > 3) {
           // A device that stopped working: keep time so the caller's buffers still come back.
@@ -72,6 +73,7 @@ class AlsaStream : public WaveBackendStream {
     int failures = 0;
     while (left > 0 && !aborted()) {
       snd_pcm_sframes_t r = snd_pcm_readi(pcm_, p, left);
+      if (r == 0) r = -EAGAIN;  // a blocking stream that moved nothing is not working
       if (r < 0) {
         if (snd_pcm_recover(pcm_, static_cast<int>(r), 1) < 0 || ++failures > 3) {
           std::this_thread::sleep_for(std::chrono::microseconds(left * 1000000 / fmt_.samplesPerSec));
