@@ -342,6 +342,37 @@ TEST_F(WaveDeviceTest, CaptureResetHandsBackWhatWasRecordedSoFar) {
   EXPECT_EQ(m.header, &spare);
 }
 
+TEST_F(WaveDeviceTest, CaptureStopReturnsOnlyTheBufferBeingFilled) {
+  std::unique_ptr<WaveIn> in;
+  ASSERT_EQ(WaveIn::Open(in, 0, WaveFormat::ALaw(), q), plat::kMmNoError);
+  std::vector<uint8_t> big(80000), small(160);
+  WaveHeader h1, h2;
+  h1.data = big.data();
+  h1.bufferLength = static_cast<uint32_t>(big.size());
+  h2.data = small.data();
+  h2.bufferLength = static_cast<uint32_t>(small.size());
+  in->Prepare(&h1);
+  in->Prepare(&h2);
+  in->AddBuffer(&h1);
+  in->AddBuffer(&h2);
+  in->Start();
+  uint32_t start = plat::TickCount();
+  while (Session(in->Serial()).bytes == 0 && plat::TickCount() - start < 10000) plat::SleepMs(10);
+  ASSERT_EQ(in->Stop(), plat::kMmNoError);
+  WaveMsg m;
+  ASSERT_TRUE(Next(WaveMsgType::kInData, m));
+  EXPECT_EQ(m.header, &h1);
+  EXPECT_GT(h1.bytesRecorded, 0u);
+  EXPECT_LT(h1.bytesRecorded, big.size());
+  // The empty buffer stays queued while stopped, and is filled after a new start.
+  EXPECT_FALSE(q->Get(m, 200));
+  EXPECT_TRUE(h2.flags.load() & plat::kWhdrInQueue);
+  in->Start();
+  ASSERT_TRUE(Next(WaveMsgType::kInData, m));
+  EXPECT_EQ(m.header, &h2);
+  EXPECT_EQ(h2.bytesRecorded, small.size());
+}
+
 TEST_F(WaveDeviceTest, LocalPlayOfAWaveFile) {
   // 0.3 s of A-law in a WAVE file with a "fact" chunk.
   std::vector<uint8_t> f = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 18, 0, 0, 0,
@@ -356,6 +387,16 @@ TEST_F(WaveDeviceTest, LocalPlayOfAWaveFile) {
   std::fwrite(f.data(), 1, f.size(), fp);
   std::fclose(fp);
   EXPECT_FALSE(plat::PlaySoundAsync(dir + "/none.wav"));
+  // A format the device cannot play (4-bit IMA ADPCM) is refused too.
+  std::vector<uint8_t> adpcm = f;
+  adpcm[20] = 0x11;
+  adpcm[34] = 4;
+  std::string adpcmPath = dir + "/adpcm.wav";
+  if (FILE* a = std::fopen(adpcmPath.c_str(), "wb")) {
+    std::fwrite(adpcm.data(), 1, adpcm.size(), a);
+    std::fclose(a);
+  }
+  EXPECT_FALSE(plat::PlaySoundAsync(adpcmPath));
   ASSERT_TRUE(plat::PlaySoundAsync(path));
   // A second play ends the first.
   ASSERT_TRUE(plat::PlaySoundAsync(path));
