@@ -134,7 +134,7 @@ uint8_t G711LinearToMuLaw(int16_t s) {
   }
   v = std::min(v, 8159) + 33;
   int seg = 0;
-  while (seg < 8 && v > (0x3F << seg)) ++seg;
+  while (seg < 8 && v > (0x40 << seg) - 1) ++seg;
   if (seg >= 8) return static_cast<uint8_t>(0x7F ^ mask);
   int code = (seg << 4) | ((v >> (seg + 1)) & 15);
   return static_cast<uint8_t>(code ^ mask);

@@ -10,6 +10,7 @@
 
 #include "platform/thread.h"
 #include "platform/tick.h"
+#include "platform/wavebackend.h"
 
 using plat::WaveFormat;
 using plat::WaveHeader;
@@ -35,6 +36,31 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
 uint32_t Le32(const std::vector<uint8_t>& v, size_t at) {
   return static_cast<uint32_t>(v[at]) | (static_cast<uint32_t>(v[at + 1]) << 8) |
          (static_cast<uint32_t>(v[at + 2]) << 16) | (static_cast<uint32_t>(v[at + 3]) << 24);
+}
+
+// The G.711 pair used for the volume of 8-bit devices: every code survives
+// a decode and encode, and every sample comes back within its step.
+TEST(WaveG711, CodesRoundTripAndSamplesStayWithinAStep) {
+  for (int c = 0; c < 256; ++c) {
+    const uint8_t code = static_cast<uint8_t>(c);
+    EXPECT_EQ(plat::G711LinearToALaw(plat::G711ALawToLinear(code)), code) << c;
+    // mu-law has two zeros (0x7F and 0xFF); both decode to 0, which encodes as 0xFF.
+    if (c != 0x7F) {
+      EXPECT_EQ(plat::G711LinearToMuLaw(plat::G711MuLawToLinear(code)), code) << c;
+    }
+  }
+  for (int s = -32768; s <= 32767; s += 7) {
+    const int16_t x = static_cast<int16_t>(s);
+    const int a = plat::G711ALawToLinear(plat::G711LinearToALaw(x));
+    const int u = plat::G711MuLawToLinear(plat::G711LinearToMuLaw(x));
+    // Steps grow with the magnitude: 1/16 of it at most, plus the smallest step.
+    const int tol = std::abs(s) / 16 + 40;
+    ASSERT_LE(std::abs(a - s), tol) << s;
+    ASSERT_LE(std::abs(u - s), tol + 100) << s;  // mu-law clips above 32124
+  }
+  EXPECT_EQ(plat::G711MuLawToLinear(0xFF), 0);
+  EXPECT_EQ(plat::G711MuLawToLinear(0x80), 32124);
+  EXPECT_EQ(plat::G711ALawToLinear(0xD5), 8);
 }
 
 class WaveDeviceTest : public ::testing::Test {
