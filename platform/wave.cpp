@@ -46,14 +46,20 @@ std::atomic<uint32_t> g_serial{0};
 
 }  // namespace
 
+WaveSettings WaveSettingsFromEnvironment() {
+  WaveSettings s;
+  if (const char* v = std::getenv("RODIZ_WAVE")) s.fake = std::strcmp(v, "fake") == 0;
+  if (const char* v = std::getenv("RODIZ_WAVE_DEVICE"); v && *v) s.alsaDevice = v;
+  if (const char* v = std::getenv("RODIZ_WAVE_FAKE_DIR"); v && *v) s.fakeDir = v;
+  if (const char* v = std::getenv("RODIZ_WAVE_FAKE_INPUT")) s.fakeInput = v;
+  return s;
+}
+
 WaveSettings GetWaveSettings() {
   std::lock_guard<std::mutex> g(g_settingsLock);
   if (!g_settingsRead) {
     g_settingsRead = true;
-    if (const char* v = std::getenv("RODIZ_WAVE")) g_settings.fake = std::strcmp(v, "fake") == 0;
-    if (const char* v = std::getenv("RODIZ_WAVE_DEVICE"); v && *v) g_settings.alsaDevice = v;
-    if (const char* v = std::getenv("RODIZ_WAVE_FAKE_DIR"); v && *v) g_settings.fakeDir = v;
-    if (const char* v = std::getenv("RODIZ_WAVE_FAKE_INPUT")) g_settings.fakeInput = v;
+    g_settings = WaveSettingsFromEnvironment();
   }
   return g_settings;
 }

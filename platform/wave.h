@@ -174,6 +174,8 @@ struct WaveSettings {
   std::string fakeInput;
 };
 WaveSettings GetWaveSettings();
+// What the environment asks for (the first GetWaveSettings uses this).
+WaveSettings WaveSettingsFromEnvironment();
 void SetWaveSettings(const WaveSettings& s);
 
 // What the fake backend did, one record per device opened.

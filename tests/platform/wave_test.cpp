@@ -63,6 +63,28 @@ TEST(WaveG711, CodesRoundTripAndSamplesStayWithinAStep) {
   EXPECT_EQ(plat::G711ALawToLinear(0xD5), 8);
 }
 
+TEST(WaveSettings, ReadFromTheEnvironment) {
+  const char* vars[] = {"RODIZ_WAVE", "RODIZ_WAVE_DEVICE", "RODIZ_WAVE_FAKE_DIR", "RODIZ_WAVE_FAKE_INPUT"};
+  for (const char* v : vars) ::unsetenv(v);
+  plat::WaveSettings d = plat::WaveSettingsFromEnvironment();
+  EXPECT_FALSE(d.fake);
+  EXPECT_EQ(d.alsaDevice, "default");
+  EXPECT_EQ(d.fakeDir, "/tmp");
+  EXPECT_EQ(d.fakeInput, "");
+  ::setenv("RODIZ_WAVE", "fake", 1);
+  ::setenv("RODIZ_WAVE_DEVICE", "hw:3", 1);
+  ::setenv("RODIZ_WAVE_FAKE_DIR", "/var/x", 1);
+  ::setenv("RODIZ_WAVE_FAKE_INPUT", "/var/in.wav", 1);
+  plat::WaveSettings s = plat::WaveSettingsFromEnvironment();
+  EXPECT_TRUE(s.fake);
+  EXPECT_EQ(s.alsaDevice, "hw:3");
+  EXPECT_EQ(s.fakeDir, "/var/x");
+  EXPECT_EQ(s.fakeInput, "/var/in.wav");
+  ::setenv("RODIZ_WAVE", "alsa", 1);
+  EXPECT_FALSE(plat::WaveSettingsFromEnvironment().fake);
+  for (const char* v : vars) ::unsetenv(v);
+}
+
 class WaveDeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
