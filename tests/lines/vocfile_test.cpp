@@ -46,6 +46,8 @@ struct SoxCase {
   size_t dataOffset;    // where the data starts in sox's file (0: headerless)
 };
 
+void PrintTo(const SoxCase& c, std::ostream* os) { *os << c.name; }
+
 class VocFileSox : public VocFileTest, public ::testing::WithParamInterface<SoxCase> {};
 
 TEST_P(VocFileSox, ReadsAsThePartSays) {
