@@ -50,7 +50,7 @@ void PrintTo(const SoxCase& c, std::ostream* os) { *os << c.name; }
 
 class VocFileSox : public VocFileTest, public ::testing::WithParamInterface<SoxCase> {};
 
-TEST_P(VocFileSox, ReadsAsThePartSays) {
+TEST_P(VocFileSox, ReadsEachFormat) {
   if (!HaveSox()) GTEST_SKIP() << "sox is not installed";
   const SoxCase& c = GetParam();
   std::string src = P("src.wav"), out = P(c.name);
