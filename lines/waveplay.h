@@ -49,6 +49,11 @@ class TagWavePlay {
   int SetVolume(int percent);
   // At the end of the data the play starts again from the start of the data.
   void SetLoop(bool flag) { loop.store(flag); }
+  // Byte rate of the file now playing (8000 for A-law, 16000 for 16-bit PCM).
+  uint32_t BytesPerSecond() {
+    std::lock_guard<std::mutex> g(lock_);
+    return format_.avgBytesPerSec;
+  }
 
   int status = -1;
   const int deviceId;
