@@ -166,20 +166,21 @@ int PlayVocByName(TagTelBasic& inst, const std::string& name) {
   return call->PlayFile(name.size() > 1023 ? name.substr(0, 1023) : name, inst.breakOnKey, 0);
 }
 
+int AppendVocData(FILE* out, FILE* in, bool wave, const std::string& name) {
+  if (wave) return AppendWave(in, out, name);
+  std::fseek(out, 0, SEEK_END);
+  CopyBytes(in, out, -1);
+  std::fflush(out);
+  return 0;
+}
+
 int AppendVocFile(FILE* out, const std::string& name) {
   FILE* in = plat::OpenFile(name, "rb");
   if (!in) {
     LogAlways("Open file error: " + name);
     return -1;
   }
-  int r = 0;
-  if (EndsWithWav(name)) {
-    r = AppendWave(in, out, name);
-  } else {
-    std::fseek(out, 0, SEEK_END);
-    CopyBytes(in, out, -1);
-    std::fflush(out);
-  }
+  int r = AppendVocData(out, in, EndsWithWav(name), name);
   std::fclose(in);
   return r;
 }

@@ -25,3 +25,6 @@ int PlayVocByName(TagTelBasic& inst, const std::string& name);
 // Appends a voice to the play-to-file output (WAVE data with the output's
 // header kept up to date, or headerless bytes as they are). 0 or -1.
 int AppendVocFile(FILE* out, const std::string& name);
+// The same for a voice already open; wave says how to read it, name is for
+// the log.
+int AppendVocData(FILE* out, FILE* in, bool wave, const std::string& name);
