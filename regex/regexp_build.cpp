@@ -947,20 +947,21 @@ ElxInterface* CBuilderT<char>::ParseBackref(int& flags) {
 }
 
 void CRangeElxT<char>::Finish() {
-  for (int c = 0; c < 256; ++c) {
-    const signed char sc = static_cast<signed char>(c);
-    bool in = false;
-    // Bounds compare as signed bytes: 0x80-0xFF order before 0x00.
-    for (int i = 0; i + 1 < ranges_.GetSize() && !in; i += 2)
-      in = static_cast<signed char>(ranges_[i]) <= sc && sc <= static_cast<signed char>(ranges_[i + 1]);
-    for (int i = 0; i < chars_.GetSize() && !in; ++i) in = static_cast<unsigned char>(chars_[i]) == c;
-    for (int i = 0; i < nested_.GetSize() && !in; ++i) {
-      const ElxInterface* e = nested_[i];
-      if (e->kind == kElxRange) in = static_cast<const CRangeElxT<char>*>(e)->Test(static_cast<unsigned char>(c));
-      if (e->kind == kElxPosix) in = static_cast<const CPosixElxT<char>*>(e)->Test(static_cast<unsigned char>(c));
+  unsigned char in[256] = {};
+  // Bounds compare as signed bytes: 0x80-0xFF order before 0x00.
+  for (int i = 0; i + 1 < ranges_.GetSize(); i += 2)
+    for (int v = static_cast<signed char>(ranges_[i]); v <= static_cast<signed char>(ranges_[i + 1]); ++v)
+      in[static_cast<unsigned char>(v)] = 1;
+  for (int i = 0; i < chars_.GetSize(); ++i) in[static_cast<unsigned char>(chars_[i])] = 1;
+  for (int i = 0; i < nested_.GetSize(); ++i) {
+    const ElxInterface* e = nested_[i];
+    for (int c = 0; c < 256; ++c) {
+      if (e->kind == kElxRange && static_cast<const CRangeElxT<char>*>(e)->Test(static_cast<unsigned char>(c))) in[c] = 1;
+      if (e->kind == kElxPosix && static_cast<const CPosixElxT<char>*>(e)->Test(static_cast<unsigned char>(c))) in[c] = 1;
     }
-    table_[c] = (in == (positive_ != 0)) ? 1 : 0;
   }
+  const unsigned char flip = positive_ ? 0 : 1;
+  for (int c = 0; c < 256; ++c) table_[c] = in[c] ^ flip;
 }
 
 // ---- search shortcuts ----
@@ -968,15 +969,18 @@ void CRangeElxT<char>::Finish() {
 namespace {
 
 struct FirstInfo {
-  unsigned char set[256];
+  uint64_t set[4];
   bool nullable;
   bool any;  // unknown: every byte possible
 };
 
 void FirstOf(const ElxInterface* e, FirstInfo& out, int depth);
 
+void Add(FirstInfo& f, int c) { f.set[c >> 6] |= uint64_t(1) << (c & 63); }
+bool Has(const FirstInfo& f, int c) { return (f.set[c >> 6] >> (c & 63)) & 1; }
+
 void Union(FirstInfo& a, const FirstInfo& b) {
-  for (int i = 0; i < 256; ++i) a.set[i] |= b.set[i];
+  for (int i = 0; i < 4; ++i) a.set[i] |= b.set[i];
   a.any = a.any || b.any;
 }
 
@@ -1003,13 +1007,15 @@ void FirstOf(const ElxInterface* e, FirstInfo& out, int depth) {
     case kElxRange: {
       auto* r = static_cast<const CRangeElxT<char>*>(e);
       if (r->rightLeft_) break;
-      for (int c = 0; c < 256; ++c) out.set[c] = r->Test(static_cast<unsigned char>(c));
+      for (int c = 0; c < 256; ++c)
+        if (r->Test(static_cast<unsigned char>(c))) Add(out, c);
       return;
     }
     case kElxPosix: {
       auto* r = static_cast<const CPosixElxT<char>*>(e);
       if (r->rightLeft_) break;
-      for (int c = 0; c < 256; ++c) out.set[c] = r->Test(static_cast<unsigned char>(c));
+      for (int c = 0; c < 256; ++c)
+        if (r->Test(static_cast<unsigned char>(c))) Add(out, c);
       return;
     }
     case kElxString: {
@@ -1020,10 +1026,10 @@ void FirstOf(const ElxInterface* e, FirstInfo& out, int depth) {
         return;
       }
       unsigned char c = static_cast<unsigned char>(s->str_[0]);
-      out.set[c] = 1;
+      Add(out, c);
       if (s->ignoreCase_) {
-        if (c >= 'A' && c <= 'Z') out.set[c + 32] = 1;
-        if (c >= 'a' && c <= 'z') out.set[c - 32] = 1;
+        if (c >= 'A' && c <= 'Z') Add(out, c + 32);
+        if (c >= 'a' && c <= 'z') Add(out, c - 32);
       }
       return;
     }
@@ -1088,9 +1094,9 @@ void CBuilderT<char>::Analyse() {
   FirstInfo f;
   FirstOf(root_, f, 0);
   if (!f.any && !f.nullable) {
-    std::memcpy(first_, f.set, sizeof first_);
     useFirst_ = true;
     int count = 0;
+    for (int c = 0; c < 256; ++c) first_[c] = Has(f, c) ? 1 : 0;
     for (int c = 0; c < 256; ++c)
       if (first_[c]) {
         firstSingle_ = c;
