@@ -709,7 +709,10 @@ MatchResultT<0> CRegexpT<char>::MatchWithContext(CContext* ctx) const {
         r.Prepare(2 * groups + 1, -1);
         r[0] = 1;
         r[1] = b.maxGroup_;
-        for (int i = 0; i < groups; ++i) {
+        // Group 0 is the whole match, even when a group was given number 0.
+        r[2] = start;
+        r[3] = end;
+        for (int i = 1; i < groups; ++i) {
           const int e = ctx->EntryOf(i);
           if (e < 0) continue;
           int s = ctx->capture[e * CContext::kCap + 1];
