@@ -56,6 +56,7 @@ struct Case {
   std::string pattern;
   std::string text;
   int start = 0;
+  bool nullable = true;  // false: no match can be empty, so walks compare too
 };
 
 class Generator {
@@ -69,7 +70,9 @@ class Generator {
     if (icase_) prefix += "(?i)";
     if (p_.Pick(6) == 0) prefix += "(?m)";
     if (p_.Pick(8) == 0) prefix += "(?s)";
-    c.pattern = prefix + Alternation(0).s;
+    Piece body = Alternation(0);
+    c.pattern = prefix + body.s;
+    c.nullable = body.nullable;
     int len = int(p_.Pick(14));
     static const char kText[] = "aabbcab1x _\n";
     for (int i = 0; i < len; ++i) c.text += kText[p_.Pick(sizeof kText - 1)];
@@ -211,6 +214,7 @@ class Generator {
 struct Outcome {
   bool compared = false;  // false when either engine declined (limits)
   bool agree = true;
+  bool walked = false;  // successive searches, split and replace compared too
   std::string detail;
 };
 
@@ -228,6 +232,32 @@ inline std::string Quote(const std::string& s) {
     }
   }
   return r + "\"";
+}
+
+using Spans = std::vector<std::pair<int, int>>;
+
+// Successive matches by PCRE2 from start: the whole-match spans.
+inline Spans PcreWalk(pcre2_code* code, const std::string& text, int start) {
+  Spans r;
+  pcre2_match_data* md = pcre2_match_data_create_from_pattern(code, nullptr);
+  PCRE2_SIZE pos = PCRE2_SIZE(start);
+  while (pos <= text.size()) {
+    int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), pos, 0, md, nullptr);
+    if (rc < 0) break;
+    PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md);
+    r.emplace_back(int(ov[0]), int(ov[1]));
+    if (ov[1] <= pos) break;  // cannot happen for patterns that never match empty
+    pos = ov[1];
+  }
+  pcre2_match_data_free(md);
+  return r;
+}
+
+inline std::string ShowSpans(const Spans& g) {
+  if (g.empty()) return std::string("no match");
+  std::string s;
+  for (auto& p : g) s += "(" + std::to_string(p.first) + "," + std::to_string(p.second) + ")";
+  return s;
 }
 
 inline Outcome Compare(const Case& c) {
@@ -252,6 +282,11 @@ inline Outcome Compare(const Case& c) {
     }
   }
   pcre2_match_data_free(md);
+  Spans theirWalk, theirSplitWalk;
+  if (!c.nullable) {
+    theirWalk = PcreWalk(code, c.text, c.start);
+    theirSplitWalk = PcreWalk(code, c.text, 0);
+  }
   pcre2_code_free(code);
   if (rc < 0 && rc != PCRE2_ERROR_NOMATCH) return out;  // PCRE2's own limits
 
@@ -264,15 +299,52 @@ inline Outcome Compare(const Case& c) {
     for (int i = 0; i <= m.GroupCount(); ++i) ours.emplace_back(m.GroupStart(i), m.GroupEnd(i));
   out.compared = true;
   out.agree = ours == theirs;
+  const std::string where =
+      "pattern " + Quote(c.pattern) + " text " + Quote(c.text) + " start " + std::to_string(c.start) + ": ";
   if (!out.agree) {
-    auto show = [](const std::vector<std::pair<int, int>>& g) {
-      if (g.empty()) return std::string("no match");
-      std::string s;
-      for (auto& p : g) s += "(" + std::to_string(p.first) + "," + std::to_string(p.second) + ")";
-      return s;
-    };
-    out.detail = "pattern " + Quote(c.pattern) + " text " + Quote(c.text) + " start " + std::to_string(c.start) +
-                 ": ours " + show(ours) + ", PCRE2 " + show(theirs);
+    out.detail = where + "ours " + ShowSpans(ours) + ", PCRE2 " + ShowSpans(theirs);
+    return out;
+  }
+  if (c.nullable) return out;
+
+  // Successive searches on one context, then split and replace over them.
+  Spans ourWalk;
+  CContext ctx;
+  re.PrepareContext(c.text.data(), int(c.text.size()), c.start, &ctx);
+  for (MatchResultT<0> w = re.MatchWithContext(&ctx); w.IsMatched(); w = re.MatchWithContext(&ctx))
+    ourWalk.emplace_back(w.MatchStart(), w.MatchEnd());
+  if (ctx.limitHit) {
+    out.compared = false;
+    return out;
+  }
+  if (ourWalk != theirWalk) {
+    out.agree = false;
+    out.detail = where + "walk ours " + ShowSpans(ourWalk) + ", PCRE2 " + ShowSpans(theirWalk);
+    return out;
+  }
+  std::vector<std::string> pieces, expected;
+  std::string replaced, expectedReplaced;
+  int last = 0;
+  for (auto& m : theirSplitWalk) {
+    expected.push_back(c.text.substr(size_t(last), size_t(m.first - last)));
+    expectedReplaced += c.text.substr(size_t(last), size_t(m.first - last)) + "<" +
+                        c.text.substr(size_t(m.first), size_t(m.second - m.first)) + ">";
+    last = m.second;
+  }
+  expected.push_back(c.text.substr(size_t(last)));
+  expectedReplaced += c.text.substr(size_t(last));
+  if (c.text.find('\0') == std::string::npos) {
+    int n = EregSplit(c.text, c.pattern, &pieces);
+    int r = EregReplace(c.text, c.pattern, "<$&>", -1, &replaced);
+    if (n == 0 || r == 0) {
+      out.compared = false;
+      return out;
+    }
+    out.walked = true;
+    if (pieces != expected || replaced != expectedReplaced) {
+      out.agree = false;
+      out.detail = where + "split or replace differ: " + Quote(replaced) + " vs " + Quote(expectedReplaced);
+    }
   }
   return out;
 }

@@ -10,7 +10,7 @@
 namespace {
 
 TEST(Differential, GeneratedCasesAgreeWithPcre2) {
-  int compared = 0;
+  int compared = 0, walked = 0;
   std::vector<std::string> disagreements;
   for (uint32_t seed = 1; seed <= 30000; ++seed) {
     regex_gen::RandomPicker p(seed);
@@ -18,9 +18,11 @@ TEST(Differential, GeneratedCasesAgreeWithPcre2) {
     regex_gen::Outcome o = regex_gen::Compare(g.Make());
     if (!o.compared) continue;
     ++compared;
+    walked += o.walked;
     if (!o.agree && disagreements.size() < 10) disagreements.push_back("seed " + std::to_string(seed) + ": " + o.detail);
   }
   EXPECT_GT(compared, 25000);
+  EXPECT_GT(walked, 5000);
   for (const auto& d : disagreements) ADD_FAILURE() << d;
 }
 
