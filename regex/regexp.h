@@ -28,6 +28,10 @@ enum RegexLimitKind {
 };
 const char* RegexLimitText(int kind);
 
+// The lowest frame address this thread's searches and compiles may reach
+// (its stack bottom plus a reserve); 0 when unknown.
+uintptr_t RegexStackFloor();
+
 struct RegexLimits {
   int64_t stepBudget = 10000000;
   const std::atomic<bool>* interrupt = nullptr;  // checked every few thousand steps

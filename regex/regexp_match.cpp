@@ -3,8 +3,6 @@
 
 #include "regex/regexp.h"
 
-uintptr_t RegexStackFloor();
-
 const char* RegexLimitText(int kind) {
   switch (kind) {
     case kRegexNoLimit:
