@@ -33,7 +33,8 @@ const char* RegexLimitText(int kind);
 uintptr_t RegexStackFloor();
 
 struct RegexLimits {
-  int64_t stepBudget = 10000000;
+  int64_t stepBudget = 10000000;     // per search
+  int64_t contextBudget = 200000000; // all searches on one context (a replace, a split)
   const std::atomic<bool>* interrupt = nullptr;  // checked every few thousand steps
   int maxStackInts = 8 << 20;                    // per backtrack / capture stack
   int64_t maxOutput = int64_t(64) << 20;         // replacement result bytes
@@ -358,6 +359,7 @@ class CContext {
   int limitHit = kRegexNoLimit;
   int64_t steps = 0;
   int64_t nextCheck = 0;
+  int64_t spent = 0;  // steps of the earlier searches on this context
   uintptr_t stackFloor = 0;
 
   // Called on entry of every element that can nest or backtrack: false when a

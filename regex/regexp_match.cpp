@@ -45,7 +45,7 @@ bool SameBytes(const char* a, const char* b, int n, bool icase) {
 // ---- context ----
 
 bool CContext::SlowCheck() {
-  if (steps > limits.stepBudget) return Hit(kRegexSteps);
+  if (steps > limits.stepBudget || spent + steps > limits.contextBudget) return Hit(kRegexSteps);
   if (limits.interrupt && limits.interrupt->load(std::memory_order_relaxed)) return Hit(kRegexInterrupted);
   if (capture.GetSize() > limits.maxStackInts) return Hit(kRegexBacktrack);
   nextCheck = steps + kCheckEvery;
@@ -54,6 +54,7 @@ bool CContext::SlowCheck() {
 }
 
 void CContext::ResetSteps() {
+  spent += steps;
   steps = 0;
   nextCheck = 0;
 }
@@ -652,6 +653,7 @@ CContext* CRegexpT<char>::PrepareContext(const char* text, int length, int start
   ctx->limits = limits ? *limits : RegexLimits();
   ctx->limitHit = kRegexNoLimit;
   ctx->stackFloor = RegexStackFloor();
+  ctx->steps = ctx->spent = 0;
   ctx->ResetSteps();
   return ctx;
 }

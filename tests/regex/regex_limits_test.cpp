@@ -142,6 +142,23 @@ TEST(Limits, CaptureStackCap) {
   EXPECT_EQ(hit, kRegexBacktrack);
 }
 
+// Many searches on one context share one budget besides their own.
+TEST(Limits, BudgetOfAllSearchesOnOneContext) {
+  const std::string text(100000, 'a');
+  RegexLimits lim;
+  lim.contextBudget = 50000;
+  CRegexpT<char> re("a");
+  int hit = 0;
+  EXPECT_EQ(re.ReplaceBuffer(text.data(), int(text.size()), "b", 1, 0, -1, &lim, &hit), nullptr);
+  EXPECT_EQ(hit, kRegexSteps);
+  // Every search alone is tiny: with the default budgets the work is done.
+  char* s = re.ReplaceBuffer(text.data(), int(text.size()), "b", 1, 0, -1, nullptr, &hit);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(std::string(s), std::string(100000, 'b'));
+  EXPECT_EQ(hit, kRegexNoLimit);
+  CRegexpT<char>::FreeString(s);
+}
+
 class LogCapture : public ::testing::Test {
  protected:
   void SetUp() override {
