@@ -237,12 +237,12 @@ inline std::string Quote(const std::string& s) {
 using Spans = std::vector<std::pair<int, int>>;
 
 // Successive matches by PCRE2 from start: the whole-match spans.
-inline Spans PcreWalk(pcre2_code* code, const std::string& text, int start) {
+inline Spans PcreWalk(pcre2_code* code, pcre2_match_context* mc, const std::string& text, int start) {
   Spans r;
   pcre2_match_data* md = pcre2_match_data_create_from_pattern(code, nullptr);
   PCRE2_SIZE pos = PCRE2_SIZE(start);
   while (pos <= text.size()) {
-    int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), pos, 0, md, nullptr);
+    int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), pos, 0, md, mc);
     if (rc < 0) break;
     PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md);
     r.emplace_back(int(ov[0]), int(ov[1]));
@@ -268,8 +268,12 @@ inline Outcome Compare(const Case& c) {
                                    PCRE2_DOLLAR_ENDONLY | PCRE2_ALT_CIRCUMFLEX, &err, &off, nullptr);
   if (!code) return out;
   pcre2_match_data* md = pcre2_match_data_create_from_pattern(code, nullptr);
+  // Both engines get a small budget: runaway cases are skipped, not compared.
+  pcre2_match_context* mc = pcre2_match_context_create(nullptr);
+  pcre2_set_match_limit(mc, 200000);
   int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(c.text.data()), c.text.size(), PCRE2_SIZE(c.start), 0, md,
-                       nullptr);
+                       mc);
+
   std::vector<std::pair<int, int>> theirs;
   if (rc >= 0) {
     uint32_t pairs = pcre2_get_ovector_count(md);
@@ -284,15 +288,18 @@ inline Outcome Compare(const Case& c) {
   pcre2_match_data_free(md);
   Spans theirWalk, theirSplitWalk;
   if (!c.nullable) {
-    theirWalk = PcreWalk(code, c.text, c.start);
-    theirSplitWalk = PcreWalk(code, c.text, 0);
+    theirWalk = PcreWalk(code, mc, c.text, c.start);
+    theirSplitWalk = PcreWalk(code, mc, c.text, 0);
   }
+  pcre2_match_context_free(mc);
   pcre2_code_free(code);
   if (rc < 0 && rc != PCRE2_ERROR_NOMATCH) return out;  // PCRE2's own limits
 
   CRegexpT<char> re(c.pattern.data(), int(c.pattern.size()), 0);
+  RegexLimits lim;
+  lim.stepBudget = 200000;
   int hit = 0;
-  MatchResultT<0> m = re.MatchBuffer(c.text.data(), int(c.text.size()), c.start, nullptr, &hit);
+  MatchResultT<0> m = re.MatchBuffer(c.text.data(), int(c.text.size()), c.start, &lim, &hit);
   if (hit) return out;
   std::vector<std::pair<int, int>> ours;
   if (m.IsMatched())
@@ -310,7 +317,7 @@ inline Outcome Compare(const Case& c) {
   // Successive searches on one context, then split and replace over them.
   Spans ourWalk;
   CContext ctx;
-  re.PrepareContext(c.text.data(), int(c.text.size()), c.start, &ctx);
+  re.PrepareContext(c.text.data(), int(c.text.size()), c.start, &ctx, &lim);
   for (MatchResultT<0> w = re.MatchWithContext(&ctx); w.IsMatched(); w = re.MatchWithContext(&ctx))
     ourWalk.emplace_back(w.MatchStart(), w.MatchEnd());
   if (ctx.limitHit) {
