@@ -237,13 +237,17 @@ inline std::string Quote(const std::string& s) {
 using Spans = std::vector<std::pair<int, int>>;
 
 // Successive matches by PCRE2 from start: the whole-match spans.
-inline Spans PcreWalk(pcre2_code* code, pcre2_match_context* mc, const std::string& text, int start) {
+// An error (PCRE2's match limit) leaves ok false.
+inline Spans PcreWalk(pcre2_code* code, pcre2_match_context* mc, const std::string& text, int start, bool& ok) {
   Spans r;
   pcre2_match_data* md = pcre2_match_data_create_from_pattern(code, nullptr);
   PCRE2_SIZE pos = PCRE2_SIZE(start);
   while (pos <= text.size()) {
     int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), pos, 0, md, mc);
-    if (rc < 0) break;
+    if (rc < 0) {
+      if (rc != PCRE2_ERROR_NOMATCH) ok = false;
+      break;
+    }
     PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md);
     r.emplace_back(int(ov[0]), int(ov[1]));
     if (ov[1] <= pos) break;  // cannot happen for patterns that never match empty
@@ -287,9 +291,10 @@ inline Outcome Compare(const Case& c) {
   }
   pcre2_match_data_free(md);
   Spans theirWalk, theirSplitWalk;
+  bool walkOk = true;
   if (!c.nullable) {
-    theirWalk = PcreWalk(code, mc, c.text, c.start);
-    theirSplitWalk = PcreWalk(code, mc, c.text, 0);
+    theirWalk = PcreWalk(code, mc, c.text, c.start, walkOk);
+    theirSplitWalk = PcreWalk(code, mc, c.text, 0, walkOk);
   }
   pcre2_match_context_free(mc);
   pcre2_code_free(code);
@@ -312,7 +317,7 @@ inline Outcome Compare(const Case& c) {
     out.detail = where + "ours " + ShowSpans(ours) + ", PCRE2 " + ShowSpans(theirs);
     return out;
   }
-  if (c.nullable) return out;
+  if (c.nullable || !walkOk) return out;
 
   // Successive searches on one context, then split and replace over them.
   Spans ourWalk;
