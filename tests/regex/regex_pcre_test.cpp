@@ -33,6 +33,7 @@ TEST(Differential, HandPickedAgreeWithPcre2) {
       {"(?>a|ab)c", "abc", 0},            {"(a+)++b", "aab", 0},           {"(?i)(a)\\1", "aA", 0},
       {"(?m)^b$", "a\nb\n", 0},           {"(x)?\\1y", "y", 0},            {"[^\\s]+", "a b", 0},
       {"((a)|b)+", "ab", 0},              {"(?=(a))a", "a", 0},           {"a{2,}?a", "aaaa", 0},
+      {"(?=  *bb)\\B(?:x)? ", "  \n bbab", 0},
   };
   for (const auto& c : cases) {
     regex_gen::Outcome o = regex_gen::Compare(c);
