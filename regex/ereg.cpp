@@ -58,6 +58,7 @@ int EregReplace(std::string_view text, std::string_view pattern, std::string_vie
 
 int EregSplit(std::string_view text, std::string_view pattern, std::vector<std::string>* pieces,
               const std::atomic<bool>* interrupt) {
+  if (!pieces) return 0;  // a constant target
   text = UpToZero(text);
   pattern = UpToZero(pattern);
   CRegexpT<char> re(pattern.data(), int(pattern.size()), 0);
@@ -82,6 +83,6 @@ int EregSplit(std::string_view text, std::string_view pattern, std::vector<std::
   }
   if (ctx.limitHit) return Stopped("EregSplit(", ctx.limitHit);
   out.emplace_back(last < int(text.size()) ? text.substr(size_t(last)) : std::string_view());
-  if (pieces) *pieces = std::move(out);
-  return int(pieces ? pieces->size() : out.size());
+  *pieces = std::move(out);
+  return int(pieces->size());
 }

@@ -24,6 +24,7 @@ int EregReplace(std::string_view text, std::string_view pattern, std::string_vie
                 std::string* result, const std::atomic<bool>* interrupt = nullptr);
 
 // Splits at every match: the pieces between matches and the rest after the
-// last one. Returns the number of pieces (at least 1), or 0 on a limit.
+// last one. Returns the number of pieces (at least 1), or 0 on a limit or
+// when pieces is null (a constant target).
 int EregSplit(std::string_view text, std::string_view pattern, std::vector<std::string>* pieces,
               const std::atomic<bool>* interrupt = nullptr);

@@ -172,4 +172,6 @@ TEST(EregSplit, PiecesAndCounts) {
   }
 }
 
+TEST(EregSplit, ConstantTargetGivesZero) { EXPECT_EQ(EregSplit("a,b", ",", nullptr), 0); }
+
 }  // namespace
