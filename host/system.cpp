@@ -97,7 +97,12 @@ std::string TagSystem::ClockText(const std::tm& t) { return Format("%02d:%02d:%0
 
 // --- start -----------------------------------------------------------------------
 
-TagSystem::TagSystem(TagSystemView* view) : view_(view) {}
+TagSystem::TagSystem(TagSystemView* view) : view_(view) {
+  // A new system starts closed until its start of all lines opens it.
+  HoldCloseing(false);
+  isCloseing.store(true);
+  plat::SetBoxesQuiet(false);
+}
 
 TagSystem::~TagSystem() {
   if (!closed_) Teardown();
