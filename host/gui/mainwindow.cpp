@@ -345,6 +345,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), system_(this) {
   grid_ = new TagLineGrid(split);
   grid_->setObjectName("LineGrid");
   grid_->setItemDelegate(new TagGridDelegate(this));
+  // Empty headers until the system start binds the grid.
+  grid_->setColumnCount(kCellCount);
+  grid_->setHorizontalHeaderLabels(QStringList(kCellCount, QString()));
+  for (int i = 0; i < kCellCount; ++i) grid_->setColumnWidth(i, TagWinLayout::kInitWidths[static_cast<size_t>(i)]);
   split->addWidget(grid_);
   debugPan_ = new QWidget(split);
   debugPan_->setObjectName("DebugPan");
