@@ -207,7 +207,10 @@ void TagSystem::DeleteLines(int waitMs) {
 
 bool TagSystem::Tick() {
   view_->SetTimePanel(ClockText(LocalNow()));
-  if (showEvent_.IsOpen() && showEvent_.TryWait()) view_->ShowMainWindow();
+  if (showEvent_.IsOpen() && showEvent_.TryWait()) {
+    RawLog("HasShowEvent!");
+    view_->ShowMainWindow();
+  }
   if (isCloseing.load() || tickBusy_ || closed_) return false;
   // A failed start leaves nothing to look at (a reset may have lowered the
   // flag in older builds; never read a missing line manager).

@@ -674,14 +674,15 @@ void TForm1::ContinueRefresh() {
     refreshPending_ = true;
     QTimer::singleShot(60, this, &TForm1::ContinueRefresh);
   }
+  MaybeScreenshot();
 }
 
 void TForm1::MaybeScreenshot() {
   if (shotTaken_) return;
   QByteArray dir = qgetenv("RODIZ_SCREENSHOT");
   if (dir.isEmpty()) return;
-  // After the first tick that painted the grid, or at once after a failed start.
-  if (!painted_ && system_.LinesReady()) return;
+  // Once the first painting of the grid is complete, or at once after a failed start.
+  if ((!painted_ || refreshPending_) && system_.LinesReady()) return;
   shotTaken_ = true;
   QString path = QDir(QString::fromLocal8Bit(dir)).filePath(language_ == 1 ? "rodiz-main-en.png" : "rodiz-main-zh.png");
   if (!SaveScreenshot(path)) LogAlwaysF("Screenshot not written: %s", path.toLocal8Bit().constData());

@@ -2,6 +2,7 @@
 // Test double of the line manager: a fixed set of lines whose states the test
 // sets, and a record of what the host asked of it.
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -34,6 +35,8 @@ struct FakeRecord {
   std::atomic<bool> lowerFlag{true};
   std::atomic<bool> lowerAtEnd{false};  // lower after the delay instead of at the start
   std::atomic<int> made{0};
+  // Called by RunStart once the flag is lowered (fills the grid for a show).
+  std::function<void()> onRunning;
   void Add(const std::string& e) {
     std::lock_guard<std::mutex> l(lock);
     events.push_back(e);
@@ -102,6 +105,7 @@ class FakeLineManager : public TagLineManager {
   int RunStart(const std::string& cfg) override {
     rec_->Add("RunStart " + cfg);
     if (rec_->lowerFlag && !rec_->lowerAtEnd) ClearCloseing();
+    if (rec_->onRunning) rec_->onRunning();
     for (int waited = 0; waited < rec_->runStartMs && !cancel_; waited += 10) plat::SleepMs(10);
     if (rec_->lowerFlag && rec_->lowerAtEnd) ClearCloseing();
     rec_->Add(cancel_ ? "RunStart cancelled" : "RunStart done");
