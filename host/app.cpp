@@ -44,7 +44,7 @@ bool AcquireInstance() {
 int SecondInstance() {
   plat::MessageBox(ProductName(0), GBK("程序已经启动！"), plat::kBoxIconError);
   plat::NamedEvent show;
-  if (show.Open(plat::KernelObjectName("RoDiz Show"))) {
+  if (show.Open("RoDiz Show")) {
     show.Set();
     plat::SleepMs(130);
     show.Close();

@@ -110,8 +110,8 @@ TagSystem::~TagSystem() {
 }
 
 void TagSystem::CreateEvents() {
-  quitEvent_.Create(plat::KernelObjectName("RoDiz Quit"));
-  showEvent_.Create(plat::KernelObjectName("RoDiz Show"));
+  quitEvent_.Create("RoDiz Quit");
+  showEvent_.Create("RoDiz Show");
 }
 
 void TagSystem::InitSystem() {

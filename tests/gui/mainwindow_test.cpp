@@ -236,7 +236,7 @@ TEST_F(WindowTest, CloseHidesWhileRunningAndShowEventBringsItBack) {
   EXPECT_FALSE(f.isVisible());
   EXPECT_FALSE(f.System().Closed());
   plat::NamedEvent show;
-  ASSERT_TRUE(show.Open(plat::KernelObjectName("RoDiz Show")));
+  ASSERT_TRUE(show.Open("RoDiz Show"));
   show.Set();
   f.OnTick();
   EXPECT_TRUE(f.isVisible());

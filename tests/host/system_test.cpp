@@ -274,7 +274,7 @@ TEST_F(SystemTest, QuitEventIsServedOnlyOnceTheLinesRun) {
   system_.CreateEvents();
   system_.InitSystem();
   plat::NamedEvent quit;
-  ASSERT_TRUE(quit.Open(plat::KernelObjectName("RoDiz Quit")));
+  ASSERT_TRUE(quit.Open("RoDiz Quit"));
   quit.Set();
   system_.Tick();
   EXPECT_EQ(view_.quits, 0) << "the event waits while the system is starting";
@@ -285,7 +285,7 @@ TEST_F(SystemTest, QuitEventIsServedOnlyOnceTheLinesRun) {
   system_.Tick();
   EXPECT_EQ(view_.quits, 1) << "the event was reset";
   plat::NamedEvent show;
-  ASSERT_TRUE(show.Open(plat::KernelObjectName("RoDiz Show")));
+  ASSERT_TRUE(show.Open("RoDiz Show"));
   isCloseing.store(true);
   show.Set();
   system_.Tick();
