@@ -95,6 +95,37 @@ TEST_F(FormPosTest, SizesAndWidthsOnlyWhenPositive) {
   EXPECT_EQ(l.widths[1], 33);
 }
 
+// The fuzz target's checks over a fixed corpus of awkward files.
+TEST_F(FormPosTest, AwkwardFilesLoadSafely) {
+  const std::string corpus[] = {
+      std::string(600, 'x') + "=1\nWinX=4\n",           // a line longer than the read buffer
+      std::string("Win\0X=5\nWinY=6\n", 16),           // a NUL inside a line
+      "=\n==\n=7\n",                                   // empty keys
+      "WinX=99999999999999999999\nWinY=-99999999999\n",  // numbers past the int range
+      "WinX=3\r\nWinY=4",                               // CR LF and no final newline
+      "/=/\n//WinX=1\nWinY=2/\n",
+  };
+  for (const std::string& text : corpus) {
+    testsupport::WriteFile(dir_ / "FormPos.dat", text);
+    TagMapCfg cfg;
+    ASSERT_EQ(cfg.Load(), 0);
+    for (auto& [k, v] : cfg.Pairs()) {
+      EXPECT_EQ(k.find_first_of("= \t\r\n"), std::string::npos) << k;
+      EXPECT_EQ(v.find_first_of(" \t\r\n"), std::string::npos) << v;
+    }
+    TagWinLayout l;
+    if (LoadPost(cfg, &l)) {
+      EXPECT_GE(l.x, 0);
+      EXPECT_GE(l.y, 0);
+    }
+  }
+  TagMapCfg crlf;
+  testsupport::WriteFile(dir_ / "FormPos.dat", corpus[4]);
+  crlf.Load();
+  EXPECT_EQ(crlf.GetInt("WinX"), 3);
+  EXPECT_EQ(crlf.GetInt("WinY"), 4);
+}
+
 TEST(DefaultLayoutTest, ColumnsShareTheScreenWidth) {
   struct Case {
     int groups, sente, screenW;
