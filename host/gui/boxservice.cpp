@@ -46,9 +46,9 @@ struct Pending {
 
 }  // namespace
 
-void InstallBoxService() {
-  plat::SetBoxHandler([](const std::string& title, const std::string& text, int flags,
-                         const std::function<bool()>& cancelled) -> int {
+int GuiMessageBox(const std::string& title, const std::string& text, int flags,
+                  const std::function<bool()>& cancelled) {
+  {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app) return plat::kIdCancel;
     if (QThread::currentThread() == app->thread()) return ShowBox(title, text, flags);
@@ -68,5 +68,7 @@ void InstallBoxService() {
       plat::SleepMs(50);
     }
     return pending->result.load();
-  });
+  }
 }
+
+void InstallBoxService() { plat::SetBoxHandler(GuiMessageBox); }

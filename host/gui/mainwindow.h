@@ -167,3 +167,8 @@ QPixmap DrawLogo(int size);
 // Message boxes on the GUI thread; from other threads queued there while the
 // caller waits.
 void InstallBoxService();
+// The box itself: shown at once on the GUI thread; from another thread queued
+// there, the caller waiting until it is answered or cancelled() says so (then
+// kIdCancel, and a box not yet shown never shows).
+int GuiMessageBox(const std::string& title, const std::string& text, int flags,
+                  const std::function<bool()>& cancelled);

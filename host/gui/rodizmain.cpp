@@ -1,6 +1,7 @@
 #include "host/gui/rodizmain.h"
 
 #include <QApplication>
+#include <QSessionManager>
 #include <QSocketNotifier>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +35,8 @@ int RodizMain(int argc, char** argv) {
       if (DrainExitSignals(sigFd) > 0) form.OnExitSignal();
     });
   }
+  // The session ending runs the exit sequence, as a termination signal does.
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form](QSessionManager&) { form.OnExitSignal(); });
   form.StartUp();
   return app.exec();
 }

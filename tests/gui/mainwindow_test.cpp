@@ -7,6 +7,10 @@
 #include <QImage>
 #include <QLineEdit>
 #include <cstdlib>
+#include <thread>
+
+#include "host/app.h"
+#include "platform/msgbox.h"
 
 #include "host/gui/mainwindow.h"
 #include "host/log.h"
@@ -296,6 +300,40 @@ TEST_F(WindowTest, ScreenshotOfTheWindow) {
   QImage img(path);
   EXPECT_EQ(img.width(), f.width());
   EXPECT_GT(img.height(), 100);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(WindowTest, ExitFromAScriptThreadQuitsThroughTheWindow) {
+  TForm1& f = Start();
+  ASSERT_TRUE(WaitRunning());
+  std::thread script([] { Exit(); });
+  script.join();
+  EXPECT_FALSE(f.System().Closed()) << "the request is queued, not run on the script's thread";
+  for (int i = 0; i < 50 && !f.System().Closed(); ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_TRUE(f.System().Closed());
+  std::string raw = testsupport::ReadFile(dir_ / "RawLog.txt");
+  size_t a = raw.find("[Exit()!]"), b = raw.find("[WMKxSysQuit()!]"), c = raw.find("[isCloseing = true;]");
+  ASSERT_NE(c, std::string::npos) << raw;
+  EXPECT_TRUE(a < b && b < c);
+}
+
+TEST_F(WindowTest, BoxFromAnotherThreadGivesUpWhenCancelled) {
+  App();
+  std::atomic<bool> stop{false};
+  int result = 0;
+  std::thread line([&] {
+    result = GuiMessageBox("Corvane System", "text", plat::kBoxYesNo, [&] { return stop.load(); });
+  });
+  plat::SleepMs(100);
+  stop = true;
+  line.join();
+  EXPECT_EQ(result, plat::kIdCancel);
+  // The abandoned box must not pop up later on the GUI thread.
+  QCoreApplication::processEvents();
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 }  // namespace
