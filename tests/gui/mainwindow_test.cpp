@@ -337,3 +337,19 @@ TEST_F(WindowTest, BoxFromAnotherThreadGivesUpWhenCancelled) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WindowTest, ShowFormFlagAndShellCommands) {
+  std::string record = dir_ / "shell.txt";
+  ::setenv("RODIZ_SHELL_RECORD", record.c_str(), 1);
+  runCfg.isShowForm = 0;
+  TForm1& f = Start();
+  EXPECT_FALSE(f.isVisible()) << "IS_SHOW_FORM 0 starts in the notification area only";
+  f.OpenConfig();
+  f.ViewLog();
+  ::unsetenv("RODIZ_SHELL_RECORD");
+  EXPECT_EQ(testsupport::ReadFile(record), "RoDizRun.cfg\nmsg_log.txt\n");
+}
+
+}  // namespace
