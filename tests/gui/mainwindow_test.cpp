@@ -288,6 +288,15 @@ TEST_F(WindowTest, HangupAndOpenDebugFollowTheSelection) {
     f.HangupSelected();
     EXPECT_EQ(rec_->Events().back(), c.hangup);
   }
+  // Closing (or still starting): both commands are refused.
+  isCloseing.store(true);
+  size_t before = rec_->Events().size();
+  f.Grid()->setCurrentCell(0, 0);
+  f.PreparePopup();
+  EXPECT_FALSE(f.Action("PopOpenDebug")->isEnabled());
+  f.HangupSelected();
+  EXPECT_EQ(rec_->Events().size(), before);
+  isCloseing.store(false);
 }
 
 TEST_F(WindowTest, ScreenshotOfTheWindow) {
@@ -350,6 +359,10 @@ TEST_F(WindowTest, ShowFormFlagAndShellCommands) {
   f.ViewLog();
   ::unsetenv("RODIZ_SHELL_RECORD");
   EXPECT_EQ(testsupport::ReadFile(record), "RoDizRun.cfg\nmsg_log.txt\n");
+  // A hidden window still ends through its close handler.
+  ASSERT_TRUE(WaitRunning());
+  f.WMKxSysQuit();
+  EXPECT_NE(testsupport::ReadFile(dir_ / "RawLog.txt").find("[Action = caFree;]"), std::string::npos);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <thread>
 
 #include "host/log.h"
 #include "host/system.h"
@@ -319,6 +320,32 @@ TEST_F(SystemTest, ExitSequenceRunsInOrderOnce) {
   EXPECT_EQ(view_.calls.size(), 5u);
   std::string log = testsupport::ReadFile(dir_ / "msg_log.txt");
   EXPECT_NE(log.find("System Closed."), std::string::npos);
+}
+
+TEST_F(SystemTest, ALineThreadOutlivingTheExitKeepsItsMonitorAndLog) {
+  system_.InitSystem();
+  ASSERT_TRUE(WaitRunning());
+  std::atomic<int> phase{0};
+  std::thread line([&] {
+    DispLineState(1, "Running");  // takes this thread's hold on the monitor
+    auto log = GetLogWriter();
+    phase = 1;
+    while (phase.load() != 2) plat::SleepMs(5);
+    // Still running after the exit: its monitor and log stay valid, and the
+    // notifications reach nobody.
+    for (int i = 0; i < 100; ++i) {
+      DispLineState(1, "End");
+      DispInfo(1, 0, "late");
+      LogAlways("late line");
+      if (log) log->Write("late line");
+    }
+  });
+  while (phase.load() != 1) plat::SleepMs(5);
+  system_.ExitSequence();
+  EXPECT_EQ(GetMonitor(), nullptr);
+  phase = 2;
+  line.join();
+  EXPECT_EQ(GetLogWriter(), nullptr);
 }
 
 TEST_F(SystemTest, ExitWhileLinesAreStillStartingWaitsForTheStartAndKeepsTheFlag) {
