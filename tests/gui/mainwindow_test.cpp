@@ -21,15 +21,27 @@
 
 namespace {
 
+// One application for the whole program, deleted at its end so Qt's font
+// caches are released.
+class AppEnvironment : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    delete app;
+    app = nullptr;
+  }
+  static inline QApplication* app = nullptr;
+};
+const auto* const kAppEnv = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
+
 QApplication* App() {
   static int argc = 1;
   static char name[] = "test_gui";
   static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
+  if (!AppEnvironment::app) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    return new QApplication(argc, argv);
-  }();
-  return app;
+    AppEnvironment::app = new QApplication(argc, argv);
+  }
+  return AppEnvironment::app;
 }
 
 class WindowTest : public ::testing::Test {
