@@ -686,6 +686,8 @@ void TForm1::MaybeScreenshot() {
   shotTaken_ = true;
   QString path = QDir(QString::fromLocal8Bit(dir)).filePath(language_ == 1 ? "rodiz-main-en.png" : "rodiz-main-zh.png");
   if (!SaveScreenshot(path)) LogAlwaysF("Screenshot not written: %s", path.toLocal8Bit().constData());
+  about_->adjustSize();
+  about_->grab().save(QDir(QString::fromLocal8Bit(dir)).filePath("rodiz-about.png"), "PNG");
 }
 
 bool TForm1::SaveScreenshot(const QString& path) {

@@ -2,7 +2,9 @@
 // tests of what the host does once lines run. RODIZ_FAKE_LINES sets the line
 // count (default 4); RODIZ_FAKE_SHOWCASE=1 gives the lines varied states.
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "host/gui/rodizmain.h"
 #include "host/monitor.h"
@@ -23,7 +25,12 @@ int main(int argc, char** argv) {
         if (i == 6) f.hasScript = false;
       });
     rec->onRunning = [lines] {
+      auto texts = std::make_shared<TagRunTexts>(std::vector<std::string>{
+          "PlayFile(\"welcome.wav\"); // greeting", "GetKeys(keys, 4, 8000); // menu choice",
+          "if (keys == \"1\") Goto(Sales);", "Record(\"msg.wav\", 60); // voice mail"});
       for (int i = 0; i < lines; ++i) {
+        SetRunSource(i, texts);
+        if (i != 6) DispRunLine(i % 4, i);
         if (i == 3) DispLineState(i, GBK("已停止"));
         if (i == 5) DispLineState(i, GBK("初始化失败"));
         if (i % 4 == 1) DispKeys(i, "8001#", 1);
