@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "lines/kxcall.h"
 #include "lines/vocfile.h"
 #include "operations/argread.h"
+#include "platform/path.h"
 #include "tests/support/tempdir.h"
 
 namespace ivrtest {
@@ -38,7 +40,7 @@ class RecordingCall : public TagKxCall {
   };
 
   int PlayFile(const std::string& file, uint8_t breakKey, int flag) override {
-    played.push_back({file, breakKey, flag, testsupport::ReadFile(file)});
+    played.push_back({file, breakKey, flag, testsupport::ReadFile(plat::ResolvePath(file))});
     ops.push_back("PlayFile");
     return playResult;
   }
@@ -63,6 +65,7 @@ class RecordingCall : public TagKxCall {
     callState = kCallReleased;
   }
   int WaitRing(int rings) override {
+    if (onWaitRing) onWaitRing(++waitRings);
     intArgs.push_back(rings);
     callState = kCallConnected;
     return 0;
@@ -116,6 +119,8 @@ class RecordingCall : public TagKxCall {
   int ringingResult = 0;
   bool playsMemory = false;
   std::string callerNumber;
+  int waitRings = 0;
+  std::function<void(int)> onWaitRing;  // told the count of waits so far
 };
 
 // An A-law WAVE with an 18-byte format chunk and the given data.
