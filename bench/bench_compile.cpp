@@ -14,7 +14,6 @@
 #include "engine/memkxs.h"
 #include "engine/telbasic.h"
 #include "lines/kxcall.h"
-#include "tests/engine/kxcall_standin.cpp"
 
 namespace {
 

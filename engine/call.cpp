@@ -18,6 +18,7 @@ struct BodySnapshot {
   std::vector<TagOper*> prevs;
   TagOper* curOper = nullptr;
   int curOperIndex = -1;
+  uint8_t runEnded = 0;
   TagTelBasic* caller = nullptr;
 
   static void Copy(std::vector<TagVar>& to, const std::vector<std::unique_ptr<TagVar>>& from) {
@@ -41,6 +42,7 @@ struct BodySnapshot {
     }
     curOper = b.curOper;
     curOperIndex = b.curOperIndex.load();
+    runEnded = b.runEnded.load();
     caller = b.caller;
   }
   void Restore(TagTelBasic& b) {
@@ -52,6 +54,7 @@ struct BodySnapshot {
     }
     b.curOper = curOper;
     b.curOperIndex = curOperIndex;
+    b.runEnded = runEnded;
     b.caller = caller;
   }
 };
@@ -104,7 +107,12 @@ int TagCall::Execute() {
   }
   TagVar ret;
   ret.Assign(body->RetVal());
-  if (saved) saved->Restore(*body);
+  // The body kept its result for this hand-over; a map held there is
+  // released now (or the outer call's value comes back).
+  if (saved)
+    saved->Restore(*body);
+  else if (body->RetVal().IsMap())
+    body->RetVal().SetInt(0);
   for (int i = 0; i < argc; ++i) {
     TagVar* a = args_[static_cast<size_t>(i)];
     if (!a->IsConst()) a->Assign(results[static_cast<size_t>(i)]);
@@ -123,10 +131,3 @@ int TagDllCall::Execute() {
   return -1;
 }
 
-#if !__has_include("engine/run.cpp")
-// Until the run loop is built in, a function body cannot run.
-__attribute__((weak)) int TagTelBasic::RunFunction(TagTelBasic*) {
-  LogAlways("RunFunction: no run loop in this build");
-  return -1;
-}
-#endif

@@ -231,8 +231,19 @@ class TagTelBasic : public TagCompileDiag {
  public:
 
   // --- run state (kept by the run loop's files) ---
-  // Runs a function body for a caller (the run loop provides it).
+  // Runs the main body: the result of the last operation, -1 when the
+  // instance did not initialise.
+  int Run();
+  // Runs a function body for a call from `callingInstance`: 0, or -1.
   int RunFunction(TagTelBasic* callingInstance);
+  // A quit or reload is pending for this instance or, when nested, its outer
+  // script.
+  bool QuitOrReloadPending() const;
+  // The stop of the line: raised by the line manager and never cleared by a
+  // run start, so a stop that comes before the run thread reaches Run is kept.
+  std::atomic<uint8_t> lineStopping{0};
+  // First statement id of this body in the line's statement texts.
+  int runSourceBase = 0;
 
  private:
   void AddBuiltins();

@@ -20,7 +20,7 @@ class FlowTest : public ScriptTest, public ::testing::WithParamInterface<FlowCas
 
 TEST_P(FlowTest, RunsToExpectedValue) {
   const FlowCase& c = GetParam();
-  TagTelBasic& t = Compile(c.script);
+  TagTelBasic& t = Compile(std::string(c.script) + "\nreturn(0)\n");
   ASSERT_EQ(t.initResult, 0) << Report();
   ASSERT_EQ(t.errorCount, 0) << Report();
   Run();

@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(Scripts, BrokenTest, ::testing::ValuesIn(kBroken),
 TEST_F(ReportTest, LegalCommentsAfterBracesAndAcrossFunctionHeads) {
   TagTelBasic& t = Compile(
       "a = 1\nif(a)\n{ // fine\nx = 1\n} // fine too\nfunction f(p) /* opened here\n and closed */\n{\nreturn(p)\n}\n"
-      "y = f(2)\n");
+      "y = f(2)\nreturn(0)\n");
   EXPECT_EQ(t.errorCount, 0) << Report();
   EXPECT_EQ(t.initResult, 0);
   Run();

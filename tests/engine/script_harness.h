@@ -1,8 +1,7 @@
 #pragma once
-// Compiles scripts from text in a temporary directory and runs their
-// operation lists the way the run loop does (pending expressions, execute,
-// result by kind, next), so compiled programs can be checked by their
-// variables.
+// Compiles scripts from text in a temporary directory and runs them on a
+// line with a default call object, so compiled programs can be checked by
+// their variables.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -20,32 +19,6 @@
 #include "platform/text.h"
 
 namespace scripttest {
-
-// Runs ops from `first` until none is left, "return(" or the step budget.
-// Kinds follow the run loop: v copies its target into _retVal, R and r leave
-// _retVal, every other kind stores its int result there.
-inline int Walk(TagTelBasic& inst, TagOper* first, int budget = 100000) {
-  TagOper* prev = nullptr;
-  int r = 0;
-  for (TagOper* op = first; op && budget-- > 0;) {
-    op->prev = prev;
-    op->RunPreExpressions();
-    r = op->Execute();
-    if (op->kind == 'v') {
-      op->resultRef.Load(inst.RetVal());
-    } else if (op->kind == 'R' || op->kind == 'r') {
-      op->StoreResult(inst.RetVal());
-    } else {
-      inst.RetVal().SetInt(r);
-      op->StoreResult(inst.RetVal());
-    }
-    if (op->kind == 'r') break;
-    prev = op;
-    op = op->Next();
-  }
-  EXPECT_GT(budget, 0) << "script did not end";
-  return r;
-}
 
 class ScriptTest : public ::testing::Test {
  protected:
@@ -90,10 +63,8 @@ class ScriptTest : public ::testing::Test {
     s << f.rdbuf();
     return plat::GbkToUtf8(s.str());
   }
-  int Run() {
-    if (inst_->operations.empty()) return 0;
-    return Walk(*inst_, inst_->operations.front());
-  }
+  // Scripts end with "return(": a main body that runs off its end starts again.
+  int Run() { return inst_->Run(); }
   TagVar& Var(const std::string& n) {
     TagVar* v = inst_->FindVariable(n);
     if (!v) {

@@ -17,9 +17,6 @@
 #include "engine/memkxs.h"
 #include "engine/telbasic.h"
 #include "lines/kxcall.h"
-#if !defined(RODIZ_FUZZ_NO_MAIN)
-#include "tests/engine/kxcall_standin.cpp"
-#endif
 
 namespace fuzz_compile {
 

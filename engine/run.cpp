@@ -1,0 +1,213 @@
+#include <memory>
+
+#include "engine/oper.h"
+#include "engine/scriptrand.h"
+#include "engine/telbasic.h"
+#include "host/log.h"
+#include "host/monitor.h"
+#include "lines/kxcall.h"
+#include "platform/text.h"
+#include "platform/tick.h"
+
+namespace {
+
+thread_local uint32_t t_randState = 1;
+
+// Statement texts of a main instance and its function bodies, by id.
+class InstanceTexts : public TagRunSource {
+ public:
+  explicit InstanceTexts(std::vector<std::string> texts) : texts_(std::move(texts)) {}
+  std::string_view StatementText(int id) const override {
+    return id >= 0 && static_cast<size_t>(id) < texts_.size() ? std::string_view(texts_[id]) : std::string_view();
+  }
+
+ private:
+  std::vector<std::string> texts_;
+};
+
+// Registers the statement texts of inst (main body first, then each function
+// body after it) with the line monitor.
+void PublishRunSource(TagTelBasic& inst) {
+  std::vector<std::string> texts;
+  inst.runSourceBase = 0;
+  for (TagOper* op : inst.operations) texts.push_back(op->text);
+  for (TagTelBasic* f : inst.functions) {
+    f->runSourceBase = static_cast<int>(texts.size());
+    for (TagOper* op : f->operations) texts.push_back(op->text);
+  }
+  SetRunSource(inst.lineNo, std::make_shared<InstanceTexts>(std::move(texts)));
+}
+
+bool IsCall(const TagOper* op) { return op && op->kind == 'R'; }
+
+// The wait of a paused script: ends on a step, a resume or a stop.
+void WaitWhilePaused(TagTelBasic& owner, const TagTelBasic& root) {
+  if (!owner.paused.load()) return;
+  auto stop = [&] { return owner.stopRequested.load() || root.hardStop.load() || root.lineStopping.load(); };
+  if (!stop() && !owner.stepping.load()) {
+    while (!stop() && !owner.stepping.load() && owner.paused.load()) plat::SleepMs(100);
+  }
+  owner.stepping = 0;
+}
+
+// Stores an operation's result as its kind requires.
+void StoreResult(TagTelBasic& inst, TagOper& op, int r) {
+  TagVar& ret = inst.RetVal();
+  switch (op.kind) {
+    case 'v':
+      op.resultRef.Load(ret);
+      break;
+    case 'R':
+    case 'r':
+      op.resultRef.Store(ret);
+      break;
+    default:
+      ret.SetInt(r);
+      op.resultRef.Store(ret);
+      break;
+  }
+}
+
+// Maps held by variables are released when a run ends. A function body keeps
+// its _retVal: it is the call's result, which the call hands to its caller
+// and then releases.
+void ReleaseMaps(TagTelBasic& inst, bool keepRetVal = false) {
+  for (size_t i = 0; i < inst.variables.size(); ++i) {
+    auto& v = inst.variables[i];
+    if (keepRetVal && i == static_cast<size_t>(TagTelBasic::kRetVal)) continue;
+    if (v && v->IsMap()) v->SetInt(0);
+  }
+}
+
+}  // namespace
+
+void ScriptSrand(uint32_t seed) { t_randState = seed; }
+
+int ScriptRand() {
+  t_randState = t_randState * 214013u + 2531011u;
+  return static_cast<int>((t_randState >> 16) & 0x7fff);
+}
+
+bool TagTelBasic::QuitOrReloadPending() const {
+  if (quitRequested.load() || IsReloadPending()) return true;
+  return nested && outer && (outer->quitRequested.load() || outer->IsReloadPending());
+}
+
+int TagTelBasic::Run() {
+  caller = nullptr;
+  if (initResult != 0) return -1;
+  ScriptSrand(plat::TickCount());
+  DispLineState(lineNo, GBK("运行"));
+  if (!nested) LogAlwaysF("%d Run: tId:[0x%lx], '%s'", lineNo, plat::ThreadId(), scriptFile.c_str());
+  stopRequested = 0;
+  hardStop = 0;
+  if (operations.empty()) {
+    stopRequested = 1;
+    hardStop = 1;
+  } else {
+    curOper = operations.front();
+  }
+  // A stop of the line that came before the run started is not lost.
+  if (lineStopping.load() || (outer && outer->lineStopping.load())) {
+    stopRequested = 1;
+    hardStop = 1;
+  }
+  if (callObject) {
+    callObject->interrupted = 0;
+    if (lineStopping.load()) callObject->interrupted = 1;
+  }
+  runEnded = 0;
+  quitRequested = 0;
+  if (!nested && callObject) callObject->callState = kCallNone;
+  PublishRunSource(*this);
+
+  TagTelBasic& root = *Root();
+  int r = 0;
+  TagOper* last = nullptr;
+  while (!hardStop.load() && !(nested && root.hardStop.load())) {
+    if (!curOper) {
+      if (quitRequested.load()) break;
+      curOper = operations.front();
+      // A new pass: loops entered again start afresh.
+      last = nullptr;
+    }
+    if (!callObject) {
+      LogAlways("pKxCall==NULL");
+      break;
+    }
+    TagOper* op = curOper;
+    curOperIndex = op->index;
+    DispRunLine(runSourceBase + op->index, lineNo);
+    op->prev = last;
+    if (op->HasBreakpoint()) {
+      paused = 1;
+      stepping = 0;
+    }
+    WaitWhilePaused(*this, root);
+    op->RunPreExpressions();
+    r = op->Execute();
+    StoreResult(*this, *op, r);
+    last = op;
+    if (op->kind == 'r') break;
+    curOper = op->Next();
+    bool pending = QuitOrReloadPending();
+    if (pending && quitIndex > 0 && runState != 7) {
+      if (IsReloadPending() || (nested && outer && outer->IsReloadPending()))
+        callObject->LogAlways("IsReload..., quitindex=" + std::to_string(quitIndex));
+      curOper = operations[static_cast<size_t>(quitIndex)];
+    } else if (pending && quitIndex <= 0) {
+      LogAlways("sysQuitIndex<=0");
+      break;
+    } else if (!pending && hangupIndex > 0 && callObject->callState.load() == kCallReleased && runState != 7) {
+      curOper = operations[static_cast<size_t>(hangupIndex)];
+    }
+  }
+  ReleaseMaps(*this);
+  if (nested && callObject && callObject->callState.load() == kCallHungUpSection) callObject->callState = kCallReleased;
+  curOperIndex = -1;
+  runEnded = 1;
+  if (!nested) DispLineState(lineNo, GBK("已停止"));
+  if (nested && outer) PublishRunSource(*outer);
+  return r;
+}
+
+int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
+  caller = callingInstance;
+  if (initResult != 0) return -1;
+  TagTelBasic* owner = parent ? parent : this;
+  TagTelBasic& root = *Root();
+  stopRequested = operations.empty() ? 1 : 0;
+  curOper = operations.empty() ? nullptr : operations.front();
+  lineNo = owner->lineNo;
+  callObject = owner->callObject;
+  runEnded = 0;
+  curOperIndex = 0;
+  quitRequested = 0;
+  TagOper* last = nullptr;
+  while (!stopRequested.load() && callObject && curOper) {
+    if (root.hardStop.load() || root.lineStopping.load()) break;
+    TagOper* op = curOper;
+    op->prev = last;
+    curOperIndex = op->index;
+    DispSubRunLine(runSourceBase + op->index, op->index, lineNo, runSourceBase, IsCall(op), IsCall(last));
+    if (op->HasBreakpoint()) {
+      owner->paused = 1;
+      owner->stepping = 0;
+    }
+    WaitWhilePaused(*owner, root);
+    op->RunPreExpressions();
+    int r = op->Execute();
+    StoreResult(*this, *op, r);
+    last = op;
+    if (op->kind == 'r') break;
+    curOper = op->Next();
+    if (!curOper || !callObject) break;
+    // The main loop has a jump to make: return to it.
+    if (owner->QuitOrReloadPending() && owner->runState != 7) break;
+    if (owner->hangupIndex > 0 && callObject->callState.load() == kCallReleased && owner->runState != 7) break;
+  }
+  ReleaseMaps(*this, true);
+  curOperIndex = -1;
+  runEnded = 1;
+  return 0;
+}

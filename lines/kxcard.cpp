@@ -1,0 +1,10 @@
+#include "lines/kxcard.h"
+
+#include "lines/kxcall.h"
+
+void TagKxCard::FreeLine(TagTelLine* line) {
+  if (!line) return;
+  delete line->call;
+  line->call = nullptr;
+  delete line;
+}
