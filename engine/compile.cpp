@@ -19,6 +19,16 @@ namespace {
 
 constexpr size_t kLineCapacity = 1024;
 
+// Tells whether a routine reported anything, without writing a report.
+class ProbeDiag : public TagCompileDiag {
+ public:
+  ProbeDiag() : TagCompileDiag(0, false, true) {}
+  int entries = 0;
+
+ protected:
+  void WriteEntry(const std::string&) override { ++entries; }
+};
+
 bool IsFlowKeyword(int i) {
   return i == 0 || i == 1 || i == 5 || i == 6 || i == 7 || i == 8 || i == 15;
 }
@@ -176,7 +186,16 @@ int TagTelBasic::CompileLine(const std::string& text, int line) {
   }
   std::string incName;
   char incOp = 0;
-  const bool incdec = shape == kShapeIncDec && ParseIncDec(*this, line, work, incName, incOp);
+  bool incdec = false;
+  if (shape == kShapeIncDec) {
+    ProbeDiag probe;
+    incdec = ParseIncDec(probe, line, work, incName, incOp);
+    if (!incdec && probe.entries > 0) {
+      // A bad name: reported, and the statement must not vanish silently.
+      ParseIncDec(*this, line, work, incName, incOp);
+      return -1;
+    }
+  }
   const bool assignShape = shape == kShapeAssign || shape == kShapeCallAssign || shape == kShapeTwoWords ||
                            shape == kShapeIncDec || isConst;
   if (assignShape && (tl > 0 || incdec))

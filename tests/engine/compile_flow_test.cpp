@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "engine/flow.h"
+#include "engine/memkxs.h"
+
+#include <atomic>
+#include <thread>
 #include "script_harness.h"
 
 using scripttest::ScriptTest;
@@ -89,5 +93,104 @@ const FlowCase kFlowCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Scripts, FlowTest, ::testing::ValuesIn(kFlowCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+class FlowDetailTest : public ScriptTest {};
+
+// Conditions after the first true one of an if chain are not evaluated: the
+// ">>" in the second would remove key 1.
+TEST_F(FlowDetailTest, ElseIfAfterTrueBranchIsNotEvaluated) {
+  TagTelBasic& t = Compile(
+      "m = 0\nm[1] = 1\nm[2] = 2\nx = 0\nif(1)\n{\nx = 1\n}\nelse if(m >> 1)\n{\nx = 2\n}\nn = 0\nfor(k in m)\n{\nn++\n}\n"
+      "return(0)\n");
+  ASSERT_EQ(t.errorCount, 0) << Report();
+  Run();
+  EXPECT_EQ(Text("x"), "1");
+  EXPECT_EQ(Text("n"), "2");
+}
+
+TEST_F(FlowDetailTest, SectionMarkersRecordTheirIndexes) {
+  TagTelBasic& t = Compile("x = 1\nClose()\nx = 2\nOnSysQuit()\nreturn(0)\n", 0);
+  ASSERT_EQ(t.errorCount, 0) << Report();
+  EXPECT_EQ(t.warningCount, 1);
+  EXPECT_EQ(t.hangupIndex, 1);
+  EXPECT_EQ(t.quitIndex, 3);
+  EXPECT_EQ(t.operations[1]->kind, 'x');
+  EXPECT_EQ(t.operations[3]->kind, 'g');
+  // The hang-up marker turns a released call into "handled" and hands over
+  // the last dial result once.
+  call_->callState = kCallReleased;
+  t.lastDialResult = 4;
+  EXPECT_EQ(t.operations[1]->Execute(), 4);
+  EXPECT_EQ(call_->callState.load(), kCallHungUpSection);
+  EXPECT_EQ(t.lastDialResult, 0);
+  t.operations[3]->Execute();
+  EXPECT_EQ(t.runState, 7);
+}
+
+TEST_F(FlowDetailTest, CallResultsGoToTheirTargets) {
+  TagTelBasic& t = Compile(
+      "function f(a)\n{\nreturn(a + \"!\")\n}\nm = 0\nm[\"k\"] = Play(\"x.wav\")\ns = f(\"hi\")\nk = m[\"k\"] + 0;\nreturn(0)\n");
+  ASSERT_EQ(t.errorCount, 0) << Report();
+  EXPECT_EQ(t.operations[1]->resultRef.var, t.FindVariable("m"));
+  EXPECT_NE(t.operations[1]->resultRef.key, nullptr);
+  Run();
+  EXPECT_EQ(Text("s"), "hi!");
+  EXPECT_EQ(Text("k"), "-1");
+}
+
+struct DefCase {
+  const char* name;
+  const char* script;
+  const char* entry;
+};
+
+class DefinitionTest : public ScriptTest, public ::testing::WithParamInterface<DefCase> {};
+
+TEST_P(DefinitionTest, RefusedWithItsMessage) {
+  TagTelBasic& t = Compile(GetParam().script);
+  EXPECT_GT(t.errorCount, 0);
+  EXPECT_NE(Report().find(GetParam().entry), std::string::npos) << Report();
+}
+
+const DefCase kDefinitions[] = {
+    {"BadParameter", "function f(1a)\n{\n}\nf(1)\n", "[Error]t.kxs(1): 函数定义错误: 参数名不合法, function f(1a)\n"},
+    {"Duplicate", "function f(a)\n{\n}\nfunction f(b)\n{\n}\nf(1)\n",
+     "[Error]t.kxs(4): 函数定义错误: 重复定义, function f(b)\n"},
+    {"NameIsVariable", "f = 1\nfunction f(a)\n{\n}\n",
+     "[Error]t.kxs(2): 函数定义错误: 函数名已经被定义为变量或常量, function f(a)\n"},
+    {"NoParenthesis", "function f\n", "[Error]t.kxs(1): 函数定义错误: 语法错, function f\n"},
+    {"Unfinished", "function f(a)\n{\nx = 1\n", "函数定义没有结束 (行数:1), function f(a)\n"},
+    {"BadIncDecName", "x\"++\n", "[Error]t.kxs(1): "},
+    {"ForWithoutIn", "for(a b c)\n{\n}\n", "[Error]t.kxs(1): for语句语法错误, for(a b c)\n"},
+    {"ForPartNotSimple", "for(i = 0; i < 3; i = i + 1 + 2)\n{\n}\n",
+     "[Error]t.kxs(1): 操作符错误: 出现多个操作符, for(i = 0; i < 3; i = i + 1 + 2)\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Scripts, DefinitionTest, ::testing::ValuesIn(kDefinitions),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Lines load their scripts at the same time through the one cache.
+TEST_F(FlowDetailTest, ConcurrentCompilesShareTheCache) {
+  Write("inc.kxs", "function f(a)\n{\nreturn(a * 2)\n}\n");
+  Write("t.kxs", "#include \"inc.kxs\"\nx = 0\nfor(i = 0; i < 10; i++)\n{\nr = f(i)\nx = x + r\n}\nreturn(0)\n");
+  std::vector<std::thread> threads;
+  std::atomic<int> good{0};
+  for (int n = 0; n < 4; ++n) {
+    threads.emplace_back([&, n] {
+      TagKxCall call;
+      for (int k = 0; k < 5; ++k) {
+        TagTelBasic t("t.kxs", 0, &call, 1);
+        if (t.errorCount == 0 && t.Run() == 0 && t.FindVariable("x")->ToText() == "90") ++good;
+        if (n == 0) TagMemKxs::Instance().Clear();
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(good.load(), 20);
+}
 
 }  // namespace
