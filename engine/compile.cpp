@@ -18,6 +18,7 @@
 namespace {
 
 constexpr size_t kLineCapacity = 1024;
+constexpr size_t kArgTextMax = 1024;
 
 // Tells whether a routine reported anything, without writing a report.
 class ProbeDiag : public TagCompileDiag {
@@ -161,6 +162,19 @@ int TagTelBasic::LoadFile(int callLine, const std::string& file) {
 // ---- statements ----
 
 int TagTelBasic::CompileLine(const std::string& text, int line) {
+  const int r = CompileStatement(text, line);
+  if (r < 0) {
+    // Expressions compiled for a statement that failed belong to nothing.
+    for (TagOper* e : pendingPreExpressions) {
+      e->FreePreExpressions();
+      delete e;
+    }
+    pendingPreExpressions.clear();
+  }
+  return r;
+}
+
+int TagTelBasic::CompileStatement(const std::string& text, int line) {
   const long start = SkipLeadingComments(*this, text, line);
   if (start == kStrayCommentEnd) return -1;
   if (start < 0) return 0;
@@ -417,6 +431,11 @@ int TagTelBasic::CompileArgs(int line, const std::string& stmt, const std::vecto
   pendingPreExpressions.clear();
   out.clear();
   for (const std::string& arg : args) {
+    // Run-time lines may bring texts of any length; an argument is bounded.
+    if (arg.size() > kArgTextMax) {
+      Report(line, CMsg::SyntaxError, stmt);
+      return -1;
+    }
     TagOperand a, b;
     char op = 0;
     std::string msg;

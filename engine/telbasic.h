@@ -210,6 +210,7 @@ class TagTelBasic : public TagCompileDiag {
   void DeclareDllFunction(const std::string& fnName, int argCount);
 
  private:
+  int CompileStatement(const std::string& text, int line);
   int CompileAssignPath(int line, const std::string& src, const std::string& work, const std::string& comment,
                         bool isConst, int shape, size_t offset, bool incdec, const std::string& incName, char incOp);
   int CompileKeyword(int line, const std::string& src, const std::string& work, const std::string& comment);

@@ -202,3 +202,21 @@ INSTANTIATE_TEST_SUITE_P(Scripts, CallFailureTest, ::testing::ValuesIn(kCallFail
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+// Statements compiled one by one, as the run-time compile feeds them.
+TEST_F(ReportTest, ArgumentsOverTheLimitAreSyntaxErrorsAndLeakNothing) {
+  TagTelBasic& t = Compile("x = 1\n");
+  const size_t ops = t.operations.size();
+  const std::string big = "Sleep(\"" + std::string(5000, 'a') + "\")";
+  EXPECT_EQ(t.CompileLine(big, 7), -1);
+  // The first argument's expression is dropped with the failed statement.
+  EXPECT_EQ(t.CompileLine("Strlen(x + 1, nothing)", 8), -1);
+  EXPECT_TRUE(t.pendingPreExpressions.empty());
+  EXPECT_EQ(t.operations.size(), ops);
+  EXPECT_NE(Report().find("[Error]t.kxs(7): 语法错误, Sleep(\"aaa"), std::string::npos);
+  EXPECT_NE(Report().find("[Error]t.kxs(8): 表达式中的变量没有预先赋值, nothing\n"), std::string::npos);
+}
+
+}  // namespace
