@@ -178,3 +178,26 @@ TEST_F(LoaderTest, CacheKeysOnPathAndRawModeAndSharesTexts) {
 }
 
 }  // namespace
+
+namespace {
+
+// The box of a missing file names the including line and the file; the box
+// of the summary follows, then the report is opened.
+TEST_F(LoaderTest, MissingIncludeShowsTheBoxes) {
+  const std::string boxes = dir_ + "/boxes.txt";
+  const std::string shell = dir_ + "/shell.txt";
+  setenv("RODIZ_BOX_RECORD", boxes.c_str(), 1);
+  setenv("RODIZ_SHELL_RECORD", shell.c_str(), 1);
+  Compile("x = 1\n#include \"missing.kxs\"\nreturn(0)\n");
+  unsetenv("RODIZ_BOX_RECORD");
+  unsetenv("RODIZ_SHELL_RECORD");
+  std::ifstream b(boxes), s(shell);
+  std::stringstream bt, st;
+  bt << b.rdbuf();
+  st << s.rdbuf();
+  EXPECT_NE(bt.str().find("出错了:    2: missing.kxs,\r打不开文件错误"), std::string::npos) << bt.str();
+  EXPECT_NE(bt.str().find("编译结束, 请参看错误日志errmsg0.txt"), std::string::npos) << bt.str();
+  EXPECT_NE(st.str().find("errmsg0.txt"), std::string::npos) << st.str();
+}
+
+}  // namespace
