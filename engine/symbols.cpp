@@ -46,6 +46,12 @@ void LiteralValue(int kind, std::string_view text, TagVar& v) {
 
 void TagTelBasic::IndexNewVariables() {
   std::string key;
+  if (indexedVars_ > variables.size()) {
+    // Variables were taken off the end (a run-time compile undone): start over.
+    nameIndex_.clear();
+    constIndex_.clear();
+    indexedVars_ = 0;
+  }
   for (; indexedVars_ < variables.size(); ++indexedVars_) {
     const TagVar* v = variables[indexedVars_].get();
     if (!v) continue;
@@ -68,6 +74,13 @@ int TagTelBasic::FindVarIndex(std::string_view varName) {
   if (varName.empty()) return -1;
   IndexNewVariables();
   auto it = nameIndex_.find(std::string(varName));
+  if (it == nameIndex_.end()) return -1;
+  const size_t i = static_cast<size_t>(it->second);
+  if (i < variables.size() && variables[i] && variables[i]->Name() == varName) return it->second;
+  // The list changed under the index: rebuild it once.
+  indexedVars_ = variables.size() + 1;
+  IndexNewVariables();
+  it = nameIndex_.find(std::string(varName));
   return it == nameIndex_.end() ? -1 : it->second;
 }
 
@@ -114,6 +127,15 @@ int TagTelBasic::FindConst(int operandKind, std::string_view literal) {
   if (!ConstKey(probe, key)) return -1;
   IndexNewVariables();
   auto it = constIndex_.find(key);
+  if (it == constIndex_.end()) return -1;
+  const size_t i = static_cast<size_t>(it->second);
+  std::string found;
+  if (i < variables.size() && variables[i] && variables[i]->IsConst() && ConstKey(*variables[i], found) &&
+      found == key)
+    return it->second;
+  indexedVars_ = variables.size() + 1;
+  IndexNewVariables();
+  it = constIndex_.find(key);
   return it == constIndex_.end() ? -1 : it->second;
 }
 

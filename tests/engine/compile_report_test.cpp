@@ -6,6 +6,7 @@
 
 #include "engine/expr.h"
 #include "engine/keyword.h"
+#include "engine/scan.h"
 #include "script_harness.h"
 
 using scripttest::ScriptTest;
@@ -217,6 +218,26 @@ TEST_F(ReportTest, ArgumentsOverTheLimitAreSyntaxErrorsAndLeakNothing) {
   EXPECT_EQ(t.operations.size(), ops);
   EXPECT_NE(Report().find("[Error]t.kxs(7): 语法错误, Sleep(\"aaa"), std::string::npos);
   EXPECT_NE(Report().find("[Error]t.kxs(8): 表达式中的变量没有预先赋值, nothing\n"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// A run-time compile that is undone takes its variables off the list again;
+// lookups must not answer with what is gone.
+TEST_F(ReportTest, LookupsSurviveVariablesTakenOffTheEnd) {
+  TagTelBasic& t = Compile("x = 1\n");
+  const size_t vars = t.variables.size();
+  ASSERT_EQ(t.CompileLine("y = 12345", 2), 0);
+  ASSERT_GT(t.variables.size(), vars);
+  ASSERT_GE(t.FindVarIndex("y"), 0);
+  ASSERT_GE(t.FindConst(TagOperand::kInteger, "12345"), 0);
+  t.RemoveOperationsFrom(t.operations.size() - 1);
+  t.variables.resize(vars);
+  EXPECT_EQ(t.FindVarIndex("y"), -1);
+  EXPECT_EQ(t.FindConst(TagOperand::kInteger, "12345"), -1);
+  EXPECT_GE(t.FindVarIndex("x"), 0);
 }
 
 }  // namespace
