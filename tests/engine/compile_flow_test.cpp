@@ -2,8 +2,10 @@
 // functions.
 #include <gtest/gtest.h>
 
+#include "engine/call.h"
 #include "engine/flow.h"
 #include "engine/memkxs.h"
+#include "engine/scan.h"
 
 #include <atomic>
 #include <thread>
@@ -191,6 +193,26 @@ TEST_F(FlowDetailTest, ConcurrentCompilesShareTheCache) {
   }
   for (auto& th : threads) th.join();
   EXPECT_EQ(good.load(), 20);
+}
+
+}  // namespace
+
+namespace {
+
+// Calls made outside compiled statements (timers, inter-line requests) check
+// the argument count at run time.
+TEST_F(FlowDetailTest, CallChecksCountAndKeepsLiteralsUnchanged) {
+  TagTelBasic& t = Compile("function f(a, b)\n{\na = 7\nb = 8\n}\nx = 1\nf(x, 5)\nreturn(0)\n");
+  ASSERT_EQ(t.errorCount, 0) << Report();
+  Run();
+  EXPECT_EQ(Text("x"), "7");
+  TagVar* five = t.variables[static_cast<size_t>(t.FindConst(TagOperand::kInteger, "5"))].get();
+  EXPECT_EQ(five->AsInt(), 5);
+
+  TagCall one(t.FindVariable("f"), &t);
+  one.AddArg(t.FindVariable("x"));
+  EXPECT_EQ(one.Execute(), -2);
+  EXPECT_EQ(t.RetVal().AsInt(), -2);
 }
 
 }  // namespace
