@@ -1,14 +1,14 @@
-// Scripts compiled from text and walked: flow statements, loops, switch,
+// Scripts compiled from text and run: flow statements, loops, switch,
 // functions.
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 #include "engine/call.h"
 #include "engine/flow.h"
 #include "engine/memkxs.h"
 #include "engine/scan.h"
-
-#include <atomic>
-#include <thread>
 #include "script_harness.h"
 
 using scripttest::ScriptTest;
