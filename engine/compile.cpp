@@ -214,7 +214,7 @@ int TagTelBasic::CompileStatement(const std::string& text, int line) {
                            shape == kShapeIncDec || isConst;
   if (assignShape && (tl > 0 || incdec))
     return CompileAssignPath(line, src, work, comment, isConst, shape, offset, incdec, incName, incOp);
-  if (shape < 0 || isConst) return 0;  // a bare expression builds nothing
+  if (shape < 0 && !isConst) return 0;  // a bare expression builds nothing
   return CompileKeyword(line, src, work, comment);
 }
 

@@ -101,6 +101,7 @@ const BrokenCase kBroken[] = {
     {"SectionInFunction", "function f(a)\n{\nOnDisconn()\n}\nf(1)\n", 1, {"[Error]t.kxs(3): 在函数里不可以使用OnDisconn()"}},
     {"FunctionNamedLikeBuiltin", "function Play(a)\n{\n}\n", 3, {"[Error]t.kxs(1): 函数定义错误: 和系统函数重名"}},
     {"UnknownVariable", "Sleep(nothing)\n", 1, {"[Error]t.kxs(1): 表达式中的变量没有预先赋值, nothing\n"}},
+    {"ConstWithoutValue", "const N\n", 1, {"[Error]t.kxs(1): 不可辨识的关键字, const N\n"}},
     {"EmptyArguments", "Sleep(, )\n", 1, {"[Error]t.kxs(1): 参数不可以为空, Sleep(, )\n"}},
     {"MissingSemicolon", "x = 1\ny = x + 1 * 2\n", 1, {"[Error]t.kxs(2): 缺少结束的分号, y = x + 1 * 2\n"}},
     {"UnclosedIfBraceless", "a = 1\nif(a)\nx = 1\n", 1, {"[Error]t.kxs(3): if语句没有结束 (行数:2), if(a)\n"}},
