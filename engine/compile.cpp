@@ -128,7 +128,7 @@ int TagTelBasic::LoadFile(int callLine, const std::string& file) {
     ++errorCount;
     return -2;
   }
-  if (runMode && !nested && lineNo > 0) WaitWhileCpuBusy(1000, 45, [this] { return stopRequested.load() != 0; });
+  if (runMode && !nested && lineNo > 0) WaitWhileCpuBusy(100, 45, [this] { return stopRequested.load() != 0; });
   curFileName = file;
   BeginFile();
 

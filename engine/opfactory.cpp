@@ -3,6 +3,8 @@
 #include <string>
 
 #include "engine/oper.h"
+#include "engine/tagvar.h"
+#include "engine/telbasic.h"
 #include "host/log.h"
 
 namespace {
@@ -17,7 +19,8 @@ const RegisterFn kFamilies[] = {
 
 class TagUnavailableOper : public TagOper {
  public:
-  explicit TagUnavailableOper(std::string_view keyword) {
+  TagUnavailableOper(std::string_view keyword, TagTelBasic* inst, bool setsRetVal)
+      : inst_(setsRetVal ? inst : nullptr) {
     name_.assign(keyword);
     if (!name_.empty() && name_.back() == '(') name_.pop_back();
   }
@@ -26,11 +29,15 @@ class TagUnavailableOper : public TagOper {
       logged_ = true;
       LogAlwaysF("%s is not available", name_.c_str());
     }
+    // An operation that sets _retVal itself must not leave the previous
+    // statement's value there.
+    if (inst_) inst_->SetReturnValue(TagVar::Int(-1));
     return -1;
   }
 
  private:
   std::string name_;
+  TagTelBasic* inst_;
   bool logged_ = false;
 };
 
@@ -49,5 +56,5 @@ TagOper* TagOpFactory::Make(const TagOpArgs& a) const {
   if (i < makers_.size() && makers_[i]) {
     if (TagOper* op = makers_[i](a)) return op;
   }
-  return new TagUnavailableOper(a.keyword.name);
+  return new TagUnavailableOper(a.keyword.name, a.inst, a.keyword.kind == 'R');
 }
