@@ -87,6 +87,8 @@ const FlowCase kFlowCases[] = {
     {"RecursionKeepsOuterLoop",
      "function f(n)\n{\ns = 0\nfor(i = 0; i < 3; i++)\n{\nif(n > 0)\n{\nm = n - 1\nf(m)\n}\ns = s + 1\n}\nreturn(s)\n}\nv = f(2)\nreturn(0)\n",
      "v", "3"},
+    {"FunctionScopes",
+     "g = 10\na = 1\nfunction f(a)\n{\nb = g + a\ng = 11\nreturn(b)\n}\nr = f(5)\ns = r + g;\n", "s", "26"},
     {"ConstAndLiteral", "const N = 5\nx = N + 5\n", "x", "10"},
     {"ElementTarget", "m = 0\nm[5] = 1 + 1\nx = m[5] + 1;\n", "x", "3"},
     {"ComplexElementTarget", "m = 0\ni = 1\nm[i] = i * 3 + 1;\ny = m[1] + 0;\n", "y", "4"},

@@ -102,6 +102,8 @@ const BrokenCase kBroken[] = {
     {"FunctionNamedLikeBuiltin", "function Play(a)\n{\n}\n", 3, {"[Error]t.kxs(1): 函数定义错误: 和系统函数重名"}},
     {"UnknownVariable", "Sleep(nothing)\n", 1, {"[Error]t.kxs(1): 表达式中的变量没有预先赋值, nothing\n"}},
     {"ConstWithoutValue", "const N\n", 1, {"[Error]t.kxs(1): 不可辨识的关键字, const N\n"}},
+    {"BodyVariableInvisibleToMain", "function f(a)\n{\nb = a\n}\nf(1)\nc = b\n", 1,
+     {"[Error]t.kxs(6): 表达式中的变量没有预先赋值, b\n"}},
     {"EmptyArguments", "Sleep(, )\n", 1, {"[Error]t.kxs(1): 参数不可以为空, Sleep(, )\n"}},
     {"MissingSemicolon", "x = 1\ny = x + 1 * 2\n", 1, {"[Error]t.kxs(2): 缺少结束的分号, y = x + 1 * 2\n"}},
     {"UnclosedIfBraceless", "a = 1\nif(a)\nx = 1\n", 1, {"[Error]t.kxs(3): if语句没有结束 (行数:2), if(a)\n"}},
@@ -240,6 +242,71 @@ TEST_F(ReportTest, LookupsSurviveVariablesTakenOffTheEnd) {
   EXPECT_EQ(t.FindVarIndex("y"), -1);
   EXPECT_EQ(t.FindConst(TagOperand::kInteger, "12345"), -1);
   EXPECT_GE(t.FindVarIndex("x"), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// An ordinary call-flow script, the way script authors write them, compiles
+// without a single entry in the report.
+TEST_F(ReportTest, TypicalScriptCompilesClean) {
+  Write("common.kxs", "const MAXTRY = 3\t// tries\nfunction Greet(name)\n{\n    msg = \"hello \" + name\n    return(msg)\n}\n");
+  TagTelBasic& t = Compile(R"(/* IVR main
+   second comment line */
+#include "common.kxs"
+const WELCOME = "welcome.wav"
+tries = 0
+keys = ""
+WaitRing(0);
+Answer(1);
+while (tries < MAXTRY)
+{
+    Play(WELCOME);
+    n = GetKeys(keys, 4, 10);
+    if(n <= 0)
+    {
+        tries++
+        continue;
+    }
+    switch(keys)
+    {
+        case("1")
+        {
+            Play("one.wav");
+        }
+        case("2")
+        case("3")
+        {
+            g = Greet(keys)
+            s = Substr(keys, 0, 1, 0)
+        }
+        default()
+        {
+            Play("error.wav")
+        }
+    }
+    for(i = 0; i < 3; i++)
+        tries = tries + 0
+    break;
+}
+m = 0
+m["a"] = 1
+for (k in m)
+{
+    Print(k + ":" + m[k]);
+}
+total = tries * 2 + (n - 1) / 3;
+Hangup();
+return(0)
+OnDisconn()
+Print("released")
+return(1)
+)");
+  EXPECT_EQ(t.errorCount, 0) << Report();
+  EXPECT_EQ(t.initResult, 0);
+  EXPECT_EQ(Report(), "");
+  EXPECT_GT(t.hangupIndex, 0);
 }
 
 }  // namespace
