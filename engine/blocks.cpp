@@ -74,6 +74,7 @@ int TagTelBasic::CompileFlow(int line, int kwIndex, const std::string& src, cons
       if (kwIndex == static_cast<int>(KeywordId::If)) {
         AddOper(op, src, line, 'i');
         ifStack.push_back(here);
+        constructText_[here] = src;
         break;
       }
       AddOper(op, src, line, 'E');
@@ -86,6 +87,7 @@ int TagTelBasic::CompileFlow(int line, int kwIndex, const std::string& src, cons
       head->AddElseIf(op);
       op->head = head;
       ifStack.push_back(here);
+      constructText_[here] = src;
       break;
     }
     case KeywordId::Else: {
@@ -102,6 +104,7 @@ int TagTelBasic::CompileFlow(int line, int kwIndex, const std::string& src, cons
       if (!condition(args[0], cond)) return -1;
       AddOper(new TagForWhile(cond), src, line, 'w');
       loopStack.push_back(here);
+      constructText_[here] = src;
       break;
     }
     case KeywordId::For: {
@@ -112,6 +115,7 @@ int TagTelBasic::CompileFlow(int line, int kwIndex, const std::string& src, cons
         if (CompileArgs(line, work, {args[1]}, coll) < 0) return -1;
         AddOper(new TagForIn(var, coll[0]), src, line, 'w');
         loopStack.push_back(here);
+        constructText_[here] = src;
         break;
       }
       TagCalculate* steps[2] = {nullptr, nullptr};
@@ -138,6 +142,7 @@ int TagTelBasic::CompileFlow(int line, int kwIndex, const std::string& src, cons
       loop->SetStep(steps[1]);
       AddOper(loop, src, line, 'w');
       loopStack.push_back(here);
+      constructText_[here] = src;
       break;
     }
     case KeywordId::Switch: {
@@ -145,6 +150,7 @@ int TagTelBasic::CompileFlow(int line, int kwIndex, const std::string& src, cons
       if (!singleValue(args[0], v)) return -1;
       AddOper(new TagSwitch(v), src, line, 's');
       switchStack.push_back(here);
+      constructText_[here] = src;
       break;
     }
     case KeywordId::Case: {

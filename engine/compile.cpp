@@ -52,7 +52,9 @@ void TagTelBasic::CompileMain() {
     if (stack.empty()) return std::nullopt;
     const int i = stack.back();
     if (i < 0 || static_cast<size_t>(i) >= operations.size()) return std::nullopt;
-    return TagOpenConstruct{operations[static_cast<size_t>(i)]->lineNo, operations[static_cast<size_t>(i)]->text};
+    auto t = constructText_.find(i);
+    return TagOpenConstruct{operations[static_cast<size_t>(i)]->lineNo,
+                            t == constructText_.end() ? std::string() : t->second};
   };
   open.pendingIf = construct(ifStack);
   open.loop = construct(loopStack);
@@ -65,6 +67,8 @@ void TagTelBasic::CompileMain() {
     open.function = TagOpenConstruct{functionStack.back(), f ? f->definitionText : std::string()};
   }
   ReportUnclosed(open);
+  constructText_.clear();
+  for (TagTelBasic* f : functions) f->constructText_.clear();
   if (pruneFunctions) PruneUncalledFunctions();
   initResult = Summarize();
   BuildViews();

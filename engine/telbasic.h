@@ -228,6 +228,9 @@ class TagTelBasic : public TagCompileDiag {
   std::unordered_map<std::string, int> nameIndex_;
   std::unordered_map<std::string, int> constIndex_;
   size_t indexedVars_ = 0;
+  // Source texts of block openers, for the end-of-source report (operation
+  // texts are kept only while statements are shown).
+  std::unordered_map<int, std::string> constructText_;
 
  public:
 

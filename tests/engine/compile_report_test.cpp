@@ -7,6 +7,7 @@
 #include "engine/expr.h"
 #include "engine/keyword.h"
 #include "engine/scan.h"
+#include "host/runcfg.h"
 #include "script_harness.h"
 
 using scripttest::ScriptTest;
@@ -307,6 +308,21 @@ return(1)
   EXPECT_EQ(t.initResult, 0);
   EXPECT_EQ(Report(), "");
   EXPECT_GT(t.hangupIndex, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Statement texts may be off for the run (IS_DISP_SENTE 0); the report of an
+// unclosed block still names the statement.
+TEST_F(ReportTest, UnclosedBlocksNamedWithoutStatementTexts) {
+  const int saved = runCfg.isDispSente;
+  runCfg.isDispSente = 0;
+  TagTelBasic& t = Compile("i = 0\nwhile(i < 1)\n{\n");
+  runCfg.isDispSente = saved;
+  EXPECT_TRUE(t.operations[1]->text.empty());
+  EXPECT_NE(Report().find("[Error]t.kxs(3): while语句没有结束 (行数:2), while(i < 1)\n"), std::string::npos) << Report();
 }
 
 }  // namespace
