@@ -125,21 +125,21 @@ bool TagComplexExpre::Tokenize(std::string_view text, std::vector<Token>& out, s
     if (IsOperatorByte(c)) {
       flush();
       const char nx = i + 1 < n ? text[i + 1] : '\0';
-      std::string op(1, c);
+      char op[3] = {c, '\0', '\0'};
       if ((c == '|' && nx == '|') || (c == '&' && nx == '&') || (c == '=' && nx == '=') ||
           (c == '>' && (nx == '=' || nx == '>')) || (c == '<' && (nx == '=' || nx == '<')) ||
           (c == '!' && nx == '=')) {
-        op += nx;
+        op[1] = nx;
         ++i;
       } else if (c == '=') {
-        op = "==";
+        op[1] = '=';
         if (warning.empty()) warning = GBK("'='比较将来可能不再支持, 在表达式中最好使用'=='表示等于比较");
       }
-      if (op == "+")
+      if (c == '+')
         ++plusCount;
       else
         ++otherOps;
-      out.push_back({op, 1});
+      out.push_back({std::string(op), 1});
       continue;
     }
     if (closedLiteral) {
