@@ -33,14 +33,22 @@ inline int Run(const uint8_t* data, size_t size) {
     std::fclose(f);
   }
   TagMemKxs::Instance().Clear();
-  TagKxCall call;
-  TagTelBasic t(file, 0, &call, 1, nullptr);
-  // A compile without errors leaves every block closed and every operation
-  // indexed in place.
-  if (t.errorCount == 0 && (!t.ifStack.empty() || !t.loopStack.empty() || !t.braceStack.empty())) return 1;
-  for (size_t i = 0; i < t.operations.size(); ++i)
-    if (t.operations[i]->index != static_cast<int>(i)) return 2;
-  return 0;
+  // The compile writes its report into the working directory.
+  char cwd[4096];
+  const bool back = getcwd(cwd, sizeof cwd) != nullptr;
+  if (chdir(dir.c_str()) != 0) return 3;
+  int result = 0;
+  {
+    TagKxCall call;
+    TagTelBasic t(file, 0, &call, 1, nullptr);
+    // A compile without errors leaves every block closed and every operation
+    // indexed in place.
+    if (t.errorCount == 0 && (!t.ifStack.empty() || !t.loopStack.empty() || !t.braceStack.empty())) result = 1;
+    for (size_t i = 0; i < t.operations.size(); ++i)
+      if (t.operations[i]->index != static_cast<int>(i)) result = 2;
+  }
+  if (back && chdir(cwd) != 0) return 4;
+  return result;
 }
 
 }  // namespace fuzz_compile
