@@ -128,6 +128,23 @@ TEST_F(DjDrive, ChannelLinkAndSlot) {
   }
 }
 
+TEST_F(DjDrive, PortsOfOtherTypesAreNamedUnknown) {
+  testsupport::WriteFile(dir_ / "SimCard.ini", "[Card]\nE1Links=1\nAnalogPorts=TYPE2, OTHER, TRUNK\n");
+  Open();
+  EXPECT_EQ(drive_->portTypes, (std::vector<int>{-1, -2, 0}));
+  struct Case {
+    int index;
+    const char* name;
+    int type;
+  } cases[] = {{30, "A_UN:30", kLineVir}, {31, "A_UN:31", kLineVir}, {32, "A_EX:32", kLineAEx}};
+  for (const auto& c : cases) {
+    TagKxCall* call = Line(c.index);
+    ASSERT_NE(call, nullptr);
+    EXPECT_STREQ(call->name, c.name);
+    EXPECT_EQ(call->lineType.load(), c.type) << c.index;
+  }
+}
+
 TEST_F(DjDrive, CardIniSwitches) {
   struct Case {
     const char* text;  // nullptr: no Card.ini

@@ -234,7 +234,7 @@ TEST_F(DjIsup, CallOutBlockedTimedOutAndInterrupted) {
   StartOutCall(o, c, "5551234");
   ASSERT_TRUE(far_->WaitState(12, 4, 10000));
   c->interrupted = 1;
-  EXPECT_LT(o.Wait(), 0);
+  EXPECT_EQ(o.Wait(), TagDjDigitCall::kOutCallInterrupted);
   EXPECT_NE(c->callState.load(), kCallConnected);
 }
 
