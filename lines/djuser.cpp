@@ -41,6 +41,12 @@ int ByteLimit(int seconds) {
 
 }  // namespace
 
+bool TagDjUserCall::Pause(uint32_t ms) {
+  uint32_t start = plat::TickCount();
+  while (!interrupted && static_cast<uint32_t>(plat::TickCount() - start) < ms) plat::SleepMs(50);
+  return !interrupted;
+}
+
 TagDjUserCall::TagDjUserCall(int lineNumber, int p, TagDjDigitDrive* d) : drive(d), port(p) {
   card = d;
   lineNo = lineNumber;
@@ -364,10 +370,13 @@ int TagDjUserCall::OutCall(const std::string& number, int, int) {
   }
   plat::SimCard& c = drive->Card();
   c.PortOnHook(port);
-  plat::SleepMs(450);
+  Pause(450);
   c.PortOffHook(port);
   callState = kCallIdle;
-  plat::SleepMs(2000);
+  if (!Pause(2000)) {
+    Hangup();
+    return kOutCallInterrupted;
+  }
   if (c.PortDial(port, number) <= 0) {
     Hangup();
     return -1;
@@ -391,6 +400,11 @@ int TagDjUserCall::OutCall(const std::string& number, int, int) {
     Log("Connect OK");
     return 0;
   }
+  if (s == kCallIdle && interrupted) {
+    // A stopped line did not time out: say so, and put the port back on hook.
+    Hangup();
+    return kOutCallInterrupted;
+  }
   if (s == kCallIdle) {
     Hangup();
     Log("Connect Failed, TimeOut");
@@ -409,10 +423,7 @@ int TagDjUserCall::MakeRing(const std::string& number) {
   int r = c.StartRing(port);
   Log(Format("DJUser_StartRing(): %d", r));
   if (!number.empty()) {
-    for (int i = 0; i < 15 && !interrupted; ++i) {
-      plat::SleepMs(100);
-      RestartFinishedLoop();
-    }
+    for (int i = 0; i < 15 && Pause(100); ++i) RestartFinishedLoop();
     std::time_t t = std::time(nullptr);
     std::tm lt{};
     localtime_r(&t, &lt);

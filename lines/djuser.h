@@ -44,8 +44,12 @@ class TagDjUserCall : public TagDjBaseCall {
   std::string faxLocalId;
   // How long a call-out may take to connect.
   uint32_t connectWaitMs = 45000;
+  // OutCall of a line stopped while dialling.
+  static constexpr int kOutCallInterrupted = -7;
 
  private:
+  // Sleeps ms in short steps; false when the line was stopped meanwhile.
+  bool Pause(uint32_t ms);
   int StartPortPlay(const std::string& file, int position);
   void RestartFinishedLoop();
 };

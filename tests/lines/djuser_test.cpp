@@ -167,6 +167,15 @@ TEST_F(DjUser, TrunkCallOutTimesOutAndUserPortRefuses) {
   EXPECT_EQ(c->OutCall("123", 0, 0), -2);
   EXPECT_FALSE(far_->TrunkOffHook(kTrunk + 1));
   EXPECT_TRUE(Logged("Connect Failed, TimeOut"));
+  // A stopped line is not a time-out.
+  c->connectWaitMs = 45000;
+  std::thread stop([&] {
+    WaitFor([&] { return far_->Dialled(kTrunk + 1) == "456"; });
+    c->interrupted = 1;
+  });
+  EXPECT_EQ(c->OutCall("456", 0, 0), TagDjUserCall::kOutCallInterrupted);
+  stop.join();
+  EXPECT_FALSE(far_->TrunkOffHook(kTrunk + 1));
   TagDjUserCall* user = Analog(kUser);
   EXPECT_EQ(user->OutCall("123", 0, 0), -1);
   EXPECT_EQ(user->callState.load(), kCallReleased);
