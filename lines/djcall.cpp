@@ -16,6 +16,7 @@
 #include "platform/card.h"
 #include "platform/path.h"
 #include "platform/tick.h"
+#include "platform/wave.h"
 
 namespace {
 
@@ -237,7 +238,7 @@ bool TagDjDigitCall::RecordFinished() {
 
 void TagDjDigitCall::LocalPlay(const std::string& file) {
   if (!IsWaveFileName(file) || !plat::FileExists(file)) return;
-  StartPlayer(plat::ResolvePath(file), 0);
+  plat::PlaySoundAsync(plat::ResolvePath(file));
 }
 
 void TagDjDigitCall::StopPlay() {
@@ -321,8 +322,9 @@ int TagDjDigitCall::StartLoopPlayOn(const std::string& file, int pcFlag) {
     LocalPlay(file);
     return -1;
   }
-  if (StartChannelPlay(file, 0) < 0) {
-    Log(Format("StartPlayFile(%s) Error : %d", file.c_str(), -1));
+  int r = StartChannelPlay(file, 0);
+  if (r < 0) {
+    Log(Format("StartPlayFile(%s) Error : %d", file.c_str(), r));
     return -1;
   }
   plat::CardLock g(drive->Card());

@@ -104,7 +104,7 @@ class TagDjDigitCall : public TagDjBaseCall {
   // Starts the channel's play at a byte position: 0 or the card's negative result.
   int StartChannelPlay(const std::string& file, int position);
   // Plays a ".WAV" file on the PC's sound output; nothing goes to the channel.
-  void LocalPlay(const std::string& file);
+  static void LocalPlay(const std::string& file);
   // Pushes the card at most once per 200 ms across the process.
   void PushCard();
   // Restarts a loop play whose file has ended.

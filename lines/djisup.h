@@ -30,7 +30,6 @@ class TagDjIsupCall : public TagDjDigitCall {
   int PollCard() override;
   // True once the channel is idle; false after the wait or when interrupted.
   int WaitUnblocked(int timeoutMs) override;
-  int GetChState() override { return chState; }
 
   // Reads the channel state, logging a change.
   int ReadChState();

@@ -14,6 +14,7 @@
 #include "platform/cardisup.h"
 #include "platform/path.h"
 #include "platform/tick.h"
+#include "platform/wave.h"
 
 namespace {
 
@@ -157,7 +158,7 @@ void TagDjUserCall::StopPlay() {
 
 int TagDjUserCall::PlayFile(const std::string& file, uint8_t breakKey, int pcFlag) {
   if (pcFlag) {
-    if (IsWaveFileName(file) && plat::FileExists(file)) StartPlayer(plat::ResolvePath(file), 0);
+    if (IsWaveFileName(file) && plat::FileExists(file)) plat::PlaySoundAsync(plat::ResolvePath(file));
     return -1;
   }
   if (breakKey && keys[0]) return 1;

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "lines/djkeys.h"
+#include "platform/wave.h"
 #include "tests/lines/djtest_fixture.h"
 
 using djtest::CardFixture;
@@ -78,6 +79,29 @@ TEST_F(DjMedia, KeyBreaksThePlayAndABufferedKeySkipsIt) {
   EXPECT_TRUE(Logged("Play Interrupted: [5:0x35] Keys=[5]"));
   // Without break on key the prompt plays to its end.
   EXPECT_EQ(c->PlayFile("Short.wav", 0, 0), 1);
+}
+
+TEST_F(DjMedia, PcFlagPlaysOnTheSoundCardOnly) {
+  plat::WaveSettings saved = plat::GetWaveSettings();
+  plat::WaveSettings fake;
+  fake.fake = true;
+  fake.fakeDir = dir_.path();
+  plat::SetWaveSettings(fake);
+  plat::ClearFakeWaveSessions();
+  TagDjIsupCall* c = Digital(2);
+  Connect(c);
+  EXPECT_EQ(c->PlayFile("short.WAV", 1, 1), -1);
+  EXPECT_TRUE(WaitFor([] { return !plat::FakeWaveSessions().empty(); }));
+  EXPECT_TRUE(far_->Played(2).empty());
+  // Only WAVE files go to the sound card.
+  testsupport::WriteFile(dir_ / "raw.alaw", std::string(4000, '\xD5'));
+  plat::StopSoundAsync();
+  plat::ClearFakeWaveSessions();
+  EXPECT_EQ(c->StartLoopPlayOn("raw.alaw", 1), -1);
+  EXPECT_TRUE(plat::FakeWaveSessions().empty());
+  EXPECT_EQ(c->loopPlay, 0);
+  plat::StopSoundAsync();
+  plat::SetWaveSettings(saved);
 }
 
 TEST_F(DjMedia, AnotherThreadStopsThePlay) {
