@@ -143,6 +143,18 @@ void DropKeys(char* keys, size_t count) {
 
 TagDjBaseCall::~TagDjBaseCall() { interrupted = 1; }
 
+void TagDjBaseCall::MarkLoop(LoopMark loop, const std::string& file) {
+  if (loop == LoopMark::kNone) return;
+  // Set with the play's start under the card lock: a stop from another line
+  // either comes first (and the loop is not marked) or sees the loop on.
+  loopPlay = 1;
+  playStartTick = plat::TickCount();
+  if (loop == LoopMark::kStart) {
+    loopFile = file;
+    playPos = 0;
+  }
+}
+
 void TagDjBaseCall::ShowKeys() {
   KeysModeLookup lookup = g_keysMode.load();
   int mode = lookup ? lookup(lineNo) : 1;
@@ -191,7 +203,7 @@ int TagDjDigitCall::PollCard() {
   return 0;
 }
 
-int TagDjDigitCall::StartChannelPlay(const std::string& file, int position) {
+int TagDjDigitCall::StartChannelPlay(const std::string& file, int position, LoopMark loop) {
   // The card gets the name as it resolves on this system; the upper-cased
   // form only decides the mode and goes into the log.
   std::string path = plat::ResolvePath(file);
@@ -201,7 +213,10 @@ int TagDjDigitCall::StartChannelPlay(const std::string& file, int position) {
   {
     plat::CardLock g(drive->Card());
     r = drive->Card().ChannelPlayFile(channel, path, mode, -1);
-    if (r >= 0) chPlayActive = 1;
+    if (r >= 0) {
+      chPlayActive = 1;
+      MarkLoop(loop, file);
+    }
   }
   if (r < 0) {
     LogAlways(Format("Play '%s' Err: %d", upper.c_str(), r));
@@ -322,16 +337,11 @@ int TagDjDigitCall::StartLoopPlayOn(const std::string& file, int pcFlag) {
     LocalPlay(file);
     return -1;
   }
-  int r = StartChannelPlay(file, 0);
+  int r = StartChannelPlay(file, 0, LoopMark::kStart);
   if (r < 0) {
     Log(Format("StartPlayFile(%s) Error : %d", file.c_str(), r));
     return -1;
   }
-  plat::CardLock g(drive->Card());
-  loopPlay = 1;
-  loopFile = file;
-  playStartTick = plat::TickCount();
-  playPos = 0;
   return 0;
 }
 
@@ -345,10 +355,7 @@ int TagDjDigitCall::ReLoopPlay() {
     file = loopFile;
     pos = playPos;
   }
-  if (StartChannelPlay(file, pos) < 0) return -3;
-  plat::CardLock g(drive->Card());
-  playStartTick = plat::TickCount();
-  loopPlay = 1;
+  if (StartChannelPlay(file, pos, LoopMark::kResume) < 0) return -3;
   return 0;
 }
 

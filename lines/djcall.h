@@ -46,6 +46,10 @@ class TagDjBaseCall : public TagKxCall {
   std::atomic<uint8_t> chRecActive{0};
 
  protected:
+  // What a play's start does to the loop play: nothing, a new loop, or the
+  // resumed one. Called under the card lock when the play has started.
+  enum class LoopMark { kNone, kStart, kResume };
+  void MarkLoop(LoopMark loop, const std::string& file);
   // Shows the key buffer in the line's key cell.
   void ShowKeys();
 };
@@ -102,7 +106,7 @@ class TagDjDigitCall : public TagDjBaseCall {
 
  protected:
   // Starts the channel's play at a byte position: 0 or the card's negative result.
-  int StartChannelPlay(const std::string& file, int position);
+  int StartChannelPlay(const std::string& file, int position, LoopMark loop = LoopMark::kNone);
   // Plays a ".WAV" file on the PC's sound output; nothing goes to the channel.
   static void LocalPlay(const std::string& file);
   // Pushes the card at most once per 200 ms across the process.

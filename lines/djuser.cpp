@@ -66,7 +66,7 @@ TagDjUserCall::~TagDjUserCall() { interrupted = 1; }
 
 // ---------------------------------------------------------------- media
 
-int TagDjUserCall::StartPortPlay(const std::string& file, int position) {
+int TagDjUserCall::StartPortPlay(const std::string& file, int position, LoopMark loop) {
   std::string path = plat::ResolvePath(file);
   std::string upper = Upper(path);
   int mode = position + (upper.find(".WAV") != std::string::npos ? 90 : 0);
@@ -74,7 +74,10 @@ int TagDjUserCall::StartPortPlay(const std::string& file, int position) {
   {
     plat::CardLock g(drive->Card());
     r = drive->Card().PortPlayFile(port, path, mode, -1);
-    if (r >= 0) chPlayActive = 1;
+    if (r >= 0) {
+      chPlayActive = 1;
+      MarkLoop(loop, file);
+    }
   }
   if (r < 0) {
     LogAlways(Format("Play '%s' Err: %d", upper.c_str(), r));
@@ -184,15 +187,10 @@ int TagDjUserCall::PlayFile(const std::string& file, uint8_t breakKey, int pcFla
 }
 
 int TagDjUserCall::StartLoopPlay(const std::string& file) {
-  if (StartPortPlay(file, 0) < 0) {
+  if (StartPortPlay(file, 0, LoopMark::kStart) < 0) {
     Log(Format("StartPlayFile(%s) Error : %d", file.c_str(), -1));
     return -1;
   }
-  plat::CardLock g(drive->Card());
-  loopPlay = 1;
-  loopFile = file;
-  playStartTick = plat::TickCount();
-  playPos = 0;
   return 0;
 }
 
@@ -206,10 +204,7 @@ int TagDjUserCall::ReLoopPlay() {
     file = loopFile;
     pos = playPos;
   }
-  if (StartPortPlay(file, pos) < 0) return -3;
-  plat::CardLock g(drive->Card());
-  playStartTick = plat::TickCount();
-  loopPlay = 1;
+  if (StartPortPlay(file, pos, LoopMark::kResume) < 0) return -3;
   return 0;
 }
 

@@ -50,6 +50,6 @@ class TagDjUserCall : public TagDjBaseCall {
  private:
   // Sleeps ms in short steps; false when the line was stopped meanwhile.
   bool Pause(uint32_t ms);
-  int StartPortPlay(const std::string& file, int position);
+  int StartPortPlay(const std::string& file, int position, LoopMark loop = LoopMark::kNone);
   void RestartFinishedLoop();
 };

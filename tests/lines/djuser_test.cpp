@@ -103,6 +103,26 @@ TEST_F(DjUser, PlayToTheEndAndBreakOnKey) {
   EXPECT_EQ(out, "7");
 }
 
+TEST_F(DjUser, LoopPlayRestartsWhilePollingAndResumes) {
+  TagDjUserCall* c = Analog(kUser);
+  ASSERT_TRUE(far_->Hook(kUser, true));
+  ASSERT_EQ(c->StartLoopPlay("short.wav"), 0);
+  EXPECT_EQ(c->ReLoopPlay(), -1);
+  ASSERT_TRUE(WaitFor([&] {
+    c->PollState();
+    return far_->Played(kUser).size() >= 2;
+  }));
+  plat::SleepMs(100);
+  c->StopPlay();
+  EXPECT_EQ(c->loopPlay, 0);
+  EXPECT_GT(c->playPos, 0);
+  EXPECT_EQ(c->ReLoopPlay(), 0);
+  auto played = far_->Played(kUser);
+  EXPECT_EQ(played.back().mode, 90 + c->playPos);
+  c->StopPlay();
+  EXPECT_EQ(Analog(kUser2)->ReLoopPlay(), -2);
+}
+
 TEST_F(DjUser, RecordEndsAtItsLimitAndOnHash) {
   TagDjUserCall* c = Analog(kUser);
   ASSERT_TRUE(far_->Hook(kUser, true));
