@@ -219,6 +219,23 @@ TEST_F(DjMedia, GetKeysOutputNeverPassesItsBuffer) {
   EXPECT_TRUE(Logged("GetKeys() timeout"));
 }
 
+TEST_F(DjMedia, InterKeyTimeEndsTheCollection) {
+  TagDjIsupCall* c = Digital(9);
+  Connect(c);
+  EXPECT_EQ(c->SetKeyTime(1), 1);
+  std::thread caller([&] {
+    plat::SleepMs(200);
+    far_->Dtmf(9, "8");
+  });
+  std::string out;
+  uint32_t start = plat::TickCount();
+  EXPECT_EQ(c->GetKeys(out, 4, 0, '#'), -1);
+  caller.join();
+  EXPECT_GE(plat::TickCount() - start, 1000u);
+  EXPECT_EQ(out, "8");
+  EXPECT_STREQ(c->keys, "");
+}
+
 TEST_F(DjMedia, KeyBufferHoldsAtMostItsCapacity) {
   char keys[1028] = {};
   for (int i = 0; i < 2000; ++i) AppendKey(keys, 'a');
