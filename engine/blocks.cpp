@@ -312,7 +312,7 @@ void TagTelBasic::CompleteIf(TagOper* owner) {
 }
 
 int TagTelBasic::LinkBlocks(int line, const std::string& work) {
-  if (CompileRoot()->errorCount > 0 || operations.size() < 2) return 0;
+  if (detached || CompileRoot()->errorCount > 0 || operations.size() < 2) return 0;
   auto opAt = [this](int i) { return operations[static_cast<size_t>(i)]; };
   TagOper* c = operations.back();
   TagOper* p = operations[operations.size() - 2];

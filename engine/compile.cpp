@@ -484,8 +484,50 @@ void TagTelBasic::AddOper(TagOper* op, const std::string& text, int line, char k
   op->depth = blockDepth;
   op->owner = blockDepth > 0 && !operations.empty() ? operations.back()->owner : nullptr;
   op->next = nullptr;
-  if (!operations.empty()) operations.back()->next = op;
+  if (!operations.empty() && !detached) operations.back()->next = op;
   AppendOperation(op);
+}
+
+TagOper* TagTelBasic::CompileDetached(const std::string& text, int line, int& result) {
+  result = 0;
+  // Look at the statement's head the way the compiler will.
+  const long start = SkipLeadingComments(*this, text, line);
+  if (start < 0) {
+    result = start == kStrayCommentEnd ? -1 : 0;
+    return nullptr;
+  }
+  std::string work = text.substr(static_cast<size_t>(start)), comment;
+  if (StripComments(*this, work, comment, line, true) < 0) {
+    result = -1;
+    return nullptr;
+  }
+  size_t offset = 0;
+  std::string cname, cindex;
+  const int shape = ClassifyStatement(work, offset, cname, cindex);
+  std::string kw;
+  size_t kpos = 0;
+  const RecKeyword* head = FindKeyword(shape == kShapeCallAssign ? work.substr(offset) : work, kw, kpos);
+  if (head && (head->index <= 15 || head->index == static_cast<int>(KeywordId::OnDisconn) ||
+               head->index == static_cast<int>(KeywordId::OnSysQuit))) {
+    result = kDetachedRefused;
+    return nullptr;
+  }
+  const size_t before = operations.size();
+  const int savedTemps = CompileRoot()->tempCounter;
+  const int savedDepth = blockDepth;
+  detached = true;
+  result = CompileLine(text, line);
+  detached = false;
+  blockDepth = savedDepth;
+  CompileRoot()->tempCounter = savedTemps;
+  if (operations.size() == before) return nullptr;
+  TagOper* op = operations.back();
+  op->owner = nullptr;
+  if (result < 0) {
+    RemoveOperationsFrom(before);
+    return nullptr;
+  }
+  return op;
 }
 
 int TagTelBasic::CompileKeyword(int line, const std::string& src, const std::string& text,

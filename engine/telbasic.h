@@ -180,6 +180,15 @@ class TagTelBasic : public TagCompileDiag {
   static bool ReadLine(std::string_view text, size_t& pos, std::string& line, size_t capacity);
   static int ParseIncludeName(std::string_view text, std::string& nameOut);
   int CompileLine(const std::string& text, int line);
+  // A statement compiled at run time ("RunLine("), apart from the live
+  // list's links: flow statements, braces, sections, function definitions
+  // and includes are refused with kDetachedRefused; nothing is linked and no
+  // operation's next is changed. Returns the operation it added at the end of
+  // the list (the caller runs it and removes it with RemoveOperationsFrom),
+  // or null with result set (0: nothing to run, -1: an error, reported).
+  // The temporary counter is restored afterwards.
+  static constexpr int kDetachedRefused = -999;
+  TagOper* CompileDetached(const std::string& text, int line, int& result);
   void AddOper(TagOper* op, const std::string& text, int line, char kindChar);
   int CompileArgs(int line, const std::string& stmt, const std::vector<std::string>& args,
                   std::vector<TagVar*>& out);
@@ -198,6 +207,7 @@ class TagTelBasic : public TagCompileDiag {
   std::vector<TagOper*> pendingPreExpressions;  // owned until handed over
   TagVarRef pendingResult;
   int blockDepth = 0;
+  bool detached = false;  // compiling a run-time line: no links
   int scriptLineCount = 0;  // physical lines of the script file
   std::vector<TagVar*> varView, constView;
   int namedConstCount = 0;

@@ -326,3 +326,42 @@ TEST_F(ReportTest, UnclosedBlocksNamedWithoutStatementTexts) {
 }
 
 }  // namespace
+
+namespace {
+
+// Run-time lines are compiled apart from the live list: the script's links
+// stay as they were, flow statements are refused.
+TEST_F(ReportTest, DetachedLinesLeaveTheLiveListAlone) {
+  TagTelBasic& t = Compile("i = 0\nwhile(i < 3)\ni++\n");
+  ASSERT_EQ(t.errorCount, 0) << Report();
+  const size_t ops = t.operations.size();
+  TagOper* last = t.operations.back();
+  TagOper* lastNext = last->next;
+  const int temps = t.tempCounter;
+
+  int r = 0;
+  TagOper* op = t.CompileDetached("i = i * 10 + 5;", 1, r);
+  ASSERT_NE(op, nullptr);
+  EXPECT_EQ(r, 0);
+  EXPECT_EQ(last->next, lastNext);
+  EXPECT_EQ(op->next, nullptr);
+  EXPECT_EQ(t.tempCounter, temps);
+  op->RunPreExpressions();
+  op->Execute();
+  EXPECT_EQ(Text("i"), "5");
+  t.RemoveOperationsFrom(ops);
+
+  for (const char* refused : {"if(i)", "{", "}", "while(1)", "break;", "OnDisconn()", "Close()", "function f(a)",
+                              "#include \"x.kxs\"", "return(1)", "x = for(1)"}) {
+    EXPECT_EQ(t.CompileDetached(refused, 1, r), nullptr) << refused;
+    EXPECT_EQ(r, TagTelBasic::kDetachedRefused) << refused;
+  }
+  EXPECT_EQ(t.CompileDetached("Sleep(nothing)", 1, r), nullptr);
+  EXPECT_EQ(r, -1);
+  EXPECT_EQ(t.CompileDetached("// only a comment", 1, r), nullptr);
+  EXPECT_EQ(r, 0);
+  EXPECT_EQ(t.operations.size(), ops);
+  EXPECT_EQ(t.operations.back()->next, lastNext);
+}
+
+}  // namespace
