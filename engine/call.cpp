@@ -97,8 +97,21 @@ int TagCall::Execute() {
   --body->activeCalls;
   --root->callDepth;
 
-  // Results are taken before a re-entrant call's outer state comes back, and
-  // copied back after it, so they land in the outer call's variables.
+  if (!saved) {
+    // Value-result: arguments that are not const receive the parameters.
+    for (int i = 0; i < argc; ++i) {
+      TagVar& p = *body->params[static_cast<size_t>(i)];
+      TagVar* a = args_[static_cast<size_t>(i)];
+      if (!a->IsConst()) a->Assign(p);
+      if (p.IsMap()) p.SetInt(0);
+    }
+    const int r = inst_->SetReturnValue(body->RetVal());
+    // The body kept its result for this hand-over; a map held there goes now.
+    if (body->RetVal().IsMap()) body->RetVal().SetInt(0);
+    return r;
+  }
+  // A re-entrant call: results are taken before the outer call's state comes
+  // back, and copied after it, so they land in the outer call's variables.
   std::vector<TagVar> results(static_cast<size_t>(argc));
   for (int i = 0; i < argc; ++i) {
     TagVar& p = *body->params[static_cast<size_t>(i)];
@@ -107,18 +120,13 @@ int TagCall::Execute() {
   }
   TagVar ret;
   ret.Assign(body->RetVal());
-  // The body kept its result for this hand-over; a map held there is
-  // released now (or the outer call's value comes back).
-  if (saved)
-    saved->Restore(*body);
-  else if (body->RetVal().IsMap())
-    body->RetVal().SetInt(0);
+  saved->Restore(*body);
   for (int i = 0; i < argc; ++i) {
     TagVar* a = args_[static_cast<size_t>(i)];
     if (!a->IsConst()) a->Assign(results[static_cast<size_t>(i)]);
     results[static_cast<size_t>(i)].SetInt(0);
   }
-  int r = inst_->SetReturnValue(ret);
+  const int r = inst_->SetReturnValue(ret);
   ret.SetInt(0);
   return r;
 }
