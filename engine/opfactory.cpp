@@ -9,7 +9,8 @@
 
 namespace {
 
-// Every operation family names its registration function here.
+// Every operation family names its registration function here (declared in
+// the family's header).
 using RegisterFn = void (*)(TagOpFactory&);
 const RegisterFn kFamilies[] = {
     nullptr,  // families add their entry above this line

@@ -1,9 +1,12 @@
 #pragma once
 // Makes the operation of a built-in keyword. Each family of operations
-// registers its makers from a registration function in its own file; the one
-// list of those functions is in opfactory.cpp. A keyword nobody registered
-// builds a placeholder that logs "<keyword> is not available" once and
-// returns -1, so every script compiles.
+// registers its makers from a registration function in its own file, e.g.
+//   void RegisterVoiceOperations(TagOpFactory& f) { f.Register(KeywordId::Play, &MakePlay); }
+// and adds that function to the one list in opfactory.cpp. A keyword nobody
+// registered builds a placeholder that logs "<keyword> is not available" once
+// per statement and returns -1, so every script compiles. A maker may return
+// null to get the placeholder. "DllFunction(" declares its function to the
+// compiler with TagTelBasic::DeclareDllFunction while it is made.
 #include <array>
 #include <vector>
 
@@ -44,6 +47,3 @@ class TagOpFactory {
   TagOpFactory();
   std::array<TagOpMaker, kKeywordCount> makers_{};
 };
-
-// Stands in for an operation family that is not built in.
-class TagUnavailableOper;
