@@ -301,6 +301,7 @@ bool TagComplexExpre::Unary(Val& out) {
 bool TagComplexExpre::Postfix(Val& out) {
   if (!Primary(out)) return false;
   while (IsOp("[")) {
+    if (parenDepth_ + bracketDepth_ >= kMaxNesting) return Fail(MsgText(CMsg::SyntaxError));
     ++pos_;
     ++bracketDepth_;
     Val idx;
@@ -318,6 +319,7 @@ bool TagComplexExpre::Primary(Val& out) {
   const Token& t = tokens_[pos_];
   if (t.type == 1) {
     if (t.text != "(") return Fail(MsgText(CMsg::SyntaxErrorColon) + t.text);
+    if (parenDepth_ + bracketDepth_ >= kMaxNesting) return Fail(MsgText(CMsg::SyntaxError));
     ++pos_;
     ++parenDepth_;
     if (!Level(1, out)) return false;

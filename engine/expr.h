@@ -69,6 +69,9 @@ class TagMulPlus : public TagOper {
 // one writing the requested target. Errors and warnings come back as GB texts.
 class TagComplexExpre {
  public:
+  // Parentheses and brackets nest at most this deep: the parser recurses,
+  // and line threads have small stacks.
+  static constexpr int kMaxNesting = 64;
   // Tokenises only: pure-plus (only "+" and at least two of them) or not.
   static bool IsPurePlus(std::string_view text);
 

@@ -8,6 +8,7 @@
 #include "engine/keyword.h"
 #include "engine/scan.h"
 #include "host/runcfg.h"
+#include "platform/thread.h"
 #include "script_harness.h"
 
 using scripttest::ScriptTest;
@@ -362,6 +363,31 @@ TEST_F(ReportTest, DetachedLinesLeaveTheLiveListAlone) {
   EXPECT_EQ(r, 0);
   EXPECT_EQ(t.operations.size(), ops);
   EXPECT_EQ(t.operations.back()->next, lastNext);
+}
+
+}  // namespace
+
+namespace {
+
+// Run-time lines reach the parser on the line's own small stack.
+TEST_F(ReportTest, DeepNestingIsRefusedNotRecursedInto) {
+  TagTelBasic& t = Compile("x = 1\n");
+  auto nested = [](int n) { return "y = " + std::string(n, '(') + "x" + std::string(n, ')') + " + 1;"; };
+  std::string brackets = "z = x";
+  for (int i = 0; i < 5000; ++i) brackets += "[x";
+  brackets += std::string(5000, ']') + ";";
+  int shallow = 1, deep = 1, deepBrackets = 1;
+  plat::Thread line;
+  ASSERT_TRUE(line.Start([&] {
+    shallow = t.CompileLine(nested(60), 2);
+    deep = t.CompileLine(nested(5000), 3);
+    deepBrackets = t.CompileLine(brackets, 4);
+  }));
+  line.Join();
+  EXPECT_EQ(shallow, 0);
+  EXPECT_EQ(deep, -1);
+  EXPECT_EQ(deepBrackets, -1);
+  EXPECT_NE(Report().find("[Error]t.kxs(3): 语法错误, y = ((("), std::string::npos);
 }
 
 }  // namespace
