@@ -9,6 +9,7 @@
 #include "engine/flow.h"
 #include "engine/memkxs.h"
 #include "engine/scan.h"
+#include "platform/thread.h"
 #include "script_harness.h"
 
 using scripttest::ScriptTest;
@@ -218,6 +219,23 @@ TEST_F(FlowDetailTest, CallChecksCountAndKeepsLiteralsUnchanged) {
   one.AddArg(t.FindVariable("x"));
   EXPECT_EQ(one.Execute(), -2);
   EXPECT_EQ(t.RetVal().AsInt(), -2);
+}
+
+}  // namespace
+
+namespace {
+
+// Calls nested to the cap fit the line thread's stack.
+TEST_F(FlowDetailTest, DeepestCallsFitALineStack) {
+  TagTelBasic& t = Compile(
+      "function f(n)\n{\nif(n <= 0)\n{\nreturn(0)\n}\nm = n - 1\nq = f(m)\nif(q < 0)\n{\nreturn(q)\n}\nreturn(q + 1)\n}\n"
+      "deep = f(63)\ntoo = f(64)\nreturn(0)\n");
+  ASSERT_EQ(t.errorCount, 0) << Report();
+  plat::Thread line;
+  ASSERT_TRUE(line.Start([&] { t.Run(); }));
+  line.Join();
+  EXPECT_EQ(Text("deep"), "63");
+  EXPECT_EQ(Text("too"), "-3");
 }
 
 }  // namespace
