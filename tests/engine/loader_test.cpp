@@ -2,6 +2,8 @@
 // form and the file cache.
 #include <gtest/gtest.h>
 
+#include <sys/time.h>
+
 #include <thread>
 
 #include "engine/memkxs.h"
@@ -175,6 +177,13 @@ TEST_F(LoaderTest, CacheKeysOnPathAndRawModeAndSharesTexts) {
   EXPECT_EQ(cache.Get("none.kxs", nullptr, false, true, nullptr), nullptr);
   EXPECT_NE(GetFileTime("c.kxs"), 0u);
   EXPECT_EQ(GetFileTime("none.kxs"), 0u);
+  EXPECT_EQ(GetFileTime("."), 0u);
+  Write("c.kxs", "b\n");
+  struct timeval later[2] = {{1700000000, 0}, {1700000000, 0}};
+  ASSERT_EQ(utimes("c.kxs", later), 0);
+  EXPECT_EQ(*cache.Get("c.kxs", nullptr, false, false, nullptr), "a\n");  // as first read
+  EXPECT_EQ(*cache.Get("c.kxs", nullptr, false, true, nullptr), "b\n");   // a nested script reads it again
+  EXPECT_EQ(*first, "a\n");  // the replaced text lives on with its reader
 }
 
 }  // namespace
@@ -198,6 +207,21 @@ TEST_F(LoaderTest, MissingIncludeShowsTheBoxes) {
   EXPECT_NE(bt.str().find("出错了:    2: missing.kxs,\r打不开文件错误"), std::string::npos) << bt.str();
   EXPECT_NE(bt.str().find("编译结束, 请参看错误日志errmsg0.txt"), std::string::npos) << bt.str();
   EXPECT_NE(st.str().find("errmsg0.txt"), std::string::npos) << st.str();
+}
+
+}  // namespace
+
+namespace {
+
+// A comment left open in an include ends with that file: the including
+// script goes on compiling its own lines.
+TEST_F(LoaderTest, CommentsAreTrackedPerFile) {
+  Write("inc.kxs", "x = 1\n/* open\n");
+  TagTelBasic& t = Compile("#include \"inc.kxs\"\ny = 2\nreturn(0)\n");
+  EXPECT_EQ(t.errorCount, 1) << Report();
+  EXPECT_NE(Report().find("[Error]inc.kxs(2): 注释没有结束\n\n"), std::string::npos) << Report();
+  ASSERT_EQ(t.operations.size(), 3u);
+  EXPECT_EQ(t.operations[1]->lineNo, 2);
 }
 
 }  // namespace
