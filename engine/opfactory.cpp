@@ -6,6 +6,7 @@
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
 #include "host/log.h"
+#include "operations/argread.h"
 
 namespace {
 
@@ -13,6 +14,11 @@ namespace {
 // the family's header).
 using RegisterFn = void (*)(TagOpFactory&);
 const RegisterFn kFamilies[] = {
+    RegisterCallCtlOperations,
+    RegisterKeyOperations,
+    RegisterVoiceOperations,
+    RegisterVoiceCfgOperations,
+    RegisterPlayNumberOperations,
     nullptr,  // families add their entry above this line
 };
 

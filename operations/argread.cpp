@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "engine/opfactory.h"
 #include "engine/telbasic.h"
 #include "lines/kxcall.h"
 
@@ -31,4 +32,17 @@ const TagOpEntry* FindIvrOperation(KeywordId id) {
   }();
   size_t i = static_cast<size_t>(id);
   return i < table.size() ? table[i] : nullptr;
+}
+
+namespace {
+
+TagOper* MakeIvrOperation(const TagOpArgs& a) {
+  const TagOpEntry* e = FindIvrOperation(static_cast<KeywordId>(a.keyword.index));
+  return e ? e->make(a.args, a.root, a.lineType) : nullptr;
+}
+
+}  // namespace
+
+void RegisterIvrFamily(TagOpFactory& factory, const std::vector<TagOpEntry>& family) {
+  for (const TagOpEntry& e : family) factory.Register(e.id, MakeIvrOperation);
 }

@@ -66,3 +66,13 @@ const std::vector<TagOpEntry>& VoiceCfgOperations();
 const std::vector<TagOpEntry>& PlayNumberOperations();
 // The entry of a keyword in any of them, or null.
 const TagOpEntry* FindIvrOperation(KeywordId id);
+
+// Registration with the statement compiler's operation factory, one function
+// per family.
+class TagOpFactory;
+void RegisterIvrFamily(TagOpFactory& factory, const std::vector<TagOpEntry>& family);
+void RegisterCallCtlOperations(TagOpFactory& factory);
+void RegisterKeyOperations(TagOpFactory& factory);
+void RegisterVoiceOperations(TagOpFactory& factory);
+void RegisterVoiceCfgOperations(TagOpFactory& factory);
+void RegisterPlayNumberOperations(TagOpFactory& factory);

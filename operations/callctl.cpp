@@ -250,3 +250,5 @@ const std::vector<TagOpEntry>& CallCtlOperations() {
   };
   return entries;
 }
+
+void RegisterCallCtlOperations(TagOpFactory& factory) { RegisterIvrFamily(factory, CallCtlOperations()); }

@@ -244,3 +244,5 @@ const std::vector<TagOpEntry>& KeyOperations() {
   };
   return entries;
 }
+
+void RegisterKeyOperations(TagOpFactory& factory) { RegisterIvrFamily(factory, KeyOperations()); }

@@ -118,3 +118,5 @@ const std::vector<TagOpEntry>& PlayNumberOperations() {
   };
   return entries;
 }
+
+void RegisterPlayNumberOperations(TagOpFactory& factory) { RegisterIvrFamily(factory, PlayNumberOperations()); }

@@ -315,3 +315,5 @@ const std::vector<TagOpEntry>& VoiceOperations() {
   };
   return entries;
 }
+
+void RegisterVoiceOperations(TagOpFactory& factory) { RegisterIvrFamily(factory, VoiceOperations()); }

@@ -138,3 +138,5 @@ const std::vector<TagOpEntry>& VoiceCfgOperations() {
   };
   return entries;
 }
+
+void RegisterVoiceCfgOperations(TagOpFactory& factory) { RegisterIvrFamily(factory, VoiceCfgOperations()); }
