@@ -7,6 +7,7 @@
 #include "engine/telbasic.h"
 #include "host/log.h"
 #include "operations/argread.h"
+#include "regex/eregops.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ const RegisterFn kFamilies[] = {
     RegisterVoiceOperations,
     RegisterVoiceCfgOperations,
     RegisterPlayNumberOperations,
+    &RegisterRegexOperations,
     nullptr,  // families add their entry above this line
 };
 

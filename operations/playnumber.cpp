@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/procobjects.h"
 #include "engine/telbasic.h"
 #include "host/log.h"
 #include "lines/kxcall.h"
@@ -19,6 +20,13 @@ namespace {
 constexpr size_t kTextCap = 500;
 // Every voice after the first is joined without its header.
 constexpr int kJoinSkip = 90;
+
+// The English reader is a constant table: made in its place in the start-up
+// order, nothing to free.
+[[maybe_unused]] const bool g_installed = [] {
+  InstallProcessObject(TagProcessSlot::kEnNumber, [] { EnNumber(); }, nullptr);
+  return true;
+}();
 
 }  // namespace
 
