@@ -3,29 +3,17 @@
 #include "operations/keys.h"
 
 #include <algorithm>
-#include <mutex>
 #include <string>
 
 #include "engine/telbasic.h"
 #include "host/monitor.h"
+#include "lines/djcall.h"
 #include "lines/kxcall.h"
 #include "operations/argread.h"
 #include "operations/voice.h"
 #include "platform/tick.h"
 
 namespace {
-
-std::mutex g_lookupLock;
-TagLineInstanceLookup g_lookup;
-
-std::shared_ptr<TagTelBasic> LineInstance(int line) {
-  TagLineInstanceLookup fn;
-  {
-    std::lock_guard<std::mutex> l(g_lookupLock);
-    fn = g_lookup;
-  }
-  return fn ? fn(line) : nullptr;
-}
 
 // Capacity of the card collection's buffer when the script sets no maximum,
 // and the largest maximum it accepts.
@@ -35,11 +23,6 @@ constexpr int kMaxKeys = 1024;
 constexpr size_t kCellCopy = 1027;
 
 }  // namespace
-
-void SetLineInstanceLookup(TagLineInstanceLookup lookup) {
-  std::lock_guard<std::mutex> l(g_lookupLock);
-  g_lookup = std::move(lookup);
-}
 
 void NormaliseStar(std::string& keys, bool starToPoint) {
   for (char& c : keys) {
@@ -212,9 +195,12 @@ class TagPcSetKeys : public TagLineOper {
     if (!mon) return 0;
     int line = ArgInt(Arg(0));
     if (line < 0 || line >= mon->Lines()) return 0;
-    std::shared_ptr<TagTelBasic> inst = LineInstance(line);
-    if (!inst || inst->dispKeysMode == 0) return 0;
-    DispKeys(line, ArgPrinted(Arg(1)), inst->dispKeysMode);
+    // The line manager tells the key display mode of a line's script,
+    // negative when the line has none.
+    KeysModeLookup lookup = GetKeysModeLookup();
+    int mode = lookup ? lookup(line) : -1;
+    if (mode <= 0) return 0;
+    DispKeys(line, ArgPrinted(Arg(1)), mode);
     return 0;
   }
 };

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "host/monitor.h"
+#include "lines/djcall.h"
 #include "operations/keys.h"
 #include "platform/tick.h"
 #include "tests/operations/ivr_fixture.h"
@@ -104,7 +105,7 @@ class PcKeys : public IvrFixture {
   }
   void TearDown() override {
     SetMonitor(nullptr);
-    SetLineInstanceLookup(nullptr);
+    SetKeysModeLookup(nullptr);
     IvrFixture::TearDown();
   }
   std::shared_ptr<TagMonitor> monitor_;
@@ -191,8 +192,10 @@ TEST_F(PcKeys, AnOverlongCellIsLookedAtOnlyInItsFirst1027Characters) {
 }
 
 TEST_F(PcKeys, PcSetKeysFollowsTheTargetLinesDisplayMode) {
-  std::shared_ptr<TagTelBasic> target(inst_.get(), [](TagTelBasic*) {});
-  SetLineInstanceLookup([&](int line) { return line == 1 ? target : nullptr; });
+  // Only line 1 has a script; its display mode is the one the script set.
+  static TagTelBasic* target;
+  target = inst_.get();
+  SetKeysModeLookup([](int line) { return line == 1 ? target->dispKeysMode : -1; });
   struct Case {
     int line;
     int mode;
