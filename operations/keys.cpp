@@ -77,10 +77,11 @@ class TagPcGetKeys : public TagCallOper {
     while (!root.stopRequested && !root.lineStopping) {
       c.PollState();
       if (c.callState == kCallReleased) break;
-      bool done = false;
+      bool done = false, looked = false;
       int result = 0;
       size_t seen = 0;
       auto decide = [&](std::string_view cell) -> size_t {
+        looked = true;
         cell = cell.substr(0, std::min(cell.size(), kCellCopy));
         seen = cell.size();
         for (size_t p = 0; p < cell.size(); ++p) {
@@ -98,10 +99,9 @@ class TagPcGetKeys : public TagCallOper {
         return 0;
       };
       std::string taken;
-      if (TagMonitor* mon = CurrentMonitor())
-        taken = mon->TakeKeys(line, decide);
-      else
-        decide(std::string_view());
+      if (TagMonitor* mon = CurrentMonitor()) taken = mon->TakeKeys(line, decide);
+      // No monitor, or no cell for this line: an empty cell.
+      if (!looked) decide(std::string_view());
       if (done) {
         if (!taken.empty() && taken.back() == '#' && end != 0) taken.pop_back();
         NormaliseStar(taken, root.starToPoint != 0);

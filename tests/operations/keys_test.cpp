@@ -221,6 +221,19 @@ TEST_F(PcKeys, PcSetKeysFollowsTheTargetLinesDisplayMode) {
   }
 }
 
+TEST_F(CardKeys, PcCollectionWithoutACellSeesNoKeys) {
+  SetMonitor(nullptr);
+  TagVar* out = Str("old");
+  EXPECT_EQ(Run(KeywordId::PcGetKeys, {out, Int(0), Int(1)}), 0);
+  EXPECT_EQ(out->ToText(), "");
+  EXPECT_EQ(Run(KeywordId::PcGetKeys, {out, Int(3), Int(1)}), -1);
+  // A line past the monitor's lines has no cell either.
+  auto monitor = std::make_shared<TagMonitor>(2, TagMonitorSettings{});
+  SetMonitor(monitor);
+  EXPECT_EQ(Run(KeywordId::PcGetKeys, {out, Int(0), Int(1)}), 0);
+  SetMonitor(nullptr);
+}
+
 TEST_F(CardKeys, KeySendingAndCounting) {
   EXPECT_EQ(Run(KeywordId::SetKeyTime, {Dbl(3.9)}), 0);
   EXPECT_EQ(call_.keyTime, 3);
