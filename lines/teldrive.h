@@ -76,6 +76,11 @@ class TagTelDrive {
   std::shared_ptr<TagTelBasic> Instance(int line) const;
   // Lines whose load thread finished since the last RunStart.
   int LoadedLines() const { return loadedLines_.load(); }
+  // A reload thread is at work (or has one more reload to do).
+  bool ReloadRunning() {
+    std::lock_guard<std::mutex> g(reloadLock_);
+    return reloadRunning_;
+  }
   // Line threads not yet joined.
   size_t LiveThreads();
   // A handle of a bound database client library, or null.

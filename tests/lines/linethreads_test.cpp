@@ -1,0 +1,264 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "engine/telbasic.h"
+#include "host/monitor.h"
+#include "lines/teldrive.h"
+#include "platform/text.h"
+#include "tests/lines/drive_fixture.h"
+
+namespace {
+
+using linetest::AppendOp;
+using linetest::DriveFixture;
+using linetest::WaitFor;
+
+class LineThreadsTest : public DriveFixture {
+ protected:
+  // Milliseconds of the day at which each "N Loading..." line was logged.
+  std::map<int, int> LoadingTimes() {
+    std::map<int, int> at;
+    std::istringstream in(Log());
+    std::string row;
+    while (std::getline(in, row)) {
+      size_t p = row.find(" Loading...");
+      size_t open = row.find('[');
+      if (p == std::string::npos || open == std::string::npos || p < open) continue;
+      int line = std::atoi(row.c_str() + open + 1);
+      int h = 0, m = 0, s = 0, ms = 0;
+      // "yyyy-mm-dd hh:mm:ss.mmm 0x... ["
+      if (std::sscanf(row.c_str() + 11, "%d:%d:%d.%d", &h, &m, &s, &ms) != 4) continue;
+      at[line] = ((h * 60 + m) * 60 + s) * 1000 + ms;
+    }
+    return at;
+  }
+  bool AllRunning(TagTelDrive& d, int lines) {
+    for (int i = 0; i < lines; ++i) {
+      auto inst = d.Instance(i);
+      if (!inst || inst->runEnded.load() || inst->curOperIndex.load() < 0) return false;
+    }
+    return true;
+  }
+};
+
+TEST_F(LineThreadsTest, LoadsArePacedByAQuarterOfTheDelayPlus55) {
+  builder_ = linetest::WaitingScript();
+  TagTelDrive& d = MakeDrive("VIR_LINES_NUM=4\nLOAD_DELAY=125\n0-3=a.kxs\n");
+  ASSERT_EQ(d.RunStart("RoDizRun.cfg"), 0);
+  EXPECT_EQ(d.runGate.load(), 1);
+  EXPECT_FALSE(isCloseing.load());
+  ASSERT_TRUE(WaitFor([&] { return AllRunning(d, 4); }));
+  std::map<int, int> at = LoadingTimes();
+  ASSERT_EQ(at.size(), 4u) << Log();
+  for (int i = 1; i < 4; ++i) {
+    // 31 + 55 ms apart; the log stamps of threads vary a little.
+    EXPECT_GE(at[i] - at[i - 1], 70) << i;
+    EXPECT_LT(at[i] - at[i - 1], 5000) << i;
+  }
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(Builds(i), 1);
+  EXPECT_EQ(d.LoadedLines(), 4);
+  EXPECT_NE(Log().find("LOAD_DELAY = 125"), std::string::npos);
+}
+
+TEST_F(LineThreadsTest, LineListEntriesOfTheConfiguration) {
+  builder_ = linetest::WaitingScript();
+  TagTelDrive& d = MakeDrive(
+      "VIR_LINES_NUM=6\nLOAD_DELAY=5\n"
+      "TITLE1=x.kxs\n"               // a key that is not a line list
+      "0=first.kxs\n"
+      "1=dir/a.kxs//kept\n"          // a '/' before the "//": the comment stays
+      "2=a.kxs//cut\n"
+      "3 = b c.kxs\n"                // blanks go
+      "9=far.kxs\n"                  // past the lines in service
+      "0=second.kxs\n");             // the line already has its script
+  ASSERT_EQ(d.RunStart("RoDizRun.cfg"), 0);
+  ASSERT_TRUE(WaitFor([&] { return AllRunning(d, 4); }));
+  EXPECT_EQ(BuiltScript(0), "first.kxs");
+  EXPECT_EQ(Builds(0), 1);
+  EXPECT_EQ(BuiltScript(1), "dir/a.kxs//kept");
+  EXPECT_EQ(BuiltScript(2), "a.kxs");
+  EXPECT_EQ(BuiltScript(3), "bc.kxs");
+  EXPECT_EQ(Builds(4), 0);
+  EXPECT_EQ(d.Instance(4), nullptr);
+  EXPECT_EQ(d.LoadLine(9, "far.kxs"), -1);
+  EXPECT_EQ(d.LoadLine(0, "again.kxs"), 0);  // the instance's own result
+  EXPECT_EQ(Builds(0), 1);
+}
+
+TEST_F(LineThreadsTest, MissingConfigurationFileIsReported) {
+  TagTelDrive& d = MakeDrive("VIR_LINES_NUM=1\n");
+  EXPECT_EQ(d.RunStart("nowhere.cfg"), -2);
+  EXPECT_NE(Boxes().find("Corvane System: Open cfg file error: nowhere.cfg"), std::string::npos);
+  EXPECT_EQ(d.runGate.load(), 1);
+}
+
+TEST_F(LineThreadsTest, UncompilableScriptLeavesTheLineFailedWithoutARunThread) {
+  TagTelDrive& d = MakeDrive("VIR_LINES_NUM=1\nLOAD_DELAY=5\n0=broken.kxs\n", /*withHooks=*/false);
+  auto monitor = std::make_shared<TagMonitor>(1, TagMonitorSettings{});
+  SetMonitor(monitor);
+  testsupport::WriteFile(dir_ / "broken.kxs", "this is not a script (\n");
+  ASSERT_EQ(d.RunStart("RoDizRun.cfg"), 0);
+  ASSERT_TRUE(WaitFor([&] { return d.LoadedLines() == 1; }));
+  auto inst = d.Instance(0);
+  ASSERT_NE(inst, nullptr);
+  EXPECT_LT(inst->initResult, 0);
+  EXPECT_EQ(monitor->GetCellText(0, kCellState), plat::Utf8ToGbk("加载不成功"));
+  EXPECT_EQ(monitor->GetCellText(0, kCellScript), "broken.kxs");
+  EXPECT_EQ(d.LiveThreads(), 0u);
+  EXPECT_NE(Log().find("0: new TagTelBasic(broken.kxs) OK. ret=" + std::to_string(inst->initResult)),
+            std::string::npos);
+  // A failed line makes the reload start every line afresh.
+  inst.reset();
+  d.ReloadAll();
+  ASSERT_TRUE(WaitFor([&] { return d.LoadedLines() == 1 && d.Instance(0) != nullptr; }));
+  EXPECT_LT(d.Instance(0)->initResult, 0);
+}
+
+TEST_F(LineThreadsTest, ReloadOfIdleLinesRebuildsEachOnItsOwnThread) {
+  std::atomic<int> runs{0};
+  builder_ = linetest::WaitingScript(&runs);
+  TagTelDrive& d = MakeDrive("VIR_LINES_NUM=3\nLOAD_DELAY=5\n0-2=a.kxs\n");
+  ASSERT_EQ(d.RunStart("RoDizRun.cfg"), 0);
+  ASSERT_TRUE(WaitFor([&] { return AllRunning(d, 3); }));
+  std::vector<TagTelBasic*> before;
+  for (int i = 0; i < 3; ++i) before.push_back(d.Instance(i).get());
+  const int loaded = d.LoadedLines();
+
+  d.StartReloadThread();
+  ASSERT_TRUE(WaitFor([&] {
+    for (int i = 0; i < 3; ++i)
+      if (Builds(i) != 2) return false;
+    return AllRunning(d, 3);
+  }));
+  for (int i = 0; i < 3; ++i) EXPECT_NE(d.Instance(i).get(), before[i]) << i;
+  // Reloaded by the run threads, not by a new start.
+  EXPECT_EQ(d.LoadedLines(), loaded);
+  EXPECT_EQ(d.LiveThreads(), 3u);
+  EXPECT_EQ(d.CountReloadPending(), 0);
+}
+
+TEST_F(LineThreadsTest, ReloadWhileAConnectedLineWaitsForItsCallToEnd) {
+  builder_ = linetest::WaitingScript();
+  TagTelDrive& d = MakeDrive("VIR_LINES_NUM=2\nLOAD_DELAY=5\n0-1=a.kxs\n");
+  ASSERT_EQ(d.RunStart("RoDizRun.cfg"), 0);
+  ASSERT_TRUE(WaitFor([&] { return AllRunning(d, 2); }));
+  d.lines[1]->call->callState = kCallConnected;
+  d.ReloadAll();
+  ASSERT_TRUE(WaitFor([&] { return Builds(0) == 2 && AllRunning(d, 1); }));
+  EXPECT_EQ(Builds(1), 1);
+  EXPECT_EQ(d.CountReloadPending(), 0);  // connected: not pending yet
+  d.lines[1]->call->callState = kCallIdle;
+  EXPECT_EQ(d.CountReloadPending(), 1);
+  d.Instance(1)->SetReload(true);  // the waiting script notices
+  ASSERT_TRUE(WaitFor([&] { return Builds(1) == 2 && AllRunning(d, 2); }));
+}
+
+TEST_F(LineThreadsTest, ReloadAfterAScriptEndedRestartsEveryLine) {
+  std::atomic<int> quickRuns{0};
+  builder_ = [&](TagTelBasic& inst, int line) {
+    if (line == 1 && Builds(1) == 1) {
+      // The first script of line 1 returns from its main body at once.
+      AppendOp(inst, [&] { return ++quickRuns; }, 'r');
+      return;
+    }
+    linetest::WaitingScript()(inst, line);
+  };
+  TagTelDrive& d = MakeDrive("VIR_LINES_NUM=3\nLOAD_DELAY=5\n0-2=a.kxs\n");
+  ASSERT_EQ(d.RunStart("RoDizRun.cfg"), 0);
+  ASSERT_TRUE(WaitFor([&] { return quickRuns.load() == 1 && d.LiveThreads() == 2; }));
+  d.StartReloadThread();
+  ASSERT_TRUE(WaitFor([&] {
+    for (int i = 0; i < 3; ++i)
+      if (Builds(i) != 2) return false;
+    return AllRunning(d, 3);
+  }));
+  EXPECT_NE(Log().find("Run Start ..."), Log().rfind("Run Start ..."));  // started twice
+  EXPECT_EQ(d.LiveThreads(), 3u);
+}
+
+TEST_F(LineThreadsTest, StopBeforeTheRunLoopStartsIsNotLost) {
+  std::atomic<int> runs{0};
+  builder_ = linetest::WaitingScript(&runs);
+  TagTelDrive& d = MakeDrive("VIR_LINES_NUM=12\nLOAD_DELAY=5\n");
+  d.runGate = 0;  // the run threads wait at the gate
+  for (int i = 0; i < 12; ++i) ASSERT_EQ(d.LoadLine(i, "a.kxs"), 0);
+  ASSERT_TRUE(WaitFor([&] { return d.LoadedLines() == 12; }));
+  EXPECT_EQ(d.LiveThreads(), 12u);
+  std::weak_ptr<TagTelBasic> first = d.Instance(0);
+  d.CloseAllTelLine();
+  EXPECT_EQ(d.LiveThreads(), 0u);
+  EXPECT_TRUE(first.expired());
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(d.Instance(i), nullptr);
+  d.runGate = 1;
+  plat::SleepMs(100);
+  EXPECT_EQ(runs.load(), 0);  // no script ran after its stop
+}
+
+TEST_F(LineThreadsTest, ExitWhileSixtyLinesLoad) {
+  std::atomic<int> runs{0};
+  builder_ = linetest::WaitingScript(&runs);
+  MakeDrive("VIR_LINES_NUM=60\nLOAD_DELAY=5\n0-59=a.kxs\n");
+  TagTelDrive* d = drive_.get();
+  std::thread main([d] { d->RunStart("RoDizRun.cfg"); });
+  ASSERT_TRUE(WaitFor([&] { return d->LoadedLines() >= 5; }));
+  drive_.reset();  // the exit: while the start still loads lines
+  main.join();
+  EXPECT_LT(Builds(59), 1);
+}
+
+TEST_F(LineThreadsTest, RepeatedReloadsLeaveOneInstanceAndThreadPerLine) {
+  std::atomic<int> runs{0};
+  int quickBuilds = 0;
+  builder_ = [&](TagTelBasic& inst, int line) {
+    // Now and then a script ends at once, so that a reload restarts all.
+    if (line == 2 && (Builds(2) % 3) == 1) {
+      ++quickBuilds;
+      AppendOp(inst, [] { return 0; }, 'r');
+      return;
+    }
+    linetest::WaitingScript(&runs)(inst, line);
+  };
+  TagTelDrive& d = MakeDrive("VIR_LINES_NUM=6\nLOAD_DELAY=5\n0-5=a.kxs\n");
+  std::thread main([&] { d.RunStart("RoDizRun.cfg"); });
+  for (int round = 0; round < 6; ++round) {
+    d.StartReloadThread();
+    plat::SleepMs(60);
+  }
+  main.join();
+  // The queued reloads run one after the other, then every line is back.
+  ASSERT_TRUE(WaitFor([&] {
+    if (d.ReloadRunning()) return false;
+    for (int i = 0; i < 6; ++i)
+      if (!d.Instance(i)) return false;
+    return true;
+  }));
+  for (int i = 0; i < 6; ++i) {
+    auto inst = d.Instance(i);
+    ASSERT_NE(inst, nullptr) << i;
+    EXPECT_EQ(inst->runLine, d.lines[i]) << i;
+  }
+  EXPECT_LE(d.LiveThreads(), 6u);
+  drive_.reset();
+}
+
+TEST_F(LineThreadsTest, TwoStartsAtOnceRunOneAfterTheOther) {
+  builder_ = linetest::WaitingScript();
+  TagTelDrive& d = MakeDrive("VIR_LINES_NUM=8\nLOAD_DELAY=40\n0-7=a.kxs\n");
+  std::thread a([&] { d.RunStart("RoDizRun.cfg"); });
+  std::thread b([&] { d.RunStart("RoDizRun.cfg"); });
+  a.join();
+  b.join();
+  ASSERT_TRUE(WaitFor([&] { return AllRunning(d, 8); }));
+  // Two starts one after the other: every line ends with one instance and
+  // one run thread.
+  EXPECT_EQ(d.LiveThreads(), 8u);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(Builds(i), 2) << i;
+}
+
+}  // namespace
