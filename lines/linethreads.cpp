@@ -291,7 +291,15 @@ void TagTelDrive::LineRunThread(TagTelLine* line, std::shared_ptr<TagTelBasic> i
     // Readers that took the old instance hand it back in a moment.
     for (int i = 0; i < 500 && inst.use_count() > 1; ++i) plat::SleepMs(2);
     inst.reset();
-    std::shared_ptr<TagTelBasic> fresh = MakeInstance(line);
+    std::shared_ptr<TagTelBasic> fresh;
+    try {
+      fresh = MakeInstance(line);
+    } catch (const std::exception& e) {
+      plat::MessageBox(GBK("加载脚本错误..."), e.what(), plat::kBoxIconError, [this, gen] { return Stale(gen); });
+      Log(e.what());
+    } catch (...) {
+      plat::MessageBox("Error", "TagTelDrive::LineRunThread()", plat::kBoxOk, [this, gen] { return Stale(gen); });
+    }
     if (!fresh) break;
     {
       std::lock_guard<std::mutex> g(c.lock);
