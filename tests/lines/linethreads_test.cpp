@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -118,6 +119,30 @@ TEST_F(LineThreadsTest, UncompilableScriptLeavesTheLineFailedWithoutARunThread) 
   d.ReloadAll();
   ASSERT_TRUE(WaitFor([&] { return d.LoadedLines() == 1 && d.Instance(0) != nullptr; }));
   EXPECT_LT(d.Instance(0)->initResult, 0);
+}
+
+TEST_F(LineThreadsTest, AScriptThatCannotBeBuiltIsReported) {
+  struct Case {
+    const char* name;
+    std::function<void()> raise;
+    const char* box;
+    int loaded;  // the other exceptions still count the line as loaded
+  } cases[] = {
+      {"library", [] { throw std::runtime_error("out of script memory"); }, "加载脚本错误...: out of script memory", 0},
+      {"other", [] { throw 42; }, "Error: TagTelDrive::LineLoadThread()", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    builder_ = [&](TagTelBasic&, int) { c.raise(); };
+    TagTelDrive& d = MakeDrive("VIR_LINES_NUM=1\nLOAD_DELAY=5\n0=a.kxs\n");
+    ASSERT_EQ(d.RunStart("RoDizRun.cfg"), 0);
+    ASSERT_TRUE(WaitFor([&] { return Builds(0) >= 1 && d.LiveThreads() == 0; }));
+    EXPECT_EQ(d.LoadedLines(), c.loaded);
+    EXPECT_EQ(d.Instance(0), nullptr);
+    EXPECT_NE(Boxes().find(c.box), std::string::npos) << Boxes();
+    drive_.reset();
+    builds_.clear();
+  }
 }
 
 TEST_F(LineThreadsTest, ReloadOfIdleLinesRebuildsEachOnItsOwnThread) {
