@@ -9,6 +9,7 @@
 #include "host/log.h"
 #include "host/monitor.h"
 #include "host/runcfg.h"
+#include "host/system.h"
 #include "lines/kxcall.h"
 #include "lines/teldrive.h"
 #include "platform/msgbox.h"
@@ -130,7 +131,7 @@ int TagTelDrive::RunStartLocked(const std::string& cfgFile) {
   }
   RawLog("Run Start ...");
   Log("Run Start ...");
-  if (LoadDelay() < 1000) isCloseing = false;
+  if (LoadDelay() < 1000) ClearCloseing();
   FILE* f = plat::OpenFile(cfgFile, "r");
   if (!f) {
     plat::MessageBox("Corvane System", "Open cfg file error: " + cfgFile, plat::kBoxIconError);
@@ -141,7 +142,7 @@ int TagTelDrive::RunStartLocked(const std::string& cfgFile) {
   loadedLines_ = 0;
   char buf[512];
   bool continuing = false;
-  while (!exiting_.load() && std::fgets(buf, sizeof buf, f)) {
+  while (!exiting_.load() && !cancelStart_.load() && std::fgets(buf, sizeof buf, f)) {
     size_t len = std::strlen(buf);
     bool complete = len > 0 && buf[len - 1] == '\n';
     if (continuing) {
@@ -160,7 +161,7 @@ int TagTelDrive::RunStartLocked(const std::string& cfgFile) {
     RawLog(key);
     std::vector<int> list = ParseLineList(key);
     if (list.empty()) continue;
-    for (size_t i = 0; i < list.size() && !exiting_.load(); ++i) {
+    for (size_t i = 0; i < list.size() && !exiting_.load() && !cancelStart_.load(); ++i) {
       char text[600];
       std::snprintf(text, sizeof text, "%d:%d, '%s'", static_cast<int>(list.size()), static_cast<int>(i),
                     script.c_str());
@@ -173,7 +174,7 @@ int TagTelDrive::RunStartLocked(const std::string& cfgFile) {
   Log("Run End.");
   RawLog("Run End.");
   plat::SleepMs(200);
-  isCloseing = false;
+  ClearCloseing();
   runGate = 1;
   return 0;
 }

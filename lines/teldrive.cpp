@@ -15,7 +15,7 @@
 #include "platform/path.h"
 #include "platform/text.h"
 
-std::unique_ptr<TagTelDrive> pTelDrive;
+std::atomic<TagTelDrive*> pTelDrive{nullptr};
 
 namespace {
 

@@ -56,6 +56,8 @@ class TagTelDrive {
   // for while one runs are done after it, never beside it.
   void StartReloadThread();
   void ReloadAll();
+  // The start stops loading lines soon (exit or reset under way); for good.
+  void CancelStart() { cancelStart_ = true; }
   // Stops every line's script, waits for the line threads and releases the
   // script instances.
   void CloseAllTelLine();
@@ -132,6 +134,7 @@ class TagTelDrive {
   std::vector<std::unique_ptr<LineThread>> threads_;
   std::atomic<uint64_t> gen_{0};  // raised by every stop
   std::atomic<bool> exiting_{false};
+  std::atomic<bool> cancelStart_{false};
   std::atomic<int> loadedLines_{0};
   std::recursive_mutex runStartLock_;
   std::mutex reloadLock_;
@@ -143,5 +146,10 @@ class TagTelDrive {
   bool leakLines_ = false;  // a line thread never ended: its line stays
 };
 
-// The one line manager of the running system.
-extern std::unique_ptr<TagTelDrive> pTelDrive;
+// The line manager of the running system, for the operations that reach
+// other lines; null before the system start and after the exit. Its owner
+// publishes and withdraws it.
+extern std::atomic<TagTelDrive*> pTelDrive;
+
+// Makes the host build its line manager as a TagTelDrive.
+void RegisterLineManager();

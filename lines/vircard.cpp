@@ -106,7 +106,7 @@ int TagVirCall::Record(const std::string& file, int maxSeconds, uint8_t breakKey
 
 int TagVirCall::LinkTo(int line, int) {
   if (line < 0 || line == lineNo) return -1;
-  TagTelDrive* drive = virCard_ && virCard_->drive ? virCard_->drive : pTelDrive.get();
+  TagTelDrive* drive = virCard_ && virCard_->drive ? virCard_->drive : pTelDrive.load();
   uint8_t type = 255;
   TagKxCall* other = drive ? drive->GetCall(line, &type) : nullptr;
   if (!other) {
