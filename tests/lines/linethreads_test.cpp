@@ -226,15 +226,26 @@ TEST_F(LineThreadsTest, StopBeforeTheRunLoopStartsIsNotLost) {
 }
 
 TEST_F(LineThreadsTest, ExitWhileSixtyLinesLoad) {
-  std::atomic<int> runs{0};
-  builder_ = linetest::WaitingScript(&runs);
-  MakeDrive("VIR_LINES_NUM=60\nLOAD_DELAY=5\n0-59=a.kxs\n");
-  TagTelDrive* d = drive_.get();
-  std::thread main([d] { d->RunStart("RoDizRun.cfg"); });
-  ASSERT_TRUE(WaitFor([&] { return d->LoadedLines() >= 5; }));
-  drive_.reset();  // the exit: while the start still loads lines
-  main.join();
-  EXPECT_LT(Builds(59), 1);
+  for (bool cancelFirst : {false, true}) {
+    SCOPED_TRACE(cancelFirst ? "cancelled, then deleted" : "deleted");
+    builds_.clear();
+    builder_ = linetest::WaitingScript();
+    MakeDrive("VIR_LINES_NUM=60\nLOAD_DELAY=5\n0-59=a.kxs\n");
+    TagTelDrive* d = drive_.get();
+    std::thread main([d] { d->RunStart("RoDizRun.cfg"); });
+    ASSERT_TRUE(WaitFor([&] { return d->LoadedLines() >= 5; }));
+    if (cancelFirst) {
+      // The host's exit: cancel the start, wait for it, then delete.
+      d->CancelStart();
+      main.join();
+      EXPECT_LT(d->LoadedLines(), 60);
+      drive_.reset();
+    } else {
+      drive_.reset();  // while the start still loads lines
+      main.join();
+    }
+    EXPECT_EQ(Builds(59), 0);
+  }
 }
 
 TEST_F(LineThreadsTest, RepeatedReloadsLeaveOneInstanceAndThreadPerLine) {
