@@ -92,6 +92,22 @@ TEST_F(LineThreadsTest, LineListEntriesOfTheConfiguration) {
   EXPECT_EQ(Builds(0), 1);
 }
 
+TEST_F(LineThreadsTest, ALineListedTwiceWhileItLoadsGetsOneInstance) {
+  builder_ = [](TagTelBasic& inst, int line) {
+    plat::SleepMs(300);  // a long compile
+    linetest::WaitingScript()(inst, line);
+  };
+  TagTelDrive& d = MakeDrive("VIR_LINES_NUM=1\nLOAD_DELAY=5\n");
+  EXPECT_EQ(d.LoadLine(0, "first.kxs"), 0);
+  EXPECT_EQ(d.LoadLine(0, "second.kxs"), 0);
+  ASSERT_TRUE(WaitFor([&] { return AllRunning(d, 1); }));
+  plat::SleepMs(400);
+  EXPECT_EQ(Builds(0), 1);
+  EXPECT_EQ(BuiltScript(0), "first.kxs");
+  EXPECT_EQ(d.lines[0]->scriptFile, "first.kxs");
+  EXPECT_EQ(d.LiveThreads(), 1u);
+}
+
 TEST_F(LineThreadsTest, MissingConfigurationFileIsReported) {
   TagTelDrive& d = MakeDrive("VIR_LINES_NUM=1\n");
   EXPECT_EQ(d.RunStart("nowhere.cfg"), -2);
