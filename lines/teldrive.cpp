@@ -95,7 +95,9 @@ TagTelDrive::TagTelDrive(const std::string& cfgFile, TagRunCfg* cfg, TagTelDrive
   telCount = 0;
   for (TagKxCard* card : {pPhyCard.get(), pSipCard.get(), pVirCard.get()}) {
     int made = 0;
-    for (int i = 0; i < card->telCount; ++i) {
+    // A card that could not be started offers no lines, whatever it counts.
+    const int offered = card->status < 0 ? 0 : card->telCount;
+    for (int i = 0; i < offered; ++i) {
       TagTelLine* line = card->MakeLine(i, telCount);
       if (!line) continue;
       line->SetInstance(nullptr);

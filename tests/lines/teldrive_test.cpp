@@ -204,6 +204,20 @@ TEST_F(TelDriveTest, PortsOfOtherTypesAreTrunkPorts) {
   EXPECT_NE(LinesList().find("     1  A_EX  Port1\r\n"), std::string::npos);
 }
 
+TEST_F(TelDriveTest, ACardThatCannotStartOffersNoLines) {
+  physicalCard_ = [] {
+    auto card = std::make_unique<linetest::FakePhysicalCard>(std::vector<uint8_t>(4, kLineDig));
+    card->status = -1;
+    return card;
+  };
+  TagTelDrive& d = MakeDrive("VIR_LINES_NUM=2\n");
+  EXPECT_EQ(d.telCount, 2);
+  EXPECT_EQ(d.pPhyCard->telCount, 0);
+  uint8_t type = 0;
+  EXPECT_NE(d.GetCall(0, &type), nullptr);
+  EXPECT_EQ(type, 2);
+}
+
 TEST_F(TelDriveTest, LinesAreNumberedCardByCard) {
   physicalCard_ = PhysicalCardOf({kLineDig, kLineDig, kLineAEx});
   TagTelDrive& d = MakeDrive("VIR_LINES_NUM=2\n");
