@@ -218,6 +218,25 @@ TEST_F(TelDriveTest, ACardThatCannotStartOffersNoLines) {
   EXPECT_EQ(type, 2);
 }
 
+TEST_F(TelDriveTest, TheSoftwareCardsLinesComeFirstAndOtherPortsAreTrunks) {
+  testsupport::WriteFile(dir_ / "SimCard.ini", "[Card]\nE1Links=1\nAnalogPorts=User,Other\n");
+  TagTelDrive& d = MakeDrive("VIR_LINES_NUM=2\nLANGUAGE_TYPE=ENGLISH\n");
+  ASSERT_EQ(d.telCount, 34);
+  const std::string list = LinesList();
+  EXPECT_NE(list.find("    30  A_IN  "), std::string::npos);
+  EXPECT_NE(list.find("    31  A_EX  "), std::string::npos);
+  EXPECT_NE(list.find("    33  VIR   VirtualLine1#\r\n"), std::string::npos);
+  // The summary rows in the byte order of their keys ("A_EX 031-031" first).
+  EXPECT_NE(list.find("31-31 = A_EX (1)\r\n30-30 = A_IN (1)\r\n0-29 = DIG  (30)\r\n32-33 = VIR  (2)\r\n"),
+            std::string::npos)
+      << list;
+  uint8_t type = 0;
+  EXPECT_NE(d.GetCall(31, &type), nullptr);
+  EXPECT_EQ(type, 1);
+  EXPECT_NE(d.GetCall(32, &type), nullptr);
+  EXPECT_EQ(type, 2);
+}
+
 TEST_F(TelDriveTest, LinesAreNumberedCardByCard) {
   physicalCard_ = PhysicalCardOf({kLineDig, kLineDig, kLineAEx});
   TagTelDrive& d = MakeDrive("VIR_LINES_NUM=2\n");
