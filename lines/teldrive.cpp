@@ -19,6 +19,9 @@ std::atomic<TagTelDrive*> pTelDrive{nullptr};
 
 namespace {
 
+std::mutex g_versionLock;
+std::string g_versionText = "RoDiz-DjIsup";
+
 // The four-character type texts of the line list and the statistics.
 const char* TypeText(int type) {
   static const char* const names[] = {"VIR ", "A_EX", "A_IN", "REC ", "DIG ", "H323", "SIP ", "VOIP", "FAX "};
@@ -28,6 +31,11 @@ const char* TypeText(int type) {
 int LineTypeOf(const TagTelLine* line) { return line && line->call ? line->call->lineType.load() : -1; }
 
 }  // namespace
+
+void SetTelDriveVersionText(const std::string& text) {
+  std::lock_guard<std::mutex> g(g_versionLock);
+  g_versionText = text;
+}
 
 const char* DbLibraryName(int which) {
   switch (which) {
@@ -67,8 +75,13 @@ void TagTelDrive::UnbindDbLibraries() {
 TagTelDrive::TagTelDrive(const std::string& cfgFile, TagRunCfg* cfg, TagTelDriveHooks hooks)
     : hooks_(std::move(hooks)) {
   runGate = 1;
-  LogAlways("RoDiz line manager");
-  RawLog("RoDiz line manager");
+  std::string version;
+  {
+    std::lock_guard<std::mutex> g(g_versionLock);
+    version = g_versionText;
+  }
+  LogAlways(version);
+  RawLog(version);
   BindDbLibraries();
   status = -1;
   runCfg = cfg;

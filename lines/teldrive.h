@@ -151,5 +151,9 @@ class TagTelDrive {
 // publishes and withdraws it.
 extern std::atomic<TagTelDrive*> pTelDrive;
 
+// The version text the manager logs when it starts (the main window's label
+// with "-DjIsup"); set by the window when it builds the text.
+void SetTelDriveVersionText(const std::string& text);
+
 // Makes the host build its line manager as a TagTelDrive.
 void RegisterLineManager();
