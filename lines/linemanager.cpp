@@ -8,7 +8,8 @@ namespace {
 
 class TagTelDriveManager : public TagLineManager {
  public:
-  TagTelDriveManager(const std::string& cfg, TagRunCfg* record) : drive_(std::make_unique<TagTelDrive>(cfg, record)) {
+  TagTelDriveManager(const std::string& cfg, TagRunCfg* record, TagTelDriveHooks hooks)
+      : drive_(std::make_unique<TagTelDrive>(cfg, record, std::move(hooks))) {
     if (drive_->status.load() == 0) pTelDrive = drive_.get();
   }
   ~TagTelDriveManager() override {
@@ -63,8 +64,11 @@ class TagTelDriveManager : public TagLineManager {
 
 }  // namespace
 
+std::unique_ptr<TagLineManager> MakeTelDriveManager(const std::string& cfgFile, TagRunCfg* record,
+                                                    TagTelDriveHooks hooks) {
+  return std::make_unique<TagTelDriveManager>(cfgFile, record, std::move(hooks));
+}
+
 void RegisterLineManager() {
-  SetLineManagerFactory([](const std::string& cfg, TagRunCfg* record) -> std::unique_ptr<TagLineManager> {
-    return std::make_unique<TagTelDriveManager>(cfg, record);
-  });
+  SetLineManagerFactory([](const std::string& cfg, TagRunCfg* record) { return MakeTelDriveManager(cfg, record); });
 }

@@ -155,5 +155,10 @@ extern std::atomic<TagTelDrive*> pTelDrive;
 // with "-DjIsup"); set by the window when it builds the text.
 void SetTelDriveVersionText(const std::string& text);
 
-// Makes the host build its line manager as a TagTelDrive.
+// The host's line manager as a TagTelDrive, published in pTelDrive while it
+// lives (when it is ready).
+class TagLineManager;
+std::unique_ptr<TagLineManager> MakeTelDriveManager(const std::string& cfgFile, TagRunCfg* record,
+                                                    TagTelDriveHooks hooks = {});
+// Makes the host build its line manager with MakeTelDriveManager.
 void RegisterLineManager();

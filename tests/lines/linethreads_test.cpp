@@ -67,6 +67,28 @@ TEST_F(LineThreadsTest, LoadsArePacedByAQuarterOfTheDelayPlus55) {
   EXPECT_NE(Log().find("LOAD_DELAY = 125"), std::string::npos);
 }
 
+TEST_F(LineThreadsTest, ClosingFlagIsLoweredEarlyOnlyForShortDelays) {
+  struct Case {
+    int loadDelay;
+    bool raisedDuringLoad;
+  } cases[] = {{125, false}, {1000, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.loadDelay);
+    std::atomic<int> seen{-1};
+    builder_ = [&](TagTelBasic& inst, int line) {
+      seen = isCloseing.load() ? 1 : 0;
+      linetest::WaitingScript()(inst, line);
+    };
+    isCloseing = true;
+    TagTelDrive& d = MakeDrive("VIR_LINES_NUM=1\nLOAD_DELAY=" + std::to_string(c.loadDelay) + "\n0=a.kxs\n");
+    ASSERT_EQ(d.RunStart("RoDizRun.cfg"), 0);
+    ASSERT_TRUE(WaitFor([&] { return seen.load() >= 0; }));
+    EXPECT_EQ(seen.load(), c.raisedDuringLoad ? 1 : 0);
+    EXPECT_FALSE(isCloseing.load());
+    drive_.reset();
+  }
+}
+
 TEST_F(LineThreadsTest, LineListEntriesOfTheConfiguration) {
   builder_ = linetest::WaitingScript();
   TagTelDrive& d = MakeDrive(

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "host/system.h"
 #include "lines/kxcall.h"
 #include "lines/teldrive.h"
 #include "platform/text.h"
@@ -235,6 +236,35 @@ TEST_F(TelDriveTest, TheSoftwareCardsLinesComeFirstAndOtherPortsAreTrunks) {
   EXPECT_EQ(type, 1);
   EXPECT_NE(d.GetCall(32, &type), nullptr);
   EXPECT_EQ(type, 2);
+}
+
+TEST_F(TelDriveTest, TheHostSeesTheManagerThroughItsInterface) {
+  builder_ = linetest::WaitingScript();
+  testsupport::WriteFile(dir_ / "RoDizRun.cfg", "VIR_LINES_NUM=2\nLANGUAGE_TYPE=ENGLISH\nLOAD_DELAY=5\n1=a.kxs\n");
+  auto m = MakeTelDriveManager("RoDizRun.cfg", &cfg_, Hooks());
+  logLevel = 1;
+  ASSERT_EQ(m->Status(), 0);
+  ASSERT_NE(pTelDrive.load(), nullptr);
+  EXPECT_EQ(m->LineCount(), 2);
+  EXPECT_EQ(m->LineName(1), "VirtualLine1#");
+  EXPECT_EQ(m->LineName(2), "");
+  int ex = 0, in = 0, vir = 0, ip = 0;
+  EXPECT_EQ(m->CountByType(&ex, &in, &vir, &ip), 2);
+  EXPECT_EQ(vir, 2);
+  ASSERT_EQ(m->RunStart("RoDizRun.cfg"), 0);
+  ASSERT_TRUE(linetest::WaitFor([&] { return pTelDrive.load()->Instance(1) != nullptr; }));
+  std::string script;
+  int initRet = -9;
+  EXPECT_FALSE(m->LineScript(0, &script, &initRet));
+  ASSERT_TRUE(m->LineScript(1, &script, &initRet));
+  EXPECT_EQ(script, "a.kxs");
+  EXPECT_EQ(initRet, 0);
+  TagKxCall* call = pTelDrive.load()->lines[1]->call;
+  call->callState = kCallConnected;
+  m->RequestHangup(1);
+  EXPECT_EQ(call->callState.load(), kCallReleased);
+  m.reset();
+  EXPECT_EQ(pTelDrive.load(), nullptr);
 }
 
 TEST_F(TelDriveTest, LinesAreNumberedCardByCard) {
