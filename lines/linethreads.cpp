@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 
+#include "engine/memkxs.h"
 #include "engine/telbasic.h"
 #include "host/cpumeter.h"
 #include "host/log.h"
@@ -41,6 +42,13 @@ void StopInstance(TagTelBasic& inst) {
 }
 
 }  // namespace
+
+void TagTelDrive::ClearScriptCache() {
+  if (hooks_.clearScriptCache)
+    hooks_.clearScriptCache();
+  else
+    TagMemKxs::Instance().Clear();
+}
 
 int TagTelDrive::LoadDelay() const {
   const TagRunCfg* cfg = runCfg ? runCfg : &::runCfg;
@@ -124,7 +132,7 @@ int TagTelDrive::RunStartLocked(const std::string& cfgFile) {
   RawLog("CloseAllTelLine()...");
   CloseAllTelLine();
   RawLog("CloseAllTelLine().");
-  if (hooks_.clearScriptCache) hooks_.clearScriptCache();
+  ClearScriptCache();
   if (telCount <= 0) {
     plat::MessageBox("Corvane System", "Lines number is 0", plat::kBoxIconError);
     return -1;
@@ -361,7 +369,7 @@ void TagTelDrive::ReloadAll() {
     RunStartLocked(cfgFile_);
     return;
   }
-  if (hooks_.clearScriptCache) hooks_.clearScriptCache();
+  ClearScriptCache();
   for (int i = 0; i < telCount && !exiting_.load(); ++i) {
     auto inst = lines[i]->Instance();
     if (!inst || !inst->callObject) continue;

@@ -26,7 +26,8 @@ struct TagTelDriveHooks {
   // A line's script instance in threaded run mode. Default: a TagTelBasic
   // compiled from the script file.
   std::function<std::shared_ptr<TagTelBasic>(const std::string& script, int line, TagKxCall* call)> makeInstance;
-  // Empties the script file cache before a start and a reload.
+  // Empties the script file cache before a start and a reload. Default:
+  // the process's TagMemKxs.
   std::function<void()> clearScriptCache;
 };
 
@@ -123,6 +124,7 @@ class TagTelDrive {
   void JoinLineThreads(uint32_t waitMs);
   bool Stale(uint64_t gen) const { return gen_.load() != gen || exiting_.load(); }
   int LoadDelay() const;
+  void ClearScriptCache();
   void PacingSleep() const;
   void BindDbLibraries();
   void UnbindDbLibraries();
