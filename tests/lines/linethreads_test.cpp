@@ -183,6 +183,53 @@ TEST_F(LineThreadsTest, AScriptThatCannotBeBuiltIsReported) {
   }
 }
 
+TEST_F(LineThreadsTest, RealScriptsRunEndAndRestartOnReload) {
+  TagTelDrive& d = MakeDrive("VIR_LINES_NUM=2\nLOAD_DELAY=5\n0-1=once.kxs\n", /*withHooks=*/false);
+  auto monitor = std::make_shared<TagMonitor>(2, TagMonitorSettings{});
+  SetMonitor(monitor);
+  testsupport::WriteFile(dir_ / "once.kxs", "x = _lineNo + 10\nreturn(0)\n");
+  ASSERT_EQ(d.RunStart("RoDizRun.cfg"), 0);
+  auto ended = [&] {
+    for (int i = 0; i < 2; ++i) {
+      auto inst = d.Instance(i);
+      if (!inst || !inst->runEnded.load() || inst->FindVariable("x") == nullptr) return false;
+    }
+    return d.LiveThreads() == 0;
+  };
+  ASSERT_TRUE(WaitFor(ended));
+  std::vector<TagTelBasic*> first;
+  for (int i = 0; i < 2; ++i) {
+    auto inst = d.Instance(i);
+    EXPECT_EQ(inst->initResult, 0);
+    EXPECT_EQ(inst->FindVariable("x")->IntValue(), 10 + i);
+    EXPECT_EQ(monitor->GetCellText(i, kCellState), plat::Utf8ToGbk("已停止"));
+    first.push_back(inst.get());
+  }
+  // A script that returned from its main body: the reload starts all afresh.
+  d.ReloadAll();
+  ASSERT_TRUE(WaitFor([&] { return ended() && d.Instance(0).get() != first[0] && d.Instance(1).get() != first[1]; }));
+}
+
+TEST_F(LineThreadsTest, RealScriptsReloadThroughTheirQuitSection) {
+  TagTelDrive& d = MakeDrive("VIR_LINES_NUM=2\nLOAD_DELAY=5\n0-1=loop.kxs\n", /*withHooks=*/false);
+  testsupport::WriteFile(dir_ / "loop.kxs",
+                         "n = 0\nwhile(1)\n{\nn = n + 1\n}\nOnSysQuit()\nreturn(0)\n");
+  ASSERT_EQ(d.RunStart("RoDizRun.cfg"), 0);
+  auto spinning = [&](int i) {
+    auto inst = d.Instance(i);
+    if (!inst || inst->runEnded.load()) return false;
+    TagVar* n = inst->FindVariable("n");
+    return n && n->IntValue() > 0;
+  };
+  ASSERT_TRUE(WaitFor([&] { return spinning(0) && spinning(1); }));
+  TagTelBasic* before = d.Instance(1).get();
+  d.ReloadAll();  // no line has ended: each reloads on its own thread
+  ASSERT_TRUE(WaitFor([&] { return d.Instance(1).get() != before && spinning(0) && spinning(1); }));
+  EXPECT_EQ(d.LiveThreads(), 2u);
+  d.CloseAllTelLine();
+  EXPECT_EQ(d.LiveThreads(), 0u);
+}
+
 TEST_F(LineThreadsTest, ReloadOfIdleLinesRebuildsEachOnItsOwnThread) {
   std::atomic<int> runs{0};
   builder_ = linetest::WaitingScript(&runs);
