@@ -215,11 +215,11 @@ TEST_F(LineThreadsTest, RealScriptsReloadThroughTheirQuitSection) {
   testsupport::WriteFile(dir_ / "loop.kxs",
                          "n = 0\nwhile(1)\n{\nn = n + 1\n}\nOnSysQuit()\nreturn(0)\n");
   ASSERT_EQ(d.RunStart("RoDizRun.cfg"), 0);
+  // Inside its loop (statement 1 or later), not reading the script's own
+  // variables while it writes them.
   auto spinning = [&](int i) {
     auto inst = d.Instance(i);
-    if (!inst || inst->runEnded.load()) return false;
-    TagVar* n = inst->FindVariable("n");
-    return n && n->IntValue() > 0;
+    return inst && !inst->runEnded.load() && inst->curOperIndex.load() >= 1;
   };
   ASSERT_TRUE(WaitFor([&] { return spinning(0) && spinning(1); }));
   TagTelBasic* before = d.Instance(1).get();
