@@ -57,11 +57,11 @@ TEST_F(LineThreadsTest, LoadsArePacedByAQuarterOfTheDelayPlus55) {
   ASSERT_TRUE(WaitFor([&] { return AllRunning(d, 4); }));
   std::map<int, int> at = LoadingTimes();
   ASSERT_EQ(at.size(), 4u) << Log();
-  for (int i = 1; i < 4; ++i) {
-    // 31 + 55 ms apart; the log stamps of threads vary a little.
-    EXPECT_GE(at[i] - at[i - 1], 70) << i;
-    EXPECT_LT(at[i] - at[i - 1], 5000) << i;
-  }
+  // 31 + 55 ms apart. Each stamp comes from its own thread, whose start
+  // may lag, so the spacing is checked over the whole run.
+  for (int i = 1; i < 4; ++i) EXPECT_GT(at[i], at[i - 1]) << i;
+  EXPECT_GE((at[3] - at[0]) / 3, 75);
+  EXPECT_LT(at[3] - at[0], 15000);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(Builds(i), 1);
   EXPECT_EQ(d.LoadedLines(), 4);
   EXPECT_NE(Log().find("LOAD_DELAY = 125"), std::string::npos);
