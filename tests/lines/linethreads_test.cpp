@@ -59,7 +59,6 @@ TEST_F(LineThreadsTest, LoadsArePacedByAQuarterOfTheDelayPlus55) {
   ASSERT_EQ(at.size(), 4u) << Log();
   // 31 + 55 ms apart. Each stamp comes from its own thread, whose start
   // may lag, so the spacing is checked over the whole run.
-  for (int i = 1; i < 4; ++i) EXPECT_GT(at[i], at[i - 1]) << i;
   EXPECT_GE((at[3] - at[0]) / 3, 75);
   EXPECT_LT(at[3] - at[0], 15000);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(Builds(i), 1);
