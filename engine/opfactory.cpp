@@ -6,6 +6,7 @@
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
 #include "host/log.h"
+#include "regex/eregops.h"
 
 namespace {
 
@@ -13,6 +14,7 @@ namespace {
 // the family's header).
 using RegisterFn = void (*)(TagOpFactory&);
 const RegisterFn kFamilies[] = {
+    &RegisterRegexOperations,
     nullptr,  // families add their entry above this line
 };
 
