@@ -186,4 +186,16 @@ TEST_F(IvrCard, FarEndReleaseDuringThePromptGetsNoTimeoutVoice) {
   EXPECT_EQ(PlayCount(), 1u);  // the welcome only
 }
 
+TEST_F(IvrCard, FarEndReleaseWhileWaitingForKeysGetsNoTimeoutVoiceNorARelease) {
+  ASSERT_TRUE(far_->IncomingCall(0, "6789", "8000")) << far_->Error();
+  ASSERT_TRUE(djtest::WaitFor([&] { return PlayEnded(0); }, 20000));
+  plat::SleepMs(300);  // the line is collecting keys now
+  ASSERT_TRUE(far_->Release(0, 16));
+  FinishCall();
+  EXPECT_EQ(Var("n"), "-1");
+  EXPECT_EQ(Var("hung"), "1");
+  EXPECT_EQ(PlayCount(), 1u);  // no time-out voice
+  for (auto [message, indicator] : far_->Messages(0)) EXPECT_NE(message, 7) << "a release sent on an idle circuit";
+}
+
 }  // namespace
