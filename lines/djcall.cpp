@@ -200,6 +200,7 @@ void TagDjDigitCall::RestartFinishedLoop() {
 }
 
 int TagDjDigitCall::PollCard() {
+  ServeHangupRequest();
   PushCard();
   RestartFinishedLoop();
   return 0;
