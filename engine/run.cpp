@@ -40,16 +40,6 @@ void PublishRunSource(TagTelBasic& inst) {
 
 bool IsCall(const TagOper* op) { return op && op->kind == 'R'; }
 
-// The wait of a paused script: ends on a step, a resume or a stop.
-void WaitWhilePaused(TagTelBasic& owner, const TagTelBasic& root) {
-  if (!owner.paused.load()) return;
-  auto stop = [&] { return owner.stopRequested.load() || root.hardStop.load() || root.lineStopping.load(); };
-  if (!stop() && !owner.stepping.load()) {
-    while (!stop() && !owner.stepping.load() && owner.paused.load()) plat::SleepMs(100);
-  }
-  owner.stepping = 0;
-}
-
 // Stores an operation's result as its kind requires.
 void StoreResult(TagTelBasic& inst, TagOper& op, int r) {
   TagVar& ret = inst.RetVal();
@@ -143,12 +133,13 @@ int TagTelBasic::Run() {
       paused = 1;
       stepping = 0;
     }
-    WaitWhilePaused(*this, root);
+    WaitWhilePaused();
     op->RunPreExpressions();
     r = op->Execute();
     StoreResult(*this, *op, r);
     last = op;
     if (op->kind == 'r') break;
+    root.timers.Poll();
     curOper = op->Next();
     bool pending = QuitOrReloadPending();
     if (pending && quitIndex > 0 && runState != 7) {
@@ -168,6 +159,9 @@ int TagTelBasic::Run() {
   runEnded = 1;
   if (!nested) DispLineState(lineNo, GBK("已停止"));
   if (nested && outer) PublishRunSource(*outer);
+  // Only this instance's own sink: a nested script prints into its caller's,
+  // which stays open for the caller.
+  stdOut.Close();
   return r;
 }
 
@@ -194,12 +188,13 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
       owner->paused = 1;
       owner->stepping = 0;
     }
-    WaitWhilePaused(*owner, root);
+    owner->WaitWhilePaused();
     op->RunPreExpressions();
     int r = op->Execute();
     StoreResult(*this, *op, r);
     last = op;
     if (op->kind == 'r') break;
+    root.timers.Poll();
     curOper = op->Next();
     if (!curOper || !callObject) break;
     // The main loop has a jump to make: return to it.
