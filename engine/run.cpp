@@ -126,14 +126,14 @@ int TagTelBasic::Run() {
       break;
     }
     TagOper* op = curOper;
-    curOperIndex = op->index;
+    curOperIndex.store(op->index, std::memory_order_relaxed);
     DispRunLine(runSourceBase + op->index, lineNo);
     op->prev = last;
     if (op->HasBreakpoint()) {
       paused = 1;
       stepping = 0;
     }
-    WaitWhilePaused();
+    if (paused.load(std::memory_order_relaxed)) WaitWhilePaused();
     op->RunPreExpressions();
     r = op->Execute();
     StoreResult(*this, *op, r);
@@ -141,7 +141,12 @@ int TagTelBasic::Run() {
     if (op->kind == 'r') break;
     root.timers.Poll();
     curOper = op->Next();
-    bool pending = QuitOrReloadPending();
+    // Most statements see no request at all: test the raw flags first.
+    bool pending = (quitRequested.load(std::memory_order_relaxed) | reloadRequested.load(std::memory_order_relaxed) |
+                    (nested && outer ? outer->quitRequested.load(std::memory_order_relaxed) |
+                                           outer->reloadRequested.load(std::memory_order_relaxed)
+                                     : 0)) != 0 &&
+                   QuitOrReloadPending();
     if (pending && quitIndex > 0 && runState != 7) {
       if (IsReloadPending() || (nested && outer && outer->IsReloadPending()))
         callObject->LogAlways("IsReload..., quitindex=" + std::to_string(quitIndex));
@@ -182,13 +187,13 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
     if (root.hardStop.load() || root.lineStopping.load()) break;
     TagOper* op = curOper;
     op->prev = last;
-    curOperIndex = op->index;
+    curOperIndex.store(op->index, std::memory_order_relaxed);
     DispSubRunLine(runSourceBase + op->index, op->index, lineNo, runSourceBase, IsCall(op), IsCall(last));
     if (op->HasBreakpoint()) {
       owner->paused = 1;
       owner->stepping = 0;
     }
-    owner->WaitWhilePaused();
+    if (owner->paused.load(std::memory_order_relaxed)) owner->WaitWhilePaused();
     op->RunPreExpressions();
     int r = op->Execute();
     StoreResult(*this, *op, r);
