@@ -182,9 +182,14 @@ TEST_F(DebugTest, PauseStepResumeAndStopWithSnapshots) {
     return ended;
   };
   std::string note, value, kind;
+  uint32_t published = 0;  // snapshots seen so far
   for (int pass = 1; pass <= 3; ++pass) {
-    // The breakpoint on operation 0 stops every pass of the main body.
-    if (!WaitFor([&] { return inst_->IsPaused() && inst_->curOperIndex.load() == 0 && passes.load() == pass - 1; })) {
+    // The breakpoint on operation 0 stops every pass of the main body; the
+    // snapshot follows the pause.
+    if (!WaitFor([&] {
+          return inst_->IsPaused() && inst_->curOperIndex.load() == 0 && passes.load() == pass - 1 &&
+                 inst_->debugRefreshes.load() > published;
+        })) {
       finish();
       FAIL() << "no pause on pass " << pass;
     }
@@ -196,6 +201,7 @@ TEST_F(DebugTest, PauseStepResumeAndStopWithSnapshots) {
     EXPECT_EQ(inst_->curOperIndex.load(), 1);
     inst_->FindVarText("s", note, value, kind);
     EXPECT_EQ(value.size(), static_cast<size_t>((pass - 1) % 50 + 1) * 40 + 2);
+    published = inst_->debugRefreshes.load();
     inst_->SetPaused(false);  // resume: runs on until the breakpoint again
   }
   EXPECT_TRUE(WaitFor([&] { return inst_->IsPaused() && passes.load() == 3; }));
