@@ -25,6 +25,8 @@ namespace e2e {
 namespace fs = std::filesystem;
 
 inline std::string ProgramPath() { return std::string(RODIZ_BINARY_DIR) + "/host/gui/rodiz"; }
+// The program with a test double of the line manager in place of the lines.
+inline std::string FakeLinesProgramPath() { return std::string(RODIZ_BINARY_DIR) + "/tests/e2e/rodiz_fakelines"; }
 
 // Polls cond every 20 ms until it holds or the time-out passes.
 inline bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 20000) {
@@ -38,9 +40,10 @@ inline bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 20000) {
 
 class Installation {
  public:
-  Installation() {
+  explicit Installation(const std::string& program = ProgramPath()) {
     fs::create_directories(dir_ / "run");
-    fs::create_symlink(ProgramPath(), dir_ / "rodiz");
+    fs::permissions(dir_ / "run", fs::perms::owner_all, fs::perm_options::replace);
+    fs::create_symlink(program, dir_ / "rodiz");
   }
   ~Installation() { Kill(); }
 
@@ -67,15 +70,23 @@ class Installation {
     env.push_back("RODIZ_BOX_RECORD=" + Path("boxes.txt"));
     env.push_back("RODIZ_SHELL_RECORD=" + Path("shell.txt"));
     env.push_back("XDG_RUNTIME_DIR=" + Path("run"));
-    env.push_back("RODIZ_KOBJ_SUFFIX=e2e" + std::to_string(::getpid()) + "_" + fs::path(dir_.path()).filename().string());
+    env.push_back("RODIZ_KOBJ_SUFFIX=" + KobjSuffix());
     env.push_back("RODIZ_CPU_GATE=0");
     for (auto& kv : extraEnv_) env.push_back(kv);
     return env;
   }
   void AddEnv(const std::string& kv) { extraEnv_.push_back(kv); }
+  // The suffix of this installation's kernel object names.
+  std::string KobjSuffix() const { return "e2e" + std::to_string(::getpid()) + "_" + fs::path(dir_.path()).filename().string(); }
 
   // Starts the program; its standard output and error go to stdout.txt and stderr.txt.
   pid_t Start() {
+    pid_ = Spawn();
+    return pid_;
+  }
+
+  // Starts another copy in the same installation; the caller waits for it.
+  pid_t Spawn() {
     std::string prog = Path("rodiz");
     std::vector<std::string> env = Environment();
     std::vector<char*> envp;
@@ -90,7 +101,6 @@ class Installation {
     pid_t pid = -1;
     if (posix_spawn(&pid, prog.c_str(), &fa, nullptr, argv, envp.data()) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&fa);
-    pid_ = pid;
     return pid;
   }
 
@@ -103,10 +113,20 @@ class Installation {
 
   int WaitExit(int timeoutMs = 60000) {
     if (pid_ <= 0) return -1;
+    int rc = WaitPid(pid_, timeoutMs);
+    if (rc != -1) pid_ = -1;
+    return rc;
+  }
+
+  // The exit status of a spawned copy, or -1 when it did not end in time (it is then killed).
+  static int WaitPid(pid_t pid, int timeoutMs = 60000) {
     int status = 0;
-    bool ended = WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs);
-    if (!ended) return -1;
-    pid_ = -1;
+    bool ended = WaitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, timeoutMs);
+    if (!ended) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+      return -1;
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 

@@ -1,0 +1,166 @@
+#pragma once
+#include <array>
+#include <atomic>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/monitor.h"
+#include "host/remotectrl.h"
+#include "host/runcfg.h"
+#include "platform/instance.h"
+#include "platform/thread.h"
+
+// What the host asks of the line manager. The line manager of the lines folder
+// implements it and registers a factory; the host never sees its type.
+class TagLineManager {
+ public:
+  // Deleting the manager stops every line and joins their threads.
+  virtual ~TagLineManager() = default;
+
+  // 0 ready, -100 the configuration cannot be read, other negatives failures.
+  virtual int Status() const = 0;
+  // Lines in service.
+  virtual int LineCount() const = 0;
+  virtual std::string LineName(int line) const = 0;
+  // False when the line has no script instance; else its script file and its
+  // initialisation result.
+  virtual bool LineScript(int line, std::string* scriptFile, int* initRet) const = 0;
+  // The call object's block value; -1 without a call object or script instance.
+  virtual int IsBlock(int line) const = 0;
+  // True while the line is in a connected call, with the seconds since it connected.
+  virtual bool GetLineTime(int line, long* elapsed, time_t* connectTime) const = 0;
+  // Line counts by type: external (1, 4), internal (2), virtual (0), VoIP (5 and
+  // above); the result is their sum.
+  virtual int CountByType(int* ex, int* in, int* vir, int* ip) const = 0;
+  // The same over connected lines.
+  virtual int CountConnected(int* ex, int* in, int* vir, int* ip) const = 0;
+  // Adds idle external and VoIP lines to the counts; the result is their sum.
+  virtual int CountIdle(int* ex, int* ip) const = 0;
+  virtual int CountReloadPending() const = 0;
+  // Starts all lines from the configuration (main run thread). Lowers the
+  // closing flag through ClearCloseing, never directly.
+  virtual int RunStart(const std::string& cfgFile) = 0;
+  // Whether the line's script came from the scrambled compiled form (no debugger page).
+  virtual bool IsScrambled(int line) const { return false; }
+  // Asks RunStart to stop loading lines soon (exit or reset under way).
+  virtual void CancelStart() {}
+  // Starts the reload-all thread and returns at once.
+  virtual void StartReloadThread() = 0;
+  // Posts a hang-up request that the line's own thread carries out.
+  virtual void RequestHangup(int line) = 0;
+};
+
+using LineManagerFactory = std::function<std::unique_ptr<TagLineManager>(const std::string& cfg, TagRunCfg* record)>;
+void SetLineManagerFactory(LineManagerFactory factory);
+// Status without a factory (no lines built into this program).
+constexpr int kNoLineManager = -100;
+
+// Lowers the closing flag for the start of all lines, unless an exit or a
+// reset holds it raised.
+void ClearCloseing();
+
+// What the system asks of the main window. All calls come on the GUI thread.
+class TagSystemView {
+ public:
+  virtual ~TagSystemView() = default;
+  virtual void SetInfoPanel(const std::string& text) = 0;   // GB bytes, as all texts here
+  virtual void SetLinePanel(const std::string& text) = 0;
+  virtual void SetCountPanel(const std::string& text) = 0;
+  virtual void SetTimePanel(const std::string& text) = 0;
+  virtual void SetConnPanel(const std::string& text) = 0;
+  // The grid's shape; headers empty when the line manager is not ready.
+  virtual void BindGrid(const TagGridLayout& layout, const std::array<std::string, kCellCount>& headers) = 0;
+  // Visible rows and columns of the grid.
+  virtual TagGridRange VisibleRange() const = 0;
+  virtual void PaintCells(const std::vector<TagCellUpdate>& cells) = 0;
+  virtual void SetTrayState(bool normal) = 0;
+  virtual void ShowMainWindow() = 0;
+  // Queues the quit request (handled later by WMKxSysQuit on the GUI thread).
+  virtual void PostQuit() = 0;
+  virtual void SetTickInterval(int ms) = 0;
+  virtual void CloseDebugPages() {}
+  virtual void RemoveTrayIcon() = 0;
+  virtual void SaveLayout() = 0;
+  // Ends the message loop (the window is closing for good).
+  virtual void CloseWindow() = 0;
+};
+
+// The process-wide life of the platform: system start, display tick, exit,
+// reset and reload. Runs on the GUI thread except the main run thread.
+class TagSystem {
+ public:
+  explicit TagSystem(TagSystemView* view);
+  ~TagSystem();
+  TagSystem(const TagSystem&) = delete;
+  TagSystem& operator=(const TagSystem&) = delete;
+
+  // The named events "RoDiz Quit" and "RoDiz Show".
+  void CreateEvents();
+  void InitSystem();
+  void DispMonitor();
+  // One display tick. Returns true when the grid may hold more changed cells
+  // (the caller continues with RefreshGrid after a short pause).
+  bool Tick();
+  // One batch of changed cells into the grid; true when more may wait.
+  bool RefreshGrid();
+  // The exit sequence (menu, quit message, session end). Nothing while the
+  // closing flag is raised.
+  void ExitSequence();
+  // The close box: false to hide the window instead; true when the process
+  // ends (everything then has been cleaned up).
+  bool CloseRequested();
+  // A termination signal: the exit sequence, or while the system is not
+  // running, the same clean-up as the close box.
+  void Terminate();
+  void Reset();
+  void Reload();
+  // Hang-up of a line's call; false when refused.
+  bool Hangup(int line);
+
+  // State for the window and tests.
+  TagLineManager* LineManager() const { return telDrive_.get(); }
+  bool LinesReady() const { return telDrive_ && telDrive_->Status() == 0; }
+  std::shared_ptr<TagMonitor> Monitor() const { return monitor_; }
+  TagRemoteCtrl* RemoteCtrl() const { return remoteCtrl_.get(); }
+  bool Closed() const { return closed_; }
+  bool Exiting() const { return exiting_; }
+  int TickInterval() const { return tickInterval_; }
+  int AlarmCount() const { return lastAlarm_; }
+  int Language() const { return language_; }
+
+  // Texts of the panels (GB bytes).
+  static std::string CensusText(int language, int total, int ex, int in, int vir, int ip);
+  static std::string CountText(int language, const TagLineManager& m);
+  static std::string InitFailedText(int language, int status);
+  static std::string StartTimeText(const std::tm& t);
+  static std::string ClockText(const std::tm& t);
+
+ private:
+  void JoinMainRun();
+  // Frees the line manager, the remote server and the monitor.
+  void DeleteLines(int waitMs);
+  void Teardown();
+  void TickLines();
+
+  TagSystemView* view_;
+  std::unique_ptr<TagLineManager> telDrive_;
+  std::shared_ptr<TagMonitor> monitor_;
+  std::unique_ptr<TagRemoteCtrl> remoteCtrl_;
+  plat::Thread mainRun_;
+  plat::NamedEvent quitEvent_, showEvent_;
+  bool tickBusy_ = false;
+  bool resetting_ = false;
+  bool exiting_ = false;
+  bool closed_ = false;
+  int alarm_ = 0, lastAlarm_ = 0;
+  int shownConn_ = -1;
+  int language_ = 0;
+  int tickInterval_ = 1000;
+};
+
+// The process's system, for Exit() and the window; null outside the run.
+TagSystem* CurrentSystem();
+void SetCurrentSystem(TagSystem* system);
