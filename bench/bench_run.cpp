@@ -1,7 +1,8 @@
-// The run loop: statements per second of
+// The run loop: operations per second of
 //   while(i < N) { n = n + i; i = i + 1 }
-// run by TagTelBasic::Run. This list is built by hand from TagVar::Calculate
-// steps, so it measures the loop's own overhead per operation (publishing the
+// compiled from script text and run by TagTelBasic::Run, and calls per second
+// of a two-argument script function. A hand-built list of TagVar::Calculate
+// steps shows the loop's own overhead per operation (publishing the
 // statement, pause test, result storage, timer poll, pending jumps).
 #include <benchmark/benchmark.h>
 
@@ -9,10 +10,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <filesystem>
 #include <memory>
 #include <string>
 
+#include "engine/memkxs.h"
 #include "engine/oper.h"
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
@@ -112,5 +115,69 @@ void BM_RunLoopHandBuilt(benchmark::State& state) {
   state.SetItemsProcessed(ops);
 }
 BENCHMARK(BM_RunLoopHandBuilt)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// Compiles a script of line 0 in the current folder.
+std::unique_ptr<TagTelBasic> CompileScript(const std::string& text, TagKxCall& call) {
+  {
+    std::ofstream f("bench.kxs", std::ios::binary);
+    f << text;
+  }
+  TagMemKxs::Instance().Clear();
+  return std::make_unique<TagTelBasic>("bench.kxs", 0, &call, 1);
+}
+
+// Operations the loop runs per pass: from the loop head to the end of its block.
+int OpsPerPass(const TagTelBasic& inst) {
+  int head = -1, close = -1;
+  for (const TagOper* op : inst.operations) {
+    if (op->kind == 'w' && head < 0) head = op->index;
+    if (op->kind == '}') close = op->index;
+  }
+  return head >= 0 && close > head ? close - head + 1 : 0;
+}
+
+void BM_RunLoopCompiled(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  TempCwd cwd;
+  PlainCall call;
+  auto inst = CompileScript("i = 0\nn = 0\nwhile(i < " + std::to_string(n) +
+                                ")\n{\nn = n + i\ni = i + 1\n}\nreturn(0)\n",
+                            call);
+  if (inst->initResult != 0) {
+    state.SkipWithError("the script did not compile");
+    return;
+  }
+  const int perPass = OpsPerPass(*inst);
+  int64_t ops = 0;
+  for (auto _ : state) {
+    inst->Run();
+    ops += static_cast<int64_t>(perPass) * n;
+  }
+  if (inst->FindVariable("i")->AsInt() != n) state.SkipWithError("the loop did not run to its end");
+  state.counters["ops_per_s"] = benchmark::Counter(static_cast<double>(ops), benchmark::Counter::kIsRate);
+  state.counters["ops_per_pass"] = perPass;
+}
+BENCHMARK(BM_RunLoopCompiled)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+void BM_FunctionCall(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  TempCwd cwd;
+  PlainCall call;
+  auto inst = CompileScript("function add(a, b)\n{\nreturn(a + b)\n}\ni = 0\nwhile(i < " + std::to_string(n) +
+                                ")\n{\nr = add(i, 1)\ni = i + 1\n}\nreturn(0)\n",
+                            call);
+  if (inst->initResult != 0) {
+    state.SkipWithError("the script did not compile");
+    return;
+  }
+  int64_t calls = 0;
+  for (auto _ : state) {
+    inst->Run();
+    calls += n;
+  }
+  if (inst->FindVariable("r")->AsInt() != n) state.SkipWithError("the calls did not give their result");
+  state.counters["calls_per_s"] = benchmark::Counter(static_cast<double>(calls), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_FunctionCall)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

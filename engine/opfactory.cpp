@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/oper.h"
+#include "engine/runtimecompile.h"
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
 #include "host/log.h"
@@ -13,6 +14,7 @@ namespace {
 // the family's header).
 using RegisterFn = void (*)(TagOpFactory&);
 const RegisterFn kFamilies[] = {
+    RegisterRuntimeOps,
     nullptr,  // families add their entry above this line
 };
 

@@ -29,8 +29,6 @@ class TagRunLine : public TagOper {
   static constexpr int kRefused = -999;
   TagRunLine(TagTelBasic* root, TagVar* text);
   int Execute() override;
-  // Whether a line may be compiled at run time (its head keyword).
-  static bool Allowed(const std::string& line);
 
  private:
   TagTelBasic* root_;

@@ -268,6 +268,8 @@ class TagTelBasic : public TagCompileDiag {
   TagSysTimers timers;
   // Scripts running nested under "RunKxs(" on this top script.
   int nestedDepth = 0;
+  // Set while "Eval(" or "RunLine(" compiles: temporaries are found by name.
+  uint8_t runtimeCompile = 0;
 
   // --- debugging services (debugsvc.cpp) ---
   bool IsPaused() const { return paused.load() != 0; }

@@ -5,7 +5,9 @@
 
 #include "engine/debugsvc.h"
 #include "engine/runtimecompile.h"
+#include "engine/memkxs.h"
 #include "engine/tagmap.h"
+#include "platform/text.h"
 #include "tests/engine/handops.h"
 
 namespace {
@@ -86,6 +88,131 @@ TEST_F(RuntimeTest, RunKxsNestingIsBounded) {
   EXPECT_EQ(op.Execute(), TagRunKxs::kRefused);
   EXPECT_NE(LogText().find("RunKxs('any.kxs') err: nested deeper than 16"), std::string::npos);
   inst_->nestedDepth = 0;
+}
+
+}  // namespace
+
+// ---- compiled scripts, judged by the bytes they print ----
+
+namespace {
+
+class ScriptRun : public Fixture {
+ protected:
+  void Write(const std::string& name, const std::string& utf8) {
+    testsupport::WriteFile(dir_ / name, plat::Utf8ToGbk(utf8));
+  }
+  // Compiles t.kxs of line 0 from the text; the test fails on compile errors.
+  TagTelBasic& Load(const std::string& utf8) {
+    Write("t.kxs", utf8);
+    TagMemKxs::Instance().Clear();
+    inst_.reset();
+    inst_ = std::make_unique<TagTelBasic>("t.kxs", 0, &call_, 1);
+    EXPECT_EQ(inst_->initResult, 0) << plat::GbkToUtf8(testsupport::ReadFile(dir_ / "errmsg0.txt"));
+    return *inst_;
+  }
+  // What the script printed into its default file.
+  std::string Printed() { return testsupport::ReadFile(dir_ / "_stdout0.txt"); }
+};
+
+TEST_F(ScriptRun, PrintedResults) {
+  struct Case {
+    const char* name;
+    const char* script;
+    const char* printed;
+  } cases[] = {
+      {"ValueResult", "function f(a)\n{\na = a + 5\nreturn(a + 5)\n}\nx = 1\nr = f(x)\n"
+                      "Print(\"r=\" + r + \" x=\" + x)\nreturn(0)\n", "r=11 x=6"},
+      {"MapText", "m = 0\nm[1] = 1.5\nm[2] = \"two\"\nm[\"k\"] = 3\nPrint(m)\nreturn(0)\n",
+       "{\r\n1:1.5,\r\n2:\"two\",\r\n\"k\":3\r\n}"},
+      {"Eval", "a = Eval(\"1 + 2 * 3\")\nb = Eval(\"\\\"a\\\" + \\\"b\\\"\")\nPrint(a)\nPrint(b)\nreturn(0)\n", "7ab"},
+      {"EvalError", "c = 5\nc = Eval(\"1 +\")\nPrint(c)\nreturn(0)\n", "NULL"},
+      {"EvalUsesVariables", "x = 4\nc = Eval(\"x * x - 1\")\nPrint(c)\nreturn(0)\n", "15"},
+      {"RunLine", "y = 0\nr = RunLine(\"y = 5\")\nPrint(r)\nPrint(\",\")\nPrint(y)\nreturn(0)\n", "0,5"},
+      {"RunLineRefusesFlow",
+       "a = RunLine(\"if(1)\")\nb = RunLine(\"}\")\nc = RunLine(\"while(1)\")\nd = RunLine(\"function g(x)\")\n"
+       "e = RunLine(\"#include \\\"x.kxs\\\"\")\nf = RunLine(\"OnSysQuit()\")\ng = RunLine(\"q = \")\n"
+       "Print(\"\" + a + b + c + d + e + f + g)\nreturn(0)\n",
+       "-999-999-999-999-999-999-999"},
+      {"RunLineInALoop", "n = 0\nwhile(n < 3)\n{\nRunLine(\"n = n + 1\")\n}\nPrint(n)\nreturn(0)\n", "3"},
+      {"PrintThenSetPrintToEmptyIsStdout", "Print(\"a\")\nPrint(5)\nreturn(0)\n", "a5"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove((dir_ / "_stdout0.txt").c_str());
+    TagTelBasic& t = Load(c.script);
+    const size_t ops = t.operations.size();
+    t.Run();
+    EXPECT_EQ(Printed(), c.printed);
+    EXPECT_EQ(t.operations.size(), ops);  // run-time compiles leave the list as it was
+  }
+}
+
+// The script ends with a loop's closing brace: a line compiled into the
+// running list would be linked as the loop's exit and then deleted.
+TEST_F(ScriptRun, RunLineLeavesTheLoopsLinksAlone) {
+  TagTelBasic& t = Load("n = 0\nwhile(n < 3)\n{\nRunLine(\"n = n + 1\")\n}\n");
+  std::vector<TagOper*> nexts;
+  for (TagOper* op : t.operations) nexts.push_back(op->next);
+  std::thread quit([&] {
+    // Many passes of the main body, then a quit (the script has no section).
+    handops::WaitFor([&] { return t.runEnded.load() == 0; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    t.SetQuitRequest(true);
+  });
+  t.Run();
+  quit.join();
+  ASSERT_EQ(t.operations.size(), nexts.size());
+  for (size_t i = 0; i < nexts.size(); ++i) EXPECT_EQ(t.operations[i]->next, nexts[i]) << i;
+  EXPECT_LE(t.FindVariable("n")->AsInt(), 3);
+}
+
+TEST_F(ScriptRun, EvalAndRunLineReuseTheirTemporaries) {
+  TagTelBasic& t = Load("i = 0\nw = 0\nwhile(i < 200)\n{\nv = Eval(\"(i + 1) * (i + 2)\")\n"
+                        "RunLine(\"w = (i + 1) * (i + 3);\")\ni = i + 1\n}\nPrint(\"\" + v + \",\" + w)\nreturn(0)\n");
+  size_t before = t.variables.size();
+  t.Run();
+  EXPECT_EQ(Printed(), "40200,40400");
+  EXPECT_LE(t.variables.size(), before + 8);  // not one set per pass
+}
+
+TEST_F(ScriptRun, RunKxsResultsAndEnvironment) {
+  Write("sub.kxs", "Print(\"in sub \")\nreturn(42)\n");
+  Write("env.kxs", "Print(v)\nv = 9\nreturn(0)\n");
+  Write("self.kxs", "d = RunKxs(\"self.kxs\")\nreturn(d)\n");
+  TagTelBasic& t = Load(
+      "r = RunKxs(\"sub.kxs\")\nPrint(r)\nm = RunKxs(\"missing.kxs\")\nPrint(\",\" + m + \",\")\n"
+      "v = 5\nSetRunKxsEnvt(1)\nRunKxs(\"env.kxs\")\nPrint(v)\nSetRunKxsEnvt(0)\n"
+      "d = RunKxs(\"self.kxs\")\nPrint(\",\" + d)\nreturn(0)\n");
+  t.Run();
+  // The nested scripts print into the caller's file; their changes to
+  // imported variables stay theirs; nesting ends at 16 levels.
+  EXPECT_EQ(Printed(), "in sub 42,-999,55,-999");
+  EXPECT_EQ(t.runningNested, nullptr);
+  EXPECT_EQ(t.nestedDepth, 0);
+  EXPECT_NE(LogText().find("RunKxs('missing.kxs') err:"), std::string::npos);
+  EXPECT_NE(LogText().find("nested deeper than 16"), std::string::npos);
+}
+
+TEST_F(ScriptRun, NestedScriptsTimerEndsWithIt) {
+  Write("sub.kxs", "function t()\n{\nPrint(\"T\")\n}\nStartTimer(t, 0)\nx = 1\nreturn(0)\n");
+  TagTelBasic& t = Load("RunKxs(\"sub.kxs\")\nk = 0\nk = k + 1\nk = k + 1\nPrint(\"|\" + k)\nreturn(0)\n");
+  t.Run();
+  // It fired while its script ran (after "StartTimer(" and "x = 1"), then
+  // never again.
+  EXPECT_EQ(Printed(), "TT|2");
+  EXPECT_EQ(t.timers.Size(), 0u);
+}
+
+TEST_F(ScriptRun, TimersFromAScript) {
+  TagTelBasic& t = Load(
+      "n = 0\nfunction tick()\n{\nn = n + 1\n}\nfunction other()\n{\nreturn(1)\n}\n"
+      "a = StartTimer(5, 1)\nb = StopTimer(other)\nc = StartTimer(tick, 0.02)\n"
+      "k = 0\nwhile(n < 3)\n{\nk = k + 1\n}\nStopTimer(0)\nother()\n"
+      "Print(\"\" + a + \",\" + b + \",\" + c)\nreturn(0)\n");
+  t.Run();
+  EXPECT_EQ(Printed(), "-1,-1,0");
+  EXPECT_GE(t.FindVariable("n")->AsInt(), 3);
+  EXPECT_EQ(t.timers.EnabledCount(), 0);
 }
 
 }  // namespace
