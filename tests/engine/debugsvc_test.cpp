@@ -229,3 +229,101 @@ TEST(StatementNames, FuzzCorpus) {
 }
 
 }  // namespace
+
+#include "engine/memkxs.h"
+
+namespace {
+
+// The debugger on compiled scripts: statement texts as the compiler keeps them.
+class DebugScript : public Fixture {
+ protected:
+  TagTelBasic& Load(const std::string& utf8) {
+    testsupport::WriteFile(dir_ / "d.kxs", plat::Utf8ToGbk(utf8));
+    TagMemKxs::Instance().Clear();
+    inst_ = std::make_unique<TagTelBasic>("d.kxs", 0, &call_, 1);
+    EXPECT_EQ(inst_->initResult, 0);
+    return *inst_;
+  }
+  int IndexOf(const TagTelBasic& t, const std::string& text) {
+    for (const TagOper* op : t.operations)
+      if (op->text == text) return op->index;
+    return -1;
+  }
+  // Runs the script on its own thread until the test ends it.
+  void Start() {
+    run_ = std::thread([this] { inst_->Run(); });
+  }
+  bool Stop() {
+    inst_->stopRequested = 1;
+    inst_->hardStop = 1;
+    bool ended = WaitFor([&] { return inst_->runEnded.load() == 1; }, 5000);
+    run_.join();
+    return ended;
+  }
+  std::thread run_;
+};
+
+TEST_F(DebugScript, WatchOfAStatementAtItsBreakpoint) {
+  TagTelBasic& t = Load("x = 1\ny = \"a\"\nz = 0\nz = x + y\nz = 5\nreturn(0)\n");
+  const int at = IndexOf(t, "z = x + y");
+  ASSERT_GE(at, 0);
+  t.SetBreakpoint(at, true);
+  Start();
+  bool paused = WaitFor([&] { return t.IsPaused() && t.curOperIndex.load() == at && t.debugRefreshes.load() > 0; });
+  std::string watch;
+  t.GetOperWatchText(at, watch);
+  EXPECT_TRUE(Stop());
+  ASSERT_TRUE(paused);
+  EXPECT_EQ(watch, "x: 1\ny: \"a\"\nz: 0");
+}
+
+TEST_F(DebugScript, BreakpointInAFunctionPausesItsParent) {
+  TagTelBasic& t = Load("function f(a)\n{\nb = a * 2\nreturn(b)\n}\nr = f(21)\nreturn(0)\n");
+  ASSERT_EQ(t.functions.size(), 1u);
+  TagTelBasic& body = *t.functions[0];
+  const int at = IndexOf(body, "b = a * 2");
+  ASSERT_GE(at, 0);
+  body.SetBreakpoint(at, true);
+  Start();
+  bool paused = WaitFor([&] { return t.IsPaused() && t.debugRefreshes.load() > 0; });
+  std::string note, value, kind, caption;
+  int found = body.FindVarText("a", note, value, kind);
+  EXPECT_EQ(body.curOperIndex.load(), at);
+  t.Step();  // "b = a * 2" runs, the body pauses before the next statement
+  bool stepped = WaitFor([&] { return body.curOperIndex.load() == at + 1 && t.debugRefreshes.load() > 1; });
+  std::string watch;
+  body.GetOperWatchText(at, watch);
+  t.SetPaused(false);
+  bool ended = WaitFor([&] { return t.runEnded.load() == 1; });
+  if (!ended) Stop();
+  else run_.join();
+  ASSERT_TRUE(paused);
+  EXPECT_TRUE(stepped);
+  EXPECT_EQ(found, 0);
+  EXPECT_EQ(kind, GBK("参数: 整型"));
+  EXPECT_EQ(note, GBK("参数"));
+  EXPECT_EQ(value, "21");
+  EXPECT_EQ(watch, "a: 21\nb: 42");
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(t.FindVariable("r")->AsInt(), 42);
+}
+
+TEST_F(DebugScript, FailedAssertStopsUnderTheDebugger) {
+  TagTelBasic& t = Load("x = 0\nAssert(x)\nx = 2\nreturn(0)\n");
+  SetDebugPageOpen(0, true);
+  Start();
+  bool paused = WaitFor([&] { return t.IsPaused() && t.debugRefreshes.load() > 0; });
+  std::string note, value, kind;
+  t.FindVarText("x", note, value, kind);
+  t.SetPaused(false);
+  bool ended = WaitFor([&] { return t.runEnded.load() == 1; });
+  SetDebugPageOpen(0, false);
+  if (!ended) Stop();
+  else run_.join();
+  EXPECT_TRUE(paused);
+  EXPECT_EQ(value, "0");
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(t.FindVariable("x")->AsInt(), 2);
+}
+
+}  // namespace

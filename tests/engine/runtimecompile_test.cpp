@@ -216,3 +216,42 @@ TEST_F(ScriptRun, TimersFromAScript) {
 }
 
 }  // namespace
+
+namespace {
+
+// Sections entered from outside: the test raises a quit or releases the call
+// while the script spins in its loop.
+TEST_F(ScriptRun, SectionsByPrintedBytes) {
+  const std::string spin = "Print(\"a\")\nn = 0\nwhile(n < 2000000000)\n{\nn = n + 1\n}\n";
+  struct Case {
+    const char* name;
+    std::string script;
+    bool release;  // else a quit
+    const char* printed;
+    const char* logged;
+  } cases[] = {
+      {"QuitWithoutSection", spin, false, "a", "sysQuitIndex<=0"},
+      {"QuitSection", spin + "return(0)\nOnSysQuit()\nPrint(\"q\")\nreturn(0)\n", false, "aq", nullptr},
+      {"HangupSection", spin + "return(0)\nOnDisconn()\nPrint(\"h\" + _retVal)\nreturn(0)\n", true, "ah0", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove((dir_ / "_stdout0.txt").c_str());
+    TagTelBasic& t = Load(c.script);
+    std::thread run([&] { t.Run(); });
+    bool spinning = WaitFor([&] { return t.FindVariable("n")->AsInt() > 10; });
+    if (c.release)
+      call_.callState = kCallReleased;
+    else
+      t.SetQuitRequest(true);
+    bool ended = WaitFor([&] { return t.runEnded.load() == 1; });
+    if (!ended) t.hardStop = 1;
+    run.join();
+    EXPECT_TRUE(spinning);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(Printed(), c.printed);
+    if (c.logged) EXPECT_NE(LogText().find(c.logged), std::string::npos);
+  }
+}
+
+}  // namespace
