@@ -239,7 +239,9 @@ TEST_F(ScriptRun, SectionsByPrintedBytes) {
     std::remove((dir_ / "_stdout0.txt").c_str());
     TagTelBasic& t = Load(c.script);
     std::thread run([&] { t.Run(); });
-    bool spinning = WaitFor([&] { return t.FindVariable("n")->AsInt() > 10; });
+    // In the loop (the statement index is published for other threads; the
+    // variables are not).
+    bool spinning = WaitFor([&] { return t.runEnded.load() == 0 && t.curOperIndex.load() >= 2; });
     if (c.release)
       call_.callState = kCallReleased;
     else
