@@ -257,3 +257,29 @@ TEST_F(ScriptRun, SectionsByPrintedBytes) {
 }
 
 }  // namespace
+
+#define RODIZ_FUZZ_NO_MAIN
+#include "tests/fuzz/fuzz_runtime.cpp"
+
+namespace {
+
+TEST_F(Fixture, RuntimeCompileFuzzCorpus) {
+  fuzz_runtime::Host host;
+  ASSERT_TRUE(host.inst);
+  ASSERT_EQ(host.inst->initResult, 0);
+  testsupport::ScopedCwd cwd(host.dir);
+  const std::string corpus[] = {
+      "",           "1 + 2 * 3",  "x * (x + 1)",     "\"a\" + s",      "m[1] + m[2]", "1 +",
+      "((((",       "))",         "x = x + 1",       "q = (x + 2) * 3;", "m[\"k\"] = x;", "if(1)",
+      "}",          "{",          "while(x)",        "function g(a)",  "const c = 1",  "s = s + s + s",
+      "x / 0",      "x % 0",      "!x || ~x && -x",  "a b c",          "\"unterminated", "// only a comment",
+      "/* open",    "x = ",       "= 1",             "m = m + m",      std::string("x\0y", 3), "1.5e300 * 1e300",
+      std::string(100, '(') + "1" + std::string(100, ')'),
+      "m8888q= 1888888888<| 8+ 8+|1+ i+ + ",
+  };
+  for (const std::string& text : corpus) EXPECT_EQ(fuzz_runtime::Check(*host.inst, text), 0) << text;
+  std::string cmd = "rm -rf '" + host.dir + "'";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+}
+
+}  // namespace
