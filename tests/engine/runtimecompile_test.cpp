@@ -134,7 +134,7 @@ TEST_F(ScriptRun, PrintedResults) {
        "Print(\"\" + a + b + c + d + e + f + g)\nreturn(0)\n",
        "-999-999-999-999-999-999-999"},
       {"RunLineInALoop", "n = 0\nwhile(n < 3)\n{\nRunLine(\"n = n + 1\")\n}\nPrint(n)\nreturn(0)\n", "3"},
-      {"PrintThenSetPrintToEmptyIsStdout", "Print(\"a\")\nPrint(5)\nreturn(0)\n", "a5"},
+      {"PrintsWithoutSeparators", "Print(\"a\")\nPrint(5)\nreturn(0)\n", "a5"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -145,6 +145,16 @@ TEST_F(ScriptRun, PrintedResults) {
     EXPECT_EQ(Printed(), c.printed);
     EXPECT_EQ(t.operations.size(), ops);  // run-time compiles leave the list as it was
   }
+  EXPECT_NE(LogText().find("Eval(1 +) :"), std::string::npos);  // the parse error is logged
+  EXPECT_NE(LogText().find("RunLine refused: [LINE=1] if(1)"), std::string::npos);
+}
+
+TEST_F(ScriptRun, SetPrintToEmptyWritesStandardOutput) {
+  TagTelBasic& t = Load("SetPrintTo(\"\")\nPrint(\"x\")\nPrint(5)\nreturn(0)\n");
+  testing::internal::CaptureStdout();
+  t.Run();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "0 : x\n0 : 5\n");
+  EXPECT_EQ(Printed(), "");
 }
 
 // The script ends with a loop's closing brace: a line compiled into the
