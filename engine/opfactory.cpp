@@ -7,6 +7,7 @@
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
 #include "host/log.h"
+#include "regex/eregops.h"
 
 namespace {
 
@@ -14,7 +15,8 @@ namespace {
 // the family's header).
 using RegisterFn = void (*)(TagOpFactory&);
 const RegisterFn kFamilies[] = {
-    RegisterRuntimeOps,
+    &RegisterRegexOperations,
+    &RegisterRuntimeOps,
     nullptr,  // families add their entry above this line
 };
 
