@@ -175,13 +175,14 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
   if (initResult != 0) return -1;
   TagTelBasic* owner = parent ? parent : this;
   TagTelBasic& root = *Root();
-  stopRequested = operations.empty() ? 1 : 0;
+  // Per call: plain stores, no fences (other threads only look at these).
+  stopRequested.store(operations.empty() ? 1 : 0, std::memory_order_relaxed);
   curOper = operations.empty() ? nullptr : operations.front();
   lineNo = owner->lineNo;
   callObject = owner->callObject;
-  runEnded = 0;
-  curOperIndex = 0;
-  quitRequested = 0;
+  runEnded.store(0, std::memory_order_relaxed);
+  curOperIndex.store(0, std::memory_order_relaxed);
+  quitRequested.store(0, std::memory_order_relaxed);
   TagOper* last = nullptr;
   while (!stopRequested.load() && callObject && curOper) {
     if (root.hardStop.load() || root.lineStopping.load()) break;
@@ -203,11 +204,17 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
     curOper = op->Next();
     if (!curOper || !callObject) break;
     // The main loop has a jump to make: return to it.
-    if (owner->QuitOrReloadPending() && owner->runState != 7) break;
+    const TagTelBasic* outerOf = owner->nested ? owner->outer : nullptr;
+    if ((owner->quitRequested.load(std::memory_order_relaxed) | owner->reloadRequested.load(std::memory_order_relaxed) |
+         (outerOf ? outerOf->quitRequested.load(std::memory_order_relaxed) |
+                        outerOf->reloadRequested.load(std::memory_order_relaxed)
+                  : 0)) != 0 &&
+        owner->QuitOrReloadPending() && owner->runState != 7)
+      break;
     if (owner->hangupIndex > 0 && callObject->callState.load() == kCallReleased && owner->runState != 7) break;
   }
   ReleaseMaps(*this, true);
-  curOperIndex = -1;
-  runEnded = 1;
+  curOperIndex.store(-1, std::memory_order_relaxed);
+  runEnded.store(1, std::memory_order_release);
   return 0;
 }
