@@ -126,6 +126,7 @@ TEST_F(ScriptRun, PrintedResults) {
        "{\r\n1:1.5,\r\n2:\"two\",\r\n\"k\":3\r\n}"},
       {"Eval", "a = Eval(\"1 + 2 * 3\")\nb = Eval(\"\\\"a\\\" + \\\"b\\\"\")\nPrint(a)\nPrint(b)\nreturn(0)\n", "7ab"},
       {"EvalError", "c = 5\nc = Eval(\"1 +\")\nPrint(c)\nreturn(0)\n", "NULL"},
+      {"EvalOfOneOperand", "x = 4\nc = Eval(\"x\")\nd = Eval(\"\\\"s\\\"\")\nPrint(c)\nPrint(d)\nreturn(0)\n", "4s"},
       {"EvalUsesVariables", "x = 4\nc = Eval(\"x * x - 1\")\nPrint(c)\nreturn(0)\n", "15"},
       {"RunLine", "y = 0\nr = RunLine(\"y = 5\")\nPrint(r)\nPrint(\",\")\nPrint(y)\nreturn(0)\n", "0,5"},
       {"RunLineRefusesFlow",
