@@ -140,6 +140,7 @@ int TagTelBasic::Run() {
     last = op;
     if (op->kind == 'r') break;
     root.timers.Poll();
+    callObject->ServeHangupRequest();
     curOper = op->Next();
     // Most statements see no request at all: test the raw flags first.
     bool pending = (quitRequested.load(std::memory_order_relaxed) | reloadRequested.load(std::memory_order_relaxed) |
