@@ -116,6 +116,39 @@ void BM_RunLoopHandBuilt(benchmark::State& state) {
 }
 BENCHMARK(BM_RunLoopHandBuilt)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
+// The same loop with a timer enabled that never comes due: the price of the
+// poll when a script uses timers.
+void BM_RunLoopWithIdleTimer(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  TempCwd cwd;
+  PlainCall call;
+  TagTelBasic inst("bench.kxs", 0, &call, 0);
+  inst.initResult = 0;
+  TagVar *i = NewVar(inst, 0), *sum = NewVar(inst, 0), *limit = NewVar(inst, n), *one = NewVar(inst, 1),
+         *cond = NewVar(inst, 0);
+  auto* head = new LoopHead(cond, i, limit);
+  Link(inst, head);
+  Link(inst, new Calc('+', sum, sum, i));
+  auto* step = new Calc('+', i, i, one);
+  Link(inst, step);
+  step->next = head;
+  auto* leave = new Leave;
+  Link(inst, leave);
+  head->link = leave;
+  TagVar name;
+  name.SetName("idle");
+  inst.timers.Add("idle", std::make_unique<Leave>(), &inst);
+  inst.timers.Start(name, 3600 * 1000);
+  int64_t ops = 0;
+  for (auto _ : state) {
+    i->SetInt(0);
+    inst.Run();
+    ops += 3LL * n + 2;
+  }
+  state.counters["ops_per_s"] = benchmark::Counter(static_cast<double>(ops), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_RunLoopWithIdleTimer)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
 // Compiles a script of line 0 in the current folder.
 std::unique_ptr<TagTelBasic> CompileScript(const std::string& text, TagKxCall& call) {
   {

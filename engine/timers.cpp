@@ -41,6 +41,7 @@ int TagSysTimers::Start(const TagVar& v, int ms) {
   t->intervalMs = ms;
   t->startTick = plat::TickCount();
   SetEnabled(*t, true);
+  PlanNext();
   return 0;
 }
 
@@ -59,12 +60,33 @@ void TagSysTimers::StopAll() {
   for (auto& [name, t] : timers_) SetEnabled(*t, false);
 }
 
+void TagSysTimers::PlanNext() {
+  bool any = false;
+  int32_t soonest = 0;
+  const uint32_t now = plat::TickCount();
+  for (auto& [name, t] : timers_) {
+    if (!t->enabled || t->dead) continue;
+    // Ticks until due, relative to now so the counter's wrap does not matter.
+    int64_t left = static_cast<int64_t>(t->intervalMs) - static_cast<int32_t>(now - t->startTick);
+    int32_t in = left < 0 ? 0 : left > INT32_MAX / 2 ? INT32_MAX / 2 : static_cast<int32_t>(left);
+    if (!any || in < soonest) soonest = in;
+    any = true;
+  }
+  // On the coarse clock's scale, which the poll reads: a timer due at once
+  // is looked at by the next poll.
+  nextDue_ = plat::CoarseTickCount() + static_cast<uint32_t>(soonest);
+}
+
 void TagSysTimers::PollDue() {
+  // The coarse clock lags by a few ms at most: a timer fires at most that
+  // much late, never early (each timer decides on the exact clock).
+  if (static_cast<int32_t>(plat::CoarseTickCount() - nextDue_) < 0) return;
   busy_ = true;
   for (auto& [name, t] : timers_)
     if (!t->dead) t->Fire();
   busy_ = false;
   if (hasDead_) EraseDead();
+  PlanNext();
 }
 
 void TagSysTimers::RemoveOwnedBy(const TagTelBasic* inst) {

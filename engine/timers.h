@@ -65,9 +65,14 @@ class TagSysTimers {
  private:
   void PollDue();
   void SetEnabled(TagTimer& t, bool on);
+  // nextDue_ from the enabled timers.
+  void PlanNext();
   void EraseDead();
   std::map<std::string, std::unique_ptr<TagTimer>> timers_;
   int enabledCount_ = 0;
+  // No enabled timer is due before this tick: most polls end with one cheap
+  // clock read.
+  uint32_t nextDue_ = 0;
   bool busy_ = false;
   bool hasDead_ = false;
 };
