@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/oper.h"
+#include "engine/runtimecompile.h"
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
 #include "host/log.h"
@@ -21,6 +22,7 @@ const RegisterFn kFamilies[] = {
     RegisterVoiceCfgOperations,
     RegisterPlayNumberOperations,
     &RegisterRegexOperations,
+    &RegisterRuntimeOps,
     nullptr,  // families add their entry above this line
 };
 
