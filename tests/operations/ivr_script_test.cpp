@@ -141,6 +141,8 @@ TEST_F(IvrScript, TheSampleScriptServesACall) {
   EXPECT_EQ(Var("caller"), "13800001111");
   EXPECT_EQ(call_.ops, (std::vector<std::string>{"PlayFile", "GetKeys", "PlayFile", "Hangup"}));
   EXPECT_EQ(call_.waitRings, 2);
+  EXPECT_EQ(testsupport::ReadFile(dir_ / "_stdout3.txt"),
+            "WaitRing 0\nGetCallerId 0 13800001111\nPlay 0\nGetKeys 4 123\nPlayNumber 0\nOnDisconn\n");
 }
 
 }  // namespace
