@@ -217,7 +217,9 @@ TEST_F(PcKeys, PcSetKeysFollowsTheTargetLinesDisplayMode) {
     std::string all;
     for (int l = 0; l < 4; ++l) all += monitor_->GetKeys(l);
     EXPECT_EQ(all, c.shown) << c.line << " " << c.mode;
-    if (c.line == 1 && *c.shown) EXPECT_EQ(monitor_->GetKeys(1), c.shown);
+    if (c.line == 1 && *c.shown) {
+      EXPECT_EQ(monitor_->GetKeys(1), c.shown);
+    }
   }
 }
 
