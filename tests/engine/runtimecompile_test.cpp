@@ -263,7 +263,9 @@ TEST_F(ScriptRun, SectionsByPrintedBytes) {
     EXPECT_TRUE(spinning);
     EXPECT_TRUE(ended);
     EXPECT_EQ(Printed(), c.printed);
-    if (c.logged) EXPECT_NE(LogText().find(c.logged), std::string::npos);
+    if (c.logged) {
+      EXPECT_NE(LogText().find(c.logged), std::string::npos);
+    }
   }
 }
 
