@@ -715,9 +715,7 @@ void TForm1::MaybeScreenshot() {
   if (!SaveScreenshot(path)) LogAlwaysF("Screenshot not written: %s", path.toLocal8Bit().constData());
   about_->adjustSize();
   about_->grab().save(QDir(QString::fromLocal8Bit(dir)).filePath("rodiz-about.png"), "PNG");
-  if (ctrlPages_ && ctrlPages_->Current())
-    ctrlPages_->Current()->Tab()->grab().save(
-        QDir(QString::fromLocal8Bit(dir)).filePath(language_ == 1 ? "rodiz-debug-en.png" : "rodiz-debug-zh.png"), "PNG");
+  if (ctrlPages_ && ctrlPages_->Current()) SaveDebugShot();
 }
 
 bool TForm1::SaveScreenshot(const QString& path) {
@@ -735,6 +733,19 @@ void TForm1::DebugOpen() {
   if (!ctrlPages_ || runCfg.isDispSente != 1 || isCloseing.load()) return;
   if (!ctrlPages_->OpenLine(SelectedLine())) return;
   debugPan_->show();
+  // The first page opened is pictured too, once it has been filled.
+  if (!debugShotTaken_ && !qgetenv("RODIZ_SCREENSHOT").isEmpty()) QTimer::singleShot(400, this, &TForm1::SaveDebugShot);
+}
+
+bool TForm1::SaveDebugShot() {
+  QByteArray dir = qgetenv("RODIZ_SCREENSHOT");
+  if (dir.isEmpty() || debugShotTaken_ || !ctrlPages_ || !ctrlPages_->Current()) return false;
+  debugShotTaken_ = true;
+  QString path =
+      QDir(QString::fromLocal8Bit(dir)).filePath(language_ == 1 ? "rodiz-debug-en.png" : "rodiz-debug-zh.png");
+  if (SaveScreenshot(path)) return true;
+  LogAlwaysF("Screenshot not written: %s", path.toLocal8Bit().constData());
+  return false;
 }
 
 void TForm1::DebugClosePage() {

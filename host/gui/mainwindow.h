@@ -123,6 +123,8 @@ class TForm1 : public QMainWindow, public TagSystemView {
   void DebugOpen();
   void DebugClosePage();
   void DebugCloseAll();
+  // With RODIZ_SCREENSHOT: the window with its debugger page, once.
+  bool SaveDebugShot();
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -168,6 +170,7 @@ class TForm1 : public QMainWindow, public TagSystemView {
   bool statusShown_ = true;
   bool refreshPending_ = false;
   bool shotTaken_ = false;
+  bool debugShotTaken_ = false;
   bool painted_ = false;
   int language_ = 0;
   int groups_ = 1;

@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSplitter>
+#include <QTransform>
 #include <QTabWidget>
 #include <algorithm>
 #include <cstdio>
@@ -55,6 +56,8 @@ QIcon StatementImage(int index) {
     QPolygonF arrow;
     arrow << QPointF(3, 5) << QPointF(8, 5) << QPointF(8, 2) << QPointF(14, 8) << QPointF(8, 14) << QPointF(8, 11)
           << QPointF(3, 11);
+    // On a breakpoint the arrow sits inside the red dot.
+    if (brk) arrow = QTransform().translate(8, 8).scale(0.6, 0.6).translate(-8.5, -8).map(arrow);
     p.setPen(QPen(brk ? QColor(120, 90, 0) : QColor(0, 90, 0), 1));
     p.setBrush(brk ? QColor(255, 220, 40) : QColor(40, 180, 60));
     p.drawPolygon(arrow);

@@ -5,7 +5,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
+#include <QImage>
 #include <QHeaderView>
+#include <QLabel>
+#include <QTreeWidget>
 #include <QMouseEvent>
 #include <QTabWidget>
 #include <atomic>
@@ -82,6 +86,19 @@ class DebugFakeManager : public testsupport::FakeLineManager {
 // in the variable x.
 class CountingScript {
  public:
+  // Statements of a script as its page shows them: text and block depth.
+  struct Stmt {
+    const char* text;
+    int depth;
+    char kind;
+  };
+  CountingScript(int line, const std::vector<Stmt>& stmts) : CountingScript(line, static_cast<int>(stmts.size())) {
+    for (size_t i = 0; i < stmts.size(); ++i) {
+      inst->operations[i]->text = stmts[i].text;
+      inst->operations[i]->depth = stmts[i].depth;
+      inst->operations[i]->kind = stmts[i].kind;
+    }
+  }
   CountingScript(int line, int n) : counts(static_cast<size_t>(n)) {
     inst = std::make_shared<TagTelBasic>("none.kxs", line, &call, 0);
     inst->initResult = 0;
@@ -173,8 +190,12 @@ class DebuggerTest : public ::testing::Test {
     EXPECT_FALSE(isCloseing.load());
     return *form_;
   }
-  CountingScript& Script(int line, int n) {
-    scripts_.push_back(std::make_unique<CountingScript>(line, n));
+  CountingScript& Script(int line, int n) { return Keep(line, std::make_unique<CountingScript>(line, n)); }
+  CountingScript& Script(int line, const std::vector<CountingScript::Stmt>& stmts) {
+    return Keep(line, std::make_unique<CountingScript>(line, stmts));
+  }
+  CountingScript& Keep(int line, std::unique_ptr<CountingScript> script) {
+    scripts_.push_back(std::move(script));
     std::lock_guard<std::mutex> g(lines_->lock);
     lines_->instances[line] = scripts_.back()->inst;
     return *scripts_.back();
@@ -400,6 +421,138 @@ TEST_F(DebuggerTest, ReloadClosesPagesAndReleasesTheScript) {
   const int c = s.Count(0);
   EXPECT_TRUE(WaitFor([&] { return s.Count(0) > c + 2; }));
 }
+
+// A function B called by a function A called by the main flow; B pauses at
+// its second statement.
+TEST_F(DebuggerTest, FunctionStatementsAndTheCallStack) {
+  Start();
+  CountingScript& s = Script(3, 3);
+  auto makeFn = [&](const char* name, std::vector<std::function<int()>> bodies) {
+    auto* f = new TagTelBasic("lib.kxs", name, s.inst.get());
+    f->definitionText = std::string("function ") + name + "(v)";
+    f->paramCount = 1;
+    f->paramNames.push_back("v");
+    auto p = std::make_unique<TagVar>();
+    p->DefineInt("v", 0, false);
+    f->params.push_back(std::move(p));
+    for (auto& b : bodies) {
+      auto* op = new FnOper(b);
+      op->text = "Step(v);";
+      op->index = static_cast<int>(f->operations.size());
+      if (!f->operations.empty()) f->operations.back()->next = op;
+      f->AppendOperation(op);
+    }
+    s.inst->functions.push_back(f);
+    return f;
+  };
+  TagTelBasic* b = makeFn("B", {[] { return 0; }, [] { return 0; }, [] { return 0; }});
+  AddVar(*b, "local", [](TagVar& v) { v.DefineInt("local", 42, false); });
+  TagTelBasic* a = nullptr;
+  a = makeFn("A", {[&] { return b->RunFunction(a); }});
+  a->operations[0]->kind = 'R';
+  s.inst->operations[1] = [&] {
+    delete s.inst->operations[1];
+    auto* call = new FnOper([&] { return a->RunFunction(s.inst.get()); });
+    call->kind = 'R';
+    call->index = 1;
+    call->text = "A(1);";
+    call->next = s.inst->operations[2];
+    s.inst->operations[0]->next = call;
+    return call;
+  }();
+  b->operations[1]->SetBreakpoint(true);
+  TagPage* page = Open(3);
+  ASSERT_NE(page, nullptr);
+  EXPECT_EQ(page->FunctionBase(b), 1);
+  EXPECT_EQ(page->FunctionBase(a), 5);
+  EXPECT_TRUE(page->FuncTree()->IsBreak(2));
+  Pages().SetAutoRefresh(true);
+  // No function runs yet: no call stack.
+  EXPECT_FALSE(Pages().CallStackCmd());
+  s.Start();
+  ASSERT_TRUE(WaitFor([&] { return s.inst->paused.load() && b->curOperIndex.load() == 1; }));
+  EXPECT_TRUE(WaitFor([&] { return page->MarkedSub() == 2 && page->RunningFunction() == b; }));
+  EXPECT_TRUE(page->FuncTree()->IsCurrent(2));
+  EXPECT_FALSE(page->MainTree()->IsCurrent(0));
+  EXPECT_TRUE(WaitFor([&] { return Cell(*page->FuncGrid(), "local", 2) == "42"; }));
+  EXPECT_EQ(Cell(*page->FuncGrid(), "v", 0), "0p");
+
+  ASSERT_TRUE(Pages().CallStackCmd());
+  TCallStackForm* cs = Pages().CallStack();
+  EXPECT_TRUE(cs->isVisible());
+  ASSERT_EQ(cs->Tree()->topLevelItemCount(), 2);
+  EXPECT_EQ(cs->Tree()->topLevelItem(0)->text(0), "B");
+  EXPECT_EQ(cs->Tree()->topLevelItem(1)->text(0), "A");
+  EXPECT_EQ(cs->FuncLabel()->text(), "function B(v)");
+  EXPECT_EQ(Cell(*cs->Grid(), "local", 2), "42");
+  cs->ShowNode(cs->Tree()->topLevelItem(1));
+  EXPECT_EQ(cs->FuncLabel()->text(), "function A(v)");
+  EXPECT_EQ(Cell(*cs->Grid(), "local", 2), "(missing)");
+
+  // Step in the function: its next statement.
+  Trigger("DebugStep");
+  EXPECT_TRUE(WaitFor([&] { return b->curOperIndex.load() == 2 && page->MarkedSub() == 3; }));
+  // Closing the page hides the call stack of its script and lets it run.
+  Trigger("DebugClosePage");
+  EXPECT_FALSE(cs->isVisible());
+  EXPECT_FALSE(b->operations[1]->HasBreakpoint());
+  const int c = s.Count(2);
+  EXPECT_TRUE(WaitFor([&] { return s.Count(2) > c + 2; }));
+}
+
+// The window with a page paused in a script, pictured in each language
+// (into RODIZ_SCREENSHOT when it is set, for people to look at).
+class DebuggerShot : public DebuggerTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(DebuggerShot, WindowWithAPausedPage) {
+  const int language = GetParam();
+  QString out = QString::fromLocal8Bit(qgetenv("RODIZ_SCREENSHOT"));
+  if (out.isEmpty()) out = QString::fromStdString(dir_ / "shots");
+  QDir().mkpath(out);
+  ::setenv("RODIZ_SCREENSHOT", out.toLocal8Bit().constData(), 1);
+  runCfg.languageType = static_cast<uint8_t>(language);
+  runCfg.colGroupNum = 1;
+  TForm1& f = Start();
+  f.resize(1200, 640);
+  CountingScript& s = Script(1, {{"AnswerCall();", 0, 'g'},
+                                 {"Play(\"welcome.wav\");", 0, 'g'},
+                                 {"n = GetKeys(4, 10);", 0, '='},
+                                 {"if(n == 1)", 0, 'g'},
+                                 {"{", 0, 'g'},
+                                 {"Transfer(\"8001\");", 1, 'g'},
+                                 {"}", 0, 'g'},
+                                 {"ret = CheckUser(n);", 0, 'g'},
+                                 {"Hangup();", 0, 'g'}});
+  AddVar(*s.inst, "n", [](TagVar& v) { v.DefineInt("n", 1, false); });
+  AddVar(*s.inst, "caller", [](TagVar& v) { v.DefineString("caller", "13800138000", false); });
+  AddVar(*s.inst, "ret", [](TagVar& v) { v.DefineInt("ret", 0, false); });
+  AddVar(*s.inst, "__t1", [](TagVar& v) { v.DefineInt("__t1", 0, false); });
+  auto* fn = new TagTelBasic("lib.kxs", "CheckUser", s.inst.get());
+  fn->definitionText = "function CheckUser(code)";
+  for (const char* t : {"sql = \"select name from users\";", "return(DbQuery(sql));"}) {
+    auto* op = new FnOper([] { return 0; });
+    op->text = t;
+    op->index = static_cast<int>(fn->operations.size());
+    op->lineNo = 30 + op->index;
+    fn->AppendOperation(op);
+  }
+  s.inst->functions.push_back(fn);
+  s.inst->operations[2]->SetBreakpoint(true);
+  s.inst->operations[7]->SetBreakpoint(true);
+  s.Start();
+  TagPage* page = Open(1);
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return PausedAt(*s.inst, 2) && page->MarkedMain() == 2; }));
+  const QString file = QDir(out).filePath(language == 1 ? "rodiz-debug-en.png" : "rodiz-debug-zh.png");
+  QFile::remove(file);
+  ASSERT_TRUE(WaitFor([&] { return QFile::exists(file); }));
+  QImage img(file);
+  EXPECT_EQ(img.width(), f.width());
+  // The panel takes its share of the window beside the grid.
+  EXPECT_GT(f.DebugPanel()->width(), f.width() / 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, DebuggerShot, ::testing::Values(0, 1));
 
 // Trees of a script with blocks and a function.
 TEST(DebuggerTrees, StatementTexts) {
