@@ -101,9 +101,17 @@ void TagCtrlPages::WaitMarking() {
   }
 }
 
+void TagCtrlPages::UncheckAutoFlush() {
+  if (!autoFlush_) return;
+  QSignalBlocker b(autoFlush_);
+  autoFlush_->setChecked(false);
+}
+
 void TagCtrlPages::CloseAll() {
   const bool was = autoRefresh_;
   autoRefresh_ = false;
+  // The box follows the flag, so checking it again turns refreshing back on.
+  UncheckAutoFlush();
   if (was) WaitMarking();
   while (CloseCurrent() == 0) {
   }
@@ -115,10 +123,7 @@ void TagCtrlPages::CloseAll() {
 void TagCtrlPages::ClosePageCmd() {
   const bool was = autoRefresh_;
   autoRefresh_ = false;
-  if (autoFlush_) {
-    QSignalBlocker b(autoFlush_);
-    autoFlush_->setChecked(false);
-  }
+  UncheckAutoFlush();
   if (was) WaitMarking();
   CloseCurrent();
 }

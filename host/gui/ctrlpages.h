@@ -60,6 +60,7 @@ class TagCtrlPages : public QObject {
  private:
   TagPage* PageOfTab(QWidget* tab) const;
   void WaitMarking();
+  void UncheckAutoFlush();
 
   QTabWidget* pageControl_;
   QCheckBox* autoFlush_;

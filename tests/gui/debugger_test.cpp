@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 #include <QMouseEvent>
 #include <QTabWidget>
+#include <QTimer>
 #include <atomic>
 #include <cstdlib>
 #include <functional>
@@ -233,6 +234,32 @@ class DebuggerTest : public ::testing::Test {
       if (g.NameAt(r) == name) return g.item(r, column) ? g.item(r, column)->text() : QString();
     return "(missing)";
   }
+  static void DoubleClick(QTreeWidget* tree, QPoint p) {
+    QMouseEvent e(QEvent::MouseButtonDblClick, p, tree->viewport()->mapToGlobal(p), Qt::LeftButton, Qt::LeftButton,
+                  Qt::NoModifier);
+    QApplication::sendEvent(tree->viewport(), &e);
+  }
+  // What the modal window that action opens shows ("(none)" when none
+  // opens); the window is closed at once.
+  static QString ModalText(const std::function<void()>& action) {
+    QString seen = "(none)";
+    QTimer probe;
+    probe.setInterval(20);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+      QWidget* w = QApplication::activeModalWidget();
+      if (auto* o = qobject_cast<TOperVarsForm*>(w)) {
+        seen = o->Text();
+        o->reject();
+      } else if (auto* v = qobject_cast<TVarViewForm*>(w)) {
+        seen = v->windowTitle() + "|" + v->Value();
+        v->reject();
+      }
+    });
+    probe.start();
+    action();
+    probe.stop();
+    return seen;
+  }
   // A click on the image of a tree node.
   static void ClickImage(TagStmtTree* tree, int node) {
     tree->scrollToItem(tree->Node(node));
@@ -361,6 +388,24 @@ TEST_F(DebuggerTest, VariableGridHidesTemporariesAndFunctionConstants) {
 
   // The statement's variables: x is the only name of "Op1(x);" that exists.
   EXPECT_EQ(dbgview::WatchText(*s.inst, 1), "x: 0");
+  // A double click on the statement shows them in their window; on a row of
+  // the grid, the variable's.
+  EXPECT_EQ(ModalText([&] { DoubleClick(page->MainTree(), page->MainTree()->visualItemRect(page->MainTree()->Node(1)).center()); }),
+            "x: 0");
+  EXPECT_EQ(ModalText([&] {
+              const TagVarGrid& grid = *page->MainGrid();
+              int row = 0;
+              while (row < grid.rowCount() && grid.NameAt(row) != "s") ++row;
+              Q_EMIT page->MainGrid()->cellDoubleClicked(row, 2);
+            }),
+            "Mian Var Display|\"a\"");
+  // Running, the statement's window does not open.
+  page->ToggleBreak(page->MainTree(), 1);
+  ASSERT_FALSE(s.inst->operations[1]->HasBreakpoint());
+  Trigger("DebugRun");
+  ASSERT_TRUE(WaitFor([&] { return !s.inst->paused.load(); }));
+  EXPECT_EQ(ModalText([&] { DoubleClick(page->MainTree(), page->MainTree()->visualItemRect(page->MainTree()->Node(1)).center()); }),
+            "(none)");
 }
 
 TEST_F(DebuggerTest, PagesOpenOnlyForDebuggableLines) {
