@@ -10,6 +10,69 @@
 
 namespace dbgview {
 
+#if __has_include("engine/debugsvc.h")
+
+// The instance's own services: variables come from the snapshot its run
+// thread publishes when it pauses.
+
+namespace {
+class Caption : public TagCaptionControl {
+ public:
+  void SetCaption(std::string_view text) override { text_ = text; }
+  std::string text_;
+};
+}  // namespace
+
+bool IsPaused(const TagTelBasic& inst) { return inst.IsPaused(); }
+void SetPaused(TagTelBasic& inst, bool flag) { inst.SetPaused(flag); }
+void Step(TagTelBasic& inst) { inst.Step(); }
+void SetBreakpoint(TagTelBasic& body, int index, bool flag) { body.SetBreakpoint(index, flag); }
+bool HasBreakpoint(const TagTelBasic& body, int index) { return body.HasBreakpoint(index); }
+void ClearBreakpoints(TagTelBasic& inst) { inst.ClearBreakpoints(); }
+
+bool Vars(const TagTelBasic& body, std::vector<Var>* out) {
+  out->clear();
+  std::shared_ptr<const TagDebugSnapshot> snap = body.DebugSnapshot();
+  if (!snap) return false;
+  static const std::string kFunctionType = GBK("函数型");
+  for (const TagDebugVar& v : snap->vars) {
+    Var e;
+    e.name = v.name;
+    e.kind = v.kind;
+    e.note = v.note;
+    e.value = v.value;
+    e.origin = v.origin;
+    e.position = v.position;
+    e.isFunction = v.kind.size() >= kFunctionType.size() &&
+                   v.kind.compare(v.kind.size() - kFunctionType.size(), kFunctionType.size(), kFunctionType) == 0;
+    out->push_back(std::move(e));
+  }
+  return true;
+}
+
+int FindVarText(const TagTelBasic& body, const std::string& name, std::string* note, std::string* value,
+                std::string* kind) {
+  return body.FindVarText(name, *note, *value, *kind);
+}
+
+std::string WatchText(const TagTelBasic& body, int index) {
+  std::string out;
+  body.GetOperWatchText(index, out);
+  return out;
+}
+
+std::string FunctionName(const TagTelBasic& body) {
+  Caption c;
+  body.ShowFunctionName(c);
+  return c.text_;
+}
+
+uint32_t RefreshCount(const TagTelBasic& inst) { return inst.debugRefreshes.load(); }
+
+void SetPageOpen(int line, bool open) { SetDebugPageOpen(line, open); }
+
+#else
+
 namespace {
 
 // The values of a script are its run thread's; the GUI reads them only while
@@ -140,5 +203,7 @@ std::string FunctionName(const TagTelBasic& body) {
 uint32_t RefreshCount(const TagTelBasic&) { return 0; }
 
 void SetPageOpen(int, bool) {}
+
+#endif
 
 }  // namespace dbgview

@@ -301,7 +301,7 @@ TEST_F(DebuggerTest, BreakpointStepContinueAndClose) {
   EXPECT_TRUE(WaitFor([&] { return page->MarkedMain() == 2; }));
   const int passes = s.Count(0);
   EXPECT_EQ(s.Count(2), passes - 1);
-  EXPECT_EQ(Cell(*page->MainGrid(), "x", 2), QString::number(s.Count(1)));
+  EXPECT_TRUE(WaitFor([&] { return Cell(*page->MainGrid(), "x", 2) == QString::number(s.Count(1)); }));
 
   // Step: exactly statement 2 runs, and the script waits at 3.
   std::vector<int> before;
