@@ -10,6 +10,23 @@
 
 namespace dbgview {
 
+namespace {
+void CopyStatements(const TagTelBasic& body, std::vector<Stmt>* out) {
+  out->reserve(body.operations.size());
+  for (const TagOper* op : body.operations) {
+    Stmt st;
+    st.text = op->text;
+    st.depth = std::max(op->depth, 0);
+    st.index = op->index;
+    st.lineNo = op->lineNo;
+    st.next = op->next ? op->next->index : -1;
+    st.owner = op->owner ? op->owner->index : -1;
+    st.kind = op->kind;
+    out->push_back(std::move(st));
+  }
+}
+}  // namespace
+
 #if __has_include("engine/debugsvc.h")
 
 // The instance's own services: variables come from the snapshot its run
@@ -22,6 +39,13 @@ class Caption : public TagCaptionControl {
   std::string text_;
 };
 }  // namespace
+
+std::vector<Stmt> Statements(const TagTelBasic& body) {
+  std::vector<Stmt> out;
+  std::lock_guard<std::mutex> g(body.debugLock);
+  CopyStatements(body, &out);
+  return out;
+}
 
 bool IsPaused(const TagTelBasic& inst) { return inst.IsPaused(); }
 void SetPaused(TagTelBasic& inst, bool flag) { inst.SetPaused(flag); }
@@ -126,6 +150,12 @@ std::set<std::string> Names(const std::string& text) {
 }
 
 }  // namespace
+
+std::vector<Stmt> Statements(const TagTelBasic& body) {
+  std::vector<Stmt> out;
+  CopyStatements(body, &out);
+  return out;
+}
 
 bool IsPaused(const TagTelBasic& inst) { return inst.paused.load() != 0; }
 

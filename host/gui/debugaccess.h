@@ -23,6 +23,20 @@ struct Var {
   bool isFunction = false;
 };
 
+// One statement as the trees show it.
+struct Stmt {
+  std::string text;
+  int depth = 0;
+  int index = 0;
+  int lineNo = 0;
+  int next = -1;   // index of the operation that follows, -1 none
+  int owner = -1;  // index of the enclosing block, -1 none
+  char kind = '=';
+};
+// A copy of the body's statements; run-time compiles may change the list
+// while the script runs.
+std::vector<Stmt> Statements(const TagTelBasic& body);
+
 bool IsPaused(const TagTelBasic& inst);
 void SetPaused(TagTelBasic& inst, bool flag);
 void Step(TagTelBasic& inst);

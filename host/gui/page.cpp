@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "engine/oper.h"
 #include "engine/telbasic.h"
 #include "host/gui/ctrlpages.h"
 #include "host/gui/debugforms.h"
@@ -27,8 +26,6 @@ bool g_nameDescNext = true;
 bool g_numberDescNext = true;
 
 bool IsBlockMark(char kind) { return kind == '{' || kind == '}' || kind == 'b' || kind == 'o'; }
-
-int IndexOf(const TagOper* op) { return op ? op->index : -1; }
 
 }  // namespace
 
@@ -238,28 +235,40 @@ void TagStmtTree::mouseDoubleClickEvent(QMouseEvent* e) {
 
 // --- page -----------------------------------------------------------------------------------
 
+namespace {
+
+std::string MainLine(const dbgview::Stmt& st) {
+  char tail[96];
+  if (IsBlockMark(st.kind) && st.owner >= 0)
+    std::snprintf(tail, sizeof tail, "  [%d:%d %d:%d]", st.index, st.lineNo, st.next, st.owner);
+  else
+    std::snprintf(tail, sizeof tail, "  [%d:%d %d]", st.index, st.lineNo, st.next);
+  return st.text + tail;
+}
+
+std::string FuncLine(const dbgview::Stmt& st) {
+  char tail[64];
+  std::snprintf(tail, sizeof tail, "  [%d:%d]", st.index, st.lineNo);
+  return st.text + tail;
+}
+
+std::string FuncHeader(const TagTelBasic& f) { return f.definitionText + " : (" + f.scriptFile + ")"; }
+
+}  // namespace
+
 std::vector<std::string> TagPage::MainTreeLines(const TagTelBasic& script) {
   std::vector<std::string> lines;
-  for (const TagOper* op : script.operations) {
-    char tail[96];
-    if (IsBlockMark(op->kind) && op->owner)
-      std::snprintf(tail, sizeof tail, "  [%d:%d %d:%d]", op->index, op->lineNo, IndexOf(op->next), op->owner->index);
-    else
-      std::snprintf(tail, sizeof tail, "  [%d:%d %d]", op->index, op->lineNo, IndexOf(op->next));
-    lines.push_back(std::string(static_cast<size_t>(std::max(op->depth, 0)), '\t') + op->text + tail);
-  }
+  for (const dbgview::Stmt& st : dbgview::Statements(script))
+    lines.push_back(std::string(static_cast<size_t>(st.depth), '\t') + MainLine(st));
   return lines;
 }
 
 std::vector<std::string> TagPage::FuncTreeLines(const TagTelBasic& script) {
   std::vector<std::string> lines;
   for (const TagTelBasic* f : script.functions) {
-    lines.push_back(f->definitionText + " : (" + f->scriptFile + ")");
-    for (const TagOper* op : f->operations) {
-      char tail[64];
-      std::snprintf(tail, sizeof tail, "  [%d:%d]", op->index, op->lineNo);
-      lines.push_back(std::string(static_cast<size_t>(std::max(op->depth, 0) + 1), '\t') + op->text + tail);
-    }
+    lines.push_back(FuncHeader(*f));
+    for (const dbgview::Stmt& st : dbgview::Statements(*f))
+      lines.push_back(std::string(static_cast<size_t>(st.depth) + 1, '\t') + FuncLine(st));
   }
   return lines;
 }
@@ -315,33 +324,32 @@ TagPage::~TagPage() {
 
 void TagPage::BuildTrees() {
   mainTree_->setUpdatesEnabled(false);
-  std::vector<std::string> lines = MainTreeLines(*script_);
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const TagOper* op = script_->operations[i];
-    mainTree_->AddNode(std::max(op->depth, 0), Q(lines[i].substr(static_cast<size_t>(std::max(op->depth, 0)))),
-                       {script_.get(), static_cast<int>(i)});
-  }
+  std::vector<dbgview::Stmt> main = dbgview::Statements(*script_);
+  for (size_t i = 0; i < main.size(); ++i)
+    mainTree_->AddNode(main[i].depth, Q(MainLine(main[i])), {script_.get(), static_cast<int>(i)});
   mainTree_->expandAll();
   mainTree_->setUpdatesEnabled(true);
 
+  // Statement ids of the run loop: the main body's, then each function's.
+  int id = static_cast<int>(main.size());
   funcTree_->setUpdatesEnabled(false);
   for (TagTelBasic* f : script_->functions) {
-    funcTree_->AddNode(0, Q(f->definitionText + " : (" + f->scriptFile + ")"), {});
+    funcTree_->AddNode(0, Q(FuncHeader(*f)), {});
+    std::vector<dbgview::Stmt> body = dbgview::Statements(*f);
+    funcs_.push_back(f);
     funcBases_.push_back(funcTree_->NodeCount());
-    for (size_t i = 0; i < f->operations.size(); ++i) {
-      const TagOper* op = f->operations[i];
-      char tail[64];
-      std::snprintf(tail, sizeof tail, "  [%d:%d]", op->index, op->lineNo);
-      funcTree_->AddNode(std::max(op->depth, 0) + 1, Q(op->text + tail), {f, static_cast<int>(i)});
-    }
+    funcIds_.push_back(id);
+    id += static_cast<int>(body.size());
+    for (size_t i = 0; i < body.size(); ++i)
+      funcTree_->AddNode(body[i].depth + 1, Q(FuncLine(body[i])), {f, static_cast<int>(i)});
   }
   funcTree_->expandAll();
   funcTree_->setUpdatesEnabled(true);
 }
 
 int TagPage::FunctionBase(const TagTelBasic* f) const {
-  for (size_t k = 0; k < script_->functions.size() && k < funcBases_.size(); ++k)
-    if (script_->functions[k] == f) return funcBases_[k];
+  for (size_t k = 0; k < funcs_.size(); ++k)
+    if (funcs_[k] == f) return funcBases_[k];
   return -1;
 }
 
@@ -350,12 +358,8 @@ TagTelBasic* TagPage::RunningFunction() const {
   if (!m) return nullptr;
   TagRunMark mark = m->GetRunMark(line_);
   if (mark.function < 0) return nullptr;
-  // Statement ids: the main body's, then each function body's in order.
-  int base = static_cast<int>(script_->operations.size());
-  for (TagTelBasic* f : script_->functions) {
-    if (base == mark.function) return f->runEnded.load() ? nullptr : f;
-    base += static_cast<int>(f->operations.size());
-  }
+  for (size_t k = 0; k < funcs_.size(); ++k)
+    if (funcIds_[k] == mark.function) return funcs_[k]->runEnded.load() ? nullptr : funcs_[k];
   return nullptr;
 }
 

@@ -145,7 +145,11 @@ class TagPage {
   int markedMain_ = -1;
   int markedSub_ = -1;
   TagTelBasic* shownFunction_ = nullptr;
-  std::vector<int> funcBases_;  // tree index of each function's first statement
+  // The script's functions when the page was made, with the tree index of
+  // each one's first statement and its first statement id in the run loop.
+  std::vector<TagTelBasic*> funcs_;
+  std::vector<int> funcBases_;
+  std::vector<int> funcIds_;
   // Poll state.
   int lastStatement_ = -2;
   bool lastPaused_ = false;
