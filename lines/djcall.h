@@ -1,0 +1,116 @@
+#pragma once
+// Call objects of the card's lines: the common base, and the media half of a
+// digital (E1) channel: play, record, keys, loop play, the card push. All of
+// it runs on the line's own thread by polling; each card call is made under
+// the card lock, which is never held across a sleep.
+//
+// Another line may stop this line's play (a link between lines), so every
+// change of the play and record state happens under the card lock; files are
+// copied only after the lock is released.
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "lines/kxcall.h"
+
+class TagDjDigitDrive;
+
+// Largest output of a key collection (the script's key buffer holds 100).
+constexpr size_t kGetKeysOutMax = 100;
+// Keys kept in the call's buffer.
+constexpr size_t kKeysBufferMax = 1024;
+
+// Wraps a raw A-law file into an A-law WAVE file: 0, -1 raw file not
+// readable, -2 WAVE file not created.
+int AlawFileToWave(const std::string& rawFile, const std::string& waveFile);
+// A recorded ".WAV" name (any case) becomes a real WAVE file of the same
+// name; other names are left alone (0); a name of 4 characters or less: -1.
+int RenameRecordedWave(const std::string& file);
+// True for a name of more than 4 characters ending in ".WAV" in any case.
+bool IsWaveFileName(const std::string& file);
+
+// How the key cell of a line shows its keys: the key-display mode of the
+// line's script, or negative when the line has no script. The line manager
+// installs it; without it the keys are shown as typed.
+using KeysModeLookup = int (*)(int line);
+void SetKeysModeLookup(KeysModeLookup lookup);
+
+class TagDjBaseCall : public TagKxCall {
+ public:
+  TagDjBaseCall() = default;
+  ~TagDjBaseCall() override;
+
+  // The channel's own play and record are running (set when they start,
+  // cleared when the channel is freed). Guarded by the card lock.
+  std::atomic<uint8_t> chPlayActive{0};
+  std::atomic<uint8_t> chRecActive{0};
+
+ protected:
+  // What a play's start does to the loop play: nothing, a new loop, or the
+  // resumed one. Called under the card lock when the play has started.
+  enum class LoopMark { kNone, kStart, kResume };
+  void MarkLoop(LoopMark loop, const std::string& file);
+  // Shows the key buffer in the line's key cell.
+  void ShowKeys();
+};
+
+class TagDjDigitCall : public TagDjBaseCall {
+ public:
+  TagDjDigitCall(int channel, TagDjDigitDrive* drive);
+  ~TagDjDigitCall() override;
+
+  int ReLoopPlay() override;
+  void ClearKeys() override;
+  int OutCall(const std::string& number, int a, int b) override;
+  int PlayFile(const std::string& file, uint8_t breakOnKey, int pcFlag) override;
+  int StartLoopPlay(const std::string& file) override { return StartLoopPlayOn(file, 0); }
+  int Record(const std::string& file, int maxSeconds, uint8_t stopOnHash) override;
+  int StartRecord(const std::string& file, int maxSeconds) override;
+  int GetKeys(std::string& out, int maxCount, int totalSeconds, int endKey) override;
+  int SendKeys(const std::string& keys) override;
+  int KeysLen() override;
+  void StopPlay() override;
+  int GetCallerId(std::string& out) override;
+  int GetCalleeId(std::string& out) override;
+  int PollState() override { return 0; }
+  int PollCard() override;
+  int WaitUnblocked(int timeout) override { return 1; }
+
+  int StartLoopPlayOn(const std::string& file, int pcFlag);
+  // One poll of the channel's keys into the buffer.
+  void ReadKeys();
+  bool PlayFinished();
+  bool RecordFinished();
+
+  TagDjDigitDrive* const drive;
+  const int channel;
+  const int link;
+  const int slot;
+  int confPlayHandle = -1;
+  int confRecordHandle = -1;
+  uint8_t recording = 0;  // guarded by the card lock
+  std::string recordFile;  // guarded by the card lock
+  int chState = -1;
+  uint8_t chargeFlag = 1;
+  std::string callerNumber;
+  std::string calledNumber;
+  std::atomic<uint8_t> dialling{0};
+  int faxChannel = -1;
+  std::string faxLocalId;
+  // How long a call-out may take to connect.
+  uint32_t connectWaitMs = 45000;
+
+  // Codes of OutCall beyond those of Dial and CheckDial.
+  static constexpr int kOutCallTimeout = -2;
+  static constexpr int kOutCallInterrupted = -7;
+
+ protected:
+  // Starts the channel's play at a byte position: 0 or the card's negative result.
+  int StartChannelPlay(const std::string& file, int position, LoopMark loop = LoopMark::kNone);
+  // Plays a ".WAV" file on the PC's sound output; nothing goes to the channel.
+  static void LocalPlay(const std::string& file);
+  // Pushes the card at most once per 200 ms across the process.
+  void PushCard();
+  // Restarts a loop play whose file has ended.
+  void RestartFinishedLoop();
+};

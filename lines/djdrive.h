@@ -1,0 +1,77 @@
+#pragma once
+// The driver of the installation's telephony card: E1 time slots with ISUP
+// signalling and analog ports, on the software card of platform/card.h. It
+// opens the card, numbers and names its lines, makes one call object per line
+// and owns the process-wide card lock every call into the card takes.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "lines/kxcard.h"
+#include "platform/card.h"
+
+class TagDjBaseCall;
+
+// Card.ini: "CONF" and "FAX" switch the conference and fax resources. Both
+// stay as given when the file or the key is missing. Returns the number of
+// lines holding "=" (-1 when the file cannot be read).
+int ReadCardIni(const std::string& path, bool* conf, bool* fax);
+
+class TagDjDigitDrive : public TagKxCard {
+ public:
+  // Runs the start sequence; simIni names the software card's shape file.
+  explicit TagDjDigitDrive(const std::string& simIni = "SimCard.ini");
+  ~TagDjDigitDrive() override;
+
+  int GetLineName(int index, std::string& name) override;
+  TagTelLine* MakeLine(int index, int lineNumber) override = 0;
+  // Forgets the line's call in the table before the line frees it.
+  void FreeLine(TagTelLine* line) override;
+  virtual int OpenSignalling() { return 0; }
+  virtual void CloseSignalling() {}
+
+  plat::SimCard& Card() { return *card_; }
+  // The card lock (re-entrant), for a short fixed sequence of card calls.
+  void Lock() { card_->Lock(); }
+  void Unlock() { card_->Unlock(); }
+
+  // The call object of a card index; reading past the end first appends
+  // empty entries up to it. Null for a negative index.
+  TagDjBaseCall* Call(int index);
+  void SetCall(int index, TagDjBaseCall* call);
+
+  // Conference resources: 0 or the group count (older interface), the
+  // newer interface's start result otherwise.
+  int InitConf();
+  void CloseConf();
+  // Fax pool: the start result; the pool gets one byte per channel.
+  int InitFax();
+
+  int faxCount = 0;
+  int digitalCount = 0;
+  int analogCount = 0;
+  uint8_t newConfInterface = 0;
+  std::vector<uint8_t> faxPool;
+  int confGroupCount = 0;
+  // 1 user port (A_IN), 0 trunk port (A_EX), -1 library type 2, -2 other.
+  std::vector<int> portTypes;
+  int lastConfGroup = 0;
+  std::vector<uint8_t> confInUse;
+  std::string serialText;
+  bool confOn = true;
+  bool faxOn = true;
+
+ protected:
+  std::unique_ptr<plat::SimCard> card_;
+  std::vector<TagDjBaseCall*> calls_;  // not owned: the lines own their calls
+};
+
+class TagDjIsupDrive : public TagDjDigitDrive {
+ public:
+  explicit TagDjIsupDrive(const std::string& simIni = "SimCard.ini");
+  ~TagDjIsupDrive() override;
+  TagTelLine* MakeLine(int index, int lineNumber) override;
+  int OpenSignalling() override;
+  void CloseSignalling() override;
+};

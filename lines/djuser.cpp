@@ -1,0 +1,442 @@
+#include "lines/djuser.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "host/log.h"
+#include "lines/djdrive.h"
+#include "lines/djkeys.h"
+#include "platform/card.h"
+#include "platform/cardisup.h"
+#include "platform/path.h"
+#include "platform/tick.h"
+#include "platform/wave.h"
+
+namespace {
+
+std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* fmt, ...) {
+  char buf[600];
+  va_list ap;
+  va_start(ap, fmt);
+  std::vsnprintf(buf, sizeof buf, fmt, ap);
+  va_end(ap);
+  return buf;
+}
+
+std::string Upper(const std::string& s) {
+  std::string u = s;
+  for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return u;
+}
+
+int ByteLimit(int seconds) {
+  int64_t limit = static_cast<int64_t>(seconds) * 8192;
+  if (limit < 0) return 0;
+  return limit > INT_MAX ? INT_MAX : static_cast<int>(limit);
+}
+
+}  // namespace
+
+bool TagDjUserCall::Pause(uint32_t ms) {
+  uint32_t start = plat::TickCount();
+  while (!interrupted && static_cast<uint32_t>(plat::TickCount() - start) < ms) plat::SleepMs(50);
+  return !interrupted;
+}
+
+TagDjUserCall::TagDjUserCall(int lineNumber, int p, TagDjDigitDrive* d) : drive(d), port(p) {
+  card = d;
+  lineNo = lineNumber;
+  int type = d->Card().AnalogPortType(p);
+  if (type == 0)
+    lineType = kLineAIn;
+  else if (type == 1)
+    lineType = kLineAEx;
+  lineClosed = 0;
+  callState = kCallNone;
+  isBlock = 0;
+  interrupted = 0;
+}
+
+TagDjUserCall::~TagDjUserCall() { interrupted = 1; }
+
+// ---------------------------------------------------------------- media
+
+int TagDjUserCall::StartPortPlay(const std::string& file, int position, LoopMark loop) {
+  std::string path = plat::ResolvePath(file);
+  std::string upper = Upper(path);
+  int mode = position + (upper.find(".WAV") != std::string::npos ? 90 : 0);
+  int r;
+  {
+    plat::CardLock g(drive->Card());
+    r = drive->Card().PortPlayFile(port, path, mode, -1);
+    if (r >= 0) {
+      chPlayActive = 1;
+      MarkLoop(loop, file);
+    }
+  }
+  if (r < 0) {
+    LogAlways(Format("Play '%s' Err: %d", upper.c_str(), r));
+    return -1;
+  }
+  Log(upper);
+  return 0;
+}
+
+bool TagDjUserCall::PlayFinished() {
+  plat::SimCard& c = drive->Card();
+  int voice;
+  {
+    plat::CardLock g(c);
+    if (confPlayHandle >= 0) return c.VoiceFinished(confPlayHandle) != 0;
+    if (!chPlayActive) return true;
+    voice = c.PortPlayVoice(port);
+    if (voice >= 0) return c.VoiceFinished(voice) != 0;
+    chPlayActive = 0;
+    loopPlay = 0;
+  }
+  LogAlways(Format("VoiceID<0: %d", voice));
+  Hangup();
+  return true;
+}
+
+bool TagDjUserCall::RecordFinished() {
+  plat::SimCard& c = drive->Card();
+  int voice;
+  {
+    plat::CardLock g(c);
+    if (!chRecActive) return true;
+    voice = c.PortRecordVoice(port);
+    if (voice >= 0) return c.VoiceFinished(voice) != 0;
+    chRecActive = 0;
+  }
+  LogAlways(Format("VoiceID<0: %d", voice));
+  Hangup();
+  return true;
+}
+
+void TagDjUserCall::RestartFinishedLoop() {
+  bool on;
+  {
+    plat::CardLock g(drive->Card());
+    on = loopPlay != 0;
+  }
+  if (on && PlayFinished()) StartLoopPlay(loopFile);
+}
+
+void TagDjUserCall::StopPlay() {
+  plat::SimCard& c = drive->Card();
+  std::string finish;
+  {
+    plat::CardLock g(c);
+    if (loopPlay) {
+      int64_t pos = static_cast<int64_t>(playPos) + 8 * static_cast<int64_t>(plat::TickCount() - playStartTick);
+      playPos = pos > INT32_MAX ? INT32_MAX : static_cast<int32_t>(pos);
+      loopPlay = 0;
+    }
+    dialling = 0;
+    if (IsUserPort()) c.StopRing(port);
+    if (chPlayActive) c.StopPortPlay(port);
+    if (chRecActive) c.StopPortRecord(port);
+    if (confRecordHandle >= 0) {
+      c.ConfStopRecord(confRecordHandle);
+      confRecordHandle = -1;
+    }
+    if (confPlayHandle >= 0) {
+      c.ConfStopPlay(confPlayHandle);
+      confPlayHandle = -1;
+    }
+    if (recording && !recordFile.empty()) finish = recordFile;
+    recording = 0;
+    chPlayActive = 0;
+    chRecActive = 0;
+  }
+  // The record is closed now; its file is wrapped outside the card lock.
+  if (!finish.empty()) RenameRecordedWave(finish);
+}
+
+int TagDjUserCall::PlayFile(const std::string& file, uint8_t breakKey, int pcFlag) {
+  if (pcFlag) {
+    if (IsWaveFileName(file) && plat::FileExists(file)) plat::PlaySoundAsync(plat::ResolvePath(file));
+    return -1;
+  }
+  if (breakKey && keys[0]) return 1;
+  StopPlay();
+  if (StartPortPlay(file, 0) < 0) return -1;
+  int result = 0;
+  while (!interrupted && GetHookState()) {
+    PollState();
+    if (PlayFinished()) {
+      result = 1;
+      break;
+    }
+    ReadKeys();
+    if (breakKey && keys[0]) {
+      result = 0;
+      break;
+    }
+    plat::SleepMs(220);
+  }
+  StopPlay();
+  Log("EndPlay.");
+  return result;
+}
+
+int TagDjUserCall::StartLoopPlay(const std::string& file) {
+  if (StartPortPlay(file, 0, LoopMark::kStart) < 0) {
+    Log(Format("StartPlayFile(%s) Error : %d", file.c_str(), -1));
+    return -1;
+  }
+  return 0;
+}
+
+int TagDjUserCall::ReLoopPlay() {
+  std::string file;
+  int32_t pos;
+  {
+    plat::CardLock g(drive->Card());
+    if (loopPlay) return -1;
+    if (loopFile.empty()) return -2;
+    file = loopFile;
+    pos = playPos;
+  }
+  if (StartPortPlay(file, pos, LoopMark::kResume) < 0) return -3;
+  return 0;
+}
+
+int TagDjUserCall::Record(const std::string& file, int maxSeconds, uint8_t stopOnHash) {
+  plat::SimCard& c = drive->Card();
+  std::string path = plat::ResolvePath(file);
+  int r;
+  {
+    plat::CardLock g(c);
+    r = c.PortRecordFile(port, path, recPos, ByteLimit(maxSeconds));
+    if (r >= 0) chRecActive = 1;
+  }
+  if (r < 0) return -1;
+  int result = 0;
+  while (!interrupted) {
+    if (!GetHookState()) {
+      result = -1;
+      break;
+    }
+    ReadKeys();
+    if (stopOnHash && std::strchr(keys, '#')) {
+      PollState();
+      StopPlay();
+      for (int i = 0; i < 5; ++i) {
+        plat::SleepMs(100);
+        PollState();
+        if (RecordFinished()) break;
+        plat::SleepMs(80);
+      }
+      result = 0;
+      break;
+    }
+    if (RecordFinished()) {
+      result = 1;
+      break;
+    }
+    plat::SleepMs(200);
+  }
+  StopPlay();
+  RenameRecordedWave(path);
+  return result;
+}
+
+int TagDjUserCall::StartRecord(const std::string& file, int maxSeconds) {
+  plat::SimCard& c = drive->Card();
+  std::string path = plat::ResolvePath(file);
+  plat::CardLock g(c);
+  recordFile.clear();
+  int r = c.PortRecordFile(port, path, recPos, ByteLimit(maxSeconds));
+  if (r < 0) {
+    Log(Format("Record(%s) Error : %d", file.c_str(), r));
+    return -1;
+  }
+  chRecActive = 1;
+  recording = 1;
+  recordFile = path;
+  return 0;
+}
+
+// ---------------------------------------------------------------- keys
+
+void TagDjUserCall::ReadKeys() {
+  PollState();
+  bool any = false;
+  for (;;) {
+    int k = drive->Card().ReadPortDtmf(port);
+    if (!IsCardKey(k) || (k >= 'a' && k <= 'd')) break;
+    AppendKey(keys, k);
+    any = true;
+  }
+  if (any) ShowKeys();
+}
+
+int TagDjUserCall::KeysLen() {
+  ReadKeys();
+  keyCount = static_cast<int32_t>(std::strlen(keys));
+  return keyCount;
+}
+
+void TagDjUserCall::ClearKeys() {
+  keys[0] = '\0';
+  keyCount = 0;
+  drive->Card().ClearPortDtmf(port);
+  ShowKeys();
+}
+
+int TagDjUserCall::GetKeys(std::string& out, int maxCount, int totalSeconds, int endKey) {
+  out.clear();
+  uint32_t start = plat::TickCount();
+  uint32_t lastKey = start;
+  size_t seen = std::strlen(keys);
+  while (!interrupted) {
+    ReadKeys();
+    size_t consumed = 0;
+    if (ScanKeys(keys, maxCount, endKey, &out, &consumed)) {
+      DropKeys(keys, consumed);
+      return static_cast<int>(out.size());
+    }
+    out.clear();
+    size_t len = std::strlen(keys);
+    if (len > seen) {
+      seen = len;
+      plat::SleepMs(100);
+      lastKey = plat::TickCount();
+      continue;
+    }
+    if (!GetHookState()) return -1;
+    PollState();
+    uint32_t now = plat::TickCount();
+    bool keyOver = keyTime > 0 && static_cast<uint32_t>(now - lastKey) > static_cast<uint32_t>(keyTime) * 1000u;
+    bool totalOver =
+        totalSeconds > 0 && static_cast<uint32_t>(now - start) > static_cast<uint32_t>(totalSeconds) * 1000u;
+    if (keyOver || totalOver) {
+      out = TimedOutKeys(keys, maxCount);
+      ClearKeys();
+      return -1;
+    }
+    plat::SleepMs(130);
+  }
+  return -1;
+}
+
+// ---------------------------------------------------------------- hook and calls
+
+int TagDjUserCall::GetHookState() {
+  if (!IsUserPort()) return callState == kCallConnected ? 1 : 0;
+  int off = drive->Card().HookState(port);
+  int32_t implied = off ? kCallConnected : kCallReleased;
+  if (implied != callState) {
+    Log(off ? "On" : "Off");
+    ClearKeys();
+    callState = implied;
+    if (implied == kCallConnected) connectTime = NowSeconds();
+  }
+  return off;
+}
+
+int TagDjUserCall::PollState() {
+  RestartFinishedLoop();
+  TagKxCall::PollState();
+  plat::SleepMs(20);
+  if (IsUserPort()) return GetHookState();
+  return callState == kCallConnected ? 1 : 0;
+}
+
+void TagDjUserCall::Hangup() {
+  StopPlay();
+  callState = kCallReleased;
+  if (!IsUserPort()) {
+    drive->Card().PortOnHook(port);
+    ClearKeys();
+  }
+}
+
+int TagDjUserCall::OutCall(const std::string& number, int, int) {
+  if (IsUserPort()) {
+    Hangup();
+    return -1;
+  }
+  plat::SimCard& c = drive->Card();
+  c.PortOnHook(port);
+  Pause(450);
+  c.PortOffHook(port);
+  callState = kCallIdle;
+  if (!Pause(2000)) {
+    Hangup();
+    return kOutCallInterrupted;
+  }
+  if (c.PortDial(port, number) <= 0) {
+    Hangup();
+    return -1;
+  }
+  dialling = 1;
+  uint32_t start = plat::TickCount();
+  while (!interrupted && dialling && callState == kCallIdle &&
+         static_cast<uint32_t>(plat::TickCount() - start) <= connectWaitMs) {
+    RestartFinishedLoop();
+    if (c.PortConnected(port)) {
+      c.StopPortPlay(port);
+      callState = kCallConnected;
+      connectTime = NowSeconds();
+    } else {
+      plat::SleepMs(120);
+    }
+  }
+  dialling = 0;
+  int32_t s = callState;
+  if (s == kCallConnected) {
+    Log("Connect OK");
+    return 0;
+  }
+  if (s == kCallIdle && interrupted) {
+    // A stopped line did not time out: say so, and put the port back on hook.
+    Hangup();
+    return kOutCallInterrupted;
+  }
+  if (s == kCallIdle) {
+    Hangup();
+    Log("Connect Failed, TimeOut");
+    return -2;
+  }
+  if (s == kCallReleased || s == kCallBusy || s == kCallNoAnswer) {
+    Log("Connect Failed");
+    return -3;
+  }
+  return -4;
+}
+
+int TagDjUserCall::MakeRing(const std::string& number) {
+  plat::SimCard& c = drive->Card();
+  if (!IsUserPort() || c.HookState(port) != 0) return 0;
+  int r = c.StartRing(port);
+  Log(Format("DJUser_StartRing(): %d", r));
+  if (!number.empty()) {
+    for (int i = 0; i < 15 && Pause(100); ++i) RestartFinishedLoop();
+    std::time_t t = std::time(nullptr);
+    std::tm lt{};
+    localtime_r(&t, &lt);
+    // The length byte is one byte: the number is cut inside the builder.
+    std::vector<uint8_t> msg = plat::card::BuildFskCallerId(lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, number);
+    int s = c.FskSend(port, msg.data(), static_cast<int>(msg.size()), 1);
+    if (s < 0) {
+      Log(Format("DJFsk_SendFSK('%s') : %d", number.c_str(), s));
+    } else {
+      for (int i = 0; i < 50 && !interrupted; ++i) {
+        if (c.FskSendStatus(port, 1) != 0) break;
+        plat::SleepMs(70);
+        RestartFinishedLoop();
+      }
+      c.FskStop(port, 1);
+    }
+  }
+  callState = kCallIdle;
+  return 0;
+}
