@@ -63,13 +63,16 @@ void TVarViewForm::Lookup() {
   if (!body_) return;
   std::string note, value, kind;
   dbgview::FindVarText(*body_, GB(name_->text()), &note, &value, &kind);
-  note_->setText(Q(note));
-  kind_->setText(Q(kind));
+  kindText_ = Q(kind);
+  // "变量: 整型": the kind goes to the note label, the type beside it.
+  int colon = kindText_.indexOf(':');
+  note_->setText(colon < 0 ? Q(note) : kindText_.left(colon));
+  kind_->setText(colon < 0 ? kindText_ : kindText_.mid(colon + 1).trimmed());
   value_->setPlainText(Q(value));
 }
 
 QString TVarViewForm::Note() const { return note_->text(); }
-QString TVarViewForm::Kind() const { return kind_->text(); }
+QString TVarViewForm::Kind() const { return kindText_; }
 QString TVarViewForm::Value() const { return value_->toPlainText(); }
 
 // --- statement variables -------------------------------------------------------------------

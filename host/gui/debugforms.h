@@ -22,6 +22,7 @@ class TVarViewForm : public QDialog {
               const QString& title);
   // "刷新": looks the name up again.
   void Lookup();
+  // The note label ("参数", "变量" or "常量"), the kind with its type name.
   QString Note() const;
   QString Kind() const;
   QString Value() const;
@@ -33,6 +34,7 @@ class TVarViewForm : public QDialog {
   QLabel* note_;
   QLabel* kind_;
   QPlainTextEdit* value_;
+  QString kindText_;
 };
 
 // "相关变量...": the watch text of a statement.

@@ -380,6 +380,7 @@ TEST_F(DebuggerTest, VariableGridHidesTemporariesAndFunctionConstants) {
   view.SetVar(s.inst, s.inst.get(), "s", "Mian Var Display");
   EXPECT_EQ(view.Value(), "\"a\"");
   EXPECT_EQ(view.Kind(), U("变量: 字符串"));
+  EXPECT_EQ(view.Note(), U("变量"));
   view.SetVar(s.inst, s.inst.get(), "K", "Mian Var Display");
   EXPECT_EQ(view.Kind(), U("常量: 整型"));
   view.SetVar(s.inst, s.inst.get(), "nope", "Mian Var Display");
@@ -521,6 +522,11 @@ TEST_F(DebuggerTest, FunctionStatementsAndTheCallStack) {
   EXPECT_FALSE(page->MainTree()->IsCurrent(0));
   EXPECT_TRUE(WaitFor([&] { return Cell(*page->FuncGrid(), "local", 2) == "42"; }));
   EXPECT_EQ(Cell(*page->FuncGrid(), "v", 0), "0p");
+  TVarViewForm view;
+  view.SetVar(s.inst, b, "v", "Function Var Display");
+  EXPECT_EQ(view.Note(), U("参数"));
+  EXPECT_EQ(view.Kind(), U("参数: 整型"));
+  EXPECT_EQ(view.Value(), "0");
 
   ASSERT_TRUE(Pages().CallStackCmd());
   TCallStackForm* cs = Pages().CallStack();
