@@ -8,12 +8,16 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/compilediag.h"
+#include "engine/oper.h"
 #include "engine/tagvar.h"
 
 class TagOper;
+struct TagOperand;
 class TagKxCall;
 
 // The number of lines of the line manager, as scripts see it in _linesCount.
@@ -141,6 +145,104 @@ class TagTelBasic : public TagCompileDiag {
   uint8_t importVars = 0;
 
   // --- compiler state (kept by the compiler's files) ---
+  // Symbols. Lookups are hashed; the first variable of a name (or the first
+  // constant of a value) wins, as a scan in list order would find it.
+  int FindVarIndex(std::string_view varName);
+  int FindParamIndex(std::string_view paramName) const;
+  // The visible variable: own variables, then (a body) its parameters, then
+  // the parent's own variables. Returns where it was found (an index, or
+  // 10000 + parameter index), -1 when nothing is found.
+  int FindVar(std::string_view varName, TagVar*& out);
+  // FindVar, or a new int 0 appended; -1 when it was created.
+  int FindOrCreateVar(std::string_view varName, TagVar*& out);
+  // A constant of that kind (TagOperand kind) and literal text, or -1.
+  int FindConst(int operandKind, std::string_view literal);
+  // A literal constant, a variable (a function variable counts a call), -1
+  // for an unknown name, -2 for anything else.
+  int OperandVar(const TagOperand& operand, TagVar*& out);
+  // A new "__m%d" temporary (the counter of the main script).
+  TagVar* NewTempVar();
+  int FindFunctionIndex(std::string_view fnName) const;
+  TagTelBasic* FindFunction(std::string_view fnName);
+  int AddParam(const std::string& paramName);
+  int CountCall(const std::string& callerName);
+  int RemoveCaller(const std::string& callerName);
+  void RemoveCallerEverywhere(const std::string& callerName);
+  int CallerCount() const { return static_cast<int>(callers.size()); }
+  // Deletes functions nothing calls, repeatedly, each with its warning.
+  void PruneUncalledFunctions();
+  void BuildViews();
+  // Called when a variable became constant after it was indexed.
+  void IndexConst(int varIndex);
+
+  // Loading and statements.
+  int LoadFile(int callLine, const std::string& file);
+  static bool ReadLine(std::string_view text, size_t& pos, std::string& line, size_t capacity);
+  static int ParseIncludeName(std::string_view text, std::string& nameOut);
+  int CompileLine(const std::string& text, int line);
+  // A statement compiled at run time ("RunLine("), apart from the live
+  // list's links: flow statements, braces, sections, function definitions
+  // and includes are refused with kDetachedRefused; nothing is linked and no
+  // operation's next is changed. Returns the operation it added at the end of
+  // the list (the caller runs it and removes it with RemoveOperationsFrom),
+  // or null with result set (0: nothing to run, -1: an error, reported).
+  // The temporary counter is restored afterwards.
+  static constexpr int kDetachedRefused = -999;
+  TagOper* CompileDetached(const std::string& text, int line, int& result);
+  void AddOper(TagOper* op, const std::string& text, int line, char kindChar);
+  int CompileArgs(int line, const std::string& stmt, const std::vector<std::string>& args,
+                  std::vector<TagVar*>& out);
+  // 0 simple (target, a, op, b filled), -2 complex, -3 refused by the
+  // lexer, -1 after reporting.
+  int CompileAssignment(int line, const std::string& text, TagVar*& target, TagVar*& a, char& op, TagVar*& b,
+                        const std::string& comment, bool& created);
+  // The main instance of this compile (a body's parent).
+  TagTelBasic* CompileRoot() { return parent ? parent : this; }
+
+  struct TagFInclude {
+    std::string name;
+  };
+  std::vector<TagFInclude> includes;
+  std::vector<int> ifStack, switchStack, loopStack, braceStack, functionStack;
+  std::vector<TagOper*> pendingPreExpressions;  // owned until handed over
+  TagVarRef pendingResult;
+  int blockDepth = 0;
+  bool detached = false;  // compiling a run-time line: no links
+  int scriptLineCount = 0;  // physical lines of the script file
+  std::vector<TagVar*> varView, constView;
+  int namedConstCount = 0;
+  // Nesting of script function calls on this line (root) and of this body.
+  int callDepth = 0;
+  int activeCalls = 0;
+  // Functions of user libraries declared by "DllFunction(": name -> argument
+  // count (negative: any). Kept on the main instance.
+  std::map<std::string, int> dllFunctions;
+  void DeclareDllFunction(const std::string& fnName, int argCount);
+
+ private:
+  int CompileStatement(const std::string& text, int line);
+  int CompileAssignPath(int line, const std::string& src, const std::string& work, const std::string& comment,
+                        bool isConst, int shape, size_t offset, bool incdec, const std::string& incName, char incOp);
+  int CompileKeyword(int line, const std::string& src, const std::string& work, const std::string& comment);
+  int CompileCall(int line, const std::string& src, const std::string& work);
+  int CompileFunctionDef(int line, const std::string& src, const std::string& rest, const std::string& comment);
+  int CompileInclude(int line, const std::string& work, size_t pos);
+  int CompileFlow(int line, int kwIndex, const std::string& src, const std::string& work, size_t headEnd,
+                  const std::vector<std::string>& args);
+  int LinkBlocks(int line, const std::string& work);
+  // At the end of the source: the pending-if rule and the last links.
+  void FinishSource();
+  void CompleteIf(TagOper* ifOp);
+  void IndexNewVariables();
+  TagVar* NewLiteral(int operandKind, std::string_view literal);
+  std::unordered_map<std::string, int> nameIndex_;
+  std::unordered_map<std::string, int> constIndex_;
+  size_t indexedVars_ = 0;
+  // Source texts of block openers, for the end-of-source report (operation
+  // texts are kept only while statements are shown).
+  std::unordered_map<int, std::string> constructText_;
+
+ public:
 
   // --- run state (kept by the run loop's files) ---
   // Runs the main body: the result of the last operation, -1 when the

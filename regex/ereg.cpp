@@ -18,7 +18,7 @@ int Stopped(const char* op, int kind) {
 }  // namespace
 
 int EregMatch(std::string_view text, int start, std::string_view pattern, std::map<int, std::string>* groups,
-              const std::atomic<bool>* interrupt) {
+              const std::atomic<uint8_t>* interrupt) {
   text = UpToZero(text);
   pattern = UpToZero(pattern);
   CRegexpT<char> re(pattern.data(), int(pattern.size()), 0);
@@ -39,7 +39,7 @@ int EregMatch(std::string_view text, int start, std::string_view pattern, std::m
 }
 
 int EregReplace(std::string_view text, std::string_view pattern, std::string_view replacement, int count,
-                std::string* result, const std::atomic<bool>* interrupt) {
+                std::string* result, const std::atomic<uint8_t>* interrupt) {
   text = UpToZero(text);
   pattern = UpToZero(pattern);
   replacement = UpToZero(replacement);
@@ -57,7 +57,7 @@ int EregReplace(std::string_view text, std::string_view pattern, std::string_vie
 }
 
 int EregSplit(std::string_view text, std::string_view pattern, std::vector<std::string>* pieces,
-              const std::atomic<bool>* interrupt) {
+              const std::atomic<uint8_t>* interrupt) {
   if (!pieces) return 0;  // a constant target
   text = UpToZero(text);
   pattern = UpToZero(pattern);

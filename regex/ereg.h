@@ -16,15 +16,15 @@
 // took part under its number (groups may be null: a constant target; the map
 // is not cleared first). Returns the match start + 1, or 0.
 int EregMatch(std::string_view text, int start, std::string_view pattern, std::map<int, std::string>* groups,
-              const std::atomic<bool>* interrupt = nullptr);
+              const std::atomic<uint8_t>* interrupt = nullptr);
 
 // Replaces at most count matches (negative: all) by the template. Returns 1
 // with the new text in *result (the text unchanged when nothing matched), or 0.
 int EregReplace(std::string_view text, std::string_view pattern, std::string_view replacement, int count,
-                std::string* result, const std::atomic<bool>* interrupt = nullptr);
+                std::string* result, const std::atomic<uint8_t>* interrupt = nullptr);
 
 // Splits at every match: the pieces between matches and the rest after the
 // last one. Returns the number of pieces (at least 1), or 0 on a limit or
 // when pieces is null (a constant target).
 int EregSplit(std::string_view text, std::string_view pattern, std::vector<std::string>* pieces,
-              const std::atomic<bool>* interrupt = nullptr);
+              const std::atomic<uint8_t>* interrupt = nullptr);

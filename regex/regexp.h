@@ -35,7 +35,7 @@ uintptr_t RegexStackFloor();
 struct RegexLimits {
   int64_t stepBudget = 10000000;     // per search
   int64_t contextBudget = 200000000; // all searches on one context (a replace, a split)
-  const std::atomic<bool>* interrupt = nullptr;  // checked every few thousand steps
+  const std::atomic<uint8_t>* interrupt = nullptr;  // checked every few thousand steps
   int maxStackInts = 8 << 20;                    // per backtrack / capture stack
   int64_t maxOutput = int64_t(64) << 20;         // replacement result bytes
 };

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "engine/procobjects.h"
 #include "host/app.h"
 #include "host/gui/mainwindow.h"
 #include "host/log.h"
@@ -37,6 +38,9 @@ int RodizMain(int argc, char** argv) {
   }
   // The session ending runs the exit sequence, as a termination signal does.
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form](QSessionManager&) { form.OnExitSignal(); });
+  StartProcessObjects();
   form.StartUp();
-  return app.exec();
+  int rc = app.exec();
+  FinishProcessObjects();
+  return rc;
 }

@@ -84,7 +84,7 @@ TEST(Limits, ModerateDepthStillWorksOnALineThread) {
 }
 
 TEST(Limits, InterruptFlagStopsTheSearch) {
-  std::atomic<bool> stop{true};
+  std::atomic<uint8_t> stop{1};
   RegexLimits lim;
   lim.interrupt = &stop;
   CRegexpT<char> re("(a+)+$");
@@ -93,13 +93,13 @@ TEST(Limits, InterruptFlagStopsTheSearch) {
   EXPECT_FALSE(re.MatchBuffer(text.data(), int(text.size()), 0, &lim, &hit).IsMatched());
   EXPECT_EQ(hit, kRegexInterrupted);
   // The same search without the flag raised runs to its budget instead.
-  stop = false;
+  stop = 0;
   EXPECT_FALSE(re.MatchBuffer(text.data(), int(text.size()), 0, &lim, &hit).IsMatched());
   EXPECT_EQ(hit, kRegexSteps);
 }
 
 TEST(Limits, InterruptRaisedFromAnotherThread) {
-  std::atomic<bool> stop{false};
+  std::atomic<uint8_t> stop{0};
   std::atomic<bool> done{false};
   RegexLimits lim;
   lim.interrupt = &stop;
@@ -112,7 +112,7 @@ TEST(Limits, InterruptRaisedFromAnotherThread) {
     re.MatchBuffer(text.data(), int(text.size()), 0, &lim, &hit);
     done = true;
   }));
-  stop = true;
+  stop = 1;
   worker.Join();
   EXPECT_TRUE(done);
   EXPECT_EQ(hit, kRegexInterrupted);

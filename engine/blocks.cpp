@@ -1,0 +1,397 @@
+// Flow statements, braces, and the linking of each new operation to what came
+// before it. Constructs complete when the statement after them arrives.
+#include "engine/expr.h"
+#include "engine/flow.h"
+#include "engine/keyword.h"
+#include "engine/scan.h"
+#include "engine/tagvar.h"
+#include "engine/telbasic.h"
+
+namespace {
+
+bool KindIn(const TagOper* op, const char* kinds) {
+  for (const char* k = kinds; *k; ++k)
+    if (op->kind == *k) return true;
+  return false;
+}
+
+}  // namespace
+
+// A simple assignment as one step (for-loop parts).
+static TagCalculate* MakeStep(TagVar* target, TagVar* a, char op, TagVar* b) {
+  if (op == '!' || op == '~' || (op == '-' && !a)) return new TagCalculate(op, target, b, nullptr);
+  if (op == 0) return new TagCalculate(0, target, a, nullptr);
+  return new TagCalculate(op, target, a, b);
+}
+
+int TagTelBasic::CompileFlow(int line, int kwIndex, const std::string& src, const std::string& work, size_t headEnd,
+                             const std::vector<std::string>& args) {
+  auto opAt = [this](int i) { return operations[static_cast<size_t>(i)]; };
+  auto condition = [&](const std::string& text, TagExpre*& out) -> bool {
+    TagComplexExpre ce(text, this, "_tempVal", nullptr, std::string());
+    if (!ce.Error().empty()) {
+      Report(line, ce.Error(), work);
+      return false;
+    }
+    if (!ce.Warning().empty()) {
+      Report(line, ce.Warning(), work, true);
+      ++warningCount;
+    }
+    out = new TagExpre(ce.TakeSteps());
+    return true;
+  };
+  // One operand, nothing more complex (switch and case values).
+  auto singleValue = [&](const std::string& text, TagVar*& out) -> bool {
+    TagOperand a, b;
+    char op = 0;
+    std::string msg;
+    if (ParseSimpleExpression(a, op, b, text, msg) < 0) {
+      Report(line, msg, work);
+      return false;
+    }
+    if (op != 0 || b.kind != TagOperand::kEmpty) {
+      Report(line, CMsg::SyntaxError, work);
+      return false;
+    }
+    int r = OperandVar(a, out);
+    if (r < 0) {
+      if (r == -1)
+        Report(line, CMsg::VarNotAssigned, a.text);
+      else
+        Report(line, CMsg::SyntaxError, work);
+      return false;
+    }
+    return true;
+  };
+  const int here = static_cast<int>(operations.size());
+
+  switch (static_cast<KeywordId>(kwIndex)) {
+    case KeywordId::If:
+    case KeywordId::ElseIf: {
+      TagExpre* cond = nullptr;
+      if (!condition(args[0], cond)) return -1;
+      auto* op = new TagIf(cond);
+      if (kwIndex == static_cast<int>(KeywordId::If)) {
+        AddOper(op, src, line, 'i');
+        ifStack.push_back(here);
+        constructText_[here] = src;
+        break;
+      }
+      AddOper(op, src, line, 'E');
+      if (ifStack.empty() || opAt(ifStack.back())->depth != op->depth) {
+        Report(line, CMsg::NoMatchingIf, work);
+        return -1;
+      }
+      auto* top = static_cast<TagIf*>(opAt(ifStack.back()));
+      TagIf* head = top->kind == 'E' && top->head ? top->head : top;
+      head->AddElseIf(op);
+      op->head = head;
+      ifStack.push_back(here);
+      constructText_[here] = src;
+      break;
+    }
+    case KeywordId::Else: {
+      auto* op = new TagNull;
+      AddOper(op, src, line, 'e');
+      if (ifStack.empty() || opAt(ifStack.back())->depth != op->depth) {
+        Report(line, CMsg::NoMatchingIf, work);
+        return -1;
+      }
+      break;
+    }
+    case KeywordId::While: {
+      TagExpre* cond = nullptr;
+      if (!condition(args[0], cond)) return -1;
+      AddOper(new TagForWhile(cond), src, line, 'w');
+      loopStack.push_back(here);
+      constructText_[here] = src;
+      break;
+    }
+    case KeywordId::For: {
+      if (args.size() == 2) {  // for (v in collection)
+        TagVar* var = nullptr;
+        FindOrCreateVar(args[0], var);
+        std::vector<TagVar*> coll;
+        if (CompileArgs(line, work, {args[1]}, coll) < 0) return -1;
+        AddOper(new TagForIn(var, coll[0]), src, line, 'w');
+        loopStack.push_back(here);
+        constructText_[here] = src;
+        break;
+      }
+      TagCalculate* steps[2] = {nullptr, nullptr};
+      for (int k = 0; k < 2; ++k) {
+        TagVar *t = nullptr, *a = nullptr, *b = nullptr;
+        char op = 0;
+        bool created = false;
+        const int r = CompileAssignment(line, args[k == 0 ? 0 : 2], t, a, op, b, std::string(), created);
+        if (r != 0 || (t && t->IsConst())) {
+          delete steps[0];
+          Report(line, r == -2 ? CMsg::MultipleOperators : CMsg::SyntaxErr, work);
+          return -1;
+        }
+        steps[k] = MakeStep(t, a, op, b);
+      }
+      TagExpre* cond = nullptr;
+      if (!condition(args[1], cond)) {
+        delete steps[0];
+        delete steps[1];
+        return -1;
+      }
+      auto* loop = new TagForWhile(cond);
+      loop->SetInit(steps[0]);
+      loop->SetStep(steps[1]);
+      AddOper(loop, src, line, 'w');
+      loopStack.push_back(here);
+      constructText_[here] = src;
+      break;
+    }
+    case KeywordId::Switch: {
+      TagVar* v = nullptr;
+      if (!singleValue(args[0], v)) return -1;
+      AddOper(new TagSwitch(v), src, line, 's');
+      switchStack.push_back(here);
+      constructText_[here] = src;
+      break;
+    }
+    case KeywordId::Case: {
+      if (switchStack.empty()) {
+        Report(line, CMsg::NoMatchingSwitch, work);
+        return -1;
+      }
+      TagVar* v = nullptr;
+      if (!singleValue(args[0], v)) return -1;
+      AddOper(new TagCase(v), src, line, 'c');
+      break;
+    }
+    case KeywordId::Default:
+      if (switchStack.empty()) {
+        Report(line, CMsg::NoMatchingSwitch, work);
+        return -1;
+      }
+      AddOper(new TagNull, src, line, 'd');
+      break;
+    case KeywordId::Break:
+    case KeywordId::Continue: {
+      const bool isBreak = kwIndex == static_cast<int>(KeywordId::Break);
+      if (loopStack.empty()) {
+        Report(line, isBreak ? CMsg::NoMatchingWhile : CMsg::NoMatchingLoop, work);
+        return -1;
+      }
+      TagOper* op = isBreak ? static_cast<TagOper*>(new TagBreak) : new TagContinue;
+      AddOper(op, src, line, isBreak ? 'b' : 'o');
+      op->link = opAt(loopStack.back());
+      break;
+    }
+    case KeywordId::BlockOpen: {
+      ++blockDepth;
+      auto* open = new TagNull;
+      TagOper* p = operations.empty() ? nullptr : operations.back();
+      AddOper(open, src, line, '{');
+      // A block is entered only through a target.
+      if (p) p->next = nullptr;
+      open->owner = nullptr;
+      CMsg err = CMsg::kCount;
+      if (!p) {
+        if (!parent) err = CMsg::BraceWithoutFlow;  // a function body starts here
+      } else if (p->kind == 'i' || p->kind == 'E') {
+        if (ifStack.empty()) {
+          err = CMsg::NoMatchingIf;
+        } else {
+          auto* top = static_cast<TagIf*>(opAt(ifStack.back()));
+          top->SetThen(open);
+          open->owner = top;
+        }
+      } else if (p->kind == 'e') {
+        if (ifStack.empty()) {
+          err = CMsg::NoMatchingIf;
+        } else {
+          auto* top = static_cast<TagIf*>(opAt(ifStack.back()));
+          top->SetElse(open);
+          open->owner = top;
+        }
+      } else if (p->kind == 'w') {
+        if (loopStack.empty()) {
+          err = CMsg::NoMatchingWhile;
+        } else {
+          auto* top = static_cast<TagWhile*>(opAt(loopStack.back()));
+          top->SetBody(open);
+          open->owner = top;
+        }
+      } else if (p->kind == 's' || p->kind == 'c' || p->kind == 'd') {
+        if (switchStack.empty()) {
+          err = CMsg::NoMatchingSwitch;
+        } else {
+          auto* sw = static_cast<TagSwitch*>(opAt(switchStack.back()));
+          open->owner = sw;
+          if (p->kind == 'c') {
+            for (int i = here - 1; i >= 0 && opAt(i)->kind == 'c'; --i)
+              sw->AddCase(static_cast<TagCase*>(opAt(i))->Value(), open);
+          } else if (p->kind == 'd' && sw->SetDefault(open) < 0) {
+            err = CMsg::TwoDefaults;
+          }
+        }
+      } else {
+        err = CMsg::BraceWithoutFlow;
+      }
+      if (err != CMsg::kCount) {
+        Report(line, err, work);
+        return -1;
+      }
+      braceStack.push_back(here);
+      // Text after the brace would be dropped silently: it is an error.
+      if (!IsRestBlank(std::string_view(work).substr(headEnd))) {
+        Report(line, CMsg::OpenBraceAlone, work);
+        return -1;
+      }
+      break;
+    }
+    case KeywordId::BlockClose: {
+      auto* end = new TagEnd;
+      AddOper(end, src, line, '}');
+      if (blockDepth > 0) --blockDepth;
+      if (braceStack.empty()) {
+        Report(line, CMsg::NoMatchingOpenBrace, work);
+        return -1;
+      }
+      TagOper* open = opAt(braceStack.back());
+      braceStack.pop_back();
+      end->link = open;
+      open->link = end;
+      end->owner = open->owner;
+      CMsg err = CMsg::kCount;
+      if (open->index > 0) {
+        TagOper* o = opAt(open->index - 1);
+        if (o->kind == 'e') {
+          if (ifStack.empty())
+            err = CMsg::NoMatchingIf;
+          else
+            ifStack.pop_back();
+        } else if (o->kind == 'w') {
+          if (loopStack.empty())
+            err = CMsg::NoMatchingWhile;
+          else
+            loopStack.pop_back();
+        } else if (o->kind == 's') {
+          if (switchStack.empty())
+            err = CMsg::NoMatchingSwitch;
+          else
+            switchStack.pop_back();
+        } else if (o->kind == 'E') {
+          if (!ifStack.empty()) ifStack.pop_back();
+        }
+      } else if (parent && !parent->functionStack.empty()) {
+        // The end of a function body: lines go to the parent again.
+        BuildViews();
+        parent->functionStack.pop_back();
+      } else {
+        err = CMsg::NoMatchingFunction;
+      }
+      if (err != CMsg::kCount) {
+        Report(line, err, work);
+        return -1;
+      }
+      if (!IsRestBlank(std::string_view(work).substr(headEnd))) {
+        Report(line, CMsg::CloseBraceAlone, work);
+        return -1;
+      }
+      break;
+    }
+    default:
+      return -1;
+  }
+  return LinkBlocks(line, work);
+}
+
+void TagTelBasic::CompleteIf(TagOper* owner) {
+  auto* i = static_cast<TagIf*>(owner);
+  if (i->kind == 'E' && i->head) {
+    i->head->next = i->next;
+    i = i->head;
+  }
+  i->PropagateContinuation();
+}
+
+int TagTelBasic::LinkBlocks(int line, const std::string& work) {
+  if (detached || CompileRoot()->errorCount > 0 || operations.size() < 2) return 0;
+  auto opAt = [this](int i) { return operations[static_cast<size_t>(i)]; };
+  TagOper* c = operations.back();
+  TagOper* p = operations[operations.size() - 2];
+
+  if (!switchStack.empty() && c->depth == opAt(switchStack.back())->depth + 1 && !KindIn(c, "cd{}")) {
+    Report(line, CMsg::OnlyCaseInSwitch, work);
+    return -1;
+  }
+  if (KindIn(p, "iEew") && !KindIn(c, "{}ieEwsdc")) {
+    // c is the whole, braceless body of p.
+    ++c->depth;
+    c->unbracedBody = 1;
+    if (!KindIn(c, "bo")) c->link = c;
+    if (p->kind == 'w') {
+      static_cast<TagWhile*>(p)->SetBody(c);
+      c->owner = p;
+      if (!loopStack.empty()) loopStack.pop_back();
+    } else if (!ifStack.empty()) {
+      auto* top = static_cast<TagIf*>(opAt(ifStack.back()));
+      if (p->kind == 'e') {
+        top->SetElse(c);
+        ifStack.pop_back();
+      } else {
+        top->SetThen(c);
+        if (p->kind == 'E') ifStack.pop_back();
+      }
+      c->owner = top;
+    }
+  } else if (KindIn(p, "dsieEw") && c->kind != '{') {
+    Report(line, CMsg::MissingOpenBrace, work);
+    return -1;
+  }
+
+  if (p->link && (p->kind == '}' || p->unbracedBody)) {
+    TagOper* first = p->kind == '}' ? p->link : p;
+    TagOper* o = first->index > 0 ? opAt(first->index - 1) : nullptr;
+    if (o && KindIn(o, "ws")) {
+      o->next = c;
+      c->owner = o->owner;
+    } else if (o && (o->kind == 'e' || (KindIn(o, "iE") && !KindIn(c, "eE")))) {
+      if (TagOper* own = p->owner) {
+        own->next = c;
+        if (c->kind != '}') c->owner = own->owner;
+        if (KindIn(own, "iE")) CompleteIf(own);
+      }
+      if (o->kind != 'e') {
+        if (ifStack.empty()) {
+          Report(line, CMsg::NoMatchingIf, work);
+          return -1;
+        }
+        if (c->kind == 'i' && ifStack.size() >= 2)
+          ifStack.erase(ifStack.end() - 2);
+        else if (c->kind != 'i')
+          ifStack.pop_back();
+      }
+    }
+  }
+  if (p->unbracedBody && p->owner && p->owner->kind == 'w') p->next = p->owner;
+  return 0;
+}
+
+void TagTelBasic::FinishSource() {
+  auto opAt = [this](int i) { return operations[static_cast<size_t>(i)]; };
+  if (operations.empty()) return;
+  TagOper* last = operations.back();
+  // An if whose block closes the file is complete.
+  if (!ifStack.empty() && last->kind == '}' && last->link && last->link->index > 0 &&
+      KindIn(opAt(last->link->index - 1), "iE"))
+    ifStack.pop_back();
+  if (errorCount > 0) return;
+  // The end of the source completes the links of the last construct, so a
+  // braceless loop body at the end of the file still loops.
+  if (last->link && (last->kind == '}' || last->unbracedBody)) {
+    TagOper* first = last->kind == '}' ? last->link : last;
+    TagOper* o = first->index > 0 ? opAt(first->index - 1) : nullptr;
+    if (o && (o->kind == 'e' || KindIn(o, "iE")) && last->owner && KindIn(last->owner, "iE")) {
+      last->owner->next = nullptr;
+      CompleteIf(last->owner);
+    }
+  }
+  if (last->unbracedBody && last->owner && last->owner->kind == 'w') last->next = last->owner;
+}

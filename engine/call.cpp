@@ -1,0 +1,141 @@
+#include "engine/call.h"
+
+#include <memory>
+
+#include "engine/flow.h"
+#include "engine/tagvar.h"
+#include "engine/telbasic.h"
+#include "host/log.h"
+
+namespace {
+
+// What a re-entrant call would overwrite: one set of parameters, variables,
+// loop states and position per body.
+struct BodySnapshot {
+  std::vector<TagVar> params;
+  std::vector<TagVar> vars;
+  std::vector<std::unique_ptr<TagWhile::State>> loops;
+  std::vector<TagOper*> prevs;
+  TagOper* curOper = nullptr;
+  int curOperIndex = -1;
+  uint8_t runEnded = 0;
+  TagTelBasic* caller = nullptr;
+
+  static void Copy(std::vector<TagVar>& to, const std::vector<std::unique_ptr<TagVar>>& from) {
+    to.resize(from.size());
+    for (size_t i = 0; i < from.size(); ++i)
+      if (from[i]) to[i].Assign(*from[i]);  // a map gains a reference while saved
+  }
+  static void Put(std::vector<std::unique_ptr<TagVar>>& to, std::vector<TagVar>& from) {
+    for (size_t i = 0; i < from.size() && i < to.size(); ++i) {
+      if (to[i] && !to[i]->IsConst()) to[i]->Assign(from[i]);
+      from[i].SetInt(0);
+    }
+  }
+  void Save(const TagTelBasic& b) {
+    Copy(params, b.params);
+    Copy(vars, b.variables);
+    for (TagOper* op : b.operations) {
+      prevs.push_back(op->prev);
+      auto* loop = dynamic_cast<TagWhile*>(op);
+      loops.push_back(loop ? loop->SaveState() : nullptr);
+    }
+    curOper = b.curOper;
+    curOperIndex = b.curOperIndex.load();
+    runEnded = b.runEnded.load();
+    caller = b.caller;
+  }
+  void Restore(TagTelBasic& b) {
+    Put(b.params, params);
+    Put(b.variables, vars);
+    for (size_t i = 0; i < b.operations.size() && i < loops.size(); ++i) {
+      b.operations[i]->prev = prevs[i];
+      if (loops[i]) static_cast<TagWhile*>(b.operations[i])->RestoreState(*loops[i]);
+    }
+    b.curOper = curOper;
+    b.curOperIndex = curOperIndex;
+    b.runEnded = runEnded;
+    b.caller = caller;
+  }
+};
+
+}  // namespace
+
+int TagCall::Fail(int code) {
+  inst_->SetReturnValue(TagVar::Int(code));
+  return code;
+}
+
+int TagCall::Execute() {
+  TagTelBasic* body = fn_->IsFunction() ? fn_->Function() : nullptr;
+  if (!body) {
+    LogAlwaysF("Var : '%s' is not function-type : [LINE=%d:%s]", fn_->Name().c_str(), lineNo, text.c_str());
+    return Fail(-1);
+  }
+  const int argc = static_cast<int>(args_.size());
+  if (argc != body->paramCount) {
+    LogAlwaysF("function calling err: '%s()' must '%d' paras, real paras only: %d. [FILE=%s:LINE=%d:%s]",
+               body->name.c_str(), body->paramCount, argc, body->scriptFile.c_str(), lineNo, text.c_str());
+    return Fail(-2);
+  }
+  TagTelBasic* root = TagTelBasic::GetRoot(inst_);
+  if (root->callDepth >= kMaxDepth) {
+    LogAlwaysF("function calling err: '%s()' nested deeper than %d calls. [FILE=%s:LINE=%d:%s]", body->name.c_str(),
+               kMaxDepth, body->scriptFile.c_str(), lineNo, text.c_str());
+    return Fail(-3);
+  }
+  std::unique_ptr<BodySnapshot> saved;
+  if (body->activeCalls > 0) {
+    saved = std::make_unique<BodySnapshot>();
+    saved->Save(*body);
+  }
+  for (int i = 0; i < argc; ++i) body->params[static_cast<size_t>(i)]->Assign(*args_[static_cast<size_t>(i)]);
+
+  ++root->callDepth;
+  ++body->activeCalls;
+  body->RunFunction(inst_);
+  --body->activeCalls;
+  --root->callDepth;
+
+  if (!saved) {
+    // Value-result: arguments that are not const receive the parameters.
+    for (int i = 0; i < argc; ++i) {
+      TagVar& p = *body->params[static_cast<size_t>(i)];
+      TagVar* a = args_[static_cast<size_t>(i)];
+      if (!a->IsConst()) a->Assign(p);
+      if (p.IsMap()) p.SetInt(0);
+    }
+    const int r = inst_->SetReturnValue(body->RetVal());
+    // The body kept its result for this hand-over; a map held there goes now.
+    if (body->RetVal().IsMap()) body->RetVal().SetInt(0);
+    return r;
+  }
+  // A re-entrant call: results are taken before the outer call's state comes
+  // back, and copied after it, so they land in the outer call's variables.
+  std::vector<TagVar> results(static_cast<size_t>(argc));
+  for (int i = 0; i < argc; ++i) {
+    TagVar& p = *body->params[static_cast<size_t>(i)];
+    results[static_cast<size_t>(i)].Assign(p);
+    if (p.IsMap()) p.SetInt(0);
+  }
+  TagVar ret;
+  ret.Assign(body->RetVal());
+  saved->Restore(*body);
+  for (int i = 0; i < argc; ++i) {
+    TagVar* a = args_[static_cast<size_t>(i)];
+    if (!a->IsConst()) a->Assign(results[static_cast<size_t>(i)]);
+    results[static_cast<size_t>(i)].SetInt(0);
+  }
+  const int r = inst_->SetReturnValue(ret);
+  ret.SetInt(0);
+  return r;
+}
+
+int TagDllCall::Execute() {
+  if (!logged_) {
+    logged_ = true;
+    LogAlwaysF("DLL function '%s' is not available [LINE=%d]", name_.c_str(), lineNo);
+  }
+  return -1;
+}
+

@@ -1,0 +1,41 @@
+#pragma once
+// Calls from a script: script functions (TagCall, kind 'R') and functions of
+// user libraries declared with "DllFunction(" (TagDllCall, kind 'g').
+#include <string>
+#include <vector>
+
+#include "engine/oper.h"
+
+class TagVar;
+class TagTelBasic;
+
+class TagCall : public TagOper {
+ public:
+  static constexpr int kMaxDepth = 64;
+  TagCall(TagVar* function, TagTelBasic* callingInstance) : fn_(function), inst_(callingInstance) {}
+  void AddArg(TagVar* v) { args_.push_back(v); }
+  // The function's _retVal as an int; -1 not a function, -2 wrong argument
+  // count, -3 calls nested too deep. The caller's _retVal gets the result or
+  // the error code.
+  int Execute() override;
+
+ private:
+  int Fail(int code);
+  TagVar* fn_;
+  TagTelBasic* inst_;
+  std::vector<TagVar*> args_;
+};
+
+// Waits for the user library bridge: logs and fails.
+class TagDllCall : public TagOper {
+ public:
+  TagDllCall(std::string fnName, TagTelBasic* inst) : name_(std::move(fnName)), inst_(inst) {}
+  void AddArg(TagVar* v) { args_.push_back(v); }
+  int Execute() override;
+
+ private:
+  std::string name_;
+  TagTelBasic* inst_;
+  std::vector<TagVar*> args_;
+  bool logged_ = false;
+};

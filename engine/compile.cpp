@@ -1,0 +1,744 @@
+// The compile driver, the file loader and the statement compiler.
+#include <cstdio>
+#include <optional>
+
+#include "engine/call.h"
+#include "engine/expr.h"
+#include "engine/flow.h"
+#include "engine/keyword.h"
+#include "engine/memkxs.h"
+#include "engine/opfactory.h"
+#include "engine/scan.h"
+#include "engine/tagvar.h"
+#include "engine/telbasic.h"
+#include "host/cpumeter.h"
+#include "lines/kxcall.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr size_t kLineCapacity = 1024;
+constexpr size_t kArgTextMax = 1024;
+
+// Tells whether a routine reported anything, without writing a report.
+class ProbeDiag : public TagCompileDiag {
+ public:
+  ProbeDiag() : TagCompileDiag(0, false, true) {}
+  int entries = 0;
+
+ protected:
+  void WriteEntry(const std::string&) override { ++entries; }
+};
+
+bool IsFlowKeyword(int i) {
+  return i == 0 || i == 1 || i == 5 || i == 6 || i == 7 || i == 8 || i == 15;
+}
+
+}  // namespace
+
+// ---- driver ----
+
+void TagTelBasic::CompileMain() {
+  BeginCompile();
+  scriptLineCount = 0;
+  int lines = LoadFile(0, scriptFile);
+  if (lines > 0) scriptLineCount = lines;
+  SourceCompiled();
+  FinishSource();
+
+  TagUnclosedBlocks open;
+  open.scriptLines = scriptLineCount;
+  auto construct = [this](const std::vector<int>& stack) -> std::optional<TagOpenConstruct> {
+    if (stack.empty()) return std::nullopt;
+    const int i = stack.back();
+    if (i < 0 || static_cast<size_t>(i) >= operations.size()) return std::nullopt;
+    auto t = constructText_.find(i);
+    return TagOpenConstruct{operations[static_cast<size_t>(i)]->lineNo,
+                            t == constructText_.end() ? std::string() : t->second};
+  };
+  open.pendingIf = construct(ifStack);
+  open.loop = construct(loopStack);
+  open.switchBlock = construct(switchStack);
+  open.brace = construct(braceStack);
+  if (!functionStack.empty()) {
+    // Lines of an unfinished function went to its body: its own stacks hold
+    // what is open inside it.
+    TagTelBasic* f = functions.empty() ? nullptr : functions.back();
+    open.function = TagOpenConstruct{functionStack.back(), f ? f->definitionText : std::string()};
+  }
+  ReportUnclosed(open);
+  constructText_.clear();
+  for (TagTelBasic* f : functions) f->constructText_.clear();
+  if (pruneFunctions) PruneUncalledFunctions();
+  initResult = Summarize();
+  BuildViews();
+}
+
+// ---- loading ----
+
+bool TagTelBasic::ReadLine(std::string_view text, size_t& pos, std::string& line, size_t capacity) {
+  line.clear();
+  if (pos >= text.size()) return false;
+  size_t i = pos;
+  while (i < text.size() && line.size() < capacity) {
+    const char c = text[i];
+    if (c == '\r' || c == '\n') break;
+    line += c;
+    ++i;
+  }
+  // The line end is consumed, also right after a line cut at the capacity.
+  if (i < text.size() && text[i] == '\r') {
+    ++i;
+    if (i < text.size() && text[i] == '\n') ++i;
+  } else if (i < text.size() && text[i] == '\n') {
+    ++i;
+  }
+  pos = i;
+  return true;
+}
+
+int TagTelBasic::ParseIncludeName(std::string_view text, std::string& nameOut) {
+  nameOut.clear();
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  if (i >= text.size() || (text[i] != '"' && text[i] != '<')) return -1;
+  for (++i; i < text.size(); ++i) {
+    if (text[i] == '"' || text[i] == '>') return 0;
+    nameOut += text[i];
+  }
+  nameOut.clear();
+  return -2;
+}
+
+int TagTelBasic::LoadFile(int callLine, const std::string& file) {
+  for (const TagFInclude& inc : includes) {
+    if (inc.name == file) {
+      Report(callLine, CMsg::RepeatedInclude, file, true);
+      ++warningCount;
+      return -1;
+    }
+  }
+  includes.push_back({file});
+  if (curFileName.empty()) curFileName = file;
+  const bool topFile = includes.size() == 1;
+
+  size_t size = 0;
+  TagKxsText text = TagMemKxs::Instance().Get(file, &size, !runMode, nested, &wasScrambled);
+  if (!text) {
+    std::fputs(GBK("  fBuff==NULL, 打不开文件错误\n").c_str(), stdout);
+    std::fflush(stdout);
+    ErrorBox(callLine, file, MsgText(CMsg::CannotOpenFile));
+    Report(callLine, CMsg::CannotOpenFile, file);
+    ++errorCount;
+    return -2;
+  }
+  if (runMode && !nested && lineNo > 0) WaitWhileCpuBusy(100, 45, [this] { return stopRequested.load() != 0; });
+  curFileName = file;
+  BeginFile();
+
+  const std::string_view src(*text);
+  size_t pos = 0;
+  int counter = 0;
+  std::string line, more;
+  while (pos < src.size() && ReadLine(src, pos, line, kLineCapacity)) {
+    ++counter;
+    // A "\" at the end (blanks after it allowed) joins the next line in its place.
+    while (line.size() > 1) {
+      size_t e = line.size();
+      while (e > 0 && (line[e - 1] == ' ' || line[e - 1] == '\t')) --e;
+      if (e == 0 || line[e - 1] != '\\') break;
+      const size_t at = e - 1;
+      if (!ReadLine(src, pos, more, kLineCapacity - at)) {
+        line.resize(at);
+        break;
+      }
+      ++counter;
+      line.resize(at);
+      line += more;
+    }
+    TagTelBasic* target = functionStack.empty() || functions.empty() ? this : functions.back();
+    if (target->CompileLine(line, counter) < 0) ++errorCount;
+  }
+  if (!topFile) EndFile();
+  return counter;
+}
+
+// ---- statements ----
+
+int TagTelBasic::CompileLine(const std::string& text, int line) {
+  const int r = CompileStatement(text, line);
+  if (r < 0) {
+    // Expressions compiled for a statement that failed belong to nothing.
+    for (TagOper* e : pendingPreExpressions) {
+      e->FreePreExpressions();
+      delete e;
+    }
+    pendingPreExpressions.clear();
+  }
+  return r;
+}
+
+int TagTelBasic::CompileStatement(const std::string& text, int line) {
+  const long start = SkipLeadingComments(*this, text, line);
+  if (start == kStrayCommentEnd) return -1;
+  if (start < 0) return 0;
+  const std::string src = text.substr(static_cast<size_t>(start));
+  std::string work = src, comment;
+  if (StripComments(*this, work, comment, line, true) < 0) return -1;
+  pendingResult = TagVarRef{};
+  if (IsBlankText(work)) return 0;
+
+  size_t offset = 0;
+  std::string cname, cindex;
+  const int shape = ClassifyStatement(work, offset, cname, cindex);
+  std::string kwName;
+  size_t kpos = 0;
+  const RecKeyword* head = FindKeyword(work, kwName, kpos);
+  const bool isConst = head && head->index == static_cast<int>(KeywordId::Const);
+  std::string target, index;
+  const int tl = SplitAssignTarget(isConst ? std::string_view(work).substr(kpos) : std::string_view(work), target,
+                                   index);
+  if (tl == -1) {
+    Report(line, CMsg::ConstOrBadName, work);
+    return -1;
+  }
+  std::string incName;
+  char incOp = 0;
+  bool incdec = false;
+  if (shape == kShapeIncDec) {
+    ProbeDiag probe;
+    incdec = ParseIncDec(probe, line, work, incName, incOp);
+    if (!incdec && probe.entries > 0) {
+      // A bad name: reported, and the statement must not vanish silently.
+      ParseIncDec(*this, line, work, incName, incOp);
+      return -1;
+    }
+  }
+  const bool assignShape = shape == kShapeAssign || shape == kShapeCallAssign || shape == kShapeTwoWords ||
+                           shape == kShapeIncDec || isConst;
+  if (assignShape && (tl > 0 || incdec))
+    return CompileAssignPath(line, src, work, comment, isConst, shape, offset, incdec, incName, incOp);
+  if (shape < 0 && !isConst) return 0;  // a bare expression builds nothing
+  return CompileKeyword(line, src, work, comment);
+}
+
+int TagTelBasic::CompileAssignPath(int line, const std::string& src, const std::string& work,
+                                   const std::string& comment, bool isConst, int shape, size_t offset, bool incdec,
+                                   const std::string& incName, char incOp) {
+  std::string text = work;
+  if (isConst) {
+    std::string kw;
+    size_t kpos = 0;
+    FindKeyword(work, kw, kpos);
+    text = work.substr(kpos);
+  }
+  // The element key of the target: one operand, nothing more complex.
+  TagVar* key = nullptr;
+  std::string targetName, index;
+  if (!incdec) {
+    SplitAssignTarget(text, targetName, index);
+    if (!index.empty()) {
+      if (index.back() != ']') {
+        Report(line, CMsg::BadIndexSyntax, work);
+        return -1;
+      }
+      index.pop_back();
+      TagOperand a, b;
+      char op = 0;
+      std::string msg;
+      if (ParseSimpleExpression(a, op, b, index, msg) < 0) {
+        Report(line, msg, work);
+        return -1;
+      }
+      if (op != 0 || b.kind != TagOperand::kEmpty) {
+        Report(line, CMsg::SyntaxErrorColon, work);
+        return -1;
+      }
+      int r = OperandVar(a, key);
+      if (r < 0) {
+        if (r == -1)
+          Report(line, CMsg::VarNotAssignedColon, a.text);
+        else
+          Report(line, CMsg::SyntaxErrorColon, work);
+        return -1;
+      }
+    }
+  } else {
+    targetName = incName;
+  }
+
+  if (shape == kShapeCallAssign && !isConst) {
+    TagVar* t = nullptr;
+    FindOrCreateVar(targetName, t);
+    if (t->IsConst()) {
+      Report(line, CMsg::ConstAssigned, work);
+      return -1;
+    }
+    pendingResult = TagVarRef{t, key};
+    return CompileKeyword(line, src, work.substr(offset), comment);
+  }
+
+  TagVar *target = nullptr, *a = nullptr, *b = nullptr;
+  char op = 0;
+  bool created = false;
+  const int r = CompileAssignment(line, text, target, a, op, b, comment, created);
+
+  if (isConst) {
+    if (r == -2 || (r == 0 && (op != 0 || b))) {
+      Report(line, CMsg::ConstNoOperators, work);
+      return -1;
+    }
+    if (r < 0) {
+      Report(line, CMsg::SyntaxErr, work);
+      return -1;
+    }
+    if (!a->IsConst()) {
+      Report(line, CMsg::ConstRightNotConst, work);
+      return -1;
+    }
+    if (!created) {
+      const bool same = target->Type() == a->Type() && target->Equals(*a);
+      Report(line, CMsg::ConstRedefined, work, same);
+      if (!same) return -1;
+      ++warningCount;
+    }
+    target->SetConst(false);
+    target->Assign(*a);
+    target->SetConst(true);
+    IndexConst(FindVarIndex(target->Name()));
+    return 0;
+  }
+  if (target && target->IsConst()) {
+    Report(line, CMsg::ConstAssigned, work);
+    return -1;
+  }
+  if (r == 0) {
+    TagCalculate* calc;
+    if (op == '!' || op == '~' || (op == '-' && !a))
+      calc = new TagCalculate(op, target, b, nullptr, key);
+    else if (op == 0)
+      calc = new TagCalculate(0, target, a, nullptr, key);
+    else
+      calc = new TagCalculate(op, target, a, b, key);
+    AddOper(calc, src, line, '=');
+    return LinkBlocks(line, work);
+  }
+  if (r != -2) {
+    Report(line, CMsg::SyntaxErr, work);
+    return -1;
+  }
+
+  // A longer right side: one part up to ";".
+  const std::string right = text.substr(text.find('=') + 1);
+  std::vector<std::string> parts;
+  const int n = SplitArgs(right, kMaxArgs, parts, ';', ';');
+  if (n != 1) {
+    CMsg m = n == -5   ? CMsg::BraceAlone
+             : n == -2 ? CMsg::MissingSemicolon
+             : n == -3 ? CMsg::StringNotEnded
+             : n == 0  ? CMsg::EmptyExpression
+                       : CMsg::SyntaxError;
+    Report(line, m, work);
+    return -1;
+  }
+  TagOper* made = nullptr;
+  if (TagComplexExpre::IsPurePlus(parts[0])) {
+    std::vector<std::string> terms;
+    const int t = SplitArgs(parts[0] + ";", kMaxArgs, terms, '+', ';');
+    if (t < 3) {
+      Report(line, t == -3 ? CMsg::MultipleOperators : CMsg::SyntaxError, work);
+      return -1;
+    }
+    std::vector<TagVar*> values;
+    if (CompileArgs(line, work, terms, values) < 0) return -1;
+    made = new TagMulPlus(std::move(values), target, key);
+  } else {
+    TagComplexExpre ce(parts[0], this, target->Name(), key, comment);
+    if (!ce.Error().empty()) {
+      Report(line, ce.Error(), work);
+      return -1;
+    }
+    if (!ce.Warning().empty()) {
+      Report(line, ce.Warning(), work, true);
+      ++warningCount;
+    }
+    made = new TagExpre(ce.TakeSteps());
+  }
+  AddOper(made, src, line, '=');
+  return LinkBlocks(line, work);
+}
+
+int TagTelBasic::CompileAssignment(int line, const std::string& text, TagVar*& target, TagVar*& a, char& op,
+                                   TagVar*& b, const std::string& comment, bool& created) {
+  (void)comment;
+  target = a = b = nullptr;
+  op = 0;
+  created = false;
+  const size_t eq = text.find('=');
+  if (eq == std::string::npos) {
+    std::string incName;
+    char incOp = 0;
+    if (!ParseIncDec(*this, line, text, incName, incOp)) {
+      Report(line, CMsg::SyntaxError, text);
+      return -1;
+    }
+    created = FindOrCreateVar(incName, target) < 0;
+    a = target;
+    op = incOp;
+    TagOperand one;
+    one.kind = TagOperand::kInteger;
+    one.text = "1";
+    OperandVar(one, b);
+    return 0;
+  }
+  std::string tname, index;
+  if (SplitAssignTarget(text, tname, index) <= 0) {
+    Report(line, CMsg::SyntaxError, text);
+    return -1;
+  }
+  created = FindOrCreateVar(tname, target) < 0;
+  TagOperand fa, fb;
+  std::string msg;
+  const int r = ParseSimpleExpression(fa, op, fb, std::string_view(text).substr(eq + 1), msg);
+  if (r == -1) return -2;
+  if (r < 0) return -3;
+  auto fail = [&](const TagOperand& o, int res) {
+    if (res == -1)
+      Report(line, CMsg::VarNotAssigned, o.text);
+    else
+      Report(line, CMsg::SyntaxError, text);
+    return -1;
+  };
+  const bool unary = op == '!' || op == '~' || op == '-';
+  int ra = fa.kind == TagOperand::kEmpty ? -2 : OperandVar(fa, a);
+  if (ra < 0) {
+    a = nullptr;
+    if (!unary || fa.kind != TagOperand::kEmpty) return fail(fa, ra);
+  }
+  int rb = fb.kind == TagOperand::kEmpty ? -2 : OperandVar(fb, b);
+  if (rb < 0) {
+    b = nullptr;
+    if (op != 0) return fail(fb, rb);
+  }
+  if (!a && !b) return fail(fa, -2);
+  if (a && op != 0 && !unary && !b) return fail(fb, -2);
+  if (!a && op == 0) return fail(fa, -2);
+  return 0;
+}
+
+int TagTelBasic::CompileArgs(int line, const std::string& stmt, const std::vector<std::string>& args,
+                             std::vector<TagVar*>& out) {
+  for (TagOper* e : pendingPreExpressions) {
+    e->FreePreExpressions();
+    delete e;
+  }
+  pendingPreExpressions.clear();
+  out.clear();
+  for (const std::string& arg : args) {
+    // Run-time lines may bring texts of any length; an argument is bounded.
+    if (arg.size() > kArgTextMax) {
+      Report(line, CMsg::SyntaxError, stmt);
+      return -1;
+    }
+    TagOperand a, b;
+    char op = 0;
+    std::string msg;
+    const int r = ParseSimpleExpression(a, op, b, arg, msg);
+    if (r == 0 && op == 0 && b.kind == TagOperand::kEmpty) {
+      TagVar* v = nullptr;
+      const int rv = OperandVar(a, v);
+      if (rv < 0) {
+        if (rv == -1)
+          Report(line, CMsg::VarNotAssigned, a.text);
+        else
+          Report(line, CMsg::SyntaxError, stmt);
+        return -1;
+      }
+      out.push_back(v);
+      continue;
+    }
+    TagVar* t = NewTempVar();
+    TagComplexExpre ce(arg, this, t->Name(), nullptr, std::string());
+    if (!ce.Error().empty()) {
+      Report(line, ce.Error(), stmt);
+      return -1;
+    }
+    if (!ce.Warning().empty()) {
+      Report(line, ce.Warning(), stmt, true);
+      ++warningCount;
+    }
+    pendingPreExpressions.push_back(new TagExpre(ce.TakeSteps()));
+    out.push_back(t);
+  }
+  return 0;
+}
+
+void TagTelBasic::AddOper(TagOper* op, const std::string& text, int line, char kindChar) {
+  op->preExpressions = std::move(pendingPreExpressions);
+  pendingPreExpressions.clear();
+  if (!pendingResult.Empty())
+    op->SetResultRef(pendingResult.var, pendingResult.key);
+  else if (kindChar == 'v')
+    op->SetResultRef(variables[kRetVal].get());
+  op->SetSource(text, line, static_cast<int>(operations.size()), kindChar);
+  op->depth = blockDepth;
+  op->owner = blockDepth > 0 && !operations.empty() ? operations.back()->owner : nullptr;
+  op->next = nullptr;
+  if (!operations.empty() && !detached) operations.back()->next = op;
+  AppendOperation(op);
+}
+
+TagOper* TagTelBasic::CompileDetached(const std::string& text, int line, int& result) {
+  result = 0;
+  // Look at the statement's head the way the compiler will.
+  const long start = SkipLeadingComments(*this, text, line);
+  if (start < 0) {
+    result = start == kStrayCommentEnd ? -1 : 0;
+    return nullptr;
+  }
+  std::string work = text.substr(static_cast<size_t>(start)), comment;
+  if (StripComments(*this, work, comment, line, true) < 0) {
+    result = -1;
+    return nullptr;
+  }
+  size_t offset = 0;
+  std::string cname, cindex;
+  const int shape = ClassifyStatement(work, offset, cname, cindex);
+  std::string kw;
+  size_t kpos = 0;
+  const RecKeyword* head = FindKeyword(shape == kShapeCallAssign ? work.substr(offset) : work, kw, kpos);
+  if (head && (head->index <= 15 || head->index == static_cast<int>(KeywordId::OnDisconn) ||
+               head->index == static_cast<int>(KeywordId::OnSysQuit))) {
+    result = kDetachedRefused;
+    return nullptr;
+  }
+  const size_t before = operations.size();
+  const int savedTemps = CompileRoot()->tempCounter;
+  const int savedDepth = blockDepth;
+  detached = true;
+  result = CompileLine(text, line);
+  detached = false;
+  blockDepth = savedDepth;
+  CompileRoot()->tempCounter = savedTemps;
+  if (operations.size() == before) return nullptr;
+  TagOper* op = operations.back();
+  op->owner = nullptr;
+  if (result < 0) {
+    RemoveOperationsFrom(before);
+    return nullptr;
+  }
+  return op;
+}
+
+int TagTelBasic::CompileKeyword(int line, const std::string& src, const std::string& text,
+                                const std::string& comment) {
+  std::string kwName;
+  size_t kpos = 0;
+  const RecKeyword* head = FindKeyword(text, kwName, kpos);
+  if (!head) return CompileCall(line, src, text);
+  const int idx = head->index;
+  if (idx == static_cast<int>(KeywordId::Const)) {
+    Report(line, CMsg::UnknownKeyword, text);
+    return -1;
+  }
+  if (idx == static_cast<int>(KeywordId::Function)) return CompileFunctionDef(line, src, text.substr(kpos), comment);
+  if (idx == static_cast<int>(KeywordId::Include)) return CompileInclude(line, text, kpos);
+
+  std::vector<std::string> args;
+  if (head->argCount >= 0) {
+    const std::string rest = text.substr(kpos);
+    const bool flow = IsFlowKeyword(idx);
+    int n = flow ? SplitArgs(rest, kMaxArgs, args, ';', kEndOfText) : SplitArgs(rest, kMaxArgs, args, ',', ')');
+    bool forIn = false;
+    if (n == 1 && idx == static_cast<int>(KeywordId::For)) {
+      std::vector<std::string> words;
+      const int w = SplitArgs(args[0], kMaxArgs, words, ' ', kEndOfText);
+      if (w != 3 || words[1] != "in") {
+        Report(line, CMsg::ForSyntax, text);
+        return -1;
+      }
+      args = {words[0], words[2]};
+      n = 2;
+      forIn = true;
+    }
+    if (n < 0) {
+      CMsg m = n == -5   ? CMsg::BraceAlone
+               : n == -3 ? CMsg::StringNotEnded
+               : n == -4 ? CMsg::TooManyArgsSyntax
+                         : CMsg::EmptyArgument;
+      Report(line, m, text);
+      return -1;
+    }
+    if (!forIn && n != head->argCount) {
+      Report(line, n > head->argCount ? CMsg::TooManyArgs : CMsg::TooFewArgs, text);
+      return -1;
+    }
+  }
+  if (IsFlowKeyword(idx) || idx == 2 || idx == 3 || idx == 4 || idx == 9 || idx == 10)
+    return CompileFlow(line, idx, src, text, kpos, args);
+
+  std::vector<TagVar*> values;
+  TagOper* op = nullptr;
+  char kindChar = head->kind;
+  switch (static_cast<KeywordId>(idx)) {
+    case KeywordId::Return:
+      if (CompileArgs(line, text, args, values) < 0) return -1;
+      op = new TagReturn(this, values[0]);
+      break;
+    case KeywordId::Close:
+    case KeywordId::OnDisconn:
+    case KeywordId::OnSysQuit:
+      // A section of a function would mark the parent's list with the
+      // body's index.
+      if (parent) {
+        Report(line, GBK("在函数里不可以使用") + std::string(head->name) + ")", text);
+        return -1;
+      }
+      if (idx == static_cast<int>(KeywordId::Close)) {
+        Report(line, CMsg::CloseObsolete, "", true);
+        ++warningCount;
+      }
+      if (idx == static_cast<int>(KeywordId::OnSysQuit))
+        op = new TagOnSysQuit(this, static_cast<int>(operations.size()));
+      else
+        op = new TagClose(this, static_cast<int>(operations.size()));
+      break;
+    default: {
+      if (idx == static_cast<int>(KeywordId::IsSysQuit)) {
+        Report(line, CMsg::IsSysQuitObsolete, "", true);
+        ++warningCount;
+      }
+      if (idx == static_cast<int>(KeywordId::RunLine) || idx == static_cast<int>(KeywordId::InterLineServer))
+        CompileRoot()->pruneFunctions = 0;
+      if (CompileArgs(line, text, args, values) < 0) return -1;
+      TagTelBasic* root = GetRoot(this);
+      TagKxCall* call = parent ? parent->callObject : callObject;
+      TagOpArgs a{*head, values, this, root, call ? static_cast<int>(call->lineType.load()) : 0, lineNo};
+      op = TagOpFactory::Instance().Make(a);
+      break;
+    }
+  }
+  AddOper(op, src, line, kindChar);
+  return LinkBlocks(line, text);
+}
+
+int TagTelBasic::CompileCall(int line, const std::string& src, const std::string& text) {
+  std::string fname, rest;
+  if (SplitCallName(text, fname, rest) < 0) {
+    Report(line, CMsg::UnknownKeyword, text);
+    return -1;
+  }
+  TagVar* fv = nullptr;
+  std::vector<std::string> args;
+  std::vector<TagVar*> values;
+  if (FindVar(fname, fv) >= 0) {
+    const int n = SplitArgs(rest, kMaxArgs, args, ',', ')');
+    if (n < 0) {
+      Report(line, CMsg::EmptyArgument, text);
+      return -1;
+    }
+    TagTelBasic* body = fv->IsFunction() ? fv->Function() : nullptr;
+    if (body && n != body->paramCount) {
+      Report(line, n > body->paramCount ? CMsg::TooManyArgs : CMsg::TooFewArgs, text);
+      return -1;
+    }
+    if (CompileArgs(line, text, args, values) < 0) return -1;
+    auto* call = new TagCall(fv, this);
+    for (TagVar* v : values) call->AddArg(v);
+    if (body) body->CountCall(name);
+    AddOper(call, src, line, 'R');
+    return LinkBlocks(line, text);
+  }
+  TagTelBasic* owner = CompileRoot();
+  auto it = owner->dllFunctions.find(fname);
+  if (it == owner->dllFunctions.end()) {
+    Report(line, CMsg::UnknownKeyword, text);
+    return -1;
+  }
+  const int n = SplitArgs(rest, kMaxArgs, args, ',', ')');
+  if (n < 0) {
+    Report(line, CMsg::EmptyArgument, text);
+    return -1;
+  }
+  if (it->second >= 0 && n != it->second) {
+    Report(line, n > it->second ? CMsg::TooManyArgs : CMsg::TooFewArgs, text);
+    return -1;
+  }
+  if (CompileArgs(line, text, args, values) < 0) return -1;
+  auto* call = new TagDllCall(fname, this);
+  for (TagVar* v : values) call->AddArg(v);
+  AddOper(call, src, line, 'g');
+  return LinkBlocks(line, text);
+}
+
+int TagTelBasic::CompileFunctionDef(int line, const std::string& src, const std::string& rest,
+                                    const std::string& comment) {
+  (void)comment;
+  // Definitions inside a function would route the following lines wrongly.
+  if (parent) {
+    Report(line, CMsg::FuncSyntax, src);
+    return -1;
+  }
+  std::string fname, params;
+  if (SplitCallName(rest, fname, params) < 0 || fname.empty()) {
+    Report(line, CMsg::FuncSyntax, src);
+    return -1;
+  }
+  if (FindFunctionIndex(fname) >= 0) {
+    Report(line, CMsg::FuncRedefined, src);
+    return -1;
+  }
+  if (KeywordDict().Find(fname + "(")) {
+    Report(line, CMsg::FuncNamedLikeBuiltin, src);
+    return -1;
+  }
+  std::vector<std::string> names;
+  if (SplitArgs(params, kMaxParams, names, ',', ')') < 0) {
+    Report(line, CMsg::EmptyArgument, src);
+    return -1;
+  }
+  functionStack.push_back(line);
+  auto* body = new TagTelBasic(curFileName, fname, this);
+  functions.push_back(body);
+  body->definitionText = src;
+  bool badParam = false;
+  for (std::string p : names) {
+    p = std::string(SkipBlanksAndEquals(p));
+    TrimRight(p);
+    if (!IsValidName(p) || body->AddParam(p) < 0) badParam = true;
+  }
+  TagVar* existing = nullptr;
+  const bool taken = FindVar(fname, existing) >= 0;
+  auto fv = std::make_unique<TagVar>();
+  fv->DefineFunction(fname, body, true);
+  AddVariable(std::move(fv));
+  if (badParam) {
+    Report(line, CMsg::FuncBadParam, src);
+    return -1;
+  }
+  if (taken) {
+    Report(line, CMsg::FuncNameIsVariable, src);
+    return -1;
+  }
+  return 0;
+}
+
+int TagTelBasic::CompileInclude(int line, const std::string& text, size_t pos) {
+  if (parent) {
+    Report(line, CMsg::IncludeInFunction, text);
+    return -1;
+  }
+  std::string file;
+  if (ParseIncludeName(std::string_view(text).substr(pos), file) < 0 || file.empty()) {
+    Report(line, CMsg::BadIncludeName, text);
+    return -1;
+  }
+  const std::string saved = curFileName;
+  LoadFile(line, file);
+  curFileName = saved;
+  return 0;
+}
+
+void TagTelBasic::DeclareDllFunction(const std::string& fnName, int argCount) {
+  CompileRoot()->dllFunctions[fnName] = argCount;
+}

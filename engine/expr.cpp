@@ -1,0 +1,352 @@
+#include "engine/expr.h"
+
+#include <cstring>
+
+#include "engine/scan.h"
+#include "engine/tagvar.h"
+#include "engine/telbasic.h"
+#include "platform/text.h"
+
+// ---- steps ----
+
+int TagCalculate::Execute() {
+  if (!key_) {
+    TagVar::Calculate(op_, *target_, *a_, b_);
+    return 0;
+  }
+  TagVar tmp;
+  if (TagVar::Calculate(op_, tmp, *a_, b_)) target_->SetItem(*key_, tmp);
+  tmp.SetInt(0);  // drops the reference a map result took
+  return 0;
+}
+
+TagExpre::~TagExpre() {
+  for (TagCalculate* s : steps_) delete s;
+}
+
+int TagExpre::Execute() {
+  for (TagCalculate* s : steps_) s->Execute();
+  return static_cast<int>(steps_.size());
+}
+
+TagMulPlus::TagMulPlus(std::vector<TagVar*> operands, TagVar* target, TagVar* key)
+    : operands_(std::move(operands)), target_(target), key_(key) {
+  if (operands_.size() > kMaxOperands) operands_.resize(kMaxOperands);
+}
+
+int TagMulPlus::Execute() {
+  if (operands_.size() < 3) return -1;
+  TagVar acc;
+  TagVar::AddAssign(acc, *operands_[0], *operands_[1]);
+  for (size_t i = 2; i < operands_.size(); ++i) TagVar::AddAssign(acc, acc, *operands_[i]);
+  if (key_)
+    target_->SetItem(*key_, acc);
+  else
+    target_->Assign(acc);
+  acc.SetInt(0);
+  return 0;
+}
+
+// ---- parser ----
+
+namespace {
+
+bool IsOperatorByte(char c) { return std::strchr("+-*/%><!=()|&[],^~", c) != nullptr && c != '\0'; }
+
+// A literal token (quotes included) as its bytes.
+std::string DecodeLiteral(std::string_view tok) {
+  std::string out;
+  for (size_t i = 1; i + 1 < tok.size(); ++i) {
+    char c = tok[i];
+    if (c == '\\' && i + 2 < tok.size()) {
+      char n = tok[i + 1];
+      if (n == '\\') {
+        out += '\\';
+        ++i;
+        continue;
+      }
+      if (n == 'n' || n == 'r' || n == 't' || n == '"') {
+        out += n == 'n' ? '\n' : n == 'r' ? '\r' : n == 't' ? '\t' : '"';
+        ++i;
+        continue;
+      }
+    }
+    out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+bool TagComplexExpre::Tokenize(std::string_view text, std::vector<Token>& out, std::string& error,
+                               std::string& warning, bool& purePlus) {
+  out.clear();
+  purePlus = false;
+  std::string cur;
+  bool inLiteral = false, closedLiteral = false, number = false;
+  int plusCount = 0, otherOps = 0;
+  auto flush = [&]() {
+    if (!cur.empty()) out.push_back({cur, 2});
+    cur.clear();
+    closedLiteral = number = false;
+  };
+  const size_t n = text.size();
+  size_t i = 0;
+  for (; i < n; ++i) {
+    const char c = text[i];
+    if (inLiteral) {
+      cur += c;
+      if (c == '\\' && i + 1 < n) {
+        cur += text[++i];
+      } else if (c == '"') {
+        inLiteral = false;
+        closedLiteral = true;
+      }
+      continue;
+    }
+    if (c == '"') {
+      if (!cur.empty()) {
+        error = GBK("语法错误, 缺少操作符!");
+        return false;
+      }
+      cur += c;
+      inLiteral = true;
+      continue;
+    }
+    if (static_cast<unsigned char>(c) > 128) {
+      error = GBK("非法字符");
+      return false;
+    }
+    if (c == ';') break;
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      flush();
+      continue;
+    }
+    if (IsOperatorByte(c)) {
+      flush();
+      const char nx = i + 1 < n ? text[i + 1] : '\0';
+      char op[3] = {c, '\0', '\0'};
+      if ((c == '|' && nx == '|') || (c == '&' && nx == '&') || (c == '=' && nx == '=') ||
+          (c == '>' && (nx == '=' || nx == '>')) || (c == '<' && (nx == '=' || nx == '<')) ||
+          (c == '!' && nx == '=')) {
+        op[1] = nx;
+        ++i;
+      } else if (c == '=') {
+        op[1] = '=';
+        if (warning.empty()) warning = GBK("'='比较将来可能不再支持, 在表达式中最好使用'=='表示等于比较");
+      }
+      if (c == '+')
+        ++plusCount;
+      else
+        ++otherOps;
+      out.push_back({std::string(op), 1});
+      continue;
+    }
+    if (closedLiteral) {
+      error = GBK("语法错误, 缺少操作符!");
+      return false;
+    }
+    if (cur.empty()) number = (c >= '0' && c <= '9') || c == '.';
+    else if (number && !((c >= '0' && c <= '9') || c == '.')) {
+      error = GBK("语法错误, 缺少操作符!");
+      return false;
+    }
+    cur += c;
+  }
+  if (inLiteral) {
+    error = GBK("语法错误, 缺少操作符!");
+    return false;
+  }
+  flush();
+  if (out.empty()) {
+    error = GBK("语法错误, 表达式为空！");
+    return false;
+  }
+  purePlus = otherOps == 0 && plusCount >= 2;
+  return true;
+}
+
+bool TagComplexExpre::IsPurePlus(std::string_view text) {
+  std::vector<Token> toks;
+  std::string e, w;
+  bool pure = false;
+  return Tokenize(text, toks, e, w, pure) && pure;
+}
+
+TagComplexExpre::TagComplexExpre(std::string_view text, TagTelBasic* inst, const std::string& targetName,
+                                 TagVar* key, const std::string& note)
+    : inst_(inst) {
+  (void)note;  // notes are not stored with values
+  bool pure = false;
+  if (!Tokenize(text, tokens_, error_, warning_, pure)) return;
+  // Two operands in a row, or a call inside an expression.
+  for (size_t i = 1; i < tokens_.size(); ++i) {
+    const Token& p = tokens_[i - 1];
+    const Token& t = tokens_[i];
+    if (p.type == 2 && t.type == 2) {
+      Fail(GBK("语法错误, 缺少操作符:") + p.text + " " + t.text);
+      return;
+    }
+    if (p.type == 2 && t.type == 1 && t.text == "(") {
+      Fail(GBK("复杂表达式内暂不支持函数调用 "));
+      return;
+    }
+  }
+  Val result;
+  if (!Level(1, result)) return;
+  if (pos_ < tokens_.size()) {
+    Fail(MsgText(CMsg::SyntaxErrorColon) + tokens_[pos_].text);
+    return;
+  }
+  TagVar* target = nullptr;
+  inst_->FindOrCreateVar(targetName, target);
+  if (result.step >= 0) {
+    steps_[static_cast<size_t>(result.step)]->SetTarget(target, key);
+  } else {
+    steps_.push_back(new TagCalculate(0, target, result.var, nullptr, key));
+  }
+}
+
+TagComplexExpre::~TagComplexExpre() {
+  for (TagCalculate* s : steps_) delete s;
+}
+
+std::vector<TagCalculate*> TagComplexExpre::TakeSteps() {
+  std::vector<TagCalculate*> s;
+  if (error_.empty()) s.swap(steps_);
+  return s;
+}
+
+bool TagComplexExpre::Fail(std::string msg) {
+  if (error_.empty()) error_ = std::move(msg);
+  return false;
+}
+
+bool TagComplexExpre::IsOp(const char* op) const {
+  return pos_ < tokens_.size() && tokens_[pos_].type == 1 && tokens_[pos_].text == op;
+}
+
+TagVar* TagComplexExpre::Materialize(Val& v) {
+  if (v.step >= 0) {
+    TagVar* t = inst_->NewTempVar();
+    steps_[static_cast<size_t>(v.step)]->SetTarget(t, nullptr);
+    v.var = t;
+    v.step = -1;
+  }
+  return v.var;
+}
+
+bool TagComplexExpre::Emit(char op, Val a, const Val* b, Val& out) {
+  TagVar* av = Materialize(a);
+  TagVar* bv = nullptr;
+  if (b) {
+    Val bb = *b;
+    bv = Materialize(bb);
+  }
+  steps_.push_back(new TagCalculate(op, nullptr, av, bv));
+  out.var = nullptr;
+  out.step = static_cast<int>(steps_.size()) - 1;
+  return true;
+}
+
+namespace {
+struct LevelOps {
+  const char* ops[6];
+  char codes[6];
+};
+// Lowest first; level 7 and below are unary, postfix and primary.
+const LevelOps kLevels[] = {
+    {{"||", "&&"}, {'o', 'a'}},
+    {{"&", "^", "|"}, {'&', '^', '|'}},
+    {{"==", ">", "<", ">=", "<=", "!="}, {'=', '>', '<', 'g', 'l', '#'}},
+    {{"<<", ">>"}, {'L', 'R'}},
+    {{"+", "-"}, {'+', '-'}},
+    {{"*", "/", "%"}, {'*', '/', '%'}},
+};
+}  // namespace
+
+bool TagComplexExpre::Level(int level, Val& out) {
+  if (level > 6) return Unary(out);
+  if (!Level(level + 1, out)) return false;
+  const LevelOps& lv = kLevels[level - 1];
+  while (true) {
+    if (level == 1 && pos_ < tokens_.size() && tokens_[pos_].type == 1) {
+      const std::string& t = tokens_[pos_].text;
+      if ((t == ")" && parenDepth_ == 0) || (t == "]" && bracketDepth_ == 0))
+        return Fail(t + GBK("没有匹配的括号 "));
+    }
+    char code = 0;
+    for (int k = 0; k < 6 && lv.ops[k]; ++k)
+      if (IsOp(lv.ops[k])) code = lv.codes[k];
+    if (!code) return true;
+    ++pos_;
+    Val rhs;
+    if (!Level(level + 1, rhs)) return false;
+    if (!Emit(code, out, &rhs, out)) return false;
+  }
+}
+
+bool TagComplexExpre::Unary(Val& out) {
+  for (const char* u : {"+", "-", "~", "!"}) {
+    if (IsOp(u)) {
+      ++pos_;
+      Val v;
+      if (!Postfix(v)) return false;
+      return Emit(u[0], v, nullptr, out);
+    }
+  }
+  return Postfix(out);
+}
+
+bool TagComplexExpre::Postfix(Val& out) {
+  if (!Primary(out)) return false;
+  while (IsOp("[")) {
+    if (parenDepth_ + bracketDepth_ >= kMaxNesting) return Fail(MsgText(CMsg::SyntaxError));
+    ++pos_;
+    ++bracketDepth_;
+    Val idx;
+    if (!Level(1, idx)) return false;
+    if (!IsOp("]")) return Fail(std::string("[") + GBK("没有匹配的括号 "));
+    ++pos_;
+    --bracketDepth_;
+    if (!Emit('[', out, &idx, out)) return false;
+  }
+  return true;
+}
+
+bool TagComplexExpre::Primary(Val& out) {
+  if (pos_ >= tokens_.size()) return Fail(GBK("语法错误, 缺少操作符!"));
+  const Token& t = tokens_[pos_];
+  if (t.type == 1) {
+    if (t.text != "(") return Fail(MsgText(CMsg::SyntaxErrorColon) + t.text);
+    if (parenDepth_ + bracketDepth_ >= kMaxNesting) return Fail(MsgText(CMsg::SyntaxError));
+    ++pos_;
+    ++parenDepth_;
+    if (!Level(1, out)) return false;
+    if (!IsOp(")")) return Fail(std::string("(") + GBK("没有匹配的括号 "));
+    ++pos_;
+    --parenDepth_;
+    return true;
+  }
+  ++pos_;
+  out.step = -1;
+  return Resolve(t.text, out.var);
+}
+
+bool TagComplexExpre::Resolve(const std::string& tok, TagVar*& out) {
+  TagOperand o;
+  if (tok.front() == '"') {
+    o.kind = TagOperand::kString;
+    o.text = DecodeLiteral(tok);
+  } else if ((tok.front() >= '0' && tok.front() <= '9') || tok.front() == '.') {
+    o.kind = tok.find('.') == std::string::npos ? TagOperand::kInteger : TagOperand::kReal;
+    o.text = tok;
+  } else {
+    o.kind = TagOperand::kName;
+    o.text = tok;
+  }
+  int r = inst_->OperandVar(o, out);
+  if (r >= 0) return true;
+  if (r == -1) return Fail(MsgText(CMsg::VarNotAssignedColon) + tok);
+  return Fail(MsgText(CMsg::SyntaxErrorColon) + tok);
+}

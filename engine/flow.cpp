@@ -1,0 +1,182 @@
+#include "engine/flow.h"
+
+#include "engine/telbasic.h"
+#include "lines/kxcall.h"
+#include "platform/tick.h"
+
+TagOper* TagEnd::Next() {
+  if (!owner) return next;
+  if (owner->kind == 'w') return owner;
+  return owner->next;
+}
+
+TagIf::~TagIf() { delete cond_; }
+
+int TagIf::Execute() {
+  cond_->Execute();
+  return 0;
+}
+
+bool TagIf::Holds() const {
+  const TagVar* r = cond_->Result();
+  return r && r->AsInt() != 0;
+}
+
+TagOper* TagIf::Next() {
+  if (Holds()) return then_;
+  for (TagIf* branch : elseIfs_) {
+    branch->cond_->Execute();
+    if (branch->Holds()) return branch->then_;
+  }
+  return else_ ? else_ : next;
+}
+
+void TagIf::PropagateContinuation() {
+  auto braceless = [this](TagIf* i) {
+    if (i->then_ && i->then_->unbracedBody) i->then_->next = next;
+  };
+  braceless(this);
+  for (TagIf* b : elseIfs_) {
+    b->next = next;
+    braceless(b);
+  }
+  // A braceless else continues there too.
+  if (else_ && else_->unbracedBody) else_->next = next;
+}
+
+// ---- loops ----
+
+bool TagWhile::FreshEntry() const { return prev == nullptr || prev->index < index; }
+
+std::unique_ptr<TagWhile::State> TagWhile::SaveState() const {
+  auto s = std::make_unique<State>();
+  s->fresh = fresh_;
+  return s;
+}
+
+void TagWhile::RestoreState(const State& s) { fresh_ = s.fresh; }
+
+TagForWhile::~TagForWhile() { delete cond_; }
+
+int TagForWhile::Execute() {
+  if (FreshEntry()) fresh_ = true;
+  if (fresh_) {
+    fresh_ = false;
+    if (init_) init_->Execute();
+  } else if (step_) {
+    step_->Execute();
+  }
+  cond_->Execute();
+  return 0;
+}
+
+TagOper* TagForWhile::Next() {
+  const TagVar* r = cond_->Result();
+  if (r && r->AsInt() != 0) return body_;
+  fresh_ = true;
+  return next;
+}
+
+int TagForIn::Execute() {
+  if (FreshEntry()) fresh_ = true;
+  if (fresh_) {
+    fresh_ = false;
+    position_ = 0;
+    count_ = -1;
+    isString_ = false;
+    keys_.clear();
+    bytes_.clear();
+    if (coll_->IsString()) {
+      isString_ = true;
+      bytes_.assign(coll_->Bytes());
+      count_ = static_cast<int>(bytes_.size());
+    } else if (coll_->IsMap()) {
+      count_ = coll_->Keys(keys_);
+    } else {
+      return -1;
+    }
+    if (count_ == 0) count_ = -1;
+  }
+  if (position_ < count_) {
+    if (isString_)
+      var_->SetBytes(&bytes_[static_cast<size_t>(position_)], 1);
+    else
+      keys_[static_cast<size_t>(position_)].ToVar(*var_);
+  }
+  ++position_;
+  return 0;
+}
+
+TagOper* TagForIn::Next() {
+  if (count_ >= position_) return body_;
+  fresh_ = true;
+  keys_.clear();
+  bytes_.clear();
+  return next;
+}
+
+std::unique_ptr<TagWhile::State> TagForIn::SaveState() const {
+  auto s = std::make_unique<InState>();
+  s->fresh = fresh_;
+  s->count = count_;
+  s->position = position_;
+  s->isString = isString_;
+  s->bytes = bytes_;
+  s->keys = keys_;
+  return s;
+}
+
+void TagForIn::RestoreState(const State& st) {
+  const auto& s = static_cast<const InState&>(st);
+  fresh_ = s.fresh;
+  count_ = s.count;
+  position_ = s.position;
+  isString_ = s.isString;
+  bytes_ = s.bytes;
+  keys_ = s.keys;
+}
+
+TagOper* TagBreak::Next() {
+  auto* loop = dynamic_cast<TagWhile*>(link);
+  if (!loop) return next;
+  loop->SetFresh();
+  return loop->next;
+}
+
+int TagSwitch::SetDefault(TagOper* target) {
+  if (default_) return -1;
+  default_ = target;
+  return 0;
+}
+
+TagOper* TagSwitch::Next() {
+  for (const Case& c : cases_)
+    if (c.value->Equals(*value_)) return c.target;
+  return default_ ? default_ : next;
+}
+
+int TagReturn::Execute() { return inst_->SetReturnValue(*value_); }
+
+// ---- section markers ----
+
+TagClose::TagClose(TagTelBasic* mainScript, int ownIndex) : main_(mainScript) { main_->hangupIndex = ownIndex; }
+
+int TagClose::Execute() {
+  TagTelBasic* root = TagTelBasic::GetRoot(main_);
+  TagKxCall* call = main_->callObject ? main_->callObject : root->callObject;
+  if (call) {
+    int32_t released = kCallReleased;
+    call->callState.compare_exchange_strong(released, kCallHungUpSection);
+  }
+  int r = root->lastDialResult;
+  root->lastDialResult = 0;
+  plat::SleepMs(50);
+  return r;
+}
+
+TagOnSysQuit::TagOnSysQuit(TagTelBasic* inst, int ownIndex) : inst_(inst) { inst_->quitIndex = ownIndex; }
+
+int TagOnSysQuit::Execute() {
+  inst_->runState = 7;
+  return 0;
+}

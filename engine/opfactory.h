@@ -1,0 +1,49 @@
+#pragma once
+// Makes the operation of a built-in keyword. Each family of operations
+// registers its makers from a registration function in its own file, e.g.
+//   void RegisterVoiceOperations(TagOpFactory& f) { f.Register(KeywordId::Play, &MakePlay); }
+// and adds that function to the one list in opfactory.cpp. A keyword nobody
+// registered builds a placeholder that logs "<keyword> is not available" once
+// per statement and returns -1, so every script compiles. A maker may return
+// null to get the placeholder. "DllFunction(" declares its function to the
+// compiler with TagTelBasic::DeclareDllFunction while it is made.
+#include <array>
+#include <vector>
+
+#include "engine/keyword.h"
+
+class TagOper;
+class TagVar;
+class TagTelBasic;
+
+// What a maker gets: the keyword, the argument values in source order, the
+// instance the statement is compiled in and the line's root instance.
+struct TagOpArgs {
+  const RecKeyword& keyword;
+  const std::vector<TagVar*>& args;
+  TagTelBasic* inst;
+  TagTelBasic* root;
+  // Line type of the call object (the parent's for a function body): some
+  // keywords pick their class by it ("GetKeys(" on a virtual line).
+  int lineType;
+  int lineNo;  // the line number of the instance ("DispInfo(", "SetDispColor(")
+};
+
+using TagOpMaker = TagOper* (*)(const TagOpArgs&);
+
+class TagOpFactory {
+ public:
+  // The process-wide factory, filled once from the registration list.
+  static const TagOpFactory& Instance();
+
+  // A family registers its keywords. A second maker for a keyword replaces
+  // the first.
+  void Register(KeywordId id, TagOpMaker maker) { makers_[static_cast<size_t>(id)] = maker; }
+  bool Has(int index) const { return index >= 0 && index < kKeywordCount && makers_[static_cast<size_t>(index)]; }
+  // The operation, or the placeholder.
+  TagOper* Make(const TagOpArgs& a) const;
+
+ private:
+  TagOpFactory();
+  std::array<TagOpMaker, kKeywordCount> makers_{};
+};

@@ -1,0 +1,260 @@
+// Names of a compiled script: variables, constants, literals, temporaries,
+// parameters and functions.
+#include <cstring>
+
+#include "engine/oper.h"
+#include "engine/scan.h"
+#include "engine/tagvar.h"
+#include "engine/telbasic.h"
+
+namespace {
+
+// Constants share one variable per type and value.
+bool ConstKey(const TagVar& v, std::string& key) {
+  key.clear();
+  if (v.IsInt()) {
+    int32_t i = v.IntValue();
+    key = 'i';
+    key.append(reinterpret_cast<const char*>(&i), sizeof i);
+    return true;
+  }
+  if (v.IsDouble()) {
+    double d = v.DblValue();
+    if (d == 0) d = 0;  // -0.0 equals 0.0
+    key = 'd';
+    key.append(reinterpret_cast<const char*>(&d), sizeof d);
+    return true;
+  }
+  if (v.IsString()) {
+    key = 's';
+    key.append(v.Bytes());
+    return true;
+  }
+  return false;
+}
+
+void LiteralValue(int kind, std::string_view text, TagVar& v) {
+  if (kind == TagOperand::kInteger)
+    v.DefineInt("", TagVar::ParseInt(text), true);
+  else if (kind == TagOperand::kReal)
+    v.DefineDouble("", TagVar::ParseDouble(text), true);
+  else
+    v.DefineString("", text, true);
+}
+
+}  // namespace
+
+void TagTelBasic::IndexNewVariables() {
+  std::string key;
+  if (indexedVars_ > variables.size()) {
+    // Variables were taken off the end (a run-time compile undone): start over.
+    nameIndex_.clear();
+    constIndex_.clear();
+    indexedVars_ = 0;
+  }
+  for (; indexedVars_ < variables.size(); ++indexedVars_) {
+    const TagVar* v = variables[indexedVars_].get();
+    if (!v) continue;
+    const int i = static_cast<int>(indexedVars_);
+    if (!v->Name().empty()) nameIndex_.emplace(v->Name(), i);
+    if (v->IsConst() && ConstKey(*v, key)) constIndex_.emplace(key, i);
+  }
+}
+
+void TagTelBasic::IndexConst(int varIndex) {
+  IndexNewVariables();
+  if (varIndex < 0 || static_cast<size_t>(varIndex) >= variables.size()) return;
+  std::string key;
+  if (!ConstKey(*variables[static_cast<size_t>(varIndex)], key)) return;
+  auto [it, added] = constIndex_.emplace(key, varIndex);
+  if (!added && it->second > varIndex) it->second = varIndex;
+}
+
+int TagTelBasic::FindVarIndex(std::string_view varName) {
+  if (varName.empty()) return -1;
+  IndexNewVariables();
+  auto it = nameIndex_.find(std::string(varName));
+  if (it == nameIndex_.end()) return -1;
+  const size_t i = static_cast<size_t>(it->second);
+  if (i < variables.size() && variables[i] && variables[i]->Name() == varName) return it->second;
+  // The list changed under the index: rebuild it once.
+  indexedVars_ = variables.size() + 1;
+  IndexNewVariables();
+  it = nameIndex_.find(std::string(varName));
+  return it == nameIndex_.end() ? -1 : it->second;
+}
+
+int TagTelBasic::FindParamIndex(std::string_view paramName) const {
+  for (int i = 0; i < paramCount && i < static_cast<int>(paramNames.size()); ++i)
+    if (paramNames[static_cast<size_t>(i)] == paramName) return i;
+  return -1;
+}
+
+int TagTelBasic::FindVar(std::string_view varName, TagVar*& out) {
+  out = nullptr;
+  int i = FindVarIndex(varName);
+  if (i >= 0) {
+    out = variables[static_cast<size_t>(i)].get();
+    return i;
+  }
+  if (!parent) return -1;
+  i = FindParamIndex(varName);
+  if (i >= 0) {
+    out = params[static_cast<size_t>(i)].get();
+    return 10000 + i;
+  }
+  i = parent->FindVarIndex(varName);
+  if (i >= 0) {
+    out = parent->variables[static_cast<size_t>(i)].get();
+    return i;
+  }
+  return -1;
+}
+
+int TagTelBasic::FindOrCreateVar(std::string_view varName, TagVar*& out) {
+  int r = FindVar(varName, out);
+  if (r >= 0) return r;
+  auto v = std::make_unique<TagVar>();
+  v->DefineInt(varName, 0, false);
+  out = AddVariable(std::move(v));
+  return -1;
+}
+
+int TagTelBasic::FindConst(int operandKind, std::string_view literal) {
+  TagVar probe;
+  LiteralValue(operandKind, literal, probe);
+  std::string key;
+  if (!ConstKey(probe, key)) return -1;
+  IndexNewVariables();
+  auto it = constIndex_.find(key);
+  if (it == constIndex_.end()) return -1;
+  const size_t i = static_cast<size_t>(it->second);
+  std::string found;
+  if (i < variables.size() && variables[i] && variables[i]->IsConst() && ConstKey(*variables[i], found) &&
+      found == key)
+    return it->second;
+  indexedVars_ = variables.size() + 1;
+  IndexNewVariables();
+  it = constIndex_.find(key);
+  return it == constIndex_.end() ? -1 : it->second;
+}
+
+TagVar* TagTelBasic::NewLiteral(int operandKind, std::string_view literal) {
+  auto v = std::make_unique<TagVar>();
+  LiteralValue(operandKind, literal, *v);
+  TagVar* p = AddVariable(std::move(v));
+  IndexNewVariables();
+  return p;
+}
+
+int TagTelBasic::OperandVar(const TagOperand& operand, TagVar*& out) {
+  out = nullptr;
+  switch (operand.kind) {
+    case TagOperand::kName: {
+      int r = FindVar(operand.text, out);
+      if (r < 0) return -1;
+      if (out->IsFunction() && out->Function() && out->Function()->name != name)
+        out->Function()->CountCall(name);
+      return r;
+    }
+    case TagOperand::kString:
+    case TagOperand::kInteger:
+    case TagOperand::kReal: {
+      int r = FindConst(operand.kind, operand.text);
+      if (r >= 0) {
+        out = variables[static_cast<size_t>(r)].get();
+        return r;
+      }
+      out = NewLiteral(operand.kind, operand.text);
+      return static_cast<int>(variables.size()) - 1;
+    }
+    default:
+      return -2;
+  }
+}
+
+TagVar* TagTelBasic::NewTempVar() {
+  TagTelBasic* root = CompileRoot();
+  std::string tname = "__m" + std::to_string(root->tempCounter++);
+  auto v = std::make_unique<TagVar>();
+  v->DefineInt(tname, 0, false);
+  return AddVariable(std::move(v));
+}
+
+int TagTelBasic::FindFunctionIndex(std::string_view fnName) const {
+  for (size_t i = 0; i < functions.size(); ++i)
+    if (functions[i] && functions[i]->name == fnName) return static_cast<int>(i);
+  return -1;
+}
+
+TagTelBasic* TagTelBasic::FindFunction(std::string_view fnName) {
+  TagTelBasic* owner = parent ? parent : this;
+  int i = owner->FindFunctionIndex(fnName);
+  return i < 0 ? nullptr : owner->functions[static_cast<size_t>(i)];
+}
+
+int TagTelBasic::AddParam(const std::string& paramName) {
+  if (paramCount >= kMaxParams) return -1;
+  paramNames.push_back(paramName);
+  auto v = std::make_unique<TagVar>();
+  v->DefineInt(paramName, 0, false);
+  params.push_back(std::move(v));
+  return paramCount++;
+}
+
+int TagTelBasic::CountCall(const std::string& callerName) {
+  if (callerName == name) return callers.count(callerName) ? callers[callerName] : 0;
+  return ++callers[callerName];
+}
+
+int TagTelBasic::RemoveCaller(const std::string& callerName) { return callers.erase(callerName) ? 1 : 0; }
+
+void TagTelBasic::RemoveCallerEverywhere(const std::string& callerName) {
+  for (TagTelBasic* f : functions)
+    if (f) f->RemoveCaller(callerName);
+}
+
+void TagTelBasic::PruneUncalledFunctions() {
+  bool removed = true;
+  while (removed) {
+    removed = false;
+    // Callers of this pass's removals are dropped before the next pass looks.
+    std::vector<TagTelBasic**> dead;
+    for (TagTelBasic*& f : functions)
+      if (f && f->CallerCount() == 0) dead.push_back(&f);
+    for (TagTelBasic** slot : dead) {
+      TagTelBasic*& f = *slot;
+      RemoveCallerEverywhere(f->name);
+      const int at = f->operations.empty() ? 0 : f->operations.front()->lineNo - 1;
+      f->Report(at, CMsg::FuncNeverCalled, f->definitionText, true);
+      ++warningCount;
+      // The function's variable no longer names a body.
+      for (auto& v : variables) {
+        if (v && v->IsFunction() && v->Function() == f) {
+          v->SetConst(false);
+          v->SetNull();
+          v->SetConst(true);
+        }
+      }
+      delete f;
+      f = nullptr;
+      removed = true;
+    }
+  }
+  std::erase(functions, nullptr);
+}
+
+void TagTelBasic::BuildViews() {
+  varView.clear();
+  constView.clear();
+  namedConstCount = 0;
+  for (auto& v : variables) {
+    if (!v) continue;
+    if (v->IsConst()) {
+      constView.push_back(v.get());
+      if (!v->Name().empty()) ++namedConstCount;
+    } else {
+      varView.push_back(v.get());
+    }
+  }
+}
