@@ -15,9 +15,11 @@
 #include <QTimer>
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "engine/oper.h"
@@ -99,6 +101,10 @@ class CountingScript {
       inst->operations[i]->depth = stmts[i].depth;
       inst->operations[i]->kind = stmts[i].kind;
     }
+  }
+  // A script compiled from a file.
+  CountingScript(int line, const std::string& file) {
+    inst = std::make_shared<TagTelBasic>(file, line, &call, 1);
   }
   CountingScript(int line, int n) : counts(static_cast<size_t>(n)) {
     inst = std::make_shared<TagTelBasic>("none.kxs", line, &call, 0);
@@ -194,6 +200,12 @@ class DebuggerTest : public ::testing::Test {
   CountingScript& Script(int line, int n) { return Keep(line, std::make_unique<CountingScript>(line, n)); }
   CountingScript& Script(int line, const std::vector<CountingScript::Stmt>& stmts) {
     return Keep(line, std::make_unique<CountingScript>(line, stmts));
+  }
+  // Compiles the script text (UTF-8) as the line's script.
+  CountingScript& Compiled(int line, const std::string& utf8) {
+    const std::string file = "line" + std::to_string(line) + ".kxs";
+    std::ofstream(file, std::ios::binary) << plat::Utf8ToGbk(utf8);
+    return Keep(line, std::make_unique<CountingScript>(line, file));
   }
   CountingScript& Keep(int line, std::unique_ptr<CountingScript> script) {
     scripts_.push_back(std::move(script));
@@ -549,6 +561,76 @@ TEST_F(DebuggerTest, FunctionStatementsAndTheCallStack) {
   EXPECT_FALSE(b->operations[1]->HasBreakpoint());
   const int c = s.Count(2);
   EXPECT_TRUE(WaitFor([&] { return s.Count(2) > c + 2; }));
+}
+
+// A compiled script: its statements on the trees, a breakpoint in its main
+// loop and one in its function.
+TEST_F(DebuggerTest, CompiledScript) {
+  Start();
+  CountingScript& s = Compiled(0,
+                               "n = 0;\n"
+                               "function Add(a, b)\n"
+                               "{\n"
+                               "c = a + b * 2;\n"
+                               "return(c);\n"
+                               "}\n"
+                               "while(1)\n"
+                               "{\n"
+                               "n = n + 1;\n"
+                               "r = Add(n, 2);\n"
+                               "}\n");
+  ASSERT_EQ(s.inst->initResult, 0) << [] {
+    std::ifstream f("errmsg0.txt", std::ios::binary);
+    std::stringstream t;
+    t << f.rdbuf();
+    return plat::GbkToUtf8(t.str());
+  }();
+  ASSERT_EQ(s.inst->functions.size(), 1u);
+  TagTelBasic* add = s.inst->functions[0];
+  TagPage* page = Open(0);
+  ASSERT_NE(page, nullptr);
+  // One node per operation; the function's header names its file.
+  ASSERT_EQ(page->MainTree()->NodeCount(), static_cast<int>(s.inst->operations.size()));
+  EXPECT_EQ(page->FuncTree()->Node(0)->text(0).toStdString(), add->definitionText + " : (line0.kxs)");
+  auto find = [](TagStmtTree* tree, const char* text) {
+    for (int i = 0; i < tree->NodeCount(); ++i)
+      if (tree->Node(i)->text(0).startsWith(text)) return i;
+    return -1;
+  };
+  const int inc = find(page->MainTree(), "n = n + 1");
+  const int sum = find(page->FuncTree(), "c = a + b * 2");
+  ASSERT_GE(inc, 0);
+  ASSERT_GE(sum, 1);
+  // The increment sits inside the loop's block.
+  EXPECT_NE(page->MainTree()->Node(inc)->parent(), nullptr);
+
+  page->ToggleBreak(page->MainTree(), inc);
+  s.Start();
+  ASSERT_TRUE(WaitFor([&] { return PausedAt(*s.inst, inc); }));
+  ASSERT_TRUE(WaitFor([&] { return Cell(*page->MainGrid(), "n", 2) == "0"; }));
+  for (const QString& n : Names(*page->MainGrid())) EXPECT_FALSE(n.startsWith("__")) << n.toStdString();
+  // One step runs the increment.
+  Trigger("DebugStep");
+  ASSERT_TRUE(WaitFor([&] { return s.inst->paused.load() && s.inst->curOperIndex.load() != inc; }));
+  Trigger("DebugFlush");
+  EXPECT_TRUE(WaitFor([&] { return Cell(*page->MainGrid(), "n", 2) == "1"; }));
+
+  // Into the function: its parameters and the call stack.
+  page->ToggleBreak(page->MainTree(), inc);
+  page->ToggleBreak(page->FuncTree(), sum);
+  Trigger("DebugRun");
+  ASSERT_TRUE(WaitFor([&] { return s.inst->paused.load() && add->curOperIndex.load() == sum - 1; }));
+  ASSERT_TRUE(WaitFor([&] { return Cell(*page->FuncGrid(), "a", 2) == "1"; }));
+  EXPECT_EQ(Cell(*page->FuncGrid(), "b", 2), "2");
+  for (const QString& n : Names(*page->FuncGrid())) EXPECT_FALSE(n.startsWith("__")) << n.toStdString();
+  ASSERT_TRUE(Pages().CallStackCmd());
+  EXPECT_EQ(Pages().CallStack()->Tree()->topLevelItemCount(), 1);
+  EXPECT_EQ(Pages().CallStack()->FuncLabel()->text().toStdString(), add->definitionText);
+  EXPECT_EQ(dbgview::WatchText(*add, sum - 1), "a: 1\nb: 2\nc: 0");
+
+  Trigger("DebugCloseAll");
+  EXPECT_TRUE(WaitFor([&] { return !s.inst->paused.load(); }));
+  EXPECT_FALSE(add->operations[static_cast<size_t>(sum - 1)]->HasBreakpoint());
 }
 
 // The window with a page paused in a script, pictured in each language
