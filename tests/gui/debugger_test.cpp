@@ -647,35 +647,58 @@ TEST_P(DebuggerShot, WindowWithAPausedPage) {
   runCfg.colGroupNum = 1;
   TForm1& f = Start();
   f.resize(1200, 640);
-  CountingScript& s = Script(1, {{"AnswerCall();", 0, 'g'},
-                                 {"Play(\"welcome.wav\");", 0, 'g'},
-                                 {"n = GetKeys(4, 10);", 0, '='},
-                                 {"if(n == 1)", 0, 'g'},
-                                 {"{", 0, 'g'},
-                                 {"Transfer(\"8001\");", 1, 'g'},
-                                 {"}", 0, 'g'},
-                                 {"ret = CheckUser(n);", 0, 'g'},
-                                 {"Hangup();", 0, 'g'}});
-  AddVar(*s.inst, "n", [](TagVar& v) { v.DefineInt("n", 1, false); });
-  AddVar(*s.inst, "caller", [](TagVar& v) { v.DefineString("caller", "13800138000", false); });
-  AddVar(*s.inst, "ret", [](TagVar& v) { v.DefineInt("ret", 0, false); });
-  AddVar(*s.inst, "__t1", [](TagVar& v) { v.DefineInt("__t1", 0, false); });
-  auto* fn = new TagTelBasic("lib.kxs", "CheckUser", s.inst.get());
-  fn->definitionText = "function CheckUser(code)";
-  for (const char* t : {"sql = \"select name from users\";", "return(DbQuery(sql));"}) {
-    auto* op = new FnOper([] { return 0; });
-    op->text = t;
-    op->index = static_cast<int>(fn->operations.size());
-    op->lineNo = 30 + op->index;
-    fn->AppendOperation(op);
-  }
-  s.inst->functions.push_back(fn);
-  s.inst->operations[2]->SetBreakpoint(true);
-  s.inst->operations[7]->SetBreakpoint(true);
+  CountingScript& s = Compiled(1,
+                               "greeting = \"欢迎致电\";\n"
+                               "caller = \"13800138000\";\n"
+                               "count = 0;\n"
+                               "function CheckUser(code)\n"
+                               "{\n"
+                               "level = 0;\n"
+                               "if(code > 100)\n"
+                               "{\n"
+                               "level = 2;\n"
+                               "}\n"
+                               "else\n"
+                               "{\n"
+                               "level = 1;\n"
+                               "}\n"
+                               "return(level);\n"
+                               "}\n"
+                               "while(1)\n"
+                               "{\n"
+                               "count = count + 1;\n"
+                               "key = count % 3;\n"
+                               "if(key == 1)\n"
+                               "{\n"
+                               "ret = CheckUser(count);\n"
+                               "}\n"
+                               "else\n"
+                               "{\n"
+                               "ret = 0;\n"
+                               "}\n"
+                               "}\n");
+  ASSERT_EQ(s.inst->initResult, 0);
+  ASSERT_EQ(s.inst->functions.size(), 1u);
+  TagTelBasic* fn = s.inst->functions[0];
+  // Stop in the function's else branch, with a breakpoint on the loop's first statement too.
+  int inElse = -1;
+  for (size_t i = 0; i < fn->operations.size(); ++i)
+    if (fn->operations[i]->text.rfind("level = 1", 0) == 0) inElse = static_cast<int>(i);
+  ASSERT_GE(inElse, 0);
+  fn->operations[static_cast<size_t>(inElse)]->SetBreakpoint(true);
+  for (TagOper* op : s.inst->operations)
+    if (op->text.rfind("count = count + 1", 0) == 0) op->SetBreakpoint(true);
   s.Start();
+  // First the loop's breakpoint; run on into the function.
+  ASSERT_TRUE(WaitFor([&] { return s.inst->paused.load(); }));
+  s.inst->paused = 0;
+  ASSERT_TRUE(WaitFor([&] { return s.inst->paused.load() && fn->curOperIndex.load() == inElse; }));
+  form_->findChild<QCheckBox*>()->setChecked(true);
   TagPage* page = Open(1);
   ASSERT_NE(page, nullptr);
-  ASSERT_TRUE(WaitFor([&] { return PausedAt(*s.inst, 2) && page->MarkedMain() == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return page->MarkedSub() == page->FunctionBase(fn) + inElse; }));
+  ASSERT_TRUE(WaitFor([&] { return Cell(*page->FuncGrid(), "code", 2) == "1"; }));
+  EXPECT_EQ(Cell(*page->MainGrid(), "greeting", 2), U("\"欢迎致电\""));
   const QString file = QDir(out).filePath(language == 1 ? "rodiz-debug-en.png" : "rodiz-debug-zh.png");
   QFile::remove(file);
   ASSERT_TRUE(WaitFor([&] { return QFile::exists(file); }));
