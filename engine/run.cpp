@@ -149,6 +149,7 @@ int TagTelBasic::Run() {
     StoreResult(*this, *op, r);
     last = op;
     if (op->kind == 'r') break;
+    callObject->ServeHangupRequest();
     curOper = op->Next();
     bool pending = QuitOrReloadPending();
     if (pending && quitIndex > 0 && runState != 7) {

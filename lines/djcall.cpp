@@ -198,6 +198,7 @@ void TagDjDigitCall::RestartFinishedLoop() {
 }
 
 int TagDjDigitCall::PollCard() {
+  ServeHangupRequest();
   PushCard();
   RestartFinishedLoop();
   return 0;

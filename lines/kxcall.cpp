@@ -191,6 +191,7 @@ int TagKxCall::ReLoopPlay() {
 }
 
 int TagKxCall::PollState() {
+  ServeHangupRequest();
   int32_t state = callState;
   if (state != prevState) {
     if (state == kCallConnected) connectTime = NowSeconds();

@@ -187,6 +187,16 @@ class TagKxCall {
   virtual int PollCard() { return 0; }
   virtual int WaitUnblocked(int timeout) { return 0; }
 
+  // The operator's hang-up from the main window: only a request, which the
+  // line's own thread carries out at its next poll or statement.
+  void RequestHangup() { hangupRequested.store(1); }
+  // Hangs up when a request is waiting; true when it did. Line thread only.
+  bool ServeHangupRequest() {
+    if (hangupRequested.load(std::memory_order_relaxed) == 0 || hangupRequested.exchange(0) == 0) return false;
+    Hangup();
+    return true;
+  }
+
   // "lcnt=%d, %s" through Log / LogAlways.
   void Log(const std::string& text) const;
   void LogAlways(const std::string& text) const;
@@ -194,6 +204,7 @@ class TagKxCall {
   // --- public fields ---
   char name[81] = {};
   std::atomic<uint8_t> interrupted{0};
+  std::atomic<uint8_t> hangupRequested{0};
   int32_t lineNo = 0;
   std::atomic<int32_t> isBlock{0};
   std::atomic<int32_t> callState{kCallNone};

@@ -54,9 +54,10 @@ class TagTelDriveManager : public TagLineManager {
   void CancelStart() override { drive_->CancelStart(); }
   void StartReloadThread() override { drive_->StartReloadThread(); }
   void RequestHangup(int line) override {
-    // The main window's hang-up tells the line's call object to hang up.
+    // Never drive the call object from the GUI thread: the line's own thread
+    // hangs up at its next poll or statement.
     if (line < 0 || line >= drive_->telCount) return;
-    if (TagKxCall* call = drive_->lines[line]->call) call->Hangup();
+    if (TagKxCall* call = drive_->lines[line]->call) call->RequestHangup();
   }
 
  private:

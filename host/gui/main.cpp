@@ -1,4 +1,8 @@
-// The program rodiz.
+// The program rodiz: the host with the line manager of the cards.
 #include "host/gui/rodizmain.h"
+#include "lines/teldrive.h"
 
-int main(int argc, char** argv) { return RodizMain(argc, argv); }
+int main(int argc, char** argv) {
+  RegisterLineManager();
+  return RodizMain(argc, argv);
+}

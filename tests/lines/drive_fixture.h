@@ -99,7 +99,11 @@ inline ScriptBuilder WaitingScript(std::atomic<int>* runs = nullptr) {
     TagKxCall* call = inst.callObject;
     AppendOp(inst, [call, runs] {
       if (runs) ++*runs;
-      while (!call->interrupted.load()) plat::SleepMs(5);
+      // Waits poll their call object, as every waiting operation does.
+      while (!call->interrupted.load()) {
+        call->PollState();
+        plat::SleepMs(5);
+      }
       return 0;
     });
   };

@@ -265,8 +265,8 @@ TEST_F(TelDriveTest, TheHostSeesTheManagerThroughItsInterface) {
   EXPECT_EQ(m->LineInstance(2), nullptr);
   TagKxCall* call = pTelDrive.load()->lines[1]->call;
   call->callState = kCallConnected;
-  m->RequestHangup(1);
-  EXPECT_EQ(call->callState.load(), kCallReleased);
+  m->RequestHangup(1);  // carried out by the line's own thread, not this one
+  EXPECT_TRUE(linetest::WaitFor([&] { return call->callState.load() == kCallReleased; }));
   m.reset();
   EXPECT_EQ(pTelDrive.load(), nullptr);
 }

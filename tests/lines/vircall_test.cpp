@@ -128,7 +128,9 @@ TEST_F(VirCallTest, LinksFailBecauseNoLineIsASipLine) {
     SCOPED_TRACE(c.target);
     EXPECT_EQ(v.LinkTo(c.target, 0), c.result);
     EXPECT_EQ(v.linkedCall, nullptr);
-    if (c.log) EXPECT_NE(Log().find(c.log), std::string::npos);
+    if (c.log) {
+      EXPECT_NE(Log().find(c.log), std::string::npos);
+    }
   }
   EXPECT_EQ(v.UnlinkTo(-1, 0), -1);
   EXPECT_EQ(v.UnlinkTo(0, 0), -2);
