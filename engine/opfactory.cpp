@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/oper.h"
+#include "engine/runtimecompile.h"
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
 #include "host/log.h"
@@ -15,6 +16,7 @@ namespace {
 using RegisterFn = void (*)(TagOpFactory&);
 const RegisterFn kFamilies[] = {
     &RegisterRegexOperations,
+    &RegisterRuntimeOps,
     nullptr,  // families add their entry above this line
 };
 

@@ -40,16 +40,6 @@ void PublishRunSource(TagTelBasic& inst) {
 
 bool IsCall(const TagOper* op) { return op && op->kind == 'R'; }
 
-// The wait of a paused script: ends on a step, a resume or a stop.
-void WaitWhilePaused(TagTelBasic& owner, const TagTelBasic& root) {
-  if (!owner.paused.load()) return;
-  auto stop = [&] { return owner.stopRequested.load() || root.hardStop.load() || root.lineStopping.load(); };
-  if (!stop() && !owner.stepping.load()) {
-    while (!stop() && !owner.stepping.load() && owner.paused.load()) plat::SleepMs(100);
-  }
-  owner.stepping = 0;
-}
-
 // Stores an operation's result as its kind requires.
 void StoreResult(TagTelBasic& inst, TagOper& op, int r) {
   TagVar& ret = inst.RetVal();
@@ -136,22 +126,28 @@ int TagTelBasic::Run() {
       break;
     }
     TagOper* op = curOper;
-    curOperIndex = op->index;
+    curOperIndex.store(op->index, std::memory_order_relaxed);
     DispRunLine(runSourceBase + op->index, lineNo);
     op->prev = last;
     if (op->HasBreakpoint()) {
       paused = 1;
       stepping = 0;
     }
-    WaitWhilePaused(*this, root);
+    if (paused.load(std::memory_order_relaxed)) WaitWhilePaused();
     op->RunPreExpressions();
     r = op->Execute();
     StoreResult(*this, *op, r);
     last = op;
     if (op->kind == 'r') break;
+    root.timers.Poll();
     callObject->ServeHangupRequest();
     curOper = op->Next();
-    bool pending = QuitOrReloadPending();
+    // Most statements see no request at all: test the raw flags first.
+    bool pending = (quitRequested.load(std::memory_order_relaxed) | reloadRequested.load(std::memory_order_relaxed) |
+                    (nested && outer ? outer->quitRequested.load(std::memory_order_relaxed) |
+                                           outer->reloadRequested.load(std::memory_order_relaxed)
+                                     : 0)) != 0 &&
+                   QuitOrReloadPending();
     if (pending && quitIndex > 0 && runState != 7) {
       if (IsReloadPending() || (nested && outer && outer->IsReloadPending()))
         callObject->LogAlways("IsReload..., quitindex=" + std::to_string(quitIndex));
@@ -169,6 +165,9 @@ int TagTelBasic::Run() {
   runEnded = 1;
   if (!nested) DispLineState(lineNo, GBK("已停止"));
   if (nested && outer) PublishRunSource(*outer);
+  // Only this instance's own sink: a nested script prints into its caller's,
+  // which stays open for the caller.
+  stdOut.Close();
   return r;
 }
 
@@ -177,38 +176,46 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
   if (initResult != 0) return -1;
   TagTelBasic* owner = parent ? parent : this;
   TagTelBasic& root = *Root();
-  stopRequested = operations.empty() ? 1 : 0;
+  // Per call: plain stores, no fences (other threads only look at these).
+  stopRequested.store(operations.empty() ? 1 : 0, std::memory_order_relaxed);
   curOper = operations.empty() ? nullptr : operations.front();
   lineNo = owner->lineNo;
   callObject = owner->callObject;
-  runEnded = 0;
-  curOperIndex = 0;
-  quitRequested = 0;
+  runEnded.store(0, std::memory_order_relaxed);
+  curOperIndex.store(0, std::memory_order_relaxed);
+  quitRequested.store(0, std::memory_order_relaxed);
   TagOper* last = nullptr;
   while (!stopRequested.load() && callObject && curOper) {
     if (root.hardStop.load() || root.lineStopping.load()) break;
     TagOper* op = curOper;
     op->prev = last;
-    curOperIndex = op->index;
+    curOperIndex.store(op->index, std::memory_order_relaxed);
     DispSubRunLine(runSourceBase + op->index, op->index, lineNo, runSourceBase, IsCall(op), IsCall(last));
     if (op->HasBreakpoint()) {
       owner->paused = 1;
       owner->stepping = 0;
     }
-    WaitWhilePaused(*owner, root);
+    if (owner->paused.load(std::memory_order_relaxed)) owner->WaitWhilePaused();
     op->RunPreExpressions();
     int r = op->Execute();
     StoreResult(*this, *op, r);
     last = op;
     if (op->kind == 'r') break;
+    root.timers.Poll();
     curOper = op->Next();
     if (!curOper || !callObject) break;
     // The main loop has a jump to make: return to it.
-    if (owner->QuitOrReloadPending() && owner->runState != 7) break;
+    const TagTelBasic* outerOf = owner->nested ? owner->outer : nullptr;
+    if ((owner->quitRequested.load(std::memory_order_relaxed) | owner->reloadRequested.load(std::memory_order_relaxed) |
+         (outerOf ? outerOf->quitRequested.load(std::memory_order_relaxed) |
+                        outerOf->reloadRequested.load(std::memory_order_relaxed)
+                  : 0)) != 0 &&
+        owner->QuitOrReloadPending() && owner->runState != 7)
+      break;
     if (owner->hangupIndex > 0 && callObject->callState.load() == kCallReleased && owner->runState != 7) break;
   }
   ReleaseMaps(*this, true);
-  curOperIndex = -1;
-  runEnded = 1;
+  curOperIndex.store(-1, std::memory_order_relaxed);
+  runEnded.store(1, std::memory_order_release);
   return 0;
 }

@@ -176,6 +176,12 @@ int TagTelBasic::OperandVar(const TagOperand& operand, TagVar*& out) {
 TagVar* TagTelBasic::NewTempVar() {
   TagTelBasic* root = CompileRoot();
   std::string tname = "__m" + std::to_string(root->tempCounter++);
+  // A run-time compile restores the counter afterwards: the next one meets
+  // the same names and reuses those temporaries instead of piling up more.
+  if (runtimeCompile) {
+    const int i = FindVarIndex(tname);
+    if (i >= 0) return variables[static_cast<size_t>(i)].get();
+  }
   auto v = std::make_unique<TagVar>();
   v->DefineInt(tname, 0, false);
   return AddVariable(std::move(v));

@@ -175,9 +175,15 @@ void TagTelBasic::ImportVar(const TagVar& value) {
   AddVariable(std::move(copy));
 }
 
-void TagTelBasic::AppendOperation(TagOper* op) { operations.push_back(op); }
+// The debugger reads the list from its own thread (under debugLock) while a
+// run-time compile may grow and shrink it.
+void TagTelBasic::AppendOperation(TagOper* op) {
+  std::lock_guard<std::mutex> g(debugLock);
+  operations.push_back(op);
+}
 
 void TagTelBasic::RemoveOperationsFrom(size_t from) {
+  std::lock_guard<std::mutex> g(debugLock);
   while (operations.size() > from) {
     TagOper* op = operations.back();
     operations.pop_back();

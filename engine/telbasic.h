@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -13,8 +14,11 @@
 #include <vector>
 
 #include "engine/compilediag.h"
+#include "engine/debugsvc.h"
 #include "engine/oper.h"
+#include "engine/stdout.h"
 #include "engine/tagvar.h"
+#include "engine/timers.h"
 
 class TagOper;
 struct TagOperand;
@@ -258,6 +262,47 @@ class TagTelBasic : public TagCompileDiag {
   std::atomic<uint8_t> lineStopping{0};
   // First statement id of this body in the line's statement texts.
   int runSourceBase = 0;
+  // The print sink (a main instance's; closed at the end of its run).
+  TStdOut stdOut;
+  // The timers registered on this main instance.
+  TagSysTimers timers;
+  // Scripts running nested under "RunKxs(" on this top script.
+  int nestedDepth = 0;
+  // Set while "Eval(" or "RunLine(" compiles: temporaries are found by name.
+  uint8_t runtimeCompile = 0;
+
+  // --- debugging services (debugsvc.cpp) ---
+  bool IsPaused() const { return paused.load() != 0; }
+  void SetPaused(bool flag) {
+    paused = flag ? 1 : 0;
+    stepping = 0;
+  }
+  void Step() { stepping = 1; }
+  // Run thread: while paused and not stepping, publishes the variables once
+  // and waits in steps of 100 ms until a step, a resume or a stop of the
+  // line; then clears stepping.
+  void WaitWhilePaused();
+  // Index outside the operation list: ignored / false.
+  void SetBreakpoint(int index, bool flag);
+  bool HasBreakpoint(int index) const;
+  // Also in every function body.
+  void ClearBreakpoints();
+  // From the published snapshot: 0 found, -1 not found (value "变量名不存在.").
+  int FindVarText(std::string_view varName, std::string& note, std::string& value, std::string& kind) const;
+  // "name: value" lines of the names of operation index (empty outside the
+  // list); a function body also looks in its parent.
+  void GetOperWatchText(int index, std::string& out) const;
+  void ShowFunctionName(TagCaptionControl& control) const;
+  // Run thread (or a thread that owns the instance): copies the variables of
+  // this instance and its function bodies for the debugger.
+  void PublishDebugSnapshot();
+  std::shared_ptr<const TagDebugSnapshot> DebugSnapshot() const;
+  // Counts the snapshots published; the debugger refreshes when it moves.
+  std::atomic<uint32_t> debugRefreshes{0};
+  // Guards the snapshot and the shape of the operation list against the
+  // debugger's thread; the run loop itself never takes it.
+  mutable std::mutex debugLock;
+  std::shared_ptr<const TagDebugSnapshot> debugSnapshot;
 
  private:
   void AddBuiltins();

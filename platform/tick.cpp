@@ -15,6 +15,13 @@ uint32_t TickCount() {
   return static_cast<uint32_t>(ms);
 }
 
+uint32_t CoarseTickCount() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+  uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+  return static_cast<uint32_t>(ms);
+}
+
 void SleepMs(uint32_t ms) {
   if (ms == 0) {
     sched_yield();

@@ -24,6 +24,17 @@ TEST(Tick, AdvancesWithSleep) {
   EXPECT_GE(static_cast<uint32_t>(b - a), 25u);
 }
 
+// The coarse reading is the same clock, never ahead of the exact one.
+TEST(Tick, CoarseFollowsTheSameClock) {
+  for (int i = 0; i < 50; ++i) {
+    uint32_t coarse = plat::CoarseTickCount();
+    uint32_t exact = plat::TickCount();
+    EXPECT_LE(static_cast<int32_t>(coarse - exact), 0);
+    EXPECT_LT(static_cast<int32_t>(exact - coarse), 1000);
+    plat::SleepMs(1);
+  }
+}
+
 TEST(Thread, RunsWithRequestedStackAndJoins) {
   plat::Thread t;
   std::atomic<size_t> stack{0};

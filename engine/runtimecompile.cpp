@@ -1,0 +1,191 @@
+#include "engine/runtimecompile.h"
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "engine/call.h"
+#include "engine/debugsvc.h"
+#include "engine/expr.h"
+#include "engine/opfactory.h"
+#include "engine/stdout.h"
+#include "engine/tagvar.h"
+#include "engine/telbasic.h"
+#include "engine/timers.h"
+#include "host/log.h"
+#include "lines/kxcall.h"
+#include "platform/msgbox.h"
+
+namespace {
+
+std::string TextOf(const TagVar& v) { return v.IsString() ? std::string(v.Text()) : v.ToText(); }
+
+}  // namespace
+
+int TagEval::Execute() {
+  TagTelBasic* counterOwner = inst_->CompileRoot();
+  const int savedCounter = counterOwner->tempCounter;
+  const uint8_t savedMode = inst_->runtimeCompile;
+  const std::string text = TextOf(*text_);
+  inst_->runtimeCompile = 1;
+  {
+    TagComplexExpre ce(text, inst_, "_tempVal", nullptr, std::string());
+    inst_->runtimeCompile = savedMode;
+    if (ce.Error().empty()) {
+      std::vector<TagCalculate*> steps = ce.TakeSteps();
+      for (TagCalculate* s : steps) s->Execute();
+      inst_->SetReturnValue(inst_->TempVal());
+      for (TagCalculate* s : steps) delete s;
+    } else {
+      LogAlways("Eval(" + text + ") :" + ce.Error() + "," + ce.Warning());
+      inst_->RetVal().SetNull();
+    }
+  }
+  // The same temporaries serve the next evaluation.
+  counterOwner->tempCounter = savedCounter;
+  return inst_->RetVal().IntValue();
+}
+
+TagRunLine::TagRunLine(TagTelBasic* root, TagVar* text) : root_(root), text_(text) {
+  // Any function may be called from a line compiled later.
+  root_->pruneFunctions = 0;
+}
+
+int TagRunLine::Execute() {
+  const std::string line = TextOf(*text_);
+  TagTelBasic& root = *root_;
+  const size_t before = root.operations.size();
+  int compiled = 0;
+  root.runtimeCompile = 1;
+  TagOper* op = root.CompileDetached(line, lineNo, compiled);
+  root.runtimeCompile = 0;
+  // Only an operation that was really added runs: a refused statement, a
+  // compile error or a line that builds nothing all give -999.
+  if (!op) {
+    if (compiled == TagTelBasic::kDetachedRefused) LogAlwaysF("RunLine refused: [LINE=%d] %s", lineNo, line.c_str());
+    return kRefused;
+  }
+  op->RunPreExpressions();
+  const int result = op->Execute();
+  root.RemoveOperationsFrom(before);
+  return result;
+}
+
+int TagRunKxs::Execute() {
+  TagTelBasic* top = TagTelBasic::GetRoot(defining_);
+  const std::string file = TextOf(*file_);
+  if (top->nestedDepth >= kMaxDepth) {
+    LogAlwaysF("RunKxs('%s') err: nested deeper than %d [LINE=%d]", file.c_str(), kMaxDepth, lineNo);
+    return kRefused;
+  }
+  auto nested = std::make_unique<TagTelBasic>(file, top->lineNo, defining_->callObject, 1, top);
+  TagTelBasic* callerNested = top->runningNested;
+  top->runningNested = nested.get();
+  int result = kRefused;
+  if (nested->initResult != 0) {
+    LogAlwaysF("RunKxs('%s') err: [LINE=%d]", file.c_str(), lineNo);
+  } else {
+    // The nested script may change the line's voice settings for itself.
+    std::string dirs[3] = {top->sndDirs[0], top->sndDirs[1], top->sndDirs[2]};
+    const int language = top->language;
+    const uint8_t breakOnKey = top->breakOnKey;
+    const char endKey = top->endKey;
+    const std::string timeoutVoice = top->timeoutVoice;
+    const std::string sndExt = top->sndExt;
+    ++top->nestedDepth;
+    result = nested->Run();
+    --top->nestedDepth;
+    for (int i = 0; i < 3; ++i) top->sndDirs[i] = dirs[i];
+    top->language = language;
+    top->breakOnKey = breakOnKey;
+    top->endKey = endKey;
+    top->timeoutVoice = timeoutVoice;
+    top->sndExt = sndExt;
+  }
+  // Timers its "StartTimer(" registered on the top script die with it.
+  top->timers.RemoveOwnedBy(nested.get());
+  top->runningNested = callerNested;
+  nested.reset();
+  return result;
+}
+
+int TagSetRunKxsEnvt::Execute() {
+  const int v = flag_->AsInt();
+  root_->importVars = v != 0 ? 1 : 0;
+  return v;
+}
+
+int TagAssert::Execute() {
+  const int v = cond_->AsInt();
+  if (v != 0) return v;
+  if (IsDebugPageOpen(root_->lineNo)) {
+    char msg[64];
+    std::snprintf(msg, sizeof msg, "Assert Failed: line=%d, '", lineNo);
+    constexpr int kSystemModal = 0x1000;
+    TagTelBasic* root = root_;
+    plat::MessageBox("Stop for Assert", msg + text + "'", plat::kBoxOk | plat::kBoxIconError | kSystemModal, [root] {
+      return root->stopRequested.load() || root->hardStop.load() || root->lineStopping.load();
+    });
+    root_->SetPaused(true);
+    root_->WaitWhilePaused();
+  } else {
+    char msg[64];
+    std::snprintf(msg, sizeof msg, "Assert Failed: line=%d", lineNo);
+    if (root_->callObject)
+      root_->callObject->LogAlways(msg);
+    else
+      LogAlways(msg);
+  }
+  return 0;
+}
+
+int TagSysTimers::Add(TagVar* fn, TagTelBasic* owner) {
+  if (!fn || !fn->IsFunction() || !fn->Function()) return -1;
+  auto call = std::make_unique<TagCall>(fn, owner);
+  return Add(fn->Name(), std::move(call), owner);
+}
+
+TagStartTimer::TagStartTimer(TagTelBasic* root, TagTelBasic* inst, TagVar* fn, TagVar* seconds)
+    : root_(root), fn_(fn), seconds_(seconds) {
+  // Registered at compile time, so a timer started in a branch that never
+  // runs still exists, disabled.
+  root_->timers.Add(fn_, inst);
+}
+
+namespace {
+
+template <size_t N>
+bool Has(const TagOpArgs& a) {
+  return a.args.size() >= N;
+}
+
+TagOper* MakePrint(const TagOpArgs& a) { return Has<1>(a) ? new TagPrint(a.root, a.args[0]) : nullptr; }
+TagOper* MakeSetPrintTo(const TagOpArgs& a) { return Has<1>(a) ? new TagSetPrintTo(a.root, a.args[0]) : nullptr; }
+TagOper* MakeStartTimer(const TagOpArgs& a) {
+  return Has<2>(a) ? new TagStartTimer(a.root, a.inst, a.args[0], a.args[1]) : nullptr;
+}
+TagOper* MakeStopTimer(const TagOpArgs& a) { return Has<1>(a) ? new TagStopTimer(a.root, a.args[0]) : nullptr; }
+TagOper* MakeEval(const TagOpArgs& a) { return Has<1>(a) ? new TagEval(a.inst, a.args[0]) : nullptr; }
+TagOper* MakeRunLine(const TagOpArgs& a) { return Has<1>(a) ? new TagRunLine(a.root, a.args[0]) : nullptr; }
+TagOper* MakeRunKxs(const TagOpArgs& a) {
+  TagTelBasic* defining = a.inst->parent ? a.inst->parent : a.inst;
+  return Has<1>(a) ? new TagRunKxs(defining, a.args[0]) : nullptr;
+}
+TagOper* MakeSetRunKxsEnvt(const TagOpArgs& a) {
+  return Has<1>(a) ? new TagSetRunKxsEnvt(a.root, a.args[0]) : nullptr;
+}
+TagOper* MakeAssert(const TagOpArgs& a) { return Has<1>(a) ? new TagAssert(a.root, a.args[0]) : nullptr; }
+
+}  // namespace
+
+void RegisterRuntimeOps(TagOpFactory& f) {
+  f.Register(KeywordId::Print, MakePrint);
+  f.Register(KeywordId::SetPrintTo, MakeSetPrintTo);
+  f.Register(KeywordId::StartTimer, MakeStartTimer);
+  f.Register(KeywordId::StopTimer, MakeStopTimer);
+  f.Register(KeywordId::Eval, MakeEval);
+  f.Register(KeywordId::RunLine, MakeRunLine);
+  f.Register(KeywordId::RunKxs, MakeRunKxs);
+  f.Register(KeywordId::SetRunKxsEnvt, MakeSetRunKxsEnvt);
+  f.Register(KeywordId::Assert, MakeAssert);
+}

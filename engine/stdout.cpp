@@ -1,0 +1,59 @@
+#include "engine/stdout.h"
+
+#include "engine/tagvar.h"
+#include "engine/telbasic.h"
+#include "host/log.h"
+#include "platform/path.h"
+
+int TStdOut::Open(const std::string& path) {
+  Close();
+  if (path.empty()) {
+    mode_ = kStdout;
+    return 2;
+  }
+  file_ = plat::OpenFile(path, "wb");
+  if (!file_) return -1;
+  mode_ = kFile;
+  return 0;
+}
+
+int TStdOut::Print(int lineNo, std::string_view text) {
+  if (mode_ == kStdout) {
+    std::fprintf(stdout, "%d : %.*s\n", lineNo, static_cast<int>(text.size()), text.data());
+    std::fflush(stdout);
+    return 0;
+  }
+  if (mode_ == kFile && file_) {
+    // A full disk must not look like a successful print.
+    bool ok = std::fwrite(text.data(), 1, text.size(), file_) == text.size();
+    ok = std::fflush(file_) == 0 && ok;
+    return ok ? 0 : -1;
+  }
+  LogAlways("TStdOut::Print() Err: not open.");
+  return -1;
+}
+
+void TStdOut::Close() {
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+  mode_ = kClosed;
+}
+
+int TagPrint::Execute() {
+  TStdOut& out = root_->stdOut;
+  if (!out.IsOpen()) out.Open("_stdout" + std::to_string(root_->lineNo) + ".txt");
+  buf_.clear();
+  if (value_->IsString()) {
+    // Up to the first NUL byte.
+    buf_.assign(value_->Text());
+  } else {
+    value_->ToText(buf_, true);
+  }
+  return out.Print(root_->lineNo, buf_);
+}
+
+int TagSetPrintTo::Execute() {
+  std::string path = name_->IsString() ? std::string(name_->Text()) : name_->ToText();
+  root_->stdOut.Open(path);
+  return 0;
+}

@@ -1,0 +1,111 @@
+// Fuzz target over the run-time compiles: the input is evaluated with "Eval("
+// and, when it names no operation, run with "RunLine(", each twice, on a
+// compiled script. Build (after the default build, whose libraries it links)
+// and run from the repository root:
+//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. tests/fuzz/fuzz_runtime.cpp engine/*.cpp
+//     -Wl,--start-group build/default/{host,platform,lines,services,operations,regex}/librodiz_*.a -Wl,--end-group
+//     -lasound -lpcre2-8 -lodbc -lespeak-ng -lpthread -ldl -o /tmp/fuzz_runtime
+//   /tmp/fuzz_runtime -max_total_time=60
+// The unit tests include this file with RODIZ_FUZZ_NO_MAIN and run it over a
+// fixed corpus.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/memkxs.h"
+#include "engine/oper.h"
+#include "engine/runtimecompile.h"
+#include "engine/tagvar.h"
+#include "engine/telbasic.h"
+#include "lines/kxcall.h"
+
+namespace fuzz_runtime {
+
+constexpr const char* kScript =
+    "x = 3\ns = \"ab\"\nm = 0\nm[1] = 2\nq = 0\nfunction f(a)\n{\nreturn(a)\n}\nr = f(1)\nreturn(0)\n";
+
+// A compiled script to evaluate against, in a private directory (its reports
+// and prints go there).
+struct Host {
+  std::string dir;
+  TagKxCall call;
+  std::unique_ptr<TagTelBasic> inst;
+  Host() {
+    char tmpl[] = "/tmp/fuzz_runtime_XXXXXX";
+    dir = mkdtemp(tmpl) ? tmpl : "/tmp";
+    char cwd[4096];
+    const bool back = getcwd(cwd, sizeof cwd) != nullptr;
+    if (chdir(dir.c_str()) != 0) return;
+    if (FILE* f = std::fopen("rt.kxs", "wb")) {
+      std::fputs(kScript, f);
+      std::fclose(f);
+    }
+    TagMemKxs::Instance().Clear();
+    inst = std::make_unique<TagTelBasic>("rt.kxs", 0, &call, 1);
+    if (back && chdir(cwd) != 0) inst.reset();
+  }
+  ~Host() {
+    // Maps made by the inputs are given back before the values go.
+    if (inst)
+      for (auto& v : inst->variables)
+        if (v && v->IsMap() && !v->IsConst()) v->SetInt(0);
+  }
+};
+
+// 0 when the run-time compiles kept their promises: the operation list and
+// its links as they were, the temporary counter restored, and the same
+// compile repeated at once adding no variables the second time.
+inline int Check(TagTelBasic& t, std::string_view input) {
+  TagVar text;
+  text.SetBytes(input.data(), input.size());
+  std::vector<TagOper*> nexts;
+  for (TagOper* op : t.operations) nexts.push_back(op->next);
+  const int counter = t.tempCounter;
+  TagEval eval(&t, &text);
+  TagRunLine line(&t, &text);
+  auto intact = [&] {
+    if (t.tempCounter != counter) return 1;
+    if (t.operations.size() != nexts.size()) return 2;
+    for (size_t i = 0; i < nexts.size(); ++i)
+      if (t.operations[i]->next != nexts[i]) return 3;
+    return 0;
+  };
+  auto twice = [&](TagOper& op) {
+    op.Execute();
+    const size_t first = t.variables.size();
+    op.Execute();
+    if (t.variables.size() != first) return 4;
+    return intact();
+  };
+  if (int r = twice(eval)) return r;
+  // Operations might do anything (files, waits): only expressions and
+  // assignments are run as lines.
+  if (input.find('(') != std::string_view::npos) return 0;
+  return twice(line);
+}
+
+}  // namespace fuzz_runtime
+
+#if !defined(RODIZ_FUZZ_NO_MAIN)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static fuzz_runtime::Host host;
+  if (!host.inst || host.inst->initResult != 0) std::abort();
+  char cwd[4096];
+  const bool back = getcwd(cwd, sizeof cwd) != nullptr;
+  if (chdir(host.dir.c_str()) != 0) return 0;
+  const int r = fuzz_runtime::Check(*host.inst, std::string_view(reinterpret_cast<const char*>(data), size));
+  if (back && chdir(cwd) != 0) std::abort();
+  if (r != 0) {
+    std::fprintf(stderr, "run-time compile invariant %d broken\n", r);
+    std::abort();
+  }
+  return 0;
+}
+#endif
