@@ -22,6 +22,7 @@
 #include <sstream>
 #include <thread>
 
+#include "engine/debugsvc.h"
 #include "engine/oper.h"
 #include "engine/telbasic.h"
 #include "host/gui/ctrlpages.h"
@@ -451,12 +452,16 @@ TEST_F(DebuggerTest, PagesOpenOnlyForDebuggableLines) {
   EXPECT_EQ(Pages().CanOpen(0), TagCtrlPages::kOpenHasPage);
   EXPECT_EQ(Open(0), nullptr);
   EXPECT_TRUE(Pages().IsDebugPageOpen(0));
+  // "Assert(" of the script asks the engine's copy of the same answer.
+  EXPECT_TRUE(::IsDebugPageOpen(0));
+  EXPECT_FALSE(::IsDebugPageOpen(1));
   form_->Grid()->setCurrentCell(0, 0);
   form_->PreparePopup();
   EXPECT_FALSE(form_->Action("PopOpenDebug")->isEnabled());
   Trigger("DebugCloseAll");
   EXPECT_EQ(Pages().Count(), 0);
   EXPECT_FALSE(Pages().IsDebugPageOpen(0));
+  EXPECT_FALSE(::IsDebugPageOpen(0));
 }
 
 TEST_F(DebuggerTest, DebuggerOffOpensNothing) {
