@@ -7,6 +7,7 @@
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
 #include "host/log.h"
+#include "operations/argread.h"
 #include "regex/eregops.h"
 
 namespace {
@@ -15,6 +16,11 @@ namespace {
 // the family's header).
 using RegisterFn = void (*)(TagOpFactory&);
 const RegisterFn kFamilies[] = {
+    RegisterCallCtlOperations,
+    RegisterKeyOperations,
+    RegisterVoiceOperations,
+    RegisterVoiceCfgOperations,
+    RegisterPlayNumberOperations,
     &RegisterRegexOperations,
     &RegisterRuntimeOps,
     nullptr,  // families add their entry above this line

@@ -132,6 +132,8 @@ class TagTelBasic : public TagCompileDiag {
   TagTelBasic* caller = nullptr;
   std::set<int> sockets;
   std::string sndDirs[3];
+  // The line's preloaded voices (made at the first "LoadVocFile(").
+  std::shared_ptr<class TagMemVocs> memVocs;
   int language = 0;
   uint8_t breakOnKey = 1;
   char endKey = '#';

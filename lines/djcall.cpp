@@ -92,6 +92,8 @@ int RenameRecordedWave(const std::string& file) {
 
 void SetKeysModeLookup(KeysModeLookup lookup) { g_keysMode.store(lookup); }
 
+KeysModeLookup GetKeysModeLookup() { return g_keysMode.load(); }
+
 bool IsCardKey(int c) {
   return (c >= '0' && c <= '9') || c == '*' || c == '#' || (c >= 'A' && c <= 'D') || (c >= 'a' && c <= 'd');
 }

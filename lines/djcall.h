@@ -34,6 +34,7 @@ bool IsWaveFileName(const std::string& file);
 // installs it; without it the keys are shown as typed.
 using KeysModeLookup = int (*)(int line);
 void SetKeysModeLookup(KeysModeLookup lookup);
+KeysModeLookup GetKeysModeLookup();
 
 class TagDjBaseCall : public TagKxCall {
  public:

@@ -186,6 +186,9 @@ class TagKxCall {
   // Digital classes only; the base does nothing.
   virtual int PollCard() { return 0; }
   virtual int WaitUnblocked(int timeout) { return 0; }
+  // Whether PlayMemory makes a sound. No line class of this system does, so
+  // preloaded voices are played from their files.
+  virtual bool CanPlayMemory() const { return false; }
 
   // The operator's hang-up from the main window: only a request, which the
   // line's own thread carries out at its next poll or statement.

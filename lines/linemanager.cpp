@@ -2,6 +2,7 @@
 #include "engine/telbasic.h"
 #include "host/system.h"
 #include "lines/kxcall.h"
+#include "lines/djcall.h"
 #include "lines/teldrive.h"
 
 namespace {
@@ -71,6 +72,18 @@ std::unique_ptr<TagLineManager> MakeTelDriveManager(const std::string& cfgFile, 
   return std::make_unique<TagTelDriveManager>(cfgFile, record, std::move(hooks));
 }
 
+namespace {
+// How a card line shows its keys: its script's key-display mode, -1 when the
+// line has no script instance.
+int LineKeysMode(int line) {
+  TagTelDrive* drive = pTelDrive.load();
+  if (!drive) return -1;
+  std::shared_ptr<TagTelBasic> inst = drive->Instance(line);
+  return inst ? inst->dispKeysMode : -1;
+}
+}  // namespace
+
 void RegisterLineManager() {
+  SetKeysModeLookup(&LineKeysMode);
   SetLineManagerFactory([](const std::string& cfg, TagRunCfg* record) { return MakeTelDriveManager(cfg, record); });
 }

@@ -141,7 +141,7 @@ TEST_F(FlowDetailTest, SectionMarkersRecordTheirIndexes) {
 
 TEST_F(FlowDetailTest, CallResultsGoToTheirTargets) {
   TagTelBasic& t = Compile(
-      "function f(a)\n{\nreturn(a + \"!\")\n}\nm = 0\nm[\"k\"] = Play(\"x.wav\")\ns = f(\"hi\")\nk = m[\"k\"] + 0;\nreturn(0)\n");
+      "function f(a)\n{\nreturn(a + \"!\")\n}\nm = 0\nm[\"k\"] = ImTest()\ns = f(\"hi\")\nk = m[\"k\"] + 0;\nreturn(0)\n");
   ASSERT_EQ(t.errorCount, 0) << Report();
   EXPECT_EQ(t.operations[1]->resultRef.var, t.FindVariable("m"));
   EXPECT_NE(t.operations[1]->resultRef.key, nullptr);

@@ -1,0 +1,12 @@
+// libFuzzer target for number reading: any text, every mode, both languages.
+//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. tests/fuzz/fuzz_numread.cpp \
+//     operations/numread.cpp -o /tmp/fuzz_numread
+#include <cstdlib>
+
+#include "tests/fuzz/fuzz_numread_check.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string_view text(reinterpret_cast<const char*>(data), size > 600 ? 600 : size);
+  if (!numreadcheck::CheckNumberText(text).empty()) std::abort();
+  return 0;
+}
