@@ -13,6 +13,8 @@
 #include "platform/instance.h"
 #include "platform/thread.h"
 
+class TagTelBasic;
+
 // What the host asks of the line manager. The line manager of the lines folder
 // implements it and registers a factory; the host never sees its type.
 class TagLineManager {
@@ -45,6 +47,9 @@ class TagLineManager {
   virtual int RunStart(const std::string& cfgFile) = 0;
   // Whether the line's script came from the scrambled compiled form (no debugger page).
   virtual bool IsScrambled(int line) const { return false; }
+  // The line's script instance, shared with the caller (the debugger keeps it
+  // alive past a reload); null when none or out of range.
+  virtual std::shared_ptr<TagTelBasic> LineInstance(int line) const { return nullptr; }
   // Asks RunStart to stop loading lines soon (exit or reset under way).
   virtual void CancelStart() {}
   // Starts the reload-all thread and returns at once.

@@ -51,6 +51,7 @@ class TagTelDriveManager : public TagLineManager {
     auto inst = drive_->Instance(line);
     return inst && inst->wasScrambled != 0;
   }
+  std::shared_ptr<TagTelBasic> LineInstance(int line) const override { return drive_->Instance(line); }
   void CancelStart() override { drive_->CancelStart(); }
   void StartReloadThread() override { drive_->StartReloadThread(); }
   void RequestHangup(int line) override {

@@ -370,7 +370,20 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), system_(this) {
   pageControl_->setObjectName("PageControl1");
   dv->addWidget(pageControl_, 1);
   split->addWidget(debugPan_);
+  split->setObjectName("DebugSplitter");
+  split->setStretchFactor(0, 1);
+  split->setStretchFactor(1, 1);
   debugPan_->hide();
+  connect(stepBtn_, &QPushButton::clicked, this, [this] {
+    if (ctrlPages_) ctrlPages_->StepCmd();
+  });
+  connect(runBtn_, &QPushButton::clicked, this, [this] {
+    if (ctrlPages_) ctrlPages_->RunCmd();
+  });
+  connect(flushBtn_, &QPushButton::clicked, this, [this] {
+    if (ctrlPages_) ctrlPages_->FlushCmd();
+  });
+  connect(closePageBtn_, &QPushButton::clicked, this, &TForm1::DebugClosePage);
   v->addWidget(split, 1);
   setCentralWidget(central);
 
@@ -383,6 +396,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), system_(this) {
 
 TForm1::~TForm1() {
   timer1_.stop();
+  ctrlPages_.reset();
   SetExitHook(nullptr);
   if (CurrentSystem() == &system_) SetCurrentSystem(nullptr);
 }
@@ -419,17 +433,29 @@ void TForm1::BuildMenus() {
   operMenu_->addSeparator();
   connect(AddAction(operMenu_, "HideStatus", zh("隐藏状态区")), &QAction::triggered, this, &TForm1::ToggleStatusArea);
 
-  // The debugger windows attach to these items; without them the items only
-  // keep their captions, shortcuts and enabled states.
-  AddAction(debugMenu_, "DebugOpen", zh("开启..."));
-  AddAction(debugMenu_, "DebugClosePage", zh("关闭当前页"), QKeySequence(Qt::Key_F2));
-  AddAction(debugMenu_, "DebugCloseAll", zh("关闭全部页"));
+  // The debugger's commands act on its pages, made at the end of the start-up.
+  auto pages = [this](void (TagCtrlPages::*cmd)()) {
+    return [this, cmd] {
+      if (ctrlPages_) (ctrlPages_.get()->*cmd)();
+    };
+  };
+  connect(AddAction(debugMenu_, "DebugOpen", zh("开启...")), &QAction::triggered, this, &TForm1::DebugOpen);
+  connect(AddAction(debugMenu_, "DebugClosePage", zh("关闭当前页"), QKeySequence(Qt::Key_F2)), &QAction::triggered,
+          this, &TForm1::DebugClosePage);
+  connect(AddAction(debugMenu_, "DebugCloseAll", zh("关闭全部页")), &QAction::triggered, this, &TForm1::DebugCloseAll);
   debugMenu_->addSeparator();
-  AddAction(debugMenu_, "DebugStep", zh("单步"), QKeySequence(Qt::Key_F8));
-  AddAction(debugMenu_, "DebugRun", zh("运行"), QKeySequence(Qt::Key_F9));
-  AddAction(debugMenu_, "DebugFlush", zh("刷新变量列表"), QKeySequence(Qt::Key_F5));
-  AddAction(debugMenu_, "DebugCallStack", zh("显示调用堆栈"), QKeySequence(Qt::Key_F4));
-  AddAction(debugMenu_, "DebugBreak", zh("设置(取消)断点"), QKeySequence(Qt::Key_F6));
+  connect(AddAction(debugMenu_, "DebugStep", zh("单步"), QKeySequence(Qt::Key_F8)), &QAction::triggered, this,
+          pages(&TagCtrlPages::StepCmd));
+  connect(AddAction(debugMenu_, "DebugRun", zh("运行"), QKeySequence(Qt::Key_F9)), &QAction::triggered, this,
+          pages(&TagCtrlPages::RunCmd));
+  connect(AddAction(debugMenu_, "DebugFlush", zh("刷新变量列表"), QKeySequence(Qt::Key_F5)), &QAction::triggered, this,
+          pages(&TagCtrlPages::FlushCmd));
+  connect(AddAction(debugMenu_, "DebugCallStack", zh("显示调用堆栈"), QKeySequence(Qt::Key_F4)), &QAction::triggered,
+          this, [this] {
+            if (ctrlPages_) ctrlPages_->CallStackCmd();
+          });
+  connect(AddAction(debugMenu_, "DebugBreak", zh("设置(取消)断点"), QKeySequence(Qt::Key_F6)), &QAction::triggered,
+          this, pages(&TagCtrlPages::ToggleBreakCmd));
 
   connect(AddAction(helpMenu_, "About", "About..."), &QAction::triggered, this, &TForm1::ShowAbout);
 
@@ -446,7 +472,7 @@ void TForm1::BuildMenus() {
   connect(AddAction(popup_, "PopOpenCfg", zh("打开配置文件")), &QAction::triggered, this, &TForm1::OpenConfig);
   connect(AddAction(popup_, "PopViewLog", zh("查看运行日志")), &QAction::triggered, this, &TForm1::ViewLog);
   popup_->addSeparator();
-  AddAction(popup_, "PopOpenDebug", "Open Debug ...");
+  connect(AddAction(popup_, "PopOpenDebug", "Open Debug ..."), &QAction::triggered, this, &TForm1::DebugOpen);
   connect(AddAction(popup_, "PopHangup", "Hangup"), &QAction::triggered, this, &TForm1::HangupSelected);
   popup_->addSeparator();
   connect(AddAction(popup_, "PopAbout", "About..."), &QAction::triggered, this, &TForm1::ShowAbout);
@@ -493,6 +519,7 @@ void TForm1::StartUp() {
   trayTip_ = appTitle_;
   if (runCfg.isShowForm) show();
   RawLog("new TagCtrlPages()...");
+  ctrlPages_ = std::make_unique<TagCtrlPages>(pageControl_, autoFlush_, &system_, this);
   RawLog("new TagCtrlPages() OK.");
   timer1_.start();
 }
@@ -527,8 +554,8 @@ void TForm1::SetCaptions(int language) {
   stepBtn_->setText(en ? "Step(F8)" : QString::fromUtf8("单步(F8)"));
   runBtn_->setText(en ? "Run(F9)" : QString::fromUtf8("运行(F9)"));
   flushBtn_->setText(en ? "Flush(F5)" : QString::fromUtf8("刷新(F5)"));
-  closePageBtn_->setText(en ? "ClosePage(F2)" : QString::fromUtf8("关闭(F2)"));
-  autoFlush_->setText(en ? "&Auto Flush" : QString::fromUtf8("自动刷新(&A)"));
+  closePageBtn_->setText(en ? "ClosePage(F2)" : QString::fromUtf8("关闭当前页(F2)"));
+  autoFlush_->setText(en ? "&Auto Flush" : QString::fromUtf8("动态刷新&A"));
   const bool debugOn = runCfg.isDispSente == 1;
   debugMenu_->menuAction()->setEnabled(debugOn);
   Action("PopOpenDebug")->setEnabled(debugOn);
@@ -688,12 +715,52 @@ void TForm1::MaybeScreenshot() {
   if (!SaveScreenshot(path)) LogAlwaysF("Screenshot not written: %s", path.toLocal8Bit().constData());
   about_->adjustSize();
   about_->grab().save(QDir(QString::fromLocal8Bit(dir)).filePath("rodiz-about.png"), "PNG");
+  if (ctrlPages_ && ctrlPages_->Current()) SaveDebugShot();
 }
 
 bool TForm1::SaveScreenshot(const QString& path) {
   QDir().mkpath(QFileInfo(path).absolutePath());
   return grab().save(path, "PNG");
 }
+
+int TForm1::SelectedLine() const {
+  auto monitor = system_.Monitor();
+  if (!monitor || !grid_->currentIndex().isValid()) return -1;
+  return monitor->SelectedLine(grid_->currentColumn(), grid_->currentRow() + 1);
+}
+
+void TForm1::DebugOpen() {
+  if (!ctrlPages_ || runCfg.isDispSente != 1 || isCloseing.load()) return;
+  if (!ctrlPages_->OpenLine(SelectedLine())) return;
+  debugPan_->show();
+  // The first page opened is pictured too, once it has been filled.
+  if (!debugShotTaken_ && !qgetenv("RODIZ_SCREENSHOT").isEmpty()) QTimer::singleShot(400, this, &TForm1::SaveDebugShot);
+}
+
+bool TForm1::SaveDebugShot() {
+  QByteArray dir = qgetenv("RODIZ_SCREENSHOT");
+  if (dir.isEmpty() || debugShotTaken_ || !ctrlPages_ || !ctrlPages_->Current()) return false;
+  debugShotTaken_ = true;
+  QString path =
+      QDir(QString::fromLocal8Bit(dir)).filePath(language_ == 1 ? "rodiz-debug-en.png" : "rodiz-debug-zh.png");
+  if (SaveScreenshot(path)) return true;
+  LogAlwaysF("Screenshot not written: %s", path.toLocal8Bit().constData());
+  return false;
+}
+
+void TForm1::DebugClosePage() {
+  if (!ctrlPages_) return;
+  ctrlPages_->ClosePageCmd();
+  if (ctrlPages_->Count() == 0) debugPan_->hide();
+}
+
+void TForm1::DebugCloseAll() {
+  if (!ctrlPages_) return;
+  ctrlPages_->CloseAll();
+  debugPan_->hide();
+}
+
+void TForm1::CloseDebugPages() { DebugCloseAll(); }
 
 void TForm1::ToggleStatusArea() {
   statusShown_ = !statusShown_;
@@ -734,7 +801,8 @@ void TForm1::PreparePopup() {
     std::string script;
     int initRet = 0;
     TagLineManager* m = system_.LineManager();
-    enable = line >= 0 && line < m->LineCount() && m->LineScript(line, &script, &initRet) && !m->IsScrambled(line);
+    enable = line >= 0 && line < m->LineCount() && m->LineScript(line, &script, &initRet) && !m->IsScrambled(line) &&
+             !(ctrlPages_ && ctrlPages_->PageOfLine(line));
   }
   open->setEnabled(enable);
 }

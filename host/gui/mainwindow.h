@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "host/formpos.h"
+#include "host/gui/ctrlpages.h"
 #include "host/system.h"
 
 // The line grid: header row from the table's header, one table row per grid
@@ -79,6 +80,7 @@ class TForm1 : public QMainWindow, public TagSystemView {
   void RemoveTrayIcon() override;
   void SaveLayout() override;
   void CloseWindow() override;
+  void CloseDebugPages() override;
 
   // Captions for the language; the debugger menu by IS_DISP_SENTE.
   void SetCaptions(int language);
@@ -101,6 +103,11 @@ class TForm1 : public QMainWindow, public TagSystemView {
   void PreparePopup();
   // Saves the window as PNG; false when it could not be written.
   bool SaveScreenshot(const QString& path);
+  // The debugger's pages; null before the start-up made them.
+  TagCtrlPages* CtrlPages() const { return ctrlPages_.get(); }
+  QWidget* DebugPanel() const { return debugPan_; }
+  // The line of the grid's selected cell, -1 for none.
+  int SelectedLine() const;
 
  public Q_SLOTS:
   void WMKxSysQuit();
@@ -112,6 +119,12 @@ class TForm1 : public QMainWindow, public TagSystemView {
   void ShowAbout();
   void HangupSelected();
   void OnExitSignal();
+  // Debugger commands.
+  void DebugOpen();
+  void DebugClosePage();
+  void DebugCloseAll();
+  // With RODIZ_SCREENSHOT: the window with its debugger page, once.
+  bool SaveDebugShot();
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -149,6 +162,7 @@ class TForm1 : public QMainWindow, public TagSystemView {
   QMenu* popup_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
   TAboutForm* about_ = nullptr;
+  std::unique_ptr<TagCtrlPages> ctrlPages_;
   QIcon images_[3];
   bool trayAlarm_ = false;
   QString trayTip_;
@@ -156,6 +170,7 @@ class TForm1 : public QMainWindow, public TagSystemView {
   bool statusShown_ = true;
   bool refreshPending_ = false;
   bool shotTaken_ = false;
+  bool debugShotTaken_ = false;
   bool painted_ = false;
   int language_ = 0;
   int groups_ = 1;

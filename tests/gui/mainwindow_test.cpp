@@ -26,7 +26,8 @@ namespace {
 class AppEnvironment : public ::testing::Environment {
  public:
   void TearDown() override {
-    delete app;
+    // Whichever test file made it.
+    delete QCoreApplication::instance();
     app = nullptr;
   }
   static inline QApplication* app = nullptr;
@@ -39,7 +40,9 @@ QApplication* App() {
   static char* argv[] = {name, nullptr};
   if (!AppEnvironment::app) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    AppEnvironment::app = new QApplication(argc, argv);
+    // Other window tests of this program may have made it already.
+    auto* made = qobject_cast<QApplication*>(QCoreApplication::instance());
+    AppEnvironment::app = made ? made : new QApplication(argc, argv);
   }
   return AppEnvironment::app;
 }

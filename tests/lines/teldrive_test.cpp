@@ -259,6 +259,10 @@ TEST_F(TelDriveTest, TheHostSeesTheManagerThroughItsInterface) {
   ASSERT_TRUE(m->LineScript(1, &script, &initRet));
   EXPECT_EQ(script, "a.kxs");
   EXPECT_EQ(initRet, 0);
+  // The debugger shares the line's instance; a line without one gives none.
+  EXPECT_EQ(m->LineInstance(1), pTelDrive.load()->Instance(1));
+  EXPECT_EQ(m->LineInstance(0), nullptr);
+  EXPECT_EQ(m->LineInstance(2), nullptr);
   TagKxCall* call = pTelDrive.load()->lines[1]->call;
   call->callState = kCallConnected;
   m->RequestHangup(1);  // carried out by the line's own thread, not this one
