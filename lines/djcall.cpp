@@ -42,6 +42,12 @@ std::string Format(const char* fmt, ...) {
   return buf;
 }
 
+int ByteLimit(int seconds) {
+  int64_t limit = static_cast<int64_t>(seconds) * 8192;
+  if (limit < 0) return 0;
+  return limit > INT_MAX ? INT_MAX : static_cast<int>(limit);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- files
@@ -164,6 +170,140 @@ void TagDjBaseCall::ShowKeys() {
   DispKeys(lineNo, keys, mode);
 }
 
+void TagDjBaseCall::SaveLoopPosition() {
+  if (loopPlay) {
+    int64_t pos = static_cast<int64_t>(playPos) + 8 * static_cast<int64_t>(plat::TickCount() - playStartTick);
+    playPos = pos > INT32_MAX ? INT32_MAX : static_cast<int32_t>(pos);
+    loopPlay = 0;
+  }
+}
+
+int TagDjBaseCall::StartCardPlay(const std::string& file, int position, LoopMark loop) {
+  // The card gets the name as it resolves on this system; the upper-cased
+  // form only decides the mode and goes into the log.
+  std::string path = plat::ResolvePath(file);
+  std::string upper = Upper(path);
+  int mode = position + (upper.find(".WAV") != std::string::npos ? WaveModeOffset() : 0);
+  int r;
+  {
+    plat::CardLock g(DjCard());
+    r = CardPlayFile(path, mode);
+    if (r >= 0) {
+      chPlayActive = 1;
+      MarkLoop(loop, file);
+    }
+  }
+  if (r < 0) {
+    LogAlways(Format("Play '%s' Err: %d", upper.c_str(), r));
+    return r;
+  }
+  Log(upper);
+  return 0;
+}
+
+bool TagDjBaseCall::PlayFinished() {
+  plat::SimCard& c = DjCard();
+  int voice;
+  {
+    plat::CardLock g(c);
+    if (confPlayHandle >= 0) return c.VoiceFinished(confPlayHandle) != 0;
+    if (!chPlayActive) return true;
+    voice = CardPlayVoice();
+    if (voice >= 0) return c.VoiceFinished(voice) != 0;
+    // The play is gone with its voice: forget it before hanging up.
+    chPlayActive = 0;
+    loopPlay = 0;
+  }
+  LogAlways(Format("VoiceID<0: %d", voice));
+  Hangup();
+  return true;
+}
+
+void TagDjBaseCall::RestartFinishedLoop() {
+  bool on;
+  {
+    plat::CardLock g(DjCard());
+    on = loopPlay != 0;
+  }
+  if (on && PlayFinished()) StartLoopPlay(loopFile);
+}
+
+int TagDjBaseCall::ReLoopPlay() {
+  std::string file;
+  int32_t pos;
+  {
+    plat::CardLock g(DjCard());
+    if (loopPlay) return -1;
+    if (loopFile.empty()) return -2;
+    file = loopFile;
+    pos = playPos;
+  }
+  if (StartCardPlay(file, pos, LoopMark::kResume) < 0) return -3;
+  return 0;
+}
+
+int TagDjBaseCall::Record(const std::string& file, int maxSeconds, uint8_t stopOnHash) {
+  plat::SimCard& c = DjCard();
+  std::string path = plat::ResolvePath(file);
+  bool started;
+  {
+    plat::CardLock g(c);
+    started = RecordStarted(CardRecordFile(path, ByteLimit(maxSeconds)));
+    if (started) chRecActive = 1;
+  }
+  if (!started) return -1;
+  int result = 0;
+  while (!interrupted) {
+    if (!StillConnected()) {
+      result = -1;
+      break;
+    }
+    ReadKeys();
+    if (stopOnHash && std::strchr(keys, '#')) {
+      PollState();
+      StopPlay();
+      for (int i = 0; i < 5; ++i) {
+        plat::SleepMs(100);
+        PollState();
+        if (RecordFinished()) break;
+        plat::SleepMs(80);
+      }
+      result = 0;
+      break;
+    }
+    if (RecordFinished()) {
+      result = 1;
+      break;
+    }
+    plat::SleepMs(RecordPollMs());
+  }
+  StopPlay();
+  RenameRecordedWave(path);
+  return result;
+}
+
+int TagDjBaseCall::StartRecord(const std::string& file, int maxSeconds) {
+  plat::SimCard& c = DjCard();
+  std::string path = plat::ResolvePath(file);
+  plat::CardLock g(c);
+  recordFile.clear();
+  int r = CardRecordFile(path, ByteLimit(maxSeconds));
+  if (!RecordStarted(r)) {
+    Log(Format("Record(%s) Error : %d", file.c_str(), r));
+    return -1;
+  }
+  chRecActive = 1;
+  recording = 1;
+  recordFile = path;
+  return 0;
+}
+
+int TagDjBaseCall::KeysLen() {
+  ReadKeys();
+  keyCount = static_cast<int32_t>(std::strlen(keys));
+  return keyCount;
+}
+
 // ---------------------------------------------------------------- digital
 
 TagDjDigitCall::TagDjDigitCall(int ch, TagDjDigitDrive* d)
@@ -180,6 +320,18 @@ TagDjDigitCall::TagDjDigitCall(int ch, TagDjDigitDrive* d)
 
 TagDjDigitCall::~TagDjDigitCall() { interrupted = 1; }
 
+plat::SimCard& TagDjDigitCall::DjCard() { return drive->Card(); }
+
+int TagDjDigitCall::CardPlayFile(const std::string& path, int mode) {
+  return drive->Card().ChannelPlayFile(channel, path, mode, -1);
+}
+
+int TagDjDigitCall::CardPlayVoice() { return drive->Card().ChannelPlayVoice(channel); }
+
+int TagDjDigitCall::CardRecordFile(const std::string& path, int maxBytes) {
+  return drive->Card().ChannelRecordFile(channel, path, recPos, maxBytes);
+}
+
 void TagDjDigitCall::PushCard() {
   plat::SimCard& c = drive->Card();
   plat::CardLock g(c);
@@ -190,61 +342,11 @@ void TagDjDigitCall::PushCard() {
   }
 }
 
-void TagDjDigitCall::RestartFinishedLoop() {
-  bool on;
-  {
-    plat::CardLock g(drive->Card());
-    on = loopPlay != 0;
-  }
-  if (on && PlayFinished()) StartLoopPlayOn(loopFile, 0);
-}
-
 int TagDjDigitCall::PollCard() {
   ServeHangupRequest();
   PushCard();
   RestartFinishedLoop();
   return 0;
-}
-
-int TagDjDigitCall::StartChannelPlay(const std::string& file, int position, LoopMark loop) {
-  // The card gets the name as it resolves on this system; the upper-cased
-  // form only decides the mode and goes into the log.
-  std::string path = plat::ResolvePath(file);
-  std::string upper = Upper(path);
-  int mode = position + (upper.find(".WAV") != std::string::npos ? 200 : 0);
-  int r;
-  {
-    plat::CardLock g(drive->Card());
-    r = drive->Card().ChannelPlayFile(channel, path, mode, -1);
-    if (r >= 0) {
-      chPlayActive = 1;
-      MarkLoop(loop, file);
-    }
-  }
-  if (r < 0) {
-    LogAlways(Format("Play '%s' Err: %d", upper.c_str(), r));
-    return r;
-  }
-  Log(upper);
-  return 0;
-}
-
-bool TagDjDigitCall::PlayFinished() {
-  plat::SimCard& c = drive->Card();
-  int voice;
-  {
-    plat::CardLock g(c);
-    if (confPlayHandle >= 0) return c.VoiceFinished(confPlayHandle) != 0;
-    if (!chPlayActive) return true;
-    voice = c.ChannelPlayVoice(channel);
-    if (voice >= 0) return c.VoiceFinished(voice) != 0;
-    // The play is gone with its voice: forget it before hanging up.
-    chPlayActive = 0;
-    loopPlay = 0;
-  }
-  LogAlways(Format("VoiceID<0: %d", voice));
-  Hangup();
-  return true;
 }
 
 bool TagDjDigitCall::RecordFinished() {
@@ -264,11 +366,7 @@ void TagDjDigitCall::StopPlay() {
   std::string finish;
   {
     plat::CardLock g(c);
-    if (loopPlay) {
-      int64_t pos = static_cast<int64_t>(playPos) + 8 * static_cast<int64_t>(plat::TickCount() - playStartTick);
-      playPos = pos > INT32_MAX ? INT32_MAX : static_cast<int32_t>(pos);
-      loopPlay = 0;
-    }
+    SaveLoopPosition();
     dialling = 0;
     if (confRecordHandle >= 0) {
       c.ConfStopRecord(confRecordHandle);
@@ -312,7 +410,7 @@ int TagDjDigitCall::PlayFile(const std::string& file, uint8_t breakKey, int pcFl
     return 1;
   }
   StopPlay();
-  int r = StartChannelPlay(file, 0);
+  int r = StartCardPlay(file, 0);
   if (r < 0) return r;
   int result = 0;
   while (!interrupted && PollState()) {
@@ -340,89 +438,11 @@ int TagDjDigitCall::StartLoopPlayOn(const std::string& file, int pcFlag) {
     LocalPlay(file);
     return -1;
   }
-  int r = StartChannelPlay(file, 0, LoopMark::kStart);
+  int r = StartCardPlay(file, 0, LoopMark::kStart);
   if (r < 0) {
     Log(Format("StartPlayFile(%s) Error : %d", file.c_str(), r));
     return -1;
   }
-  return 0;
-}
-
-int TagDjDigitCall::ReLoopPlay() {
-  std::string file;
-  int32_t pos;
-  {
-    plat::CardLock g(drive->Card());
-    if (loopPlay) return -1;
-    if (loopFile.empty()) return -2;
-    file = loopFile;
-    pos = playPos;
-  }
-  if (StartChannelPlay(file, pos, LoopMark::kResume) < 0) return -3;
-  return 0;
-}
-
-namespace {
-int ByteLimit(int seconds) {
-  int64_t limit = static_cast<int64_t>(seconds) * 8192;
-  if (limit < 0) return 0;
-  return limit > INT_MAX ? INT_MAX : static_cast<int>(limit);
-}
-}  // namespace
-
-int TagDjDigitCall::Record(const std::string& file, int maxSeconds, uint8_t stopOnHash) {
-  plat::SimCard& c = drive->Card();
-  std::string path = plat::ResolvePath(file);
-  int r;
-  {
-    plat::CardLock g(c);
-    r = c.ChannelRecordFile(channel, path, recPos, ByteLimit(maxSeconds));
-    if (r != 0) chRecActive = 1;
-  }
-  if (r == 0) return -1;
-  int result = 0;
-  while (!interrupted) {
-    if (!PollState()) {
-      result = -1;
-      break;
-    }
-    ReadKeys();
-    if (stopOnHash && std::strchr(keys, '#')) {
-      PollState();
-      StopPlay();
-      for (int i = 0; i < 5; ++i) {
-        plat::SleepMs(100);
-        PollState();
-        if (RecordFinished()) break;
-        plat::SleepMs(80);
-      }
-      result = 0;
-      break;
-    }
-    if (RecordFinished()) {
-      result = 1;
-      break;
-    }
-    plat::SleepMs(220);
-  }
-  StopPlay();
-  RenameRecordedWave(path);
-  return result;
-}
-
-int TagDjDigitCall::StartRecord(const std::string& file, int maxSeconds) {
-  plat::SimCard& c = drive->Card();
-  std::string path = plat::ResolvePath(file);
-  plat::CardLock g(c);
-  recordFile.clear();
-  int r = c.ChannelRecordFile(channel, path, recPos, ByteLimit(maxSeconds));
-  if (r == 0) {
-    Log(Format("Record(%s) Error : %d", file.c_str(), r));
-    return -1;
-  }
-  chRecActive = 1;
-  recording = 1;
-  recordFile = path;
   return 0;
 }
 
@@ -437,12 +457,6 @@ void TagDjDigitCall::ReadKeys() {
     plat::SleepMs(50);
   }
   if (any) ShowKeys();
-}
-
-int TagDjDigitCall::KeysLen() {
-  ReadKeys();
-  keyCount = static_cast<int32_t>(std::strlen(keys));
-  return keyCount;
 }
 
 void TagDjDigitCall::ClearKeys() {

@@ -14,6 +14,9 @@
 #include "lines/kxcall.h"
 
 class TagDjDigitDrive;
+namespace plat {
+class SimCard;
+}
 
 // Largest output of a key collection (the script's key buffer holds 100).
 constexpr size_t kGetKeysOutMax = 100;
@@ -45,6 +48,20 @@ class TagDjBaseCall : public TagKxCall {
   // cleared when the channel is freed). Guarded by the card lock.
   std::atomic<uint8_t> chPlayActive{0};
   std::atomic<uint8_t> chRecActive{0};
+  int confPlayHandle = -1;
+  int confRecordHandle = -1;
+  uint8_t recording = 0;   // guarded by the card lock
+  std::string recordFile;  // guarded by the card lock
+
+  int ReLoopPlay() override;
+  int Record(const std::string& file, int maxSeconds, uint8_t stopOnHash) override;
+  int StartRecord(const std::string& file, int maxSeconds) override;
+  int KeysLen() override;
+
+  // One poll of the line's keys into the buffer.
+  virtual void ReadKeys() = 0;
+  bool PlayFinished();
+  virtual bool RecordFinished() = 0;
 
  protected:
   // What a play's start does to the loop play: nothing, a new loop, or the
@@ -53,6 +70,27 @@ class TagDjBaseCall : public TagKxCall {
   void MarkLoop(LoopMark loop, const std::string& file);
   // Shows the key buffer in the line's key cell.
   void ShowKeys();
+  // Starts the line's play at a byte position: 0 or a negative result.
+  int StartCardPlay(const std::string& file, int position, LoopMark loop = LoopMark::kNone);
+  // Restarts a loop play whose file has ended.
+  void RestartFinishedLoop();
+  // Keeps where a running loop play is, so ReLoopPlay resumes there; under the card lock.
+  void SaveLoopPosition();
+
+  // What the channel and the port do differently.
+  virtual plat::SimCard& DjCard() = 0;
+  // The card's play of a file; mode adds WaveModeOffset for a ".WAV" file.
+  virtual int CardPlayFile(const std::string& path, int mode) = 0;
+  virtual int WaveModeOffset() const = 0;
+  // The voice of the line's running play, negative when none; under the card lock.
+  virtual int CardPlayVoice() = 0;
+  // The card's record into a file, and whether its result means it started.
+  virtual int CardRecordFile(const std::string& path, int maxBytes) = 0;
+  virtual bool RecordStarted(int result) const = 0;
+  // The line is still up while recording.
+  virtual bool StillConnected() = 0;
+  // The pause between two polls of a record.
+  virtual uint32_t RecordPollMs() const = 0;
 };
 
 class TagDjDigitCall : public TagDjBaseCall {
@@ -60,16 +98,12 @@ class TagDjDigitCall : public TagDjBaseCall {
   TagDjDigitCall(int channel, TagDjDigitDrive* drive);
   ~TagDjDigitCall() override;
 
-  int ReLoopPlay() override;
   void ClearKeys() override;
   int OutCall(const std::string& number, int a, int b) override;
   int PlayFile(const std::string& file, uint8_t breakOnKey, int pcFlag) override;
   int StartLoopPlay(const std::string& file) override { return StartLoopPlayOn(file, 0); }
-  int Record(const std::string& file, int maxSeconds, uint8_t stopOnHash) override;
-  int StartRecord(const std::string& file, int maxSeconds) override;
   int GetKeys(std::string& out, int maxCount, int totalSeconds, int endKey) override;
   int SendKeys(const std::string& keys) override;
-  int KeysLen() override;
   void StopPlay() override;
   int GetCallerId(std::string& out) override;
   int GetCalleeId(std::string& out) override;
@@ -78,19 +112,13 @@ class TagDjDigitCall : public TagDjBaseCall {
   int WaitUnblocked(int timeout) override { return 1; }
 
   int StartLoopPlayOn(const std::string& file, int pcFlag);
-  // One poll of the channel's keys into the buffer.
-  void ReadKeys();
-  bool PlayFinished();
-  bool RecordFinished();
+  void ReadKeys() override;
+  bool RecordFinished() override;
 
   TagDjDigitDrive* const drive;
   const int channel;
   const int link;
   const int slot;
-  int confPlayHandle = -1;
-  int confRecordHandle = -1;
-  uint8_t recording = 0;  // guarded by the card lock
-  std::string recordFile;  // guarded by the card lock
   int chState = -1;
   uint8_t chargeFlag = 1;
   std::string callerNumber;
@@ -106,12 +134,16 @@ class TagDjDigitCall : public TagDjBaseCall {
   static constexpr int kOutCallInterrupted = -7;
 
  protected:
-  // Starts the channel's play at a byte position: 0 or the card's negative result.
-  int StartChannelPlay(const std::string& file, int position, LoopMark loop = LoopMark::kNone);
+  plat::SimCard& DjCard() override;
+  int CardPlayFile(const std::string& path, int mode) override;
+  int WaveModeOffset() const override { return 200; }
+  int CardPlayVoice() override;
+  int CardRecordFile(const std::string& path, int maxBytes) override;
+  bool RecordStarted(int result) const override { return result != 0; }
+  bool StillConnected() override { return PollState() != 0; }
+  uint32_t RecordPollMs() const override { return 220; }
   // Plays a ".WAV" file on the PC's sound output; nothing goes to the channel.
   static void LocalPlay(const std::string& file);
   // Pushes the card at most once per 200 ms across the process.
   void PushCard();
-  // Restarts a loop play whose file has ended.
-  void RestartFinishedLoop();
 };

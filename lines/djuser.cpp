@@ -28,18 +28,6 @@ std::string Format(const char* fmt, ...) {
   return buf;
 }
 
-std::string Upper(const std::string& s) {
-  std::string u = s;
-  for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return u;
-}
-
-int ByteLimit(int seconds) {
-  int64_t limit = static_cast<int64_t>(seconds) * 8192;
-  if (limit < 0) return 0;
-  return limit > INT_MAX ? INT_MAX : static_cast<int>(limit);
-}
-
 }  // namespace
 
 bool TagDjUserCall::Pause(uint32_t ms) {
@@ -66,42 +54,16 @@ TagDjUserCall::~TagDjUserCall() { interrupted = 1; }
 
 // ---------------------------------------------------------------- media
 
-int TagDjUserCall::StartPortPlay(const std::string& file, int position, LoopMark loop) {
-  std::string path = plat::ResolvePath(file);
-  std::string upper = Upper(path);
-  int mode = position + (upper.find(".WAV") != std::string::npos ? 90 : 0);
-  int r;
-  {
-    plat::CardLock g(drive->Card());
-    r = drive->Card().PortPlayFile(port, path, mode, -1);
-    if (r >= 0) {
-      chPlayActive = 1;
-      MarkLoop(loop, file);
-    }
-  }
-  if (r < 0) {
-    LogAlways(Format("Play '%s' Err: %d", upper.c_str(), r));
-    return -1;
-  }
-  Log(upper);
-  return 0;
+plat::SimCard& TagDjUserCall::DjCard() { return drive->Card(); }
+
+int TagDjUserCall::CardPlayFile(const std::string& path, int mode) {
+  return drive->Card().PortPlayFile(port, path, mode, -1);
 }
 
-bool TagDjUserCall::PlayFinished() {
-  plat::SimCard& c = drive->Card();
-  int voice;
-  {
-    plat::CardLock g(c);
-    if (confPlayHandle >= 0) return c.VoiceFinished(confPlayHandle) != 0;
-    if (!chPlayActive) return true;
-    voice = c.PortPlayVoice(port);
-    if (voice >= 0) return c.VoiceFinished(voice) != 0;
-    chPlayActive = 0;
-    loopPlay = 0;
-  }
-  LogAlways(Format("VoiceID<0: %d", voice));
-  Hangup();
-  return true;
+int TagDjUserCall::CardPlayVoice() { return drive->Card().PortPlayVoice(port); }
+
+int TagDjUserCall::CardRecordFile(const std::string& path, int maxBytes) {
+  return drive->Card().PortRecordFile(port, path, recPos, maxBytes);
 }
 
 bool TagDjUserCall::RecordFinished() {
@@ -119,25 +81,12 @@ bool TagDjUserCall::RecordFinished() {
   return true;
 }
 
-void TagDjUserCall::RestartFinishedLoop() {
-  bool on;
-  {
-    plat::CardLock g(drive->Card());
-    on = loopPlay != 0;
-  }
-  if (on && PlayFinished()) StartLoopPlay(loopFile);
-}
-
 void TagDjUserCall::StopPlay() {
   plat::SimCard& c = drive->Card();
   std::string finish;
   {
     plat::CardLock g(c);
-    if (loopPlay) {
-      int64_t pos = static_cast<int64_t>(playPos) + 8 * static_cast<int64_t>(plat::TickCount() - playStartTick);
-      playPos = pos > INT32_MAX ? INT32_MAX : static_cast<int32_t>(pos);
-      loopPlay = 0;
-    }
+    SaveLoopPosition();
     dialling = 0;
     if (IsUserPort()) c.StopRing(port);
     if (chPlayActive) c.StopPortPlay(port);
@@ -166,7 +115,7 @@ int TagDjUserCall::PlayFile(const std::string& file, uint8_t breakKey, int pcFla
   }
   if (breakKey && keys[0]) return 1;
   StopPlay();
-  if (StartPortPlay(file, 0) < 0) return -1;
+  if (StartCardPlay(file, 0) < 0) return -1;
   int result = 0;
   while (!interrupted && GetHookState()) {
     PollState();
@@ -187,80 +136,10 @@ int TagDjUserCall::PlayFile(const std::string& file, uint8_t breakKey, int pcFla
 }
 
 int TagDjUserCall::StartLoopPlay(const std::string& file) {
-  if (StartPortPlay(file, 0, LoopMark::kStart) < 0) {
+  if (StartCardPlay(file, 0, LoopMark::kStart) < 0) {
     Log(Format("StartPlayFile(%s) Error : %d", file.c_str(), -1));
     return -1;
   }
-  return 0;
-}
-
-int TagDjUserCall::ReLoopPlay() {
-  std::string file;
-  int32_t pos;
-  {
-    plat::CardLock g(drive->Card());
-    if (loopPlay) return -1;
-    if (loopFile.empty()) return -2;
-    file = loopFile;
-    pos = playPos;
-  }
-  if (StartPortPlay(file, pos, LoopMark::kResume) < 0) return -3;
-  return 0;
-}
-
-int TagDjUserCall::Record(const std::string& file, int maxSeconds, uint8_t stopOnHash) {
-  plat::SimCard& c = drive->Card();
-  std::string path = plat::ResolvePath(file);
-  int r;
-  {
-    plat::CardLock g(c);
-    r = c.PortRecordFile(port, path, recPos, ByteLimit(maxSeconds));
-    if (r >= 0) chRecActive = 1;
-  }
-  if (r < 0) return -1;
-  int result = 0;
-  while (!interrupted) {
-    if (!GetHookState()) {
-      result = -1;
-      break;
-    }
-    ReadKeys();
-    if (stopOnHash && std::strchr(keys, '#')) {
-      PollState();
-      StopPlay();
-      for (int i = 0; i < 5; ++i) {
-        plat::SleepMs(100);
-        PollState();
-        if (RecordFinished()) break;
-        plat::SleepMs(80);
-      }
-      result = 0;
-      break;
-    }
-    if (RecordFinished()) {
-      result = 1;
-      break;
-    }
-    plat::SleepMs(200);
-  }
-  StopPlay();
-  RenameRecordedWave(path);
-  return result;
-}
-
-int TagDjUserCall::StartRecord(const std::string& file, int maxSeconds) {
-  plat::SimCard& c = drive->Card();
-  std::string path = plat::ResolvePath(file);
-  plat::CardLock g(c);
-  recordFile.clear();
-  int r = c.PortRecordFile(port, path, recPos, ByteLimit(maxSeconds));
-  if (r < 0) {
-    Log(Format("Record(%s) Error : %d", file.c_str(), r));
-    return -1;
-  }
-  chRecActive = 1;
-  recording = 1;
-  recordFile = path;
   return 0;
 }
 
@@ -276,12 +155,6 @@ void TagDjUserCall::ReadKeys() {
     any = true;
   }
   if (any) ShowKeys();
-}
-
-int TagDjUserCall::KeysLen() {
-  ReadKeys();
-  keyCount = static_cast<int32_t>(std::strlen(keys));
-  return keyCount;
 }
 
 void TagDjUserCall::ClearKeys() {

@@ -13,15 +13,11 @@ class TagDjUserCall : public TagDjBaseCall {
   TagDjUserCall(int lineNumber, int port, TagDjDigitDrive* drive);
   ~TagDjUserCall() override;
 
-  int ReLoopPlay() override;
   void ClearKeys() override;
   int OutCall(const std::string& number, int a, int b) override;
   int PlayFile(const std::string& file, uint8_t breakOnKey, int pcFlag) override;
   int StartLoopPlay(const std::string& file) override;
-  int Record(const std::string& file, int maxSeconds, uint8_t stopOnHash) override;
-  int StartRecord(const std::string& file, int maxSeconds) override;
   int GetKeys(std::string& out, int maxCount, int totalSeconds, int endKey) override;
-  int KeysLen() override;
   void StopPlay() override;
   void Hangup() override;
   int MakeRing(const std::string& number) override;
@@ -29,17 +25,12 @@ class TagDjUserCall : public TagDjBaseCall {
   int PollState() override;
 
   bool IsUserPort() const { return lineType == kLineAIn; }
-  void ReadKeys();
-  bool PlayFinished();
-  bool RecordFinished();
+  void ReadKeys() override;
+  bool RecordFinished() override;
 
   TagDjDigitDrive* const drive;
   const int port;
   std::atomic<uint8_t> dialling{0};
-  int confPlayHandle = -1;
-  int confRecordHandle = -1;
-  uint8_t recording = 0;   // guarded by the card lock
-  std::string recordFile;  // guarded by the card lock
   int faxChannel = -1;
   std::string faxLocalId;
   // How long a call-out may take to connect.
@@ -50,6 +41,14 @@ class TagDjUserCall : public TagDjBaseCall {
  private:
   // Sleeps ms in short steps; false when the line was stopped meanwhile.
   bool Pause(uint32_t ms);
-  int StartPortPlay(const std::string& file, int position, LoopMark loop = LoopMark::kNone);
-  void RestartFinishedLoop();
+
+ protected:
+  plat::SimCard& DjCard() override;
+  int CardPlayFile(const std::string& path, int mode) override;
+  int WaveModeOffset() const override { return 90; }
+  int CardPlayVoice() override;
+  int CardRecordFile(const std::string& path, int maxBytes) override;
+  bool RecordStarted(int result) const override { return result >= 0; }
+  bool StillConnected() override { return GetHookState() != 0; }
+  uint32_t RecordPollMs() const override { return 200; }
 };
