@@ -178,6 +178,28 @@ void TagDjBaseCall::SaveLoopPosition() {
   }
 }
 
+std::string TagDjBaseCall::StopConfAndTakeRecord(plat::SimCard& c) {
+  if (confRecordHandle >= 0) {
+    c.ConfStopRecord(confRecordHandle);
+    confRecordHandle = -1;
+  }
+  if (confPlayHandle >= 0) {
+    c.ConfStopPlay(confPlayHandle);
+    confPlayHandle = -1;
+  }
+  std::string finish;
+  if (recording && !recordFile.empty()) finish = recordFile;
+  recording = 0;
+  return finish;
+}
+
+bool TagDjBaseCall::KeysTimedOut(uint32_t now, uint32_t lastKey, uint32_t start, int totalSeconds) const {
+  bool keyOver = keyTime > 0 && static_cast<uint32_t>(now - lastKey) > static_cast<uint32_t>(keyTime) * 1000u;
+  bool totalOver =
+      totalSeconds > 0 && static_cast<uint32_t>(now - start) > static_cast<uint32_t>(totalSeconds) * 1000u;
+  return keyOver || totalOver;
+}
+
 int TagDjBaseCall::StartCardPlay(const std::string& file, int position, LoopMark loop) {
   // The card gets the name as it resolves on this system; the upper-cased
   // form only decides the mode and goes into the log.
@@ -368,16 +390,7 @@ void TagDjDigitCall::StopPlay() {
     plat::CardLock g(c);
     SaveLoopPosition();
     dialling = 0;
-    if (confRecordHandle >= 0) {
-      c.ConfStopRecord(confRecordHandle);
-      confRecordHandle = -1;
-    }
-    if (confPlayHandle >= 0) {
-      c.ConfStopPlay(confPlayHandle);
-      confPlayHandle = -1;
-    }
-    if (recording && !recordFile.empty()) finish = recordFile;
-    recording = 0;
+    finish = StopConfAndTakeRecord(c);
     if (c.TrunkLinkedUser(channel) >= 0) c.ClearLinkTrunkAndUserByTrunk(channel);
     if (c.ChannelRecordVoice(channel) >= 0) {
       c.StopChannelRecord(channel);
@@ -493,10 +506,7 @@ int TagDjDigitCall::GetKeys(std::string& out, int maxCount, int totalSeconds, in
     out.clear();
     if (!PollState()) return -1;
     uint32_t now = plat::TickCount();
-    bool keyOver = keyTime > 0 && static_cast<uint32_t>(now - lastKey) > static_cast<uint32_t>(keyTime) * 1000u;
-    bool totalOver =
-        totalSeconds > 0 && static_cast<uint32_t>(now - start) > static_cast<uint32_t>(totalSeconds) * 1000u;
-    if (keyOver || totalOver) {
+    if (KeysTimedOut(now, lastKey, start, totalSeconds)) {
       out = TimedOutKeys(keys, maxCount);
       ClearKeys();
       Log("GetKeys() timeout");

@@ -76,6 +76,11 @@ class TagDjBaseCall : public TagKxCall {
   void RestartFinishedLoop();
   // Keeps where a running loop play is, so ReLoopPlay resumes there; under the card lock.
   void SaveLoopPosition();
+  // Stops the conference play and record; gives the file of a running record
+  // to wrap once the card lock is released. Under the card lock.
+  std::string StopConfAndTakeRecord(plat::SimCard& c);
+  // A key collection has waited too long since its last key or in all.
+  bool KeysTimedOut(uint32_t now, uint32_t lastKey, uint32_t start, int totalSeconds) const;
 
   // What the channel and the port do differently.
   virtual plat::SimCard& DjCard() = 0;

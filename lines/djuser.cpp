@@ -91,16 +91,7 @@ void TagDjUserCall::StopPlay() {
     if (IsUserPort()) c.StopRing(port);
     if (chPlayActive) c.StopPortPlay(port);
     if (chRecActive) c.StopPortRecord(port);
-    if (confRecordHandle >= 0) {
-      c.ConfStopRecord(confRecordHandle);
-      confRecordHandle = -1;
-    }
-    if (confPlayHandle >= 0) {
-      c.ConfStopPlay(confPlayHandle);
-      confPlayHandle = -1;
-    }
-    if (recording && !recordFile.empty()) finish = recordFile;
-    recording = 0;
+    finish = StopConfAndTakeRecord(c);
     chPlayActive = 0;
     chRecActive = 0;
   }
@@ -187,10 +178,7 @@ int TagDjUserCall::GetKeys(std::string& out, int maxCount, int totalSeconds, int
     if (!GetHookState()) return -1;
     PollState();
     uint32_t now = plat::TickCount();
-    bool keyOver = keyTime > 0 && static_cast<uint32_t>(now - lastKey) > static_cast<uint32_t>(keyTime) * 1000u;
-    bool totalOver =
-        totalSeconds > 0 && static_cast<uint32_t>(now - start) > static_cast<uint32_t>(totalSeconds) * 1000u;
-    if (keyOver || totalOver) {
+    if (KeysTimedOut(now, lastKey, start, totalSeconds)) {
       out = TimedOutKeys(keys, maxCount);
       ClearKeys();
       return -1;
