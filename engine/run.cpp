@@ -40,20 +40,20 @@ void PublishRunSource(TagTelBasic& inst) {
 
 bool IsCall(const TagOper* op) { return op && op->kind == 'R'; }
 
-// Stores an operation's result as its kind requires.
-void StoreResult(TagTelBasic& inst, TagOper& op, int r) {
-  TagVar& ret = inst.RetVal();
+// Stores an operation's result as its kind requires. On the hot path of every
+// statement: most have no target, so the store is skipped without a call.
+[[gnu::always_inline]] inline void StoreResult(TagVar& ret, TagOper& op, int r) {
   switch (op.kind) {
     case 'v':
       op.resultRef.Load(ret);
       break;
     case 'R':
     case 'r':
-      op.resultRef.Store(ret);
+      if (op.resultRef.var) op.resultRef.Store(ret);
       break;
     default:
       ret.SetInt(r);
-      op.resultRef.Store(ret);
+      if (op.resultRef.var) op.resultRef.Store(ret);
       break;
   }
 }
@@ -112,6 +112,7 @@ int TagTelBasic::Run() {
   PublishRunSource(*this);
 
   TagTelBasic& root = *Root();
+  TagVar& retVal = RetVal();
   int r = 0;
   TagOper* last = nullptr;
   while (!hardStop.load() && !(nested && root.hardStop.load())) {
@@ -136,7 +137,7 @@ int TagTelBasic::Run() {
     if (paused.load(std::memory_order_relaxed)) WaitWhilePaused();
     op->RunPreExpressions();
     r = op->Execute();
-    StoreResult(*this, *op, r);
+    StoreResult(retVal, *op, r);
     last = op;
     if (op->kind == 'r') break;
     root.timers.Poll();
@@ -176,6 +177,7 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
   if (initResult != 0) return -1;
   TagTelBasic* owner = parent ? parent : this;
   TagTelBasic& root = *Root();
+  TagVar& retVal = RetVal();
   // Per call: plain stores, no fences (other threads only look at these).
   stopRequested.store(operations.empty() ? 1 : 0, std::memory_order_relaxed);
   curOper = operations.empty() ? nullptr : operations.front();
@@ -198,7 +200,7 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
     if (owner->paused.load(std::memory_order_relaxed)) owner->WaitWhilePaused();
     op->RunPreExpressions();
     int r = op->Execute();
-    StoreResult(*this, *op, r);
+    StoreResult(retVal, *op, r);
     last = op;
     if (op->kind == 'r') break;
     root.timers.Poll();
