@@ -445,21 +445,12 @@ int32_t TagMapObject::Union(int32_t a, int32_t b) {
   return nh;
 }
 
-int32_t TagMapObject::Intersect(int32_t a, int32_t b) {
-  std::lock_guard g(mu_);
-  TagMapItem* ia = Get(a);
-  if (!ia) return -1;
-  TagMapItem* ib = Get(b);
-  if (!ib) return -2;
-  int32_t nh = NewMapLocked();
-  TagMapItem* dst = Get(nh);
-  if (!dst) return -1;
-  for (auto p = ib->Begin(); !ib->AtEnd(p); ib->Advance(p))
-    if (HasKeyLike(*ia, *ib, p)) CopyEntry(*dst, *ib, p, false);
-  return nh;
-}
+int32_t TagMapObject::Intersect(int32_t a, int32_t b) { return KeyFilter(a, b, true); }
 
-int32_t TagMapObject::Difference(int32_t a, int32_t b) {
+int32_t TagMapObject::Difference(int32_t a, int32_t b) { return KeyFilter(a, b, false); }
+
+// Intersect: b's entries whose key a has. Difference: a's entries whose key b lacks.
+int32_t TagMapObject::KeyFilter(int32_t a, int32_t b, bool intersect) {
   std::lock_guard g(mu_);
   TagMapItem* ia = Get(a);
   if (!ia) return -1;
@@ -468,8 +459,10 @@ int32_t TagMapObject::Difference(int32_t a, int32_t b) {
   int32_t nh = NewMapLocked();
   TagMapItem* dst = Get(nh);
   if (!dst) return -1;
-  for (auto p = ia->Begin(); !ia->AtEnd(p); ia->Advance(p))
-    if (!HasKeyLike(*ib, *ia, p)) CopyEntry(*dst, *ia, p, false);
+  TagMapItem& from = intersect ? *ib : *ia;
+  TagMapItem& other = intersect ? *ia : *ib;
+  for (auto p = from.Begin(); !from.AtEnd(p); from.Advance(p))
+    if (HasKeyLike(other, from, p) == intersect) CopyEntry(*dst, from, p, false);
   return nh;
 }
 

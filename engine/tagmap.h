@@ -149,6 +149,7 @@ class TagMapObject {
   void CopyEntry(TagMapItem& to, TagMapItem& from, const TagMapItem::Pos& p, bool mapKeyAsInt);
   void FreeItems(int32_t first);
   int32_t NewMapLocked();
+  int32_t KeyFilter(int32_t a, int32_t b, bool intersect);
 
   std::recursive_mutex mu_;
   std::unordered_map<int32_t, std::unique_ptr<TagMapItem>> items_;
