@@ -329,7 +329,7 @@ int TagDjBaseCall::KeysLen() {
 // ---------------------------------------------------------------- digital
 
 TagDjDigitCall::TagDjDigitCall(int ch, TagDjDigitDrive* d)
-    : drive(d), channel(ch), link(ch / 30), slot(ch % 30) {
+    : TagDjBaseCall(d), channel(ch), link(ch / 30), slot(ch % 30) {
   card = d;
   lineNo = ch;
   lineType = kLineDig;
@@ -340,9 +340,7 @@ TagDjDigitCall::TagDjDigitCall(int ch, TagDjDigitDrive* d)
   interrupted = 0;
 }
 
-TagDjDigitCall::~TagDjDigitCall() { interrupted = 1; }
-
-plat::SimCard& TagDjDigitCall::DjCard() { return drive->Card(); }
+plat::SimCard& TagDjBaseCall::DjCard() { return drive->Card(); }
 
 int TagDjDigitCall::CardPlayFile(const std::string& path, int mode) {
   return drive->Card().ChannelPlayFile(channel, path, mode, -1);

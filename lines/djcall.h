@@ -41,7 +41,9 @@ KeysModeLookup GetKeysModeLookup();
 
 class TagDjBaseCall : public TagKxCall {
  public:
-  TagDjBaseCall() = default;
+  explicit TagDjBaseCall(TagDjDigitDrive* d) : drive(d) {}
+
+  TagDjDigitDrive* const drive;
   ~TagDjBaseCall() override;
 
   // The channel's own play and record are running (set when they start,
@@ -83,7 +85,7 @@ class TagDjBaseCall : public TagKxCall {
   bool KeysTimedOut(uint32_t now, uint32_t lastKey, uint32_t start, int totalSeconds) const;
 
   // What the channel and the port do differently.
-  virtual plat::SimCard& DjCard() = 0;
+  plat::SimCard& DjCard();
   // The card's play of a file; mode adds WaveModeOffset for a ".WAV" file.
   virtual int CardPlayFile(const std::string& path, int mode) = 0;
   virtual int WaveModeOffset() const = 0;
@@ -101,7 +103,6 @@ class TagDjBaseCall : public TagKxCall {
 class TagDjDigitCall : public TagDjBaseCall {
  public:
   TagDjDigitCall(int channel, TagDjDigitDrive* drive);
-  ~TagDjDigitCall() override;
 
   void ClearKeys() override;
   int OutCall(const std::string& number, int a, int b) override;
@@ -120,7 +121,6 @@ class TagDjDigitCall : public TagDjBaseCall {
   void ReadKeys() override;
   bool RecordFinished() override;
 
-  TagDjDigitDrive* const drive;
   const int channel;
   const int link;
   const int slot;
@@ -139,7 +139,6 @@ class TagDjDigitCall : public TagDjBaseCall {
   static constexpr int kOutCallInterrupted = -7;
 
  protected:
-  plat::SimCard& DjCard() override;
   int CardPlayFile(const std::string& path, int mode) override;
   int WaveModeOffset() const override { return 200; }
   int CardPlayVoice() override;

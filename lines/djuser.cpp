@@ -36,7 +36,7 @@ bool TagDjUserCall::Pause(uint32_t ms) {
   return !interrupted;
 }
 
-TagDjUserCall::TagDjUserCall(int lineNumber, int p, TagDjDigitDrive* d) : drive(d), port(p) {
+TagDjUserCall::TagDjUserCall(int lineNumber, int p, TagDjDigitDrive* d) : TagDjBaseCall(d), port(p) {
   card = d;
   lineNo = lineNumber;
   int type = d->Card().AnalogPortType(p);
@@ -50,11 +50,7 @@ TagDjUserCall::TagDjUserCall(int lineNumber, int p, TagDjDigitDrive* d) : drive(
   interrupted = 0;
 }
 
-TagDjUserCall::~TagDjUserCall() { interrupted = 1; }
-
 // ---------------------------------------------------------------- media
-
-plat::SimCard& TagDjUserCall::DjCard() { return drive->Card(); }
 
 int TagDjUserCall::CardPlayFile(const std::string& path, int mode) {
   return drive->Card().PortPlayFile(port, path, mode, -1);

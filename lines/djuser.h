@@ -11,7 +11,6 @@
 class TagDjUserCall : public TagDjBaseCall {
  public:
   TagDjUserCall(int lineNumber, int port, TagDjDigitDrive* drive);
-  ~TagDjUserCall() override;
 
   void ClearKeys() override;
   int OutCall(const std::string& number, int a, int b) override;
@@ -28,7 +27,6 @@ class TagDjUserCall : public TagDjBaseCall {
   void ReadKeys() override;
   bool RecordFinished() override;
 
-  TagDjDigitDrive* const drive;
   const int port;
   std::atomic<uint8_t> dialling{0};
   int faxChannel = -1;
@@ -43,7 +41,6 @@ class TagDjUserCall : public TagDjBaseCall {
   bool Pause(uint32_t ms);
 
  protected:
-  plat::SimCard& DjCard() override;
   int CardPlayFile(const std::string& path, int mode) override;
   int WaveModeOffset() const override { return 90; }
   int CardPlayVoice() override;
