@@ -13,7 +13,7 @@
 #include "engine/expr.h"
 #include "engine/memkxs.h"
 #include "engine/telbasic.h"
-#include "lines/kxcall.h"
+#include "engine/kxcall.h"
 
 namespace {
 

@@ -16,10 +16,10 @@
 
 #include "engine/oper.h"
 #include "engine/telbasic.h"
-#include "host/cpumeter.h"
-#include "host/log.h"
-#include "host/runcfg.h"
-#include "lines/kxcall.h"
+#include "core/cpumeter.h"
+#include "core/log.h"
+#include "core/runcfg.h"
+#include "engine/kxcall.h"
 #include "lines/teldrive.h"
 #include "platform/tick.h"
 

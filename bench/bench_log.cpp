@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "host/log.h"
+#include "core/log.h"
 
 static void BM_LogWriteBuffered(benchmark::State& state) {
   std::string path = (std::filesystem::temp_directory_path() / "rodiz-bench-log.txt").string();

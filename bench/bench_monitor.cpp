@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/monitor.h"
+#include "core/monitor.h"
 #include "host/remotectrl.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include "engine/oper.h"
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
-#include "lines/kxcall.h"
+#include "engine/kxcall.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
-# One static library per folder, made of every source file in it.
+# One static library per folder, made of every source file in it. The
+# arguments after the name are the libraries below it that the folder uses.
 function(rodiz_folder_library name)
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
   if(NOT srcs)
@@ -6,18 +7,27 @@ function(rodiz_folder_library name)
   endif()
   add_library(${name} STATIC ${srcs})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${name} PUBLIC Threads::Threads)
+  target_link_libraries(${name} PUBLIC ${ARGN} Threads::Threads)
+  rodiz_layer_check(${name})
 endfunction()
 
-# One test program per folder of tests/, every test registered with CTest.
+# One test program per folder of tests/, every test registered with CTest. The
+# arguments after the name are the libraries it tests.
 function(rodiz_folder_tests name)
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(NOT srcs)
     return()
   endif()
   add_executable(${name} ${srcs})
-  target_link_libraries(${name} PRIVATE rodiz_core GTest::gtest GTest::gmock GTest::gtest_main ${ARGN})
+  target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE RODIZ_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                              RODIZ_BINARY_DIR="${PROJECT_BINARY_DIR}")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()
+
+# Links every object of a folder library against the folders it declares and
+# nothing else, so a use of a folder above it fails to link.
+function(rodiz_layer_check name)
+  add_executable(${name}_layer_check ${PROJECT_SOURCE_DIR}/cmake/layer_check.cpp)
+  target_link_libraries(${name}_layer_check PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${name}>")
 endfunction()

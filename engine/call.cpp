@@ -5,7 +5,7 @@
 #include "engine/flow.h"
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
-#include "host/log.h"
+#include "core/log.h"
 
 namespace {
 

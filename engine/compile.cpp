@@ -11,8 +11,8 @@
 #include "engine/scan.h"
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
-#include "host/cpumeter.h"
-#include "lines/kxcall.h"
+#include "core/cpumeter.h"
+#include "engine/kxcall.h"
 #include "platform/text.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "engine/flow.h"
 
 #include "engine/telbasic.h"
-#include "lines/kxcall.h"
+#include "engine/kxcall.h"
 #include "platform/tick.h"
 
 TagOper* TagEnd::Next() {

@@ -2,7 +2,7 @@
 
 #include "engine/tagmap.h"
 #include "engine/tagvar.h"
-#include "host/runcfg.h"
+#include "core/runcfg.h"
 
 void TagVarRef::Load(TagVar& into) const {
   if (!var) return;

@@ -3,30 +3,9 @@
 #include <string>
 
 #include "engine/oper.h"
-#include "engine/runtimecompile.h"
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
-#include "host/log.h"
-#include "operations/argread.h"
-#include "regex/eregops.h"
-
-namespace {
-
-// Every operation family names its registration function here (declared in
-// the family's header).
-using RegisterFn = void (*)(TagOpFactory&);
-const RegisterFn kFamilies[] = {
-    RegisterCallCtlOperations,
-    RegisterKeyOperations,
-    RegisterVoiceOperations,
-    RegisterVoiceCfgOperations,
-    RegisterPlayNumberOperations,
-    &RegisterRegexOperations,
-    &RegisterRuntimeOps,
-    nullptr,  // families add their entry above this line
-};
-
-}  // namespace
+#include "core/log.h"
 
 class TagUnavailableOper : public TagOper {
  public:
@@ -52,13 +31,8 @@ class TagUnavailableOper : public TagOper {
   bool logged_ = false;
 };
 
-TagOpFactory::TagOpFactory() {
-  for (RegisterFn fn : kFamilies)
-    if (fn) fn(*this);
-}
-
-const TagOpFactory& TagOpFactory::Instance() {
-  static const TagOpFactory factory;
+TagOpFactory& TagOpFactory::Instance() {
+  static TagOpFactory factory;
   return factory;
 }
 

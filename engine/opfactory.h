@@ -2,7 +2,7 @@
 // Makes the operation of a built-in keyword. Each family of operations
 // registers its makers from a registration function in its own file, e.g.
 //   void RegisterVoiceOperations(TagOpFactory& f) { f.Register(KeywordId::Play, &MakePlay); }
-// and adds that function to the one list in opfactory.cpp. A keyword nobody
+// which the program's composition root (host/operations.cpp) calls at start. A keyword nobody
 // registered builds a placeholder that logs "<keyword> is not available" once
 // per statement and returns -1, so every script compiles. A maker may return
 // null to get the placeholder. "DllFunction(" declares its function to the
@@ -33,8 +33,9 @@ using TagOpMaker = TagOper* (*)(const TagOpArgs&);
 
 class TagOpFactory {
  public:
-  // The process-wide factory, filled once from the registration list.
-  static const TagOpFactory& Instance();
+  // The process-wide factory; empty until the families register (at start,
+  // before any script compiles).
+  static TagOpFactory& Instance();
 
   // A family registers its keywords. A second maker for a keyword replaces
   // the first.
@@ -44,6 +45,6 @@ class TagOpFactory {
   TagOper* Make(const TagOpArgs& a) const;
 
  private:
-  TagOpFactory();
+  TagOpFactory() = default;
   std::array<TagOpMaker, kKeywordCount> makers_{};
 };

@@ -3,9 +3,9 @@
 #include "engine/oper.h"
 #include "engine/scriptrand.h"
 #include "engine/telbasic.h"
-#include "host/log.h"
-#include "host/monitor.h"
-#include "lines/kxcall.h"
+#include "core/log.h"
+#include "core/monitor.h"
+#include "engine/kxcall.h"
 #include "platform/text.h"
 #include "platform/tick.h"
 

@@ -12,8 +12,8 @@
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
 #include "engine/timers.h"
-#include "host/log.h"
-#include "lines/kxcall.h"
+#include "core/log.h"
+#include "engine/kxcall.h"
 #include "platform/msgbox.h"
 
 namespace {

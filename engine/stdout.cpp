@@ -2,7 +2,7 @@
 
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
-#include "host/log.h"
+#include "core/log.h"
 #include "platform/path.h"
 
 int TStdOut::Open(const std::string& path) {

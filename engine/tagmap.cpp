@@ -5,7 +5,7 @@
 #include <limits>
 #include <unordered_set>
 
-#include "host/log.h"
+#include "core/log.h"
 
 namespace {
 

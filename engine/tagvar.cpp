@@ -8,7 +8,7 @@
 #include <new>
 
 #include "engine/tagmap.h"
-#include "host/log.h"
+#include "core/log.h"
 #include "platform/text.h"
 
 // The interpreter copies values all the time: keep them from growing.

@@ -3,12 +3,12 @@
 #include <cstdio>
 
 #include "engine/oper.h"
-#include "host/cpumeter.h"
-#include "host/log.h"
-#include "lines/kxcall.h"
+#include "core/cpumeter.h"
+#include "core/log.h"
+#include "engine/kxcall.h"
 #include "platform/path.h"
 #include "platform/tick.h"
-#include "services/socketbase.h"
+#include "platform/socketbase.h"
 
 std::atomic<int> scriptLinesCount{0};
 

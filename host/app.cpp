@@ -8,8 +8,8 @@
 #include <memory>
 #include <mutex>
 
-#include "host/log.h"
-#include "host/runcfg.h"
+#include "core/log.h"
+#include "core/runcfg.h"
 #include "platform/instance.h"
 #include "platform/msgbox.h"
 #include "platform/path.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "host/runcfg.h"
+#include "core/runcfg.h"
 #include "platform/path.h"
 
 std::string TagMapCfg::CleanLine(const std::string& raw) {

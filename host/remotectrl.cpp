@@ -6,10 +6,10 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "host/log.h"
+#include "core/log.h"
 #include "platform/text.h"
 #include "platform/tick.h"
-#include "services/socketbase.h"
+#include "platform/socketbase.h"
 
 namespace {
 

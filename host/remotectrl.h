@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/monitor.h"
+#include "core/monitor.h"
 #include "platform/thread.h"
 
 // The remote monitor server: consoles connect over TCP and, for every 5-byte

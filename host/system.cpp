@@ -4,27 +4,13 @@
 #include <cstdio>
 #include <mutex>
 
-#include "host/log.h"
+#include "core/log.h"
 #include "platform/msgbox.h"
 #include "platform/text.h"
 #include "platform/tick.h"
-#include "services/socketbase.h"
+#include "platform/socketbase.h"
 
 namespace {
-
-std::mutex g_factoryLock;
-LineManagerFactory g_factory;
-
-// The closing flag may be lowered only by the start of all lines, and not
-// while an exit or a reset holds it up.
-std::mutex g_closeLock;
-bool g_closeHeld = false;
-
-void HoldCloseing(bool hold) {
-  std::lock_guard<std::mutex> l(g_closeLock);
-  g_closeHeld = hold;
-  if (hold) isCloseing.store(true);
-}
 
 std::atomic<TagSystem*> g_system{nullptr};
 
@@ -46,16 +32,6 @@ std::tm LocalNow() {
 }
 
 }  // namespace
-
-void SetLineManagerFactory(LineManagerFactory factory) {
-  std::lock_guard<std::mutex> l(g_factoryLock);
-  g_factory = std::move(factory);
-}
-
-void ClearCloseing() {
-  std::lock_guard<std::mutex> l(g_closeLock);
-  if (!g_closeHeld) isCloseing.store(false);
-}
 
 TagSystem* CurrentSystem() { return g_system.load(); }
 void SetCurrentSystem(TagSystem* system) { g_system.store(system); }
@@ -115,12 +91,7 @@ void TagSystem::CreateEvents() {
 }
 
 void TagSystem::InitSystem() {
-  LineManagerFactory factory;
-  {
-    std::lock_guard<std::mutex> l(g_factoryLock);
-    factory = g_factory;
-  }
-  if (factory) telDrive_ = factory("RoDizRun.cfg", &runCfg);
+  telDrive_ = MakeLineManager("RoDizRun.cfg", &runCfg);
   int status = telDrive_ ? telDrive_->Status() : kNoLineManager;
   language_ = runCfg.languageType;
   logLevel.store(runCfg.isWriteLog);
@@ -304,12 +275,7 @@ bool TagSystem::RefreshGrid() {
 // --- exit ------------------------------------------------------------------------
 
 void TagSystem::ExitSequence() {
-  {
-    std::lock_guard<std::mutex> l(g_closeLock);
-    if (isCloseing.load() || closed_) return;
-    g_closeHeld = true;
-    isCloseing.store(true);
-  }
+  if (closed_ || !TryHoldCloseing()) return;
   exiting_ = true;
   RawLog("isCloseing = true;");
   plat::SetBoxesQuiet(true);

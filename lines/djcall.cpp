@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/log.h"
-#include "host/monitor.h"
+#include "core/log.h"
+#include "core/monitor.h"
 #include "lines/djdrive.h"
 #include "lines/djkeys.h"
 #include "lines/vocfile.h"

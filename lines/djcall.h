@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "lines/kxcall.h"
+#include "engine/kxcall.h"
 
 class TagDjDigitDrive;
 namespace plat {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/log.h"
+#include "core/log.h"
 #include "lines/djisup.h"
 #include "lines/djuser.h"
 #include "platform/msgbox.h"

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/log.h"
-#include "host/runcfg.h"
+#include "core/log.h"
+#include "core/runcfg.h"
 #include "lines/djdrive.h"
 #include "platform/card.h"
 #include "platform/path.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "host/log.h"
+#include "core/log.h"
 #include "lines/djdrive.h"
 #include "lines/djkeys.h"
 #include "platform/card.h"

@@ -1,6 +1,6 @@
 #include "lines/kxcard.h"
 
-#include "lines/kxcall.h"
+#include "engine/kxcall.h"
 
 void TagKxCard::FreeLine(TagTelLine* line) {
   if (!line) return;

@@ -1,9 +1,10 @@
 // The host's view of the line manager.
+#include "core/linemanager.h"
+#include "engine/kxcall.h"
 #include "engine/telbasic.h"
-#include "host/system.h"
-#include "lines/kxcall.h"
 #include "lines/djcall.h"
 #include "lines/teldrive.h"
+#include "lines/waveplay.h"
 
 namespace {
 
@@ -84,6 +85,7 @@ int LineKeysMode(int line) {
 }  // namespace
 
 void RegisterLineManager() {
+  RegisterWavePlayer();
   SetKeysModeLookup(&LineKeysMode);
   SetLineManagerFactory([](const std::string& cfg, TagRunCfg* record) { return MakeTelDriveManager(cfg, record); });
 }

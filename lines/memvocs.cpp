@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "engine/procobjects.h"
-#include "host/log.h"
+#include "core/log.h"
 #include "platform/path.h"
 
 int TagMemVocs::Load(const std::string& name, int32_t value) {

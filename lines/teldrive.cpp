@@ -7,9 +7,9 @@
 #include <map>
 
 #include "engine/telbasic.h"
-#include "host/log.h"
-#include "host/runcfg.h"
-#include "lines/kxcall.h"
+#include "core/log.h"
+#include "core/runcfg.h"
+#include "engine/kxcall.h"
 #include "lines/vircard.h"
 #include "platform/msgbox.h"
 #include "platform/path.h"

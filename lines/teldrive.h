@@ -162,5 +162,6 @@ void SetTelDriveVersionText(const std::string& text);
 class TagLineManager;
 std::unique_ptr<TagLineManager> MakeTelDriveManager(const std::string& cfgFile, TagRunCfg* record,
                                                     TagTelDriveHooks hooks = {});
-// Makes the host build its line manager with MakeTelDriveManager.
+// Makes the host build its line manager with MakeTelDriveManager, and the
+// call objects play on the sound card with TagWavePlay.
 void RegisterLineManager();

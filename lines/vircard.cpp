@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/cpumeter.h"
-#include "host/log.h"
-#include "host/monitor.h"
+#include "core/cpumeter.h"
+#include "core/log.h"
+#include "core/monitor.h"
 #include "lines/teldrive.h"
 #include "lines/waveplay.h"
 #include "platform/media.h"

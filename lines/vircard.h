@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "lines/kxcall.h"
+#include "engine/kxcall.h"
 #include "lines/kxcard.h"
 #include "platform/thread.h"
 #include "platform/wave.h"

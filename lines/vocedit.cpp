@@ -8,7 +8,7 @@
 #include <memory>
 #include <new>
 
-#include "host/log.h"
+#include "core/log.h"
 #include "lines/vocfile.h"
 #include "platform/path.h"
 #include "platform/text.h"

@@ -12,7 +12,7 @@
 #include <ctime>
 #include <new>
 
-#include "host/log.h"
+#include "core/log.h"
 #include "platform/path.h"
 #include "platform/text.h"
 

@@ -6,8 +6,9 @@
 #include <climits>
 #include <cstring>
 
-#include "host/cpumeter.h"
-#include "host/log.h"
+#include "core/cpumeter.h"
+#include "core/log.h"
+#include "engine/kxcall.h"
 #include "lines/vocfile.h"
 #include "platform/msgbox.h"
 #include "platform/path.h"
@@ -470,3 +471,30 @@ void TagWaveRecord::Close() {
   std::lock_guard<std::mutex> g(lock_);
   CloseDeviceLocked();
 }
+
+namespace {
+
+class TagWavePcPlayer : public TagPcPlayer {
+ public:
+  explicit TagWavePcPlayer(std::unique_ptr<TagWavePlay> play) : play_(std::move(play)) {}
+  int Play(const std::string& file, int volume, int startOffset) override {
+    return play_->Play(file, volume, 0, startOffset);
+  }
+  void Stop() override { play_->Stop(); }
+  bool IsDone() const override { return play_->IsDone(); }
+  void SetLoop(bool loop) override { play_->SetLoop(loop); }
+  uint32_t BytesPerSecond() override { return play_->BytesPerSecond(); }
+
+ private:
+  std::unique_ptr<TagWavePlay> play_;
+};
+
+std::unique_ptr<TagPcPlayer> MakeWavePcPlayer(const std::string& file, int volume, int32_t startOffset) {
+  auto play = std::make_unique<TagWavePlay>(file, volume, -1, 0, startOffset);
+  if (play->status != 0) return nullptr;
+  return std::make_unique<TagWavePcPlayer>(std::move(play));
+}
+
+}  // namespace
+
+void RegisterWavePlayer() { SetPcPlayerMaker(&MakeWavePcPlayer); }

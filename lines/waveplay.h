@@ -133,3 +133,6 @@ class TagWaveRecord {
   std::atomic<bool> done{true};
   std::atomic<bool> deviceOpen_{false};
 };
+
+// Makes the call objects' PC play use TagWavePlay on the default device.
+void RegisterWavePlayer();

@@ -4,7 +4,7 @@
 
 #include "engine/opfactory.h"
 #include "engine/telbasic.h"
-#include "lines/kxcall.h"
+#include "engine/kxcall.h"
 
 int ArgInt(const TagVar& v) { return v.AsInt(); }
 

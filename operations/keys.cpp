@@ -6,9 +6,9 @@
 #include <string>
 
 #include "engine/telbasic.h"
-#include "host/monitor.h"
+#include "core/monitor.h"
 #include "lines/djcall.h"
-#include "lines/kxcall.h"
+#include "engine/kxcall.h"
 #include "operations/argread.h"
 #include "operations/voice.h"
 #include "platform/tick.h"

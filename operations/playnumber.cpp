@@ -6,8 +6,8 @@
 
 #include "engine/procobjects.h"
 #include "engine/telbasic.h"
-#include "host/log.h"
-#include "lines/kxcall.h"
+#include "core/log.h"
+#include "engine/kxcall.h"
 #include "lines/memvocs.h"
 #include "operations/argread.h"
 #include "operations/numread.h"

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "engine/telbasic.h"
-#include "host/log.h"
-#include "lines/kxcall.h"
+#include "core/log.h"
+#include "engine/kxcall.h"
 #include "lines/memvocs.h"
 #include "lines/vocedit.h"
 #include "operations/argread.h"

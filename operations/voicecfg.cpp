@@ -3,7 +3,7 @@
 #include <string>
 
 #include "engine/telbasic.h"
-#include "lines/kxcall.h"
+#include "engine/kxcall.h"
 #include "operations/argread.h"
 
 class TagSetSndDir : public TagLineOper {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "host/log.h"
+#include "platform/logsink.h"
 #include "platform/cardfarend.h"
 #include "platform/cardisup.h"
 #include "platform/path.h"

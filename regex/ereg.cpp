@@ -1,6 +1,6 @@
 #include "regex/ereg.h"
 
-#include "host/log.h"
+#include "core/log.h"
 #include "regex/regexp.h"
 
 namespace {

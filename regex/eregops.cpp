@@ -9,7 +9,7 @@
 #include "engine/tagmap.h"
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
-#include "lines/kxcall.h"
+#include "engine/kxcall.h"
 #include "regex/ereg.h"
 
 namespace {

@@ -6,8 +6,8 @@
 
 #include "engine/telbasic.h"
 #include "host/gui/debugforms.h"
-#include "host/log.h"
-#include "host/runcfg.h"
+#include "core/log.h"
+#include "core/runcfg.h"
 #include "host/system.h"
 #include "platform/tick.h"
 

@@ -16,7 +16,7 @@
 #include <QWindow>
 
 #include "host/app.h"
-#include "host/log.h"
+#include "core/log.h"
 #include "platform/msgbox.h"
 #include "platform/text.h"
 

@@ -13,8 +13,8 @@
 #include "engine/telbasic.h"
 #include "host/gui/ctrlpages.h"
 #include "host/gui/debugforms.h"
-#include "host/monitor.h"
-#include "host/runcfg.h"
+#include "core/monitor.h"
+#include "core/runcfg.h"
 #include "platform/text.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "engine/procobjects.h"
 #include "host/app.h"
 #include "host/gui/mainwindow.h"
-#include "host/log.h"
+#include "core/log.h"
 #include "platform/text.h"
 
 int RodizMain(int argc, char** argv) {

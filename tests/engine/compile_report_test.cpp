@@ -7,7 +7,7 @@
 #include "engine/expr.h"
 #include "engine/keyword.h"
 #include "engine/scan.h"
-#include "host/runcfg.h"
+#include "core/runcfg.h"
 #include "platform/thread.h"
 #include "script_harness.h"
 

@@ -10,8 +10,8 @@
 
 #include "engine/oper.h"
 #include "engine/telbasic.h"
-#include "host/log.h"
-#include "lines/kxcall.h"
+#include "core/log.h"
+#include "engine/kxcall.h"
 #include "tests/support/tempdir.h"
 
 namespace handops {

@@ -7,7 +7,7 @@
 #include "engine/oper.h"
 #include "engine/scriptrand.h"
 #include "engine/telbasic.h"
-#include "lines/kxcall.h"
+#include "engine/kxcall.h"
 #include "tests/support/tempdir.h"
 
 namespace {

@@ -17,7 +17,7 @@
 
 #include "engine/memkxs.h"
 #include "engine/telbasic.h"
-#include "lines/kxcall.h"
+#include "engine/kxcall.h"
 
 namespace fuzz_compile {
 

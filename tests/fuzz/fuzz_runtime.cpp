@@ -24,7 +24,7 @@
 #include "engine/runtimecompile.h"
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
-#include "lines/kxcall.h"
+#include "engine/kxcall.h"
 
 namespace fuzz_runtime {
 

@@ -13,7 +13,7 @@
 #include "platform/msgbox.h"
 
 #include "host/gui/mainwindow.h"
-#include "host/log.h"
+#include "core/log.h"
 #include "platform/instance.h"
 #include "platform/text.h"
 #include "tests/host/fake_line_manager.h"

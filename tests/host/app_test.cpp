@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "host/app.h"
-#include "host/log.h"
-#include "host/runcfg.h"
+#include "core/log.h"
+#include "core/runcfg.h"
 #include "tests/support/tempdir.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <map>
 #include <thread>
 
-#include "host/log.h"
+#include "core/log.h"
 #include "host/system.h"
 #include "platform/instance.h"
 #include "platform/text.h"

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "host/log.h"
-#include "host/runcfg.h"
+#include "core/log.h"
+#include "core/runcfg.h"
 #include "lines/djdrive.h"
 #include "lines/djisup.h"
 #include "lines/djuser.h"

@@ -2,9 +2,9 @@
 
 #include <functional>
 
-#include "host/log.h"
-#include "host/runcfg.h"
-#include "lines/kxcall.h"
+#include "core/log.h"
+#include "core/runcfg.h"
+#include "engine/kxcall.h"
 #include "tests/support/tempdir.h"
 
 namespace {

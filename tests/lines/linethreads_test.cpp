@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/telbasic.h"
-#include "host/monitor.h"
+#include "core/monitor.h"
 #include "lines/teldrive.h"
 #include "platform/text.h"
 #include "tests/lines/drive_fixture.h"

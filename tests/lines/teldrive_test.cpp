@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "host/system.h"
-#include "lines/kxcall.h"
+#include "core/linemanager.h"
+#include "engine/kxcall.h"
 #include "lines/teldrive.h"
 #include "platform/text.h"
 #include "tests/lines/drive_fixture.h"

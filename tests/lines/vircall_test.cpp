@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "host/monitor.h"
+#include "core/monitor.h"
 #include "lines/teldrive.h"
 #include "lines/vircard.h"
 #include "platform/text.h"

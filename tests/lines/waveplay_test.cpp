@@ -4,8 +4,8 @@
 
 #include <functional>
 
-#include "host/log.h"
-#include "host/runcfg.h"
+#include "core/log.h"
+#include "core/runcfg.h"
 #include "platform/tick.h"
 #include "voctest_util.h"
 

@@ -13,7 +13,7 @@
 
 #include "engine/oper.h"
 #include "engine/telbasic.h"
-#include "lines/kxcall.h"
+#include "engine/kxcall.h"
 #include "lines/vocfile.h"
 #include "operations/argread.h"
 #include "platform/path.h"

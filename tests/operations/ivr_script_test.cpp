@@ -1,7 +1,7 @@
 // IVR operations compiled from script text and run on the run loop.
 #include <gtest/gtest.h>
 
-#include "host/monitor.h"
+#include "core/monitor.h"
 #include "tests/operations/ivr_fixture.h"
 
 namespace ivrtest {

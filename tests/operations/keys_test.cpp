@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "host/monitor.h"
+#include "core/monitor.h"
 #include "lines/djcall.h"
 #include "operations/keys.h"
 #include "platform/tick.h"

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "host/log.h"
-#include "host/runcfg.h"
+#include "core/log.h"
+#include "core/runcfg.h"
 #include "lines/memvocs.h"
 #include "operations/voice.h"
 #include "tests/operations/ivr_fixture.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "host/log.h"
+#include "core/log.h"
 #include "platform/thread.h"
 #include "regex/ereg.h"
 #include "regex/regexp.h"

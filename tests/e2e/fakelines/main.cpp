@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "host/gui/rodizmain.h"
-#include "host/monitor.h"
+#include "host/operations.h"
+#include "core/monitor.h"
 #include "platform/text.h"
 #include "tests/host/fake_line_manager.h"
 
@@ -43,5 +44,6 @@ int main(int argc, char** argv) {
     };
   }
   testsupport::RegisterFakeLines(rec);
+  RegisterAllOperations();
   return RodizMain(argc, argv);
 }

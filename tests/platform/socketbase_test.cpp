@@ -1,4 +1,4 @@
-#include "services/socketbase.h"
+#include "platform/socketbase.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -13,8 +13,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "host/log.h"
-#include "host/runcfg.h"
+#include "core/log.h"
+#include "core/runcfg.h"
 #include "platform/tick.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "host/monitor.h"
+#include "core/monitor.h"
 
 #include <gtest/gtest.h>
 

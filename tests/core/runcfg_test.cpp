@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "host/runcfg.h"
+#include "core/runcfg.h"
 #include "platform/msgbox.h"
 #include "platform/text.h"
 #include "tests/support/tempdir.h"

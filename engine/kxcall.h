@@ -10,8 +10,25 @@
 #include <string>
 #include <vector>
 
-class TagWavePlay;
 class TagKxCard;
+
+// The sound-card player behind the base's PC play. The lines folder makes
+// them; see SetPcPlayerMaker.
+class TagPcPlayer {
+ public:
+  virtual ~TagPcPlayer() = default;
+  // Plays another file on the same player: 0, or negative when it cannot.
+  virtual int Play(const std::string& file, int volume, int startOffset) = 0;
+  virtual void Stop() = 0;
+  virtual bool IsDone() const = 0;
+  virtual void SetLoop(bool loop) = 0;
+  virtual uint32_t BytesPerSecond() = 0;
+};
+// Opens file on the default sound device at a byte offset of its audio and
+// starts it; null when it cannot.
+using PcPlayerMaker = std::unique_ptr<TagPcPlayer> (*)(const std::string& file, int volume, int32_t startOffset);
+// Installed once by the lines folder's registration; without it PC play fails.
+void SetPcPlayerMaker(PcPlayerMaker maker);
 
 // One signal tone: its key and nine parameters.
 struct TagSignalTone {
@@ -222,7 +239,7 @@ class TagKxCall {
   int32_t keyCount = 0;
   int32_t keyTime = 0;
   int32_t dialFailedMode = 0;
-  TagWavePlay* pcPlayer = nullptr;  // owned
+  std::unique_ptr<TagPcPlayer> pcPlayer;
   TagKxCard* card = nullptr;
   std::atomic<uint8_t> lineType{kLineVir};
   uint8_t loopPlay = 0;

@@ -1,11 +1,10 @@
-#include "lines/kxcall.h"
+#include "engine/kxcall.h"
 
 #include <cstring>
 #include <ctime>
 
-#include "host/cpumeter.h"
-#include "host/log.h"
-#include "lines/waveplay.h"
+#include "core/cpumeter.h"
+#include "core/log.h"
 #include "platform/path.h"
 #include "platform/tick.h"
 
@@ -109,21 +108,21 @@ void TagKxCall::SetVolume(int value, int type) {
 
 // --- sound-card play ---
 
-void TagKxCall::DeletePlayer() {
-  delete pcPlayer;
-  pcPlayer = nullptr;
+namespace {
+std::atomic<PcPlayerMaker> g_pcPlayerMaker{nullptr};
 }
+
+void SetPcPlayerMaker(PcPlayerMaker maker) { g_pcPlayerMaker.store(maker); }
+
+void TagKxCall::DeletePlayer() { pcPlayer.reset(); }
 
 bool TagKxCall::StartPlayer(const std::string& file, int32_t offset) {
   if (!pcPlayer) {
-    pcPlayer = new TagWavePlay(file, volume[1], -1, 0, offset);
-    if (pcPlayer->status != 0) {
-      DeletePlayer();
-      return false;
-    }
-    return true;
+    PcPlayerMaker maker = g_pcPlayerMaker.load();
+    if (maker) pcPlayer = maker(file, volume[1], offset);
+    return pcPlayer != nullptr;
   }
-  if (pcPlayer->Play(file, volume[1], 0, offset) != 0) {
+  if (pcPlayer->Play(file, volume[1], offset) != 0) {
     DeletePlayer();
     return false;
   }

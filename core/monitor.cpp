@@ -1,8 +1,8 @@
-#include "host/monitor.h"
+#include "core/monitor.h"
 
 #include <algorithm>
 
-#include "host/runcfg.h"
+#include "core/runcfg.h"
 #include "platform/text.h"
 
 std::atomic<bool> isCloseing{true};

@@ -1,4 +1,4 @@
-#include "services/socketbase.h"
+#include "platform/socketbase.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -15,9 +15,13 @@
 #include <cstdio>
 #include <ctime>
 
-#include "host/log.h"
+#include "platform/logsink.h"
 #include "platform/msgbox.h"
 #include "platform/tick.h"
+
+using plat::LogAlways;
+using plat::LogF;
+using plat::RawLog;
 
 namespace {
 

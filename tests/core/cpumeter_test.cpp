@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "host/cpumeter.h"
+#include "core/cpumeter.h"
 #include "platform/tick.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "host/cpumeter.h"
+#include "core/cpumeter.h"
 
 #include <sys/resource.h>
 

@@ -1,4 +1,4 @@
-#include "host/runcfg.h"
+#include "core/runcfg.h"
 
 #include <cerrno>
 #include <climits>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "host/log.h"
+#include "core/log.h"
 #include "platform/msgbox.h"
 #include "platform/path.h"
 #include "platform/text.h"

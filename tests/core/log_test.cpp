@@ -4,8 +4,8 @@
 #include <regex>
 #include <thread>
 
-#include "host/log.h"
-#include "host/runcfg.h"
+#include "core/log.h"
+#include "core/runcfg.h"
 #include "tests/support/tempdir.h"
 
 using testsupport::ReadFile;

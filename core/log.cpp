@@ -1,4 +1,4 @@
-#include "host/log.h"
+#include "core/log.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "host/runcfg.h"
+#include "core/runcfg.h"
+#include "platform/logsink.h"
 #include "platform/path.h"
 #include "platform/tick.h"
 
@@ -209,7 +210,21 @@ std::string TagWriteLog::FileName() const {
 }
 
 std::shared_ptr<TagWriteLog> GetLogWriter() { return g_writer.load(); }
-void SetLogWriter(std::shared_ptr<TagWriteLog> writer) { g_writer.store(std::move(writer)); }
+namespace {
+void PlatformLine(plat::LogKind kind, const char* text) {
+  switch (kind) {
+    case plat::LogKind::Normal: Log(text); break;
+    case plat::LogKind::Always: LogAlways(text); break;
+    case plat::LogKind::Raw: RawLog(text); break;
+  }
+}
+}  // namespace
+
+void SetLogWriter(std::shared_ptr<TagWriteLog> writer) {
+  g_writer.store(std::move(writer));
+  // The platform layer logs through the program log from now on.
+  plat::SetLogSink(&PlatformLine);
+}
 
 void LogAlways(const char* text) {
   if (auto w = g_writer.load()) w->Write(text);

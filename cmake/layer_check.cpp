@@ -1,0 +1,2 @@
+// The program of a layer check: it is only linked, never run.
+int main() { return 0; }

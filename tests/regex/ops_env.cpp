@@ -1,0 +1,18 @@
+// Scripts in these tests call the regex operations and "Print(".
+#include <gtest/gtest.h>
+
+#include "engine/opfactory.h"
+#include "engine/runtimecompile.h"
+#include "regex/eregops.h"
+
+namespace {
+class RegexOps : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    RegisterRegexOperations(TagOpFactory::Instance());
+    RegisterRuntimeOps(TagOpFactory::Instance());
+  }
+};
+[[maybe_unused]] ::testing::Environment* const kEnv =
+    ::testing::AddGlobalTestEnvironment(new RegexOps);
+}  // namespace
