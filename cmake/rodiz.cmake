@@ -22,7 +22,17 @@ function(rodiz_folder_tests name)
   target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE RODIZ_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                              RODIZ_BINARY_DIR="${PROJECT_BINARY_DIR}")
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  if(RODIZ_TEST_SHARDS GREATER 0)
+    # Slow builds (sanitizers) start a process per shard, not per test.
+    math(EXPR last "${RODIZ_TEST_SHARDS} - 1")
+    foreach(i RANGE ${last})
+      add_test(NAME ${name}/${i} COMMAND ${name})
+      set_tests_properties(${name}/${i} PROPERTIES TIMEOUT 1800 ENVIRONMENT
+                           "GTEST_TOTAL_SHARDS=${RODIZ_TEST_SHARDS};GTEST_SHARD_INDEX=${i}")
+    endforeach()
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  endif()
 endfunction()
 
 # Links every object of a folder library against the folders it declares and

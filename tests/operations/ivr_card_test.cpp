@@ -3,6 +3,8 @@
 // back from the card.
 #include <gtest/gtest.h>
 
+#include "engine/memkxs.h"
+
 #include <map>
 #include <thread>
 
@@ -61,6 +63,8 @@ class IvrCard : public djtest::CardFixture {
  protected:
   void SetUp() override {
     CardFixture::SetUp();
+    // Scripts are cached by the name as given; each test has its own folder.
+    TagMemKxs::Instance().Clear();
     for (const auto& [stem, v] : kVoices)
       Write("voc/ch/" + stem + ".WAV", VoiceWave(v, stem == "welcome" ? 600 : 40));
     Write("voc/ch/timeout.wav", VoiceWave(kTimeoutByte, 40));

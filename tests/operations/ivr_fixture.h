@@ -4,6 +4,8 @@
 // directory.
 #include <gtest/gtest.h>
 
+#include "engine/memkxs.h"
+
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -138,6 +140,8 @@ inline uint32_t Le32At(const std::string& s, size_t at) {
 class IvrFixture : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Scripts are cached by the name as given; each test has its own folder.
+    TagMemKxs::Instance().Clear();
     cwd_ = std::make_unique<testsupport::ScopedCwd>(dir_.path());
     inst_ = std::make_unique<TagTelBasic>("none.kxs", 3, &call_, 0);
     inst_->initResult = 0;

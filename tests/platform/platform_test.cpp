@@ -50,7 +50,11 @@ TEST(Thread, RunsWithRequestedStackAndJoins) {
   t.Join();
   EXPECT_FALSE(t.Joinable());
   EXPECT_GE(stack.load(), plat::Thread::kLineStack);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // Sanitizer builds ask for four times the size, and glibc may then hand out
+  // a cached default-size stack left by an earlier thread of the process.
   EXPECT_LT(stack.load(), 8u * plat::Thread::kLineStack);
+#endif
 }
 
 TEST(Thread, DestructorJoins) {
