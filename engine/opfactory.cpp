@@ -43,3 +43,5 @@ TagOper* TagOpFactory::Make(const TagOpArgs& a) const {
   }
   return new TagUnavailableOper(a.keyword.name, a.inst, a.keyword.kind == 'R');
 }
+
+bool TagOpFactory::IsPlaceholder(const TagOper* op) { return dynamic_cast<const TagUnavailableOper*>(op) != nullptr; }

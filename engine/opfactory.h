@@ -1,8 +1,9 @@
 #pragma once
 // Makes the operation of a built-in keyword. Each family of operations
-// registers its makers from a registration function in its own file, e.g.
-//   void RegisterVoiceOperations(TagOpFactory& f) { f.Register(KeywordId::Play, &MakePlay); }
-// which the program's composition root (host/operations.cpp) calls at start. A keyword nobody
+// exports one table of {keyword, maker} from its own file, e.g.
+//   const TagOpTable& VoiceOperations() { static const TagOpTable t = {{KeywordId::Play, MakePlay}}; return t; }
+// and the program's composition root (host/operations.cpp) registers every
+// table at start with TagOpFactory::Register. A keyword nobody
 // registered builds a placeholder that logs "<keyword> is not available" once
 // per statement and returns -1, so every script compiles. A maker may return
 // null to get the placeholder. "DllFunction(" declares its function to the
@@ -31,6 +32,20 @@ struct TagOpArgs {
 
 using TagOpMaker = TagOper* (*)(const TagOpArgs&);
 
+// One keyword of a family and how its operation is made.
+struct TagOpEntry {
+  KeywordId id;
+  TagOpMaker make;
+};
+using TagOpTable = std::vector<TagOpEntry>;
+
+// The maker of an operation constructed from the arguments and the line's
+// root instance.
+template <class T>
+TagOper* MakeLineOper(const TagOpArgs& a) {
+  return new T(a.args, a.root);
+}
+
 class TagOpFactory {
  public:
   // The process-wide factory; empty until the families register (at start,
@@ -40,9 +55,15 @@ class TagOpFactory {
   // A family registers its keywords. A second maker for a keyword replaces
   // the first.
   void Register(KeywordId id, TagOpMaker maker) { makers_[static_cast<size_t>(id)] = maker; }
+  // Every keyword of a family's table.
+  void Register(const TagOpTable& family) {
+    for (const TagOpEntry& e : family) Register(e.id, e.make);
+  }
   bool Has(int index) const { return index >= 0 && index < kKeywordCount && makers_[static_cast<size_t>(index)]; }
   // The operation, or the placeholder.
   TagOper* Make(const TagOpArgs& a) const;
+  // Whether op is the placeholder of a keyword nobody registered.
+  static bool IsPlaceholder(const TagOper* op);
 
  private:
   TagOpFactory() = default;

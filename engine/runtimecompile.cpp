@@ -178,14 +178,17 @@ TagOper* MakeAssert(const TagOpArgs& a) { return Has<1>(a) ? new TagAssert(a.roo
 
 }  // namespace
 
-void RegisterRuntimeOps(TagOpFactory& f) {
-  f.Register(KeywordId::Print, MakePrint);
-  f.Register(KeywordId::SetPrintTo, MakeSetPrintTo);
-  f.Register(KeywordId::StartTimer, MakeStartTimer);
-  f.Register(KeywordId::StopTimer, MakeStopTimer);
-  f.Register(KeywordId::Eval, MakeEval);
-  f.Register(KeywordId::RunLine, MakeRunLine);
-  f.Register(KeywordId::RunKxs, MakeRunKxs);
-  f.Register(KeywordId::SetRunKxsEnvt, MakeSetRunKxsEnvt);
-  f.Register(KeywordId::Assert, MakeAssert);
+const TagOpTable& RuntimeOperations() {
+  static const TagOpTable entries = {
+      {KeywordId::Print, MakePrint},
+      {KeywordId::SetPrintTo, MakeSetPrintTo},
+      {KeywordId::StartTimer, MakeStartTimer},
+      {KeywordId::StopTimer, MakeStopTimer},
+      {KeywordId::Eval, MakeEval},
+      {KeywordId::RunLine, MakeRunLine},
+      {KeywordId::RunKxs, MakeRunKxs},
+      {KeywordId::SetRunKxsEnvt, MakeSetRunKxsEnvt},
+      {KeywordId::Assert, MakeAssert},
+  };
+  return entries;
 }

@@ -8,7 +8,7 @@
 
 class TagVar;
 class TagTelBasic;
-class TagOpFactory;
+#include "engine/opfactory.h"
 
 // "Eval(" text (kind 'R'): the expression's value into _retVal.
 class TagEval : public TagOper {
@@ -70,6 +70,6 @@ class TagAssert : public TagOper {
   TagVar* cond_;
 };
 
-// Registers "Print(", "SetPrintTo(", "StartTimer(", "StopTimer(", "Eval(",
-// "RunLine(", "RunKxs(", "SetRunKxsEnvt(" and "Assert(".
-void RegisterRuntimeOps(TagOpFactory& factory);
+// "Print(", "SetPrintTo(", "StartTimer(", "StopTimer(", "Eval(", "RunLine(",
+// "RunKxs(", "SetRunKxsEnvt(" and "Assert(".
+const TagOpTable& RuntimeOperations();

@@ -1,17 +1,24 @@
 #include "host/operations.h"
 
-#include "engine/opfactory.h"
 #include "engine/runtimecompile.h"
 #include "operations/argread.h"
 #include "regex/eregops.h"
 
+// A new family: its file exports one table; add one line here.
+const std::vector<TagOpFamily>& OperationFamilies() {
+  static const std::vector<TagOpFamily> families = {
+      {"run-time", RuntimeOperations},
+      {"call control", CallCtlOperations},
+      {"keys", KeyOperations},
+      {"voice", VoiceOperations},
+      {"voice settings", VoiceCfgOperations},
+      {"numbers spoken", PlayNumberOperations},
+      {"regular expressions", RegexOperations},
+  };
+  return families;
+}
+
 void RegisterAllOperations() {
   TagOpFactory& f = TagOpFactory::Instance();
-  RegisterCallCtlOperations(f);
-  RegisterKeyOperations(f);
-  RegisterVoiceOperations(f);
-  RegisterVoiceCfgOperations(f);
-  RegisterPlayNumberOperations(f);
-  RegisterRegexOperations(f);
-  RegisterRuntimeOps(f);
+  for (const TagOpFamily& family : OperationFamilies()) f.Register(family.table());
 }

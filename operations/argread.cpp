@@ -1,7 +1,5 @@
 #include "operations/argread.h"
 
-#include <array>
-
 #include "engine/opfactory.h"
 #include "engine/telbasic.h"
 #include "engine/kxcall.h"
@@ -22,27 +20,3 @@ int TagCallOper::Execute() {
   return Run(*call);
 }
 
-const TagOpEntry* FindIvrOperation(KeywordId id) {
-  static const std::array<const TagOpEntry*, kKeywordCount> table = [] {
-    std::array<const TagOpEntry*, kKeywordCount> t{};
-    for (auto* family : {&CallCtlOperations(), &KeyOperations(), &VoiceOperations(), &VoiceCfgOperations(),
-                         &PlayNumberOperations()})
-      for (const TagOpEntry& e : *family) t[static_cast<size_t>(e.id)] = &e;
-    return t;
-  }();
-  size_t i = static_cast<size_t>(id);
-  return i < table.size() ? table[i] : nullptr;
-}
-
-namespace {
-
-TagOper* MakeIvrOperation(const TagOpArgs& a) {
-  const TagOpEntry* e = FindIvrOperation(static_cast<KeywordId>(a.keyword.index));
-  return e ? e->make(a.args, a.root, a.lineType) : nullptr;
-}
-
-}  // namespace
-
-void RegisterIvrFamily(TagOpFactory& factory, const std::vector<TagOpEntry>& family) {
-  for (const TagOpEntry& e : family) factory.Register(e.id, MakeIvrOperation);
-}

@@ -7,6 +7,7 @@
 
 #include "engine/keyword.h"
 #include "engine/oper.h"
+#include "engine/opfactory.h"
 #include "engine/tagvar.h"
 
 class TagTelBasic;
@@ -46,33 +47,9 @@ class TagCallOper : public TagLineOper {
   virtual int Run(TagKxCall& call) = 0;
 };
 
-// One keyword of a family: how its operation is made. lineType is the line
-// type of the call object the statement is compiled for.
-struct TagOpEntry {
-  KeywordId id;
-  TagOper* (*make)(const std::vector<TagVar*>& args, TagTelBasic* root, int lineType);
-};
-
-template <class T>
-TagOper* MakeLineOper(const std::vector<TagVar*>& args, TagTelBasic* root, int) {
-  return new T(args, root);
-}
-
-// The families of the IVR vocabulary.
-const std::vector<TagOpEntry>& CallCtlOperations();
-const std::vector<TagOpEntry>& KeyOperations();
-const std::vector<TagOpEntry>& VoiceOperations();
-const std::vector<TagOpEntry>& VoiceCfgOperations();
-const std::vector<TagOpEntry>& PlayNumberOperations();
-// The entry of a keyword in any of them, or null.
-const TagOpEntry* FindIvrOperation(KeywordId id);
-
-// Registration with the statement compiler's operation factory, one function
-// per family.
-class TagOpFactory;
-void RegisterIvrFamily(TagOpFactory& factory, const std::vector<TagOpEntry>& family);
-void RegisterCallCtlOperations(TagOpFactory& factory);
-void RegisterKeyOperations(TagOpFactory& factory);
-void RegisterVoiceOperations(TagOpFactory& factory);
-void RegisterVoiceCfgOperations(TagOpFactory& factory);
-void RegisterPlayNumberOperations(TagOpFactory& factory);
+// The families of the IVR vocabulary, each one table for the factory.
+const TagOpTable& CallCtlOperations();
+const TagOpTable& KeyOperations();
+const TagOpTable& VoiceOperations();
+const TagOpTable& VoiceCfgOperations();
+const TagOpTable& PlayNumberOperations();

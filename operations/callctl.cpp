@@ -222,8 +222,8 @@ class TagSetMaxTalkTime : public TagCallOper {
   }
 };
 
-const std::vector<TagOpEntry>& CallCtlOperations() {
-  static const std::vector<TagOpEntry> entries = {
+const TagOpTable& CallCtlOperations() {
+  static const TagOpTable entries = {
       {KeywordId::WaitRing, MakeLineOper<TagWaitRing>},
       {KeywordId::IsRings, MakeLineOper<TagIsRings>},
       {KeywordId::IsRinging, MakeLineOper<TagIsRinging>},
@@ -251,4 +251,3 @@ const std::vector<TagOpEntry>& CallCtlOperations() {
   return entries;
 }
 
-void RegisterCallCtlOperations(TagOpFactory& factory) { RegisterIvrFamily(factory, CallCtlOperations()); }

@@ -208,15 +208,15 @@ class TagPcSetKeys : public TagLineOper {
 namespace {
 
 // "GetKeys(" collects on the keys cell on a virtual line.
-TagOper* MakeGetKeys(const std::vector<TagVar*>& args, TagTelBasic* root, int lineType) {
-  if (lineType == kLineVir) return new TagPcGetKeys(args, root);
-  return new TagGetKeys(args, root);
+TagOper* MakeGetKeys(const TagOpArgs& a) {
+  if (a.lineType == kLineVir) return new TagPcGetKeys(a.args, a.root);
+  return new TagGetKeys(a.args, a.root);
 }
 
 }  // namespace
 
-const std::vector<TagOpEntry>& KeyOperations() {
-  static const std::vector<TagOpEntry> entries = {
+const TagOpTable& KeyOperations() {
+  static const TagOpTable entries = {
       {KeywordId::GetKeys, MakeGetKeys},
       {KeywordId::PcGetKeys, MakeLineOper<TagPcGetKeys>},
       {KeywordId::ClearKeys, MakeLineOper<TagClearKeys>},
@@ -231,4 +231,3 @@ const std::vector<TagOpEntry>& KeyOperations() {
   return entries;
 }
 
-void RegisterKeyOperations(TagOpFactory& factory) { RegisterIvrFamily(factory, KeyOperations()); }

@@ -109,22 +109,21 @@ class TagPlayNumber : public TagCallOper {
 
 namespace {
 
-TagOper* MakePlayNumber(const std::vector<TagVar*>& args, TagTelBasic* root, int lineType) {
-  return new TagPlayNumber(args, root, lineType == kLineVir);
+TagOper* MakePlayNumber(const TagOpArgs& a) {
+  return new TagPlayNumber(a.args, a.root, a.lineType == kLineVir);
 }
 
-TagOper* MakePcPlayNumber(const std::vector<TagVar*>& args, TagTelBasic* root, int) {
-  return new TagPlayNumber(args, root, true);
+TagOper* MakePcPlayNumber(const TagOpArgs& a) {
+  return new TagPlayNumber(a.args, a.root, true);
 }
 
 }  // namespace
 
-const std::vector<TagOpEntry>& PlayNumberOperations() {
-  static const std::vector<TagOpEntry> entries = {
+const TagOpTable& PlayNumberOperations() {
+  static const TagOpTable entries = {
       {KeywordId::PlayNumber, MakePlayNumber},
       {KeywordId::PcPlayNumber, MakePcPlayNumber},
   };
   return entries;
 }
 
-void RegisterPlayNumberOperations(TagOpFactory& factory) { RegisterIvrFamily(factory, PlayNumberOperations()); }

@@ -298,8 +298,8 @@ class TagMixVocFile : public TagLineOper {
   }
 };
 
-const std::vector<TagOpEntry>& VoiceOperations() {
-  static const std::vector<TagOpEntry> entries = {
+const TagOpTable& VoiceOperations() {
+  static const TagOpTable entries = {
       {KeywordId::Play, MakeLineOper<TagPlay>},
       {KeywordId::StartLoopPlay, MakeLineOper<TagStartLoopPlay>},
       {KeywordId::Stop, MakeLineOper<TagStopPlay>},
@@ -316,4 +316,3 @@ const std::vector<TagOpEntry>& VoiceOperations() {
   return entries;
 }
 
-void RegisterVoiceOperations(TagOpFactory& factory) { RegisterIvrFamily(factory, VoiceOperations()); }

@@ -121,8 +121,8 @@ class TagSetPlayToFile : public TagLineOper {
   int Execute() override { return Root().SetPlayToFile(ArgInt(Arg(0)) != 0); }
 };
 
-const std::vector<TagOpEntry>& VoiceCfgOperations() {
-  static const std::vector<TagOpEntry> entries = {
+const TagOpTable& VoiceCfgOperations() {
+  static const TagOpTable entries = {
       {KeywordId::SetSndDir, MakeLineOper<TagSetSndDir>},
       {KeywordId::SelectLan, MakeLineOper<TagSelectLan>},
       {KeywordId::GetCurSndDir, MakeLineOper<TagGetCurSndDir>},
@@ -139,4 +139,3 @@ const std::vector<TagOpEntry>& VoiceCfgOperations() {
   return entries;
 }
 
-void RegisterVoiceCfgOperations(TagOpFactory& factory) { RegisterIvrFamily(factory, VoiceCfgOperations()); }

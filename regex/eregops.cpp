@@ -94,8 +94,11 @@ TagOper* MakeEregSplit(const TagOpArgs& a) { return new TagEregSplit(a.root, a.a
 
 }  // namespace
 
-void RegisterRegexOperations(TagOpFactory& f) {
-  f.Register(KeywordId::Ereg, &MakeEreg);
-  f.Register(KeywordId::EregRepl, &MakeEregRepl);
-  f.Register(KeywordId::EregSplit, &MakeEregSplit);
+const TagOpTable& RegexOperations() {
+  static const TagOpTable entries = {
+      {KeywordId::Ereg, MakeEreg},
+      {KeywordId::EregRepl, MakeEregRepl},
+      {KeywordId::EregSplit, MakeEregSplit},
+  };
+  return entries;
 }

@@ -1,4 +1,5 @@
 #pragma once
 // The script operations "Ereg(", "EregRepl(" and "EregSplit(".
-class TagOpFactory;
-void RegisterRegexOperations(TagOpFactory& f);
+#include "engine/opfactory.h"
+
+const TagOpTable& RegexOperations();

@@ -8,7 +8,7 @@
 namespace {
 class EngineOps : public ::testing::Environment {
  public:
-  void SetUp() override { RegisterRuntimeOps(TagOpFactory::Instance()); }
+  void SetUp() override { TagOpFactory::Instance().Register(RuntimeOperations()); }
 };
 [[maybe_unused]] ::testing::Environment* const kEnv =
     ::testing::AddGlobalTestEnvironment(new EngineOps);

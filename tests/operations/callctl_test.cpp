@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <memory>
+#include <string>
+
+#include "host/operations.h"
+
 #include "tests/operations/ivr_fixture.h"
 
 namespace ivrtest {
@@ -7,16 +13,35 @@ namespace {
 
 using CallCtl = IvrFixture;
 
-TEST_F(CallCtl, EveryIvrKeywordIsMadeWithItsArgumentCount) {
-  for (auto* family : {&CallCtlOperations(), &KeyOperations(), &VoiceOperations(), &VoiceCfgOperations(),
-                       &PlayNumberOperations()}) {
-    for (const TagOpEntry& e : *family) {
+// Each family's keywords reach the factory once registered at start, belong to
+// one family only (a second maker would silently replace the first), and make
+// a real operation from a full argument list.
+TEST_F(CallCtl, EveryKeywordOfEveryFamilyIsRegisteredOnce) {
+  std::map<int, std::string> owner;
+  for (const TagOpFamily& family : OperationFamilies()) {
+    ASSERT_FALSE(family.table().empty()) << family.name;
+    for (const TagOpEntry& e : family.table()) {
+      const RecKeyword& kw = KeywordRec(e.id);
+      auto [it, fresh] = owner.emplace(kw.index, family.name);
+      EXPECT_TRUE(fresh) << kw.name << " is in " << it->second << " and " << family.name;
+      EXPECT_TRUE(TagOpFactory::Instance().Has(kw.index)) << kw.name;
       std::vector<TagVar*> args;
-      for (int i = 0; i < KeywordRec(e.id).argCount; ++i) args.push_back(Int(0));
-      TagOper* op = Make(e.id, args);
-      EXPECT_NE(op, nullptr) << KeywordRec(e.id).name;
-      EXPECT_EQ(FindIvrOperation(e.id), &e);
+      for (int i = 0; i < kw.argCount; ++i) args.push_back(Int(0));
+      std::unique_ptr<TagOper> op(
+          TagOpFactory::Instance().Make(TagOpArgs{kw, args, inst_.get(), inst_.get(), kLineDig, 3}));
+      ASSERT_NE(op, nullptr) << kw.name;
+      EXPECT_FALSE(TagOpFactory::IsPlaceholder(op.get())) << kw.name << " of " << family.name;
     }
+  }
+  // And a keyword of no family still compiles, to the placeholder.
+  std::vector<TagVar*> none;
+  for (int i = 0; i < kKeywordCount; ++i) {
+    if (owner.count(i) || TagOpFactory::Instance().Has(i)) continue;
+    const RecKeyword& kw = KeywordRec(static_cast<KeywordId>(i));
+    if (kw.argCount < 0) continue;
+    std::unique_ptr<TagOper> op(TagOpFactory::Instance().Make(TagOpArgs{kw, none, inst_.get(), inst_.get(), kLineDig, 3}));
+    EXPECT_TRUE(TagOpFactory::IsPlaceholder(op.get())) << kw.name;
+    break;
   }
 }
 

@@ -171,11 +171,10 @@ class IvrFixture : public ::testing::Test {
   // The operation of a keyword as the compiler would make it on a line of
   // this type.
   TagOper* Make(KeywordId id, std::vector<TagVar*> args, int lineType = kLineDig) {
-    const TagOpEntry* e = FindIvrOperation(id);
-    EXPECT_NE(e, nullptr);
-    if (!e) return nullptr;
-    EXPECT_EQ(static_cast<int>(args.size()), KeywordRec(id).argCount) << KeywordRec(id).name;
-    ops_.emplace_back(e->make(args, inst_.get(), lineType));
+    const RecKeyword& kw = KeywordRec(id);
+    EXPECT_TRUE(TagOpFactory::Instance().Has(kw.index)) << kw.name;
+    EXPECT_EQ(static_cast<int>(args.size()), kw.argCount) << kw.name;
+    ops_.emplace_back(TagOpFactory::Instance().Make(TagOpArgs{kw, args, inst_.get(), inst_.get(), lineType, call_.lineNo}));
     return ops_.back().get();
   }
   int Run(KeywordId id, std::vector<TagVar*> args, int lineType = kLineDig) {

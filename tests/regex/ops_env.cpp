@@ -9,8 +9,8 @@ namespace {
 class RegexOps : public ::testing::Environment {
  public:
   void SetUp() override {
-    RegisterRegexOperations(TagOpFactory::Instance());
-    RegisterRuntimeOps(TagOpFactory::Instance());
+    TagOpFactory::Instance().Register(RegexOperations());
+    TagOpFactory::Instance().Register(RuntimeOperations());
   }
 };
 [[maybe_unused]] ::testing::Environment* const kEnv =
