@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "engine/lineservices.h"
 #include "engine/oper.h"
 #include "core/cpumeter.h"
 #include "core/log.h"
@@ -37,7 +38,9 @@ std::string BaseOf(const std::string& file) {
 }  // namespace
 
 TagTelBasic::TagTelBasic(const std::string& file, int line, TagKxCall* call, int mode, TagTelBasic* outerScript)
-    : TagCompileDiag(line, mode != 0, outerScript != nullptr), outer(outerScript) {
+    : TagCompileDiag(line, mode != 0, outerScript != nullptr),
+      outer(outerScript),
+      services_(std::make_unique<TagLineServices>()) {
   // Many lines loading at once can saturate the machine: let the first go,
   // pace the others by the process's own processor use.
   if (line > 0 && mode == 1 && !outerScript) {
@@ -105,11 +108,20 @@ TagTelBasic::~TagTelBasic() {
   }
   stopRequested = 1;
   if (mainInstance && !nested && callObject) callObject->interrupted = 1;
-  if (mainInstance) {
-    for (int s : sockets) CloseSocket(s);
-    sockets.clear();
-  }
+  if (services_) services_->CloseAll();
   DeleteOperationsAndVariables();
+  services_.reset();
+}
+
+TagLineServices& TagTelBasic::Services() {
+  TagTelBasic* main = this;
+  while (main->parent) main = main->parent;
+  return *main->services_;
+}
+
+void TagSocketSlot::Close() {
+  for (int s : sockets) CloseSocket(s);
+  sockets.clear();
 }
 
 void TagTelBasic::DeleteOperationsAndVariables() {

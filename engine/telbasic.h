@@ -23,6 +23,7 @@
 class TagOper;
 struct TagOperand;
 class TagKxCall;
+class TagLineServices;
 
 // The number of lines of the line manager, as scripts see it in _linesCount.
 extern std::atomic<int> scriptLinesCount;
@@ -47,6 +48,9 @@ class TagTelBasic : public TagCompileDiag {
   // gives its parent, a nested script its outer script.
   static TagTelBasic* GetRoot(TagTelBasic* in);
   TagTelBasic* Root() { return GetRoot(this); }
+  // The per-line service state (engine/lineservices.h) of this main
+  // instance; a function body gives its parent's.
+  TagLineServices& Services();
 
   // --- requests from other threads ---
   void SetReload(bool flag);
@@ -130,7 +134,6 @@ class TagTelBasic : public TagCompileDiag {
   TagKxCall* callObject = nullptr;
   TagTelBasic* parent = nullptr;
   TagTelBasic* caller = nullptr;
-  std::set<int> sockets;
   std::string sndDirs[3];
   // The line's preloaded voices (made at the first "LoadVocFile(").
   std::shared_ptr<class TagMemVocs> memVocs;
@@ -307,6 +310,7 @@ class TagTelBasic : public TagCompileDiag {
   std::shared_ptr<const TagDebugSnapshot> debugSnapshot;
 
  private:
+  std::unique_ptr<TagLineServices> services_;  // main instances only
   void AddBuiltins();
   void DeleteOperationsAndVariables();
 };
