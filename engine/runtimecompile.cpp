@@ -23,36 +23,36 @@ std::string TextOf(const TagVar& v) { return v.IsString() ? std::string(v.Text()
 }  // namespace
 
 int TagEval::Execute() {
-  TagTelBasic* counterOwner = inst_->CompileRoot();
+  TagTelBasic* counterOwner = root_->CompileRoot();
   const int savedCounter = counterOwner->tempCounter;
-  const uint8_t savedMode = inst_->runtimeCompile;
-  const std::string text = TextOf(*text_);
-  inst_->runtimeCompile = 1;
+  const uint8_t savedMode = root_->runtimeCompile;
+  const std::string text = TextOf(Arg(0));
+  root_->runtimeCompile = 1;
   {
-    TagComplexExpre ce(text, inst_, "_tempVal", nullptr, std::string());
-    inst_->runtimeCompile = savedMode;
+    TagComplexExpre ce(text, root_, "_tempVal", nullptr, std::string());
+    root_->runtimeCompile = savedMode;
     if (ce.Error().empty()) {
       std::vector<TagCalculate*> steps = ce.TakeSteps();
       for (TagCalculate* s : steps) s->Execute();
-      inst_->SetReturnValue(inst_->TempVal());
+      root_->SetReturnValue(root_->TempVal());
       for (TagCalculate* s : steps) delete s;
     } else {
       LogAlways("Eval(" + text + ") :" + ce.Error() + "," + ce.Warning());
-      inst_->RetVal().SetNull();
+      root_->RetVal().SetNull();
     }
   }
   // The same temporaries serve the next evaluation.
   counterOwner->tempCounter = savedCounter;
-  return inst_->RetVal().IntValue();
+  return root_->RetVal().IntValue();
 }
 
-TagRunLine::TagRunLine(TagTelBasic* root, TagVar* text) : root_(root), text_(text) {
+TagRunLine::TagRunLine(TagTelBasic* root, TagVar* text) : TagArgOper({text}, root) {
   // Any function may be called from a line compiled later.
   root_->pruneFunctions = 0;
 }
 
 int TagRunLine::Execute() {
-  const std::string line = TextOf(*text_);
+  const std::string line = TextOf(Arg(0));
   TagTelBasic& root = *root_;
   const size_t before = root.operations.size();
   int compiled = 0;
@@ -72,13 +72,13 @@ int TagRunLine::Execute() {
 }
 
 int TagRunKxs::Execute() {
-  TagTelBasic* top = TagTelBasic::GetRoot(defining_);
-  const std::string file = TextOf(*file_);
+  TagTelBasic* top = TagTelBasic::GetRoot(root_);
+  const std::string file = TextOf(Arg(0));
   if (top->nestedDepth >= kMaxDepth) {
     LogAlwaysF("RunKxs('%s') err: nested deeper than %d [LINE=%d]", file.c_str(), kMaxDepth, lineNo);
     return kRefused;
   }
-  auto nested = std::make_unique<TagTelBasic>(file, top->lineNo, defining_->callObject, 1, top);
+  auto nested = std::make_unique<TagTelBasic>(file, top->lineNo, root_->callObject, 1, top);
   TagTelBasic* callerNested = top->runningNested;
   top->runningNested = nested.get();
   int result = kRefused;
@@ -110,13 +110,13 @@ int TagRunKxs::Execute() {
 }
 
 int TagSetRunKxsEnvt::Execute() {
-  const int v = flag_->AsInt();
+  const int v = Arg(0).AsInt();
   root_->importVars = v != 0 ? 1 : 0;
   return v;
 }
 
 int TagAssert::Execute() {
-  const int v = cond_->AsInt();
+  const int v = Arg(0).AsInt();
   if (v != 0) return v;
   if (IsDebugPageOpen(root_->lineNo)) {
     char msg[64];
@@ -146,49 +146,38 @@ int TagSysTimers::Add(TagVar* fn, TagTelBasic* owner) {
 }
 
 TagStartTimer::TagStartTimer(TagTelBasic* root, TagTelBasic* inst, TagVar* fn, TagVar* seconds)
-    : root_(root), fn_(fn), seconds_(seconds) {
+    : TagArgOper({fn, seconds}, root) {
   // Registered at compile time, so a timer started in a branch that never
   // runs still exists, disabled.
-  root_->timers.Add(fn_, inst);
+  root_->timers.Add(fn, inst);
 }
 
 namespace {
 
-template <size_t N>
-bool Has(const TagOpArgs& a) {
-  return a.args.size() >= N;
-}
+// A missing argument is null here and reads as the constant null in the operation.
+TagVar* ArgAt(const TagOpArgs& a, size_t i) { return i < a.args.size() ? a.args[i] : nullptr; }
 
-TagOper* MakePrint(const TagOpArgs& a) { return Has<1>(a) ? new TagPrint(a.root, a.args[0]) : nullptr; }
-TagOper* MakeSetPrintTo(const TagOpArgs& a) { return Has<1>(a) ? new TagSetPrintTo(a.root, a.args[0]) : nullptr; }
-TagOper* MakeStartTimer(const TagOpArgs& a) {
-  return Has<2>(a) ? new TagStartTimer(a.root, a.inst, a.args[0], a.args[1]) : nullptr;
-}
-TagOper* MakeStopTimer(const TagOpArgs& a) { return Has<1>(a) ? new TagStopTimer(a.root, a.args[0]) : nullptr; }
-TagOper* MakeEval(const TagOpArgs& a) { return Has<1>(a) ? new TagEval(a.inst, a.args[0]) : nullptr; }
-TagOper* MakeRunLine(const TagOpArgs& a) { return Has<1>(a) ? new TagRunLine(a.root, a.args[0]) : nullptr; }
+TagOper* MakeStartTimer(const TagOpArgs& a) { return new TagStartTimer(a.root, a.inst, ArgAt(a, 0), ArgAt(a, 1)); }
+TagOper* MakeEval(const TagOpArgs& a) { return new TagEval(a.inst, ArgAt(a, 0)); }
+TagOper* MakeRunLine(const TagOpArgs& a) { return new TagRunLine(a.root, ArgAt(a, 0)); }
 TagOper* MakeRunKxs(const TagOpArgs& a) {
   TagTelBasic* defining = a.inst->parent ? a.inst->parent : a.inst;
-  return Has<1>(a) ? new TagRunKxs(defining, a.args[0]) : nullptr;
+  return new TagRunKxs(defining, ArgAt(a, 0));
 }
-TagOper* MakeSetRunKxsEnvt(const TagOpArgs& a) {
-  return Has<1>(a) ? new TagSetRunKxsEnvt(a.root, a.args[0]) : nullptr;
-}
-TagOper* MakeAssert(const TagOpArgs& a) { return Has<1>(a) ? new TagAssert(a.root, a.args[0]) : nullptr; }
 
 }  // namespace
 
 const TagOpTable& RuntimeOperations() {
   static const TagOpTable entries = {
-      {KeywordId::Print, MakePrint},
-      {KeywordId::SetPrintTo, MakeSetPrintTo},
+      {KeywordId::Print, MakeLineOper<TagPrint>},
+      {KeywordId::SetPrintTo, MakeLineOper<TagSetPrintTo>},
       {KeywordId::StartTimer, MakeStartTimer},
-      {KeywordId::StopTimer, MakeStopTimer},
+      {KeywordId::StopTimer, MakeLineOper<TagStopTimer>},
       {KeywordId::Eval, MakeEval},
       {KeywordId::RunLine, MakeRunLine},
       {KeywordId::RunKxs, MakeRunKxs},
-      {KeywordId::SetRunKxsEnvt, MakeSetRunKxsEnvt},
-      {KeywordId::Assert, MakeAssert},
+      {KeywordId::SetRunKxsEnvt, MakeLineOper<TagSetRunKxsEnvt>},
+      {KeywordId::Assert, MakeLineOper<TagAssert>},
   };
   return entries;
 }

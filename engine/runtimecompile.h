@@ -4,70 +4,55 @@
 // registration of this family together with printing and timers.
 #include <string>
 
-#include "engine/oper.h"
+#include "engine/argoper.h"
 
 class TagVar;
 class TagTelBasic;
 #include "engine/opfactory.h"
 
 // "Eval(" text (kind 'R'): the expression's value into _retVal.
-class TagEval : public TagOper {
+class TagEval : public TagArgOper {
  public:
-  TagEval(TagTelBasic* inst, TagVar* text) : inst_(inst), text_(text) {}
+  // inst: the instance the statement is compiled in, whose variables the
+  // expression sees.
+  TagEval(TagTelBasic* inst, TagVar* text) : TagArgOper({text}, inst) {}
   int Execute() override;
-
- private:
-  TagTelBasic* inst_;
-  TagVar* text_;
 };
 
 // "RunLine(" text: compiles the line apart from the running list, runs the
 // operation it made and deletes it again. Flow, braces, sections, function
 // definitions and includes are refused.
-class TagRunLine : public TagOper {
+class TagRunLine : public TagArgOper {
  public:
   static constexpr int kRefused = -999;
   TagRunLine(TagTelBasic* root, TagVar* text);
   int Execute() override;
-
- private:
-  TagTelBasic* root_;
-  TagVar* text_;
 };
 
 // "RunKxs(" file: runs another script file nested on the same line.
-class TagRunKxs : public TagOper {
+class TagRunKxs : public TagArgOper {
  public:
   static constexpr int kRefused = -999;
   static constexpr int kMaxDepth = 16;
-  TagRunKxs(TagTelBasic* defining, TagVar* file) : defining_(defining), file_(file) {}
+  // defining: the script that defines the statement (a function body's parent).
+  TagRunKxs(TagTelBasic* defining, TagVar* file) : TagArgOper({file}, defining) {}
   int Execute() override;
-
- private:
-  TagTelBasic* defining_;
-  TagVar* file_;
 };
 
 // "SetRunKxsEnvt(" flag: nested scripts import the caller's variables.
-class TagSetRunKxsEnvt : public TagOper {
+class TagSetRunKxsEnvt : public TagArgOper {
  public:
-  TagSetRunKxsEnvt(TagTelBasic* root, TagVar* flag) : root_(root), flag_(flag) {}
+  using TagArgOper::TagArgOper;
+  TagSetRunKxsEnvt(TagTelBasic* root, TagVar* flag) : TagArgOper({flag}, root) {}
   int Execute() override;
-
- private:
-  TagTelBasic* root_;
-  TagVar* flag_;
 };
 
 // "Assert(" condition: under the debugger a false condition stops the script.
-class TagAssert : public TagOper {
+class TagAssert : public TagArgOper {
  public:
-  TagAssert(TagTelBasic* root, TagVar* cond) : root_(root), cond_(cond) {}
+  using TagArgOper::TagArgOper;
+  TagAssert(TagTelBasic* root, TagVar* cond) : TagArgOper({cond}, root) {}
   int Execute() override;
-
- private:
-  TagTelBasic* root_;
-  TagVar* cond_;
 };
 
 // "Print(", "SetPrintTo(", "StartTimer(", "StopTimer(", "Eval(", "RunLine(",

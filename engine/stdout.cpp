@@ -43,17 +43,19 @@ int TagPrint::Execute() {
   TStdOut& out = root_->stdOut;
   if (!out.IsOpen()) out.Open("_stdout" + std::to_string(root_->lineNo) + ".txt");
   buf_.clear();
-  if (value_->IsString()) {
+  const TagVar& value = Arg(0);
+  if (value.IsString()) {
     // Up to the first NUL byte.
-    buf_.assign(value_->Text());
+    buf_.assign(value.Text());
   } else {
-    value_->ToText(buf_, true);
+    value.ToText(buf_, true);
   }
   return out.Print(root_->lineNo, buf_);
 }
 
 int TagSetPrintTo::Execute() {
-  std::string path = name_->IsString() ? std::string(name_->Text()) : name_->ToText();
+  const TagVar& name = Arg(0);
+  std::string path = name.IsString() ? std::string(name.Text()) : name.ToText();
   root_->stdOut.Open(path);
   return 0;
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/oper.h"
+#include "engine/argoper.h"
 
 class TagVar;
 class TagTelBasic;
@@ -36,25 +36,21 @@ class TStdOut {
 };
 
 // "Print(" value: on the root's sink, opening "_stdout%d.txt" when closed.
-class TagPrint : public TagOper {
+class TagPrint : public TagArgOper {
  public:
-  TagPrint(TagTelBasic* root, TagVar* value) : root_(root), value_(value) {}
+  using TagArgOper::TagArgOper;
+  TagPrint(TagTelBasic* root, TagVar* value) : TagArgOper({value}, root) {}
   int Execute() override;
 
  private:
-  TagTelBasic* root_;
-  TagVar* value_;
   std::string buf_;  // reused, so printing in a loop does not allocate each time
 };
 
 // "SetPrintTo(" name: opens the root's sink on the name ("" for standard
 // output); 0 whatever the open gave.
-class TagSetPrintTo : public TagOper {
+class TagSetPrintTo : public TagArgOper {
  public:
-  TagSetPrintTo(TagTelBasic* root, TagVar* name) : root_(root), name_(name) {}
+  using TagArgOper::TagArgOper;
+  TagSetPrintTo(TagTelBasic* root, TagVar* name) : TagArgOper({name}, root) {}
   int Execute() override;
-
- private:
-  TagTelBasic* root_;
-  TagVar* name_;
 };

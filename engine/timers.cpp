@@ -126,8 +126,8 @@ int TagStartTimer::SecondsToMs(double seconds) {
 
 
 int TagStartTimer::Execute() {
-  if (!fn_->IsFunction()) return -1;
-  return root_->timers.Start(*fn_, SecondsToMs(seconds_->AsDouble()));
+  if (!Arg(0).IsFunction()) return -1;
+  return root_->timers.Start(Arg(0), SecondsToMs(Arg(1).AsDouble()));
 }
 
-int TagStopTimer::Execute() { return root_->timers.Stop(*which_); }
+int TagStopTimer::Execute() { return root_->timers.Stop(Arg(0)); }

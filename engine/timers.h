@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/oper.h"
+#include "engine/argoper.h"
 
 class TagVar;
 class TagTelBasic;
@@ -78,26 +78,18 @@ class TagSysTimers {
 };
 
 // "StartTimer(" function, seconds (kind 'g'). Registers at construction.
-class TagStartTimer : public TagOper {
+class TagStartTimer : public TagArgOper {
  public:
   TagStartTimer(TagTelBasic* root, TagTelBasic* inst, TagVar* fn, TagVar* seconds);
   int Execute() override;
   // seconds * 1000 truncated, clamped into the int range (NaN gives 0).
   static int SecondsToMs(double seconds);
-
- private:
-  TagTelBasic* root_;
-  TagVar* fn_;
-  TagVar* seconds_;
 };
 
 // "StopTimer(" function or 0.
-class TagStopTimer : public TagOper {
+class TagStopTimer : public TagArgOper {
  public:
-  TagStopTimer(TagTelBasic* root, TagVar* which) : root_(root), which_(which) {}
+  using TagArgOper::TagArgOper;
+  TagStopTimer(TagTelBasic* root, TagVar* which) : TagArgOper({which}, root) {}
   int Execute() override;
-
- private:
-  TagTelBasic* root_;
-  TagVar* which_;
 };

@@ -159,9 +159,9 @@ class TagSetKeyTime : public TagCallOper {
   }
 };
 
-class TagSetTimeoutVoc : public TagLineOper {
+class TagSetTimeoutVoc : public TagArgOper {
  public:
-  using TagLineOper::TagLineOper;
+  using TagArgOper::TagArgOper;
   int Execute() override {
     if (!Arg(0).IsString()) {
       Root().timeoutVoice.clear();
@@ -172,24 +172,24 @@ class TagSetTimeoutVoc : public TagLineOper {
   }
 };
 
-class TagSetStarToPoint : public TagLineOper {
+class TagSetStarToPoint : public TagArgOper {
  public:
-  using TagLineOper::TagLineOper;
+  using TagArgOper::TagArgOper;
   int Execute() override {
     Root().starToPoint = ArgInt(Arg(0)) != 0 ? 1 : 0;
     return 0;
   }
 };
 
-class TagSetDispKeys : public TagLineOper {
+class TagSetDispKeys : public TagArgOper {
  public:
-  using TagLineOper::TagLineOper;
+  using TagArgOper::TagArgOper;
   int Execute() override { return Root().dispKeysMode = ArgInt(Arg(0)); }
 };
 
-class TagPcSetKeys : public TagLineOper {
+class TagPcSetKeys : public TagArgOper {
  public:
-  using TagLineOper::TagLineOper;
+  using TagArgOper::TagArgOper;
   int Execute() override {
     TagMonitor* mon = CurrentMonitor();
     if (!mon) return 0;

@@ -187,9 +187,9 @@ int AppendVocFile(FILE* out, const std::string& name) {
 
 // --- the operations ---
 
-class TagPlay : public TagLineOper {
+class TagPlay : public TagArgOper {
  public:
-  using TagLineOper::TagLineOper;
+  using TagArgOper::TagArgOper;
   int Execute() override {
     std::string name = ResolveVocFileName(Root(), ArgText(Arg(0)));
     if (Root().playToFile) return AppendToPlayFile(Root(), name);
@@ -256,9 +256,9 @@ class TagIsPcPlayEnd : public TagCallOper {
   }
 };
 
-class TagLoadVocFile : public TagLineOper {
+class TagLoadVocFile : public TagArgOper {
  public:
-  using TagLineOper::TagLineOper;
+  using TagArgOper::TagArgOper;
   int Execute() override {
     if (!Arg(0).IsString()) return -1;
     std::string name = ResolveVocFileName(Root(), ArgText(Arg(0)));
@@ -267,9 +267,9 @@ class TagLoadVocFile : public TagLineOper {
   }
 };
 
-class TagUnloadVocFile : public TagLineOper {
+class TagUnloadVocFile : public TagArgOper {
  public:
-  using TagLineOper::TagLineOper;
+  using TagArgOper::TagArgOper;
   int Execute() override {
     if (!Arg(0).IsString()) return -1;
     TagMemVocs& store = ArgInt(Arg(1)) != 0 ? GlobalMemVocs() : LineMemVocs(Root());
@@ -282,15 +282,15 @@ class TagUnloadVocFile : public TagLineOper {
   }
 };
 
-class TagTrimVocFile : public TagLineOper {
+class TagTrimVocFile : public TagArgOper {
  public:
-  using TagLineOper::TagLineOper;
+  using TagArgOper::TagArgOper;
   int Execute() override { return TrimVocFile(ResolveVocFileName(Root(), ArgText(Arg(0)))); }
 };
 
-class TagMixVocFile : public TagLineOper {
+class TagMixVocFile : public TagArgOper {
  public:
-  using TagLineOper::TagLineOper;
+  using TagArgOper::TagArgOper;
   int Execute() override {
     return MixVocFile(ResolveVocFileName(Root(), ArgText(Arg(0))), Arg(1).AsDouble(), ArgInt(Arg(2)),
                       ResolveVocFileName(Root(), ArgText(Arg(3))), Arg(4).AsDouble(),

@@ -6,9 +6,9 @@
 #include "engine/kxcall.h"
 #include "operations/argread.h"
 
-class TagSetSndDir : public TagLineOper {
+class TagSetSndDir : public TagArgOper {
  public:
-  using TagLineOper::TagLineOper;
+  using TagArgOper::TagArgOper;
   int Execute() override {
     for (int i = 0; i < 3; ++i) {
       std::string dir = ArgText(Arg(static_cast<size_t>(i)));
@@ -20,9 +20,9 @@ class TagSetSndDir : public TagLineOper {
   }
 };
 
-class TagSelectLan : public TagLineOper {
+class TagSelectLan : public TagArgOper {
  public:
-  using TagLineOper::TagLineOper;
+  using TagArgOper::TagArgOper;
   int Execute() override {
     int lang = ArgInt(Arg(0));
     if (lang < 0 || lang > 2) return -1;
@@ -31,9 +31,9 @@ class TagSelectLan : public TagLineOper {
   }
 };
 
-class TagGetCurSndDir : public TagLineOper {
+class TagGetCurSndDir : public TagArgOper {
  public:
-  using TagLineOper::TagLineOper;
+  using TagArgOper::TagArgOper;
   int Execute() override {
     Arg(0).SetString(Root().CurSndDir());
     Arg(1).SetInt(Root().language);
@@ -41,9 +41,9 @@ class TagGetCurSndDir : public TagLineOper {
   }
 };
 
-class TagSetBreak : public TagLineOper {
+class TagSetBreak : public TagArgOper {
  public:
-  using TagLineOper::TagLineOper;
+  using TagArgOper::TagArgOper;
   int Execute() override {
     uint8_t flag = ArgStored(Arg(0)) != 0 ? 1 : 0;
     Root().breakOnKey = flag;
@@ -52,9 +52,9 @@ class TagSetBreak : public TagLineOper {
   }
 };
 
-class TagSetEndKey : public TagLineOper {
+class TagSetEndKey : public TagArgOper {
  public:
-  using TagLineOper::TagLineOper;
+  using TagArgOper::TagArgOper;
   int Execute() override {
     Root().endKey = Arg(0).Text()[0];
     return 0;
@@ -106,18 +106,18 @@ class TagSetSignalFreqPara : public TagCallOper {
   }
 };
 
-class TagSetSndExt : public TagLineOper {
+class TagSetSndExt : public TagArgOper {
  public:
-  using TagLineOper::TagLineOper;
+  using TagArgOper::TagArgOper;
   int Execute() override {
     Root().SetSndExt(ArgText(Arg(0)));
     return 0;
   }
 };
 
-class TagSetPlayToFile : public TagLineOper {
+class TagSetPlayToFile : public TagArgOper {
  public:
-  using TagLineOper::TagLineOper;
+  using TagArgOper::TagArgOper;
   int Execute() override { return Root().SetPlayToFile(ArgInt(Arg(0)) != 0); }
 };
 

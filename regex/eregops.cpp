@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/argoper.h"
 #include "engine/opfactory.h"
-#include "engine/oper.h"
 #include "engine/tagmap.h"
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
@@ -29,76 +29,59 @@ void StoreUnder(TagVar& target, int key, const std::string& text) {
   target.SetItem(k, v);
 }
 
-class TagEreg : public TagOper {
+// "Ereg(" text, start, pattern, groups.
+class TagEreg : public TagArgOper {
  public:
-  TagEreg(TagTelBasic* root, TagVar* text, TagVar* start, TagVar* pattern, TagVar* groups)
-      : root_(root), text_(text), start_(start), pattern_(pattern), groups_(groups) {}
+  using TagArgOper::TagArgOper;
   int Execute() override {
-    if (!text_->IsString() || !pattern_->IsString()) return 0;
+    TagVar &text = Arg(0), &pattern = Arg(2), &groups = Arg(3);
+    if (!text.IsString() || !pattern.IsString()) return 0;
     std::map<int, std::string> found;
-    int r = EregMatch(CText(*text_), start_->AsInt(), CText(*pattern_), groups_->IsConst() ? nullptr : &found,
+    int r = EregMatch(CText(text), Arg(1).AsInt(), CText(pattern), groups.IsConst() ? nullptr : &found,
                       InterruptOf(root_));
-    for (const auto& [i, s] : found) StoreUnder(*groups_, i, s);
+    for (const auto& [i, s] : found) StoreUnder(groups, i, s);
     return r;
   }
-
- private:
-  TagTelBasic* root_;
-  TagVar *text_, *start_, *pattern_, *groups_;
 };
 
-class TagEregRepl : public TagOper {
+// "EregRepl(" text, pattern, replacement, count.
+class TagEregRepl : public TagArgOper {
  public:
-  TagEregRepl(TagTelBasic* root, TagVar* text, TagVar* pattern, TagVar* replacement, TagVar* count)
-      : root_(root), text_(text), pattern_(pattern), replacement_(replacement), count_(count) {}
+  using TagArgOper::TagArgOper;
   int Execute() override {
-    if (!text_->IsString() || !pattern_->IsString()) return 0;
+    TagVar &text = Arg(0), &pattern = Arg(1);
+    if (!text.IsString() || !pattern.IsString()) return 0;
     std::string out;
     // The template is the replacement's string buffer whatever its type.
-    int r = EregReplace(CText(*text_), CText(*pattern_), std::string_view(replacement_->Text()), count_->AsInt(),
-                        &out, InterruptOf(root_));
-    if (r == 1) text_->SetString(out);
+    int r = EregReplace(CText(text), CText(pattern), std::string_view(Arg(2).Text()), Arg(3).AsInt(), &out,
+                        InterruptOf(root_));
+    if (r == 1) text.SetString(out);
     return r;
   }
-
- private:
-  TagTelBasic* root_;
-  TagVar *text_, *pattern_, *replacement_, *count_;
 };
 
-class TagEregSplit : public TagOper {
+// "EregSplit(" text, pattern, pieces.
+class TagEregSplit : public TagArgOper {
  public:
-  TagEregSplit(TagTelBasic* root, TagVar* text, TagVar* pattern, TagVar* pieces)
-      : root_(root), text_(text), pattern_(pattern), pieces_(pieces) {}
+  using TagArgOper::TagArgOper;
   int Execute() override {
-    if (!text_->IsString() || !pattern_->IsString() || pieces_->IsConst()) return 0;
+    TagVar &text = Arg(0), &pattern = Arg(1), &pieces = Arg(2);
+    if (!text.IsString() || !pattern.IsString() || pieces.IsConst()) return 0;
     std::vector<std::string> parts;
-    int n = EregSplit(CText(*text_), CText(*pattern_), &parts, InterruptOf(root_));
+    int n = EregSplit(CText(text), CText(pattern), &parts, InterruptOf(root_));
     if (n <= 0) return 0;
-    for (size_t i = 0; i < parts.size(); ++i) StoreUnder(*pieces_, static_cast<int>(i), parts[i]);
+    for (size_t i = 0; i < parts.size(); ++i) StoreUnder(pieces, static_cast<int>(i), parts[i]);
     return n;
   }
-
- private:
-  TagTelBasic* root_;
-  TagVar *text_, *pattern_, *pieces_;
 };
-
-TagOper* MakeEreg(const TagOpArgs& a) {
-  return new TagEreg(a.root, a.args[0], a.args[1], a.args[2], a.args[3]);
-}
-TagOper* MakeEregRepl(const TagOpArgs& a) {
-  return new TagEregRepl(a.root, a.args[0], a.args[1], a.args[2], a.args[3]);
-}
-TagOper* MakeEregSplit(const TagOpArgs& a) { return new TagEregSplit(a.root, a.args[0], a.args[1], a.args[2]); }
 
 }  // namespace
 
 const TagOpTable& RegexOperations() {
   static const TagOpTable entries = {
-      {KeywordId::Ereg, MakeEreg},
-      {KeywordId::EregRepl, MakeEregRepl},
-      {KeywordId::EregSplit, MakeEregSplit},
+      {KeywordId::Ereg, MakeLineOper<TagEreg>},
+      {KeywordId::EregRepl, MakeLineOper<TagEregRepl>},
+      {KeywordId::EregSplit, MakeLineOper<TagEregSplit>},
   };
   return entries;
 }
