@@ -213,24 +213,39 @@ std::vector<SimCardFarEnd::PlayedInfo> SimCardFarEnd::Played(int ch) {
 }
 
 std::vector<uint8_t> SimCardFarEnd::PlayedAudio(int ch, int which) {
+  std::vector<uint8_t> out;
+  ReadPlayedAudio(ch, which, &out);
+  return out;
+}
+
+bool SimCardFarEnd::ReadPlayedAudio(int ch, int which, std::vector<uint8_t>* out) {
+  out->clear();
   std::string file;
   card::VoiceInfo info;
   uint64_t from = 0, count = 0;
   {
     CardLock g(card_);
-    if (!card_.started_ || ch < 0 || ch >= static_cast<int>(card_.lines_.size())) return {};
+    if (!card_.started_ || ch < 0 || ch >= static_cast<int>(card_.lines_.size()))
+      return Fail("no channel " + std::to_string(ch));
     SimCard::Line& l = card_.lines_[static_cast<size_t>(ch)];
     card_.AdvanceLine(&l, TickCount());
-    if (l.played.empty()) return {};
+    if (l.played.empty()) return Fail("nothing played on channel " + std::to_string(ch));
     size_t i = which < 0 ? l.played.size() - 1 : static_cast<size_t>(which);
-    if (i >= l.played.size()) return {};
+    if (i >= l.played.size()) return Fail("no play " + std::to_string(which));
     file = l.played[i].file;
     info = l.played[i].info;
     from = l.played[i].startSample;
     count = l.played[i].samples;
   }
-  // The file is read outside the card lock.
-  return card::ReadVoiceAsALaw(file, info, from, count);
+  // The file is read outside the card lock. A line may delete a voice file
+  // once played (the number files): say so rather than hand back nothing.
+  if (FILE* f = OpenFile(file, "rb")) {
+    fclose(f);
+  } else {
+    return Fail("cannot read " + file + ", it no longer exists");
+  }
+  *out = card::ReadVoiceAsALaw(file, info, from, count);
+  return true;
 }
 
 bool SimCardFarEnd::Feed(int ch, const std::vector<uint8_t>& alaw) {
@@ -476,7 +491,8 @@ std::string SimCardFarEnd::Execute(const std::string& line, const std::function<
     if (w.size() < 3) return "ERR AUDIO ch path [n]";
     int which = -1;
     if (w.size() > 3 && !ToInt(w[3], &which)) return "ERR bad play number";
-    std::vector<uint8_t> a = PlayedAudio(ch, which);
+    std::vector<uint8_t> a;
+    if (!ReadPlayedAudio(ch, which, &a)) return "ERR " + error_;
     FILE* f = OpenFile(w[2], "wb");
     if (!f) return "ERR cannot write " + w[2];
     size_t n = a.empty() ? 0 : fwrite(a.data(), 1, a.size(), f);

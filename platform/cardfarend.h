@@ -64,6 +64,9 @@ class SimCardFarEnd {
   // The A-law samples the channel has played of its play number `which`
   // (negative: the last).
   std::vector<uint8_t> PlayedAudio(int ch, int which = -1);
+  // The same, false with the reason in the error text when there is no such
+  // play or its voice file can no longer be read.
+  bool ReadPlayedAudio(int ch, int which, std::vector<uint8_t>* out);
   // What the channel hears next (A-law), taken by its record.
   bool Feed(int ch, const std::vector<uint8_t>& alaw);
   bool FeedFile(int ch, const std::string& path);

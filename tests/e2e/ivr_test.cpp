@@ -116,8 +116,8 @@ TEST_F(Ivr, CallsOnTheTrunkLines) {
   }
 }
 
-TEST_F(Ivr, AKeyDuringTheWelcomeNoKeysAndAFarEndRelease) {
-  // A key during the welcome cuts it short and is the first key collected.
+// A key during the welcome cuts it short and is the first key collected.
+TEST_F(Ivr, AKeyDuringTheWelcomeCutsItShort) {
   ASSERT_EQ(Card("CALL 0 6789 8000"), "OK");
   ASSERT_TRUE(e2e::WaitFor([&] { return !Played(0).empty(); }));
   ASSERT_EQ(Card("DTMF 0 5#"), "OK");
@@ -125,16 +125,20 @@ TEST_F(Ivr, AKeyDuringTheWelcomeNoKeysAndAFarEndRelease) {
   auto plays = Played(0);
   EXPECT_EQ(plays[0].find(" ended"), std::string::npos) << plays[0];
   EXPECT_NEAR(PlayedMs(plays[1]), 40, 30) << plays[1];
+}
 
-  // No keys: the time-out voice, then the line releases the call.
+// No keys: the time-out voice, then the line releases the call.
+TEST_F(Ivr, NoKeysPlaysTheTimeoutVoiceAndReleases) {
   ASSERT_EQ(Card("CALL 1 6789 8000"), "OK");
   ASSERT_TRUE(e2e::WaitFor([&] { return Ended(1, 1); })) << inst_.LogText();
   EXPECT_NE(Played(1)[1].find("timeout.wav"), std::string::npos);
   EXPECT_TRUE(e2e::WaitFor([&] { return Idle(1); }));
   EXPECT_TRUE(LineSentRelease(1));
+}
 
-  // The caller hangs up during the welcome: nothing more is played and the
-  // line sends no release of its own.
+// The caller hangs up during the welcome: nothing more is played and the
+// line sends no release of its own.
+TEST_F(Ivr, FarEndReleaseDuringTheWelcome) {
   ASSERT_EQ(Card("CALL 2 6789 8000"), "OK");
   ASSERT_TRUE(e2e::WaitFor([&] { return !Played(2).empty(); }));
   ASSERT_EQ(Card("REL 2 16"), "OK");
@@ -142,8 +146,10 @@ TEST_F(Ivr, AKeyDuringTheWelcomeNoKeysAndAFarEndRelease) {
   plat::SleepMs(1500);
   EXPECT_EQ(Played(2).size(), 1u);
   EXPECT_FALSE(LineSentRelease(2));
+}
 
-  // The caller hangs up while the line waits for keys: no time-out voice.
+// The caller hangs up while the line waits for keys: no time-out voice.
+TEST_F(Ivr, FarEndReleaseWhileWaitingForKeys) {
   ASSERT_EQ(Card("CALL 3 6789 8000"), "OK");
   ASSERT_TRUE(e2e::WaitFor([&] { return Ended(3, 0); }));
   plat::SleepMs(300);

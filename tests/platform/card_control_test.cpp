@@ -130,6 +130,17 @@ TEST_F(CardControlTest, CommandTable) {
   ASSERT_TRUE(WaitFor([&] { return card_->VoiceFinished(card_->PortPlayVoice(0)) != 0; }));
   EXPECT_EQ(Ctl("AUDIO 30 " + dir_ + "/heard.alw").out, "OK 160");
   EXPECT_EQ(ReadBytes(dir_ + "/heard.alw"), std::vector<uint8_t>(160, 0x2A));
+  // A voice file deleted after its play, a play that never was, a line
+  // that played nothing: errors, not "OK 0" and an empty file.
+  ASSERT_EQ(std::remove((dir_ + "/p.wav").c_str()), 0);
+  for (const std::string& cmd : {"AUDIO 30 " + dir_ + "/gone.alw", "AUDIO 30 " + dir_ + "/gone.alw 5",
+                                 "AUDIO 7 " + dir_ + "/gone.alw"}) {
+    CtlResult r = Ctl(cmd);
+    EXPECT_EQ(r.out.rfind("ERR ", 0), 0u) << cmd << ": " << r.out;
+    EXPECT_EQ(r.exitCode, 1) << cmd;
+  }
+  EXPECT_NE(Ctl("AUDIO 30 " + dir_ + "/gone.alw").out.find("no longer exists"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/gone.alw"));
   EXPECT_EQ(Ctl("HELP").exitCode, 0);
 }
 
