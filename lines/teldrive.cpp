@@ -299,7 +299,7 @@ int TagTelDrive::CountByType(int* external, int* internal, int* virtualLines, in
 void TagTelDrive::WriteLinesList() {
   FILE* f = plat::OpenFile("LinesList.txt", "wb");
   if (!f) return;
-  // Text mode on the original system: every line ends in CR LF.
+  // Lines end in CR LF: the file is read by operators in Windows editors.
   std::map<std::string, std::string> runs;
   auto closeRun = [&](int first, int last, int t) {
     char key[64], text[96];

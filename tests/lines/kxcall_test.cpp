@@ -195,7 +195,7 @@ class KxCallPlay : public ::testing::Test {
   // A 16-bit PCM file of the given milliseconds.
   std::string Pcm(const std::string& name, int ms) {
     std::vector<uint8_t> data(static_cast<size_t>(ms) * 16, 0x10);
-    voctest::WriteAll(dir / name, voctest::MakeWave(voctest::WaveSpec{}, data));
+    voctest::WriteAll(dir / name, voctest::MakeWave(voctest::WaveShape{}, data));
     return dir / name;
   }
   testsupport::TempDir dir;

@@ -30,12 +30,12 @@ class VocEditTest : public ::testing::Test {
     return s;
   }
   void WritePcm(const std::string& name, const std::vector<int16_t>& s) {
-    WriteAll(P(name), MakeWave(WaveSpec{}, Pcm16Bytes(s)));
+    WriteAll(P(name), MakeWave(WaveShape{}, Pcm16Bytes(s)));
   }
   void WriteALaw(const std::string& name, const std::vector<int16_t>& s) {
     std::vector<uint8_t> a(s.size());
     LinearToALawBlock(s.data(), a.data(), a.size());
-    WriteAll(P(name), MakeWave(WaveSpec{6, 8000, 8, 16, {}, -1}, a));
+    WriteAll(P(name), MakeWave(WaveShape{6, 8000, 8, 16, {}, -1}, a));
   }
 
   std::string dir;

@@ -121,21 +121,21 @@ TEST_F(VocFileTest, LayoutsOfTheFormatChunkAndTheChunksBeforeData) {
   std::vector<uint8_t> other = {1, 2, 3, 4, 5, 6};
   struct Case {
     const char* what;
-    WaveSpec spec;
+    WaveShape spec;
     size_t want;  // bytes read: data.size(), or what the layout yields
     int format;
   };
-  WaveSpec big;
+  WaveShape big;
   big.tag = 6, big.bits = 8, big.fmtSize = 50;  // larger than the record: bounded and skipped
-  WaveSpec rec20;
+  WaveShape rec20;
   rec20.fmtSize = 20;  // the recorder's own layout
-  WaveSpec fact;
+  WaveShape fact;
   fact.tag = 7, fact.bits = 8, fact.fmtSize = 18, fact.before = {{"fact", {0xA0, 0x0F, 0, 0}}};
-  WaveSpec shortData;
+  WaveShape shortData;
   shortData.tag = 6, shortData.bits = 8, shortData.dataSizeField = 100;
-  WaveSpec longData;
+  WaveShape longData;
   longData.tag = 6, longData.bits = 8, longData.dataSizeField = 0x7FFFFFF0;
-  WaveSpec otherTag;
+  WaveShape otherTag;
   otherTag.tag = 0x55, otherTag.bits = 4;  // read as A-law without checks
   const Case cases[] = {{"fmt 50", big, 400, kVocALaw},        {"fmt 20", rec20, 400, kVocPcm},
                         {"fact", fact, 400, kVocMuLaw},        {"data size 100", shortData, 100, kVocALaw},
@@ -153,7 +153,7 @@ TEST_F(VocFileTest, LayoutsOfTheFormatChunkAndTheChunksBeforeData) {
 
 TEST_F(VocFileTest, TwoChunksBeforeDataReadTheSecondHeaderAsData) {
   std::vector<uint8_t> data(300, 0x33);
-  WaveSpec s;
+  WaveShape s;
   s.tag = 6, s.bits = 8, s.before = {{"fact", {1, 0, 0, 0}}, {"LIST", std::vector<uint8_t>(10, 0x44)}};
   WriteAll(P("f.wav"), MakeWave(s, data));
   int format = -1;
@@ -166,15 +166,15 @@ TEST_F(VocFileTest, TwoChunksBeforeDataReadTheSecondHeaderAsData) {
 TEST_F(VocFileTest, RefusedHeadersReadNothing) {
   struct Case {
     const char* what;
-    WaveSpec spec;
+    WaveShape spec;
   };
-  WaveSpec rate;
+  WaveShape rate;
   rate.rate = 11025;
-  WaveSpec alaw16;
+  WaveShape alaw16;
   alaw16.tag = 6, alaw16.bits = 16;
-  WaveSpec pcm8;
+  WaveShape pcm8;
   pcm8.bits = 8;
-  WaveSpec tiny;
+  WaveShape tiny;
   tiny.fmtSize = 8;  // the bits lie beyond what the chunk holds
   for (const auto& c : {Case{"rate", rate}, Case{"A-law 16 bits", alaw16}, Case{"PCM 8 bits", pcm8},
                         Case{"fmt 8", tiny}}) {
@@ -220,7 +220,7 @@ TEST_F(VocFileTest, GainSaturatesInsteadOfWrapping) {
   // mu-law bytes of growing loudness: 0x80 is +32124, 0x00 -32124.
   std::vector<uint8_t> bytes = {0x80, 0x00, 0xC0, 0x40, 0xF0, 0x70, 0xFE, 0x7E};
   bytes.resize(200, 0xFF);
-  WriteAll(P("u.wav"), MakeWave(WaveSpec{7, 8000, 8, 16, {}, -1}, bytes));
+  WriteAll(P("u.wav"), MakeWave(WaveShape{7, 8000, 8, 16, {}, -1}, bytes));
   for (double gain : {1.0, 0.5, 2.0, 4.0, 1e9, 3.25}) {
     SCOPED_TRACE(gain);
     TagVocFile voc(P("u.wav"), gain);
@@ -236,7 +236,7 @@ TEST_F(VocFileTest, GainSaturatesInsteadOfWrapping) {
 
 TEST_F(VocFileTest, PcmSamplesTakeNoGain) {
   std::vector<int16_t> s = Square(400, 3000);
-  WriteAll(P("p.wav"), MakeWave(WaveSpec{}, Pcm16Bytes(s)));
+  WriteAll(P("p.wav"), MakeWave(WaveShape{}, Pcm16Bytes(s)));
   TagVocFile voc(P("p.wav"), 3.0);
   ASSERT_EQ(voc.status, 0);
   EXPECT_EQ(voc.samples, s);
@@ -257,7 +257,7 @@ TEST_F(VocFileTest, AutomaticGainScalesClosedSegments) {
     std::vector<int16_t> loud = Square(20 * 160, c.amplitude);
     s.insert(s.end(), loud.begin(), loud.end());
     s.resize(s.size() + 30 * 160, 0);
-    WriteAll(P("agc.wav"), MakeWave(WaveSpec{}, Pcm16Bytes(s)));
+    WriteAll(P("agc.wav"), MakeWave(WaveShape{}, Pcm16Bytes(s)));
     TagVocFile voc(P("agc.wav"), 0.0);
     ASSERT_EQ(voc.status, 0);
     for (int i = 50 * 160; i < 70 * 160; ++i) ASSERT_EQ(std::abs(voc.samples[i]), c.want) << i;
@@ -269,7 +269,7 @@ TEST_F(VocFileTest, AutomaticGainScalesClosedSegments) {
   std::vector<int16_t> loud = Square(20 * 160, 1000);
   s.insert(s.end(), loud.begin(), loud.end());
   s.resize(s.size() + 10 * 160, 0);
-  WriteAll(P("open.wav"), MakeWave(WaveSpec{}, Pcm16Bytes(s)));
+  WriteAll(P("open.wav"), MakeWave(WaveShape{}, Pcm16Bytes(s)));
   TagVocFile open(P("open.wav"), 0.0);
   EXPECT_EQ(open.samples, s);
 }
@@ -282,10 +282,10 @@ TEST_F(VocFileTest, GainOfTable) {
 
 TEST_F(VocFileTest, WriteKeepsPcmAndCompressesTheRest) {
   std::vector<int16_t> s = Square(800, 5000);
-  WriteAll(P("p.wav"), MakeWave(WaveSpec{}, Pcm16Bytes(s)));
+  WriteAll(P("p.wav"), MakeWave(WaveShape{}, Pcm16Bytes(s)));
   std::vector<uint8_t> alaw(800);
   LinearToALawBlock(s.data(), alaw.data(), alaw.size());
-  WriteAll(P("a.wav"), MakeWave(WaveSpec{6, 8000, 8, 16, {}, -1}, alaw));
+  WriteAll(P("a.wav"), MakeWave(WaveShape{6, 8000, 8, 16, {}, -1}, alaw));
   struct Case {
     const char* in;
     uint16_t tag;

@@ -65,7 +65,7 @@ inline void PutTag(std::vector<uint8_t>& v, const char* tag) {
 
 // A WAVE image: a format chunk of fmtSize bytes, optional chunks before the
 // data, and a data size that may differ from the data given.
-struct WaveSpec {
+struct WaveShape {
   uint16_t tag = 1;
   uint32_t rate = 8000;
   uint16_t bits = 16;
@@ -74,7 +74,7 @@ struct WaveSpec {
   int64_t dataSizeField = -1;                                        // -1: the real size
 };
 
-inline std::vector<uint8_t> MakeWave(const WaveSpec& s, const std::vector<uint8_t>& data) {
+inline std::vector<uint8_t> MakeWave(const WaveShape& s, const std::vector<uint8_t>& data) {
   std::vector<uint8_t> v;
   PutTag(v, "RIFF");
   Put32(v, 0);

@@ -10,12 +10,12 @@ namespace {
 
 std::vector<std::vector<uint8_t>> Corpus() {
   std::vector<std::vector<uint8_t>> corpus;
-  WaveSpec fact;
+  WaveShape fact;
   fact.tag = 6, fact.bits = 8, fact.fmtSize = 18, fact.before = {{"fact", {0x90, 1, 0, 0}}};
   std::vector<uint8_t> loud(400);
   for (size_t i = 0; i < loud.size(); ++i) loud[i] = (i / 100) % 2 ? 0x8A : 0xD5;
-  const std::vector<std::vector<uint8_t>> seeds = {MakeWave(fact, loud), MakeWave(WaveSpec{}, Pcm16Bytes(Square(200, 9000))),
-                                                   MakeWave(WaveSpec{1, 8000, 16, 20, {}, -1}, std::vector<uint8_t>(300, 7))};
+  const std::vector<std::vector<uint8_t>> seeds = {MakeWave(fact, loud), MakeWave(WaveShape{}, Pcm16Bytes(Square(200, 9000))),
+                                                   MakeWave(WaveShape{1, 8000, 16, 20, {}, -1}, std::vector<uint8_t>(300, 7))};
   for (const auto& seed : seeds) {
     // Every truncation of the header and a little of the data.
     for (size_t n = 0; n <= std::min<size_t>(seed.size(), 80); ++n) corpus.emplace_back(seed.begin(), seed.begin() + n);

@@ -57,7 +57,7 @@ class WavePlayTest : public ::testing::Test {
     return d;
   }
   std::string ALawFile(const std::string& name, const std::vector<uint8_t>& data) {
-    WaveSpec s;
+    WaveShape s;
     s.tag = 6, s.bits = 8, s.fmtSize = 18;
     WriteAll(P(name), MakeWave(s, data));
     return P(name);
@@ -90,7 +90,7 @@ class WavePlayTest : public ::testing::Test {
 TEST_F(WavePlayTest, ConstructorStatusTable) {
   WriteAll(P("189.al"), Pattern(189));
   WriteAll(P("190.al"), Pattern(190));
-  std::vector<uint8_t> shortWave = MakeWave(WaveSpec{6, 8000, 8, 16, {}, -1}, Pattern(100));  // 144 bytes
+  std::vector<uint8_t> shortWave = MakeWave(WaveShape{6, 8000, 8, 16, {}, -1}, Pattern(100));  // 144 bytes
   WriteAll(P("short.wav"), shortWave);
   ALawFile("ok.wav", Pattern(800));
   struct Case {
@@ -133,17 +133,17 @@ TEST_F(WavePlayTest, HeaderlessFilePlaysAllButItsLast90Bytes) {
 TEST_F(WavePlayTest, LayoutsPlayTheirDataInTheirOwnFormat) {
   struct Case {
     const char* what;
-    WaveSpec spec;
+    WaveShape spec;
     size_t bytes;
   };
-  WaveSpec pcm;  // 44-byte header
-  WaveSpec rec;  // the recorder's 48-byte layout: a 20-byte format chunk
+  WaveShape pcm;  // 44-byte header
+  WaveShape rec;  // the recorder's 48-byte layout: a 20-byte format chunk
   rec.fmtSize = 20;
-  WaveSpec big;  // a format chunk larger than the device format
+  WaveShape big;  // a format chunk larger than the device format
   big.tag = 7, big.bits = 8, big.fmtSize = 60;
-  WaveSpec fact;
+  WaveShape fact;
   fact.tag = 6, fact.bits = 8, fact.fmtSize = 18, fact.before = {{"fact", {0x40, 0x06, 0, 0}}};
-  WaveSpec longSize;  // a data size beyond the file
+  WaveShape longSize;  // a data size beyond the file
   longSize.tag = 6, longSize.bits = 8, longSize.dataSizeField = 0xFFFFFFF0;
   const Case cases[] = {{"PCM16", pcm, 3200},       {"recorder layout", rec, 3200}, {"fmt 60", big, 1600},
                         {"fact chunk", fact, 1600}, {"data size beyond the file", longSize, 1600}};
@@ -177,7 +177,7 @@ TEST_F(WavePlayTest, StartOffsets) {
   std::vector<uint8_t> alaw = Pattern(4000);
   std::vector<uint8_t> pcm = Pattern(4000, 5);
   ALawFile("a.wav", alaw);
-  WriteAll(P("p.wav"), MakeWave(WaveSpec{}, pcm));
+  WriteAll(P("p.wav"), MakeWave(WaveShape{}, pcm));
   struct Case {
     const char* what;
     std::string file;
@@ -276,7 +276,7 @@ TEST_F(WavePlayTest, PlayAnotherFileOnTheSameObject) {
 
 TEST_F(WavePlayTest, VolumeScalesWhatIsPlayed) {
   std::vector<int16_t> s = Square(1600, 10000);
-  WriteAll(P("p.wav"), MakeWave(WaveSpec{}, Pcm16Bytes(s)));
+  WriteAll(P("p.wav"), MakeWave(WaveShape{}, Pcm16Bytes(s)));
   struct Case {
     int volume;
     int want;
@@ -361,7 +361,7 @@ TEST_F(WavePlayTest, RecordingHoldsWhatWasCapturedAndPlaysBack) {
   std::vector<int16_t> ramp(40000);
   for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(i * 3);
   std::vector<uint8_t> input = Pcm16Bytes(ramp);
-  WriteAll(P("mic.wav"), MakeWave(WaveSpec{}, input));
+  WriteAll(P("mic.wav"), MakeWave(WaveShape{}, input));
   Fake(P("mic.wav"));
   int64_t total = 0;
   {
