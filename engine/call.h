@@ -35,7 +35,7 @@ class TagDllCall : public TagOper {
 
  private:
   std::string name_;
-  TagTelBasic* inst_;
+  [[maybe_unused]] TagTelBasic* inst_;  // for the bridge, once there is one
   std::vector<TagVar*> args_;
   bool logged_ = false;
 };

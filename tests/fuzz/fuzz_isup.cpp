@@ -1,5 +1,5 @@
 // libFuzzer entry for the ISUP message decoders of the software card.
-//   clang++ -std=c++20 -fsanitize=fuzzer,address -I. tests/fuzz/fuzz_isup.cpp platform/cardisup.cpp
+// Built and run by scripts/fuzz (the fuzz preset).
 #include <cstddef>
 #include <cstdint>
 #include <vector>

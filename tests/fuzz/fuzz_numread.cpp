@@ -1,6 +1,5 @@
 // libFuzzer target for number reading: any text, every mode, both languages.
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. tests/fuzz/fuzz_numread.cpp \
-//     operations/numread.cpp -o /tmp/fuzz_numread
+// Built and run by scripts/fuzz (the fuzz preset).
 #include <cstdlib>
 
 #include "tests/fuzz/fuzz_numread_check.h"

@@ -1,7 +1,6 @@
 // libFuzzer target: raw bytes as modifier flags, pattern and text through the
 // compiler, the search, successive searches and replacement, within limits.
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
-//     tests/fuzz/fuzz_regex.cpp regex/*.cpp host/*.cpp platform/*.cpp -lpcre2-8 -o fuzz_regex
+// Built and run by scripts/fuzz (the fuzz preset).
 #include <cstddef>
 #include <cstdint>
 

@@ -1,8 +1,6 @@
 // libFuzzer target: the input bytes choose a pattern and a text from the
 // syntax our engine shares with PCRE2; any difference in the groups aborts.
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
-//     tests/fuzz/fuzz_regex_diff.cpp regex/*.cpp host/*.cpp platform/*.cpp -lpcre2-8 \
-//     -o fuzz_regex_diff
+// Built and run by scripts/fuzz (the fuzz preset).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

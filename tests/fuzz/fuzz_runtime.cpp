@@ -1,11 +1,6 @@
 // Fuzz target over the run-time compiles: the input is evaluated with "Eval("
 // and, when it names no operation, run with "RunLine(", each twice, on a
-// compiled script. Build (after the default build, whose libraries it links)
-// and run from the repository root:
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. tests/fuzz/fuzz_runtime.cpp engine/*.cpp
-//     -Wl,--start-group build/default/{host,platform,lines,services,operations,regex}/librodiz_*.a -Wl,--end-group
-//     -lasound -lpcre2-8 -lodbc -lespeak-ng -lpthread -ldl -o /tmp/fuzz_runtime
-//   /tmp/fuzz_runtime -max_total_time=60
+// compiled script. Built and run by scripts/fuzz (the fuzz preset).
 // The unit tests include this file with RODIZ_FUZZ_NO_MAIN and run it over a
 // fixed corpus.
 #include <unistd.h>

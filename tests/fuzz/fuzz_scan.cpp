@@ -1,8 +1,5 @@
 // Fuzz target over the statement scanning routines and keyword recognition.
-// Build and run from the repository root (one line):
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. tests/fuzz/fuzz_scan.cpp
-//     engine/scan.cpp engine/keyword.cpp engine/compilediag.cpp platform/text.cpp
-//     platform/msgbox.cpp platform/tick.cpp -o /tmp/fuzz_scan && /tmp/fuzz_scan -max_total_time=60
+// Built and run by scripts/fuzz (the fuzz preset).
 // The unit tests include this file with RODIZ_FUZZ_NO_MAIN and run the same
 // checks over a fixed corpus.
 #include <cstddef>

@@ -1,9 +1,7 @@
 // Fuzz target: number texts and a small program of value and map operations
 // read from the input bytes, so reference counts, aliasing of operands and
 // the map registry are driven in every order.
-// Build from the repository root:
-//   clang++ -std=c++20 -fsanitize=fuzzer,address,undefined -I. tests/fuzz/fuzz_values.cpp
-//     engine/tagvar.cpp engine/tagmap.cpp host/*.cpp platform/*.cpp -lpthread -o fuzz_values
+// Built and run by scripts/fuzz (the fuzz preset).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

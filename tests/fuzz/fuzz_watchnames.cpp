@@ -1,7 +1,5 @@
 // Fuzz target over the statement-name scan of the debugger's watch.
-// Build and run from the repository root (one line):
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. tests/fuzz/fuzz_watchnames.cpp
-//     engine/watchnames.cpp -o /tmp/fuzz_watchnames && /tmp/fuzz_watchnames -max_total_time=60
+// Built and run by scripts/fuzz (the fuzz preset).
 // The unit tests include this file with RODIZ_FUZZ_NO_MAIN and run the same
 // checks over a fixed corpus.
 #include <cstddef>

@@ -1,8 +1,6 @@
 // libFuzzer target for the WAVE readers: ReadVoiceData, speech segments over
 // what it read, and the player's layout.
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. tests/fuzz/fuzz_wave.cpp \
-//     lines/voccodec.cpp lines/vocfile.cpp lines/vocedit.cpp lines/waveplay.cpp \
-//     platform/*.cpp host/log.cpp host/runcfg.cpp host/cpumeter.cpp -lasound -o /tmp/fuzz_wave
+// Built and run by scripts/fuzz (the fuzz preset).
 #include <cstdlib>
 
 #include "tests/fuzz/fuzz_wave_check.h"
