@@ -507,7 +507,8 @@ TagOper* TagTelBasic::CompileDetached(const std::string& text, int line, int& re
   std::string kw;
   size_t kpos = 0;
   const RecKeyword* head = FindKeyword(shape == kShapeCallAssign ? work.substr(offset) : work, kw, kpos);
-  if (head && (head->index <= 15 || head->index == static_cast<int>(KeywordId::OnDisconn) ||
+  // Flow, braces, sections, functions and includes: everything up to "for(".
+  if (head && (head->index <= static_cast<int>(KeywordId::For) || head->index == static_cast<int>(KeywordId::OnDisconn) ||
                head->index == static_cast<int>(KeywordId::OnSysQuit))) {
     result = kDetachedRefused;
     return nullptr;
@@ -574,7 +575,9 @@ int TagTelBasic::CompileKeyword(int line, const std::string& src, const std::str
       return -1;
     }
   }
-  if (IsFlowKeyword(idx) || idx == 2 || idx == 3 || idx == 4 || idx == 9 || idx == 10)
+  auto is = [idx](KeywordId id) { return idx == static_cast<int>(id); };
+  if (IsFlowKeyword(idx) || is(KeywordId::Else) || is(KeywordId::BlockOpen) || is(KeywordId::BlockClose) ||
+      is(KeywordId::Break) || is(KeywordId::Continue))
     return CompileFlow(line, idx, src, text, kpos, args);
 
   std::vector<TagVar*> values;
@@ -679,8 +682,8 @@ int TagTelBasic::CompileFunctionDef(int line, const std::string& src, const std:
     Report(line, CMsg::FuncSyntax, src);
     return -1;
   }
-  std::string fname, params;
-  if (SplitCallName(rest, fname, params) < 0 || fname.empty()) {
+  std::string fname, paramText;
+  if (SplitCallName(rest, fname, paramText) < 0 || fname.empty()) {
     Report(line, CMsg::FuncSyntax, src);
     return -1;
   }
@@ -693,7 +696,7 @@ int TagTelBasic::CompileFunctionDef(int line, const std::string& src, const std:
     return -1;
   }
   std::vector<std::string> names;
-  if (SplitArgs(params, kMaxParams, names, ',', ')') < 0) {
+  if (SplitArgs(paramText, kMaxParams, names, ',', ')') < 0) {
     Report(line, CMsg::EmptyArgument, src);
     return -1;
   }

@@ -122,8 +122,8 @@ std::string CutGbText(std::string_view text, size_t max) {
   return std::string(text.substr(0, i));
 }
 
-TagCompileDiag::TagCompileDiag(int lineNo, bool runMode, bool nested)
-    : lineNo(lineNo), runMode(runMode), nested(nested), root_(this) {}
+TagCompileDiag::TagCompileDiag(int line, bool run, bool isNested)
+    : lineNo(line), runMode(run), nested(isNested), root_(this) {}
 
 TagCompileDiag::TagCompileDiag(TagCompileDiag& parent)
     : lineNo(parent.lineNo),

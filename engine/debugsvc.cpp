@@ -147,12 +147,12 @@ void TagTelBasic::GetOperWatchText(int index, std::string& out) const {
     text = operations[static_cast<size_t>(index)]->text;
   }
   std::string note, value, kind;
-  for (const std::string& name : StatementNames(text)) {
-    int r = FindVarText(name, note, value, kind);
-    if (r < 0 && parent) r = parent->FindVarText(name, note, value, kind);
+  for (const std::string& varName : StatementNames(text)) {
+    int r = FindVarText(varName, note, value, kind);
+    if (r < 0 && parent) r = parent->FindVarText(varName, note, value, kind);
     if (r < 0) continue;
     if (!out.empty()) out += '\n';
-    out += name;
+    out += varName;
     out += ": ";
     out += value;
   }

@@ -95,15 +95,15 @@ class TagKxCall {
   virtual int SipGetPeerMsg(std::string& a, std::string& b, int size);
   virtual int Reserved14() { return 0; }
   virtual int PlayFile(const std::string& file, uint8_t breakOnKey, int flag);
-  virtual int PlayMemory(const uint8_t* data, int zero, int length, int zero2, uint8_t breakOnKey) { return 0; }
+  virtual int PlayMemory(const uint8_t* data, int zero, int length, int zero2, uint8_t breakKey) { return 0; }
   virtual int StartLoopPlay(const std::string& file);
   virtual int PcPlay(const std::string& file, int loop, int wait, uint8_t breakOnKey);
   virtual int IsPcPlayEnd();
-  virtual int Record(const std::string& file, int maxSeconds, uint8_t breakOnKey) { return 0; }
+  virtual int Record(const std::string& file, int maxSeconds, uint8_t breakKey) { return 0; }
   virtual int StartRecord(const std::string& file, int param) { return 0; }
   virtual int GetKeys(std::string& out, int maxCount, int timeout, int endKey) { return 0; }
   virtual int SetKeyTime(int value) { return keyTime = value; }
-  virtual int SendKeys(const std::string& keys) { return 0; }
+  virtual int SendKeys(const std::string& digits) { return 0; }
   virtual int KeysLen();
   virtual void StopPlay();
   virtual void Hangup() { callState = kCallReleased; }

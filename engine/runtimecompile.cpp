@@ -26,10 +26,10 @@ int TagEval::Execute() {
   TagTelBasic* counterOwner = root_->CompileRoot();
   const int savedCounter = counterOwner->tempCounter;
   const uint8_t savedMode = root_->runtimeCompile;
-  const std::string text = TextOf(Arg(0));
+  const std::string expr = TextOf(Arg(0));
   root_->runtimeCompile = 1;
   {
-    TagComplexExpre ce(text, root_, "_tempVal", nullptr, std::string());
+    TagComplexExpre ce(expr, root_, "_tempVal", nullptr, std::string());
     root_->runtimeCompile = savedMode;
     if (ce.Error().empty()) {
       std::vector<TagCalculate*> steps = ce.TakeSteps();
@@ -37,7 +37,7 @@ int TagEval::Execute() {
       root_->SetReturnValue(root_->TempVal());
       for (TagCalculate* s : steps) delete s;
     } else {
-      LogAlways("Eval(" + text + ") :" + ce.Error() + "," + ce.Warning());
+      LogAlways("Eval(" + expr + ") :" + ce.Error() + "," + ce.Warning());
       root_->RetVal().SetNull();
     }
   }
@@ -46,7 +46,7 @@ int TagEval::Execute() {
   return root_->RetVal().IntValue();
 }
 
-TagRunLine::TagRunLine(TagTelBasic* root, TagVar* text) : TagArgOper({text}, root) {
+TagRunLine::TagRunLine(TagTelBasic* root, TagVar* line) : TagArgOper({line}, root) {
   // Any function may be called from a line compiled later.
   root_->pruneFunctions = 0;
 }

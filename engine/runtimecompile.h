@@ -15,7 +15,7 @@ class TagEval : public TagArgOper {
  public:
   // inst: the instance the statement is compiled in, whose variables the
   // expression sees.
-  TagEval(TagTelBasic* inst, TagVar* text) : TagArgOper({text}, inst) {}
+  TagEval(TagTelBasic* inst, TagVar* expr) : TagArgOper({expr}, inst) {}
   int Execute() override;
 };
 
@@ -25,7 +25,7 @@ class TagEval : public TagArgOper {
 class TagRunLine : public TagArgOper {
  public:
   static constexpr int kRefused = -999;
-  TagRunLine(TagTelBasic* root, TagVar* text);
+  TagRunLine(TagTelBasic* root, TagVar* line);
   int Execute() override;
 };
 

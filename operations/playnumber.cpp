@@ -37,12 +37,12 @@ class TagPlayNumber : public TagCallOper {
 
   int Run(TagKxCall& c) override {
     TagTelBasic& root = Root();
-    std::string text = ArgPrinted(Arg(0));
-    if (text.size() > kTextCap) text.resize(kTextCap);
+    std::string number = ArgPrinted(Arg(0));
+    if (number.size() > kTextCap) number.resize(kTextCap);
     std::vector<std::string> stems;
-    if (!NumberReadingStems(text, ArgInt(Arg(1)), root.language, stems)) return -1;
+    if (!NumberReadingStems(number, ArgInt(Arg(1)), root.language, stems)) return -1;
     if (stems.empty()) {
-      LogAlwaysF("TagPlayNumber('%s'): fCount=%d", text.c_str(), 0);
+      LogAlwaysF("TagPlayNumber('%s'): fCount=%d", number.c_str(), 0);
       return -1;
     }
     std::vector<std::string> names;
@@ -52,18 +52,18 @@ class TagPlayNumber : public TagCallOper {
     // Joined voices only help a call object that plays memory; every other
     // one hears the same voices through the file.
     if (!root.playToFile && !pcFlag_ && c.CanPlayMemory() && FindMemVoc(root, names[0]))
-      return PlayFromMemory(c, text, names);
-    return PlayThroughFile(c, text, names);
+      return PlayFromMemory(c, number, names);
+    return PlayThroughFile(c, number, names);
   }
 
  private:
-  int PlayThroughFile(TagKxCall& c, const std::string& text, const std::vector<std::string>& names) {
+  int PlayThroughFile(TagKxCall& c, const std::string& number, const std::vector<std::string>& names) {
     TagTelBasic& root = Root();
     const bool toFile = root.playToFile != 0;
     std::string file = root.PlayToFileName(root.language);
     FILE* out = plat::OpenFile(file, toFile ? "r+b" : "w+b");
     if (!out) {
-      LogAlwaysF("TagPlayNumber('%s'): Open File error: %s", text.c_str(), file.c_str());
+      LogAlwaysF("TagPlayNumber('%s'): Open File error: %s", number.c_str(), file.c_str());
       return -2;
     }
     for (const std::string& n : names) AppendVocFile(out, n);
@@ -75,7 +75,7 @@ class TagPlayNumber : public TagCallOper {
     return 0;
   }
 
-  int PlayFromMemory(TagKxCall& c, const std::string& text, const std::vector<std::string>& names) {
+  int PlayFromMemory(TagKxCall& c, const std::string& number, const std::vector<std::string>& names) {
     TagTelBasic& root = Root();
     std::vector<std::shared_ptr<const MemStruct>> voices;
     size_t total = 0;
@@ -88,7 +88,7 @@ class TagPlayNumber : public TagCallOper {
       voices.push_back(std::move(v));
     }
     if (total == 0) {
-      LogAlwaysF("TagPlayNumber('%s'): size=0", text.c_str());
+      LogAlwaysF("TagPlayNumber('%s'): size=0", number.c_str());
       return -3;
     }
     std::vector<uint8_t> joined;

@@ -34,10 +34,10 @@ class TagEreg : public TagArgOper {
  public:
   using TagArgOper::TagArgOper;
   int Execute() override {
-    TagVar &text = Arg(0), &pattern = Arg(2), &groups = Arg(3);
-    if (!text.IsString() || !pattern.IsString()) return 0;
+    TagVar &subject = Arg(0), &pattern = Arg(2), &groups = Arg(3);
+    if (!subject.IsString() || !pattern.IsString()) return 0;
     std::map<int, std::string> found;
-    int r = EregMatch(CText(text), Arg(1).AsInt(), CText(pattern), groups.IsConst() ? nullptr : &found,
+    int r = EregMatch(CText(subject), Arg(1).AsInt(), CText(pattern), groups.IsConst() ? nullptr : &found,
                       InterruptOf(root_));
     for (const auto& [i, s] : found) StoreUnder(groups, i, s);
     return r;
@@ -49,13 +49,13 @@ class TagEregRepl : public TagArgOper {
  public:
   using TagArgOper::TagArgOper;
   int Execute() override {
-    TagVar &text = Arg(0), &pattern = Arg(1);
-    if (!text.IsString() || !pattern.IsString()) return 0;
+    TagVar &subject = Arg(0), &pattern = Arg(1);
+    if (!subject.IsString() || !pattern.IsString()) return 0;
     std::string out;
     // The template is the replacement's string buffer whatever its type.
-    int r = EregReplace(CText(text), CText(pattern), std::string_view(Arg(2).Text()), Arg(3).AsInt(), &out,
+    int r = EregReplace(CText(subject), CText(pattern), std::string_view(Arg(2).Text()), Arg(3).AsInt(), &out,
                         InterruptOf(root_));
-    if (r == 1) text.SetString(out);
+    if (r == 1) subject.SetString(out);
     return r;
   }
 };
@@ -65,10 +65,10 @@ class TagEregSplit : public TagArgOper {
  public:
   using TagArgOper::TagArgOper;
   int Execute() override {
-    TagVar &text = Arg(0), &pattern = Arg(1), &pieces = Arg(2);
-    if (!text.IsString() || !pattern.IsString() || pieces.IsConst()) return 0;
+    TagVar &subject = Arg(0), &pattern = Arg(1), &pieces = Arg(2);
+    if (!subject.IsString() || !pattern.IsString() || pieces.IsConst()) return 0;
     std::vector<std::string> parts;
-    int n = EregSplit(CText(text), CText(pattern), &parts, InterruptOf(root_));
+    int n = EregSplit(CText(subject), CText(pattern), &parts, InterruptOf(root_));
     if (n <= 0) return 0;
     for (size_t i = 0; i < parts.size(); ++i) StoreUnder(pieces, static_cast<int>(i), parts[i]);
     return n;

@@ -378,7 +378,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EditCase{"rewriteNoRace", "123", 0, "", "1x3", "1x3"},
                       EditCase{"rewriteAfterTake", "123", 1, "", "1x3", "x3"},
                       EditCase{"deleteAll", "123", 0, "", "", ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 // --- run info -----------------------------------------------------------------------
 

@@ -30,7 +30,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, LineList,
                                            ListCase{"7,,8", {7, 0, 8}}, ListCase{"4-", {4}},
                                            ListCase{"-3", {0, 1, 2, 3}}, ListCase{"1a,2", {1, 2}},
                                            ListCase{"", {}}, ListCase{"12", {12}}),
-                         [](const auto& info) { return "case" + std::to_string(info.index); });
+                         [](const auto& p) { return "case" + std::to_string(p.index); });
 
 TEST(LineListBounds, HugeRangesStopAtTheCapWithoutOverflow) {
   for (const char* text : {"0-2147483647", "0+2147483647", "0*99999999999", "2147483640-2147483647"}) {

@@ -100,7 +100,7 @@ const FlowCase kFlowCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Scripts, FlowTest, ::testing::ValuesIn(kFlowCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 
@@ -179,7 +179,7 @@ const DefCase kDefinitions[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Scripts, DefinitionTest, ::testing::ValuesIn(kDefinitions),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 // Lines load their scripts at the same time through the one cache.
 TEST_F(FlowDetailTest, ConcurrentCompilesShareTheCache) {

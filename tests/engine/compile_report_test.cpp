@@ -112,7 +112,7 @@ const BrokenCase kBroken[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Scripts, BrokenTest, ::testing::ValuesIn(kBroken),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(ReportTest, LegalCommentsAfterBracesAndAcrossFunctionHeads) {
   TagTelBasic& t = Compile(
@@ -208,7 +208,7 @@ const CallFailure kCallFailures[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Scripts, CallFailureTest, ::testing::ValuesIn(kCallFailures),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 

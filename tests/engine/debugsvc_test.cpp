@@ -66,12 +66,12 @@ TEST_F(DebugTest, FindVarTextByOrigin) {
       {inst_.get(), "nope", -1, "", "", GBK("变量名不存在.")},
       {body, "s", -1, "", "", GBK("变量名不存在.")},  // the parent's: not the body's own
   };
-  for (const auto& c : cases) {
+  for (const auto& tc : cases) {
     std::string note = "x", value, kind = "x";
-    EXPECT_EQ(c.in->FindVarText(c.name, note, value, kind), c.result) << c.name;
-    EXPECT_EQ(kind, c.kind) << c.name;
-    EXPECT_EQ(note, c.note) << c.name;
-    EXPECT_EQ(value, c.value) << c.name;
+    EXPECT_EQ(tc.in->FindVarText(tc.name, note, value, kind), tc.result) << tc.name;
+    EXPECT_EQ(kind, tc.kind) << tc.name;
+    EXPECT_EQ(note, tc.note) << tc.name;
+    EXPECT_EQ(value, tc.value) << tc.name;
   }
 }
 

@@ -281,7 +281,7 @@ INSTANTIATE_TEST_SUITE_P(
         CalcCase{'L', V::I(1), V::I(33), V::I(2)}, CalcCase{'L', V::I(1), V::I(31), V::I(INT32_MIN)},
         CalcCase{'L', V::I(-1), V::I(4), V::I(-16)}, CalcCase{'R', V::I(-8), V::I(1), V::I(-4)},
         CalcCase{'R', V::I(INT32_MIN), V::I(63), V::I(-1)}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+    [](const auto& p) { return "case" + std::to_string(p.index); });
 
 INSTANTIATE_TEST_SUITE_P(
     LogicAndCompare, Calculations,
@@ -299,7 +299,7 @@ INSTANTIATE_TEST_SUITE_P(
                     CalcCase{'-', V::D(2.5), V::None(), V::D(-2.5)}, CalcCase{'-', V::S("3"), V::None(), V::I(-3)},
                     CalcCase{'+', V::D(2.5), V::None(), V::D(2.5)}, CalcCase{'+', V::Null(), V::None(), V::I(0)},
                     CalcCase{0, V::S("v"), V::None(), V::S("v")}, CalcCase{'?', V::I(1), V::I(1), V::None()}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+    [](const auto& p) { return "case" + std::to_string(p.index); });
 
 TEST(Calculations, TargetMayBeAnOperand) {
   TagVar s = TagVar::Str("ab");

@@ -196,17 +196,26 @@ TEST_F(LineThreadsTest, RealScriptsRunEndAndRestartOnReload) {
     return d.LiveThreads() == 0;
   };
   ASSERT_TRUE(WaitFor(ended));
-  std::vector<TagTelBasic*> first;
   for (int i = 0; i < 2; ++i) {
     auto inst = d.Instance(i);
     EXPECT_EQ(inst->initResult, 0);
     EXPECT_EQ(inst->FindVariable("x")->IntValue(), 10 + i);
     EXPECT_EQ(monitor->GetCellText(i, kCellState), plat::Utf8ToGbk("已停止"));
-    first.push_back(inst.get());
+    // Marks the first instances: a new one may be built at a freed one's address.
+    inst->FindVariable("x")->SetInt(-1);
   }
   // A script that returned from its main body: the reload starts all afresh.
   d.ReloadAll();
-  ASSERT_TRUE(WaitFor([&] { return ended() && d.Instance(0).get() != first[0] && d.Instance(1).get() != first[1]; }));
+  auto rebuilt = [&] {
+    if (!ended()) return false;
+    for (int i = 0; i < 2; ++i) {
+      auto inst = d.Instance(i);
+      TagVar* x = inst ? inst->FindVariable("x") : nullptr;
+      if (!x || x->IntValue() != 10 + i) return false;
+    }
+    return true;
+  };
+  ASSERT_TRUE(WaitFor(rebuilt));
 }
 
 TEST_F(LineThreadsTest, RealScriptsReloadThroughTheirQuitSection) {

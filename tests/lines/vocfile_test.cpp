@@ -81,8 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SoxCase{"alaw.wav", "-e a-law", kVocALaw, 58}, SoxCase{"ulaw.wav", "-e u-law", kVocMuLaw, 58},
                       SoxCase{"raw.al", "-t al", kVocALaw, 0}, SoxCase{"r16k.wav", "-r 16000", -1, 0},
                       SoxCase{"pcm8.wav", "-b 8 -e unsigned", -1, 0}),
-    [](const auto& info) {
-      std::string n = info.param.name;
+    [](const auto& p) {
+      std::string n = p.param.name;
       std::replace(n.begin(), n.end(), '.', '_');
       return n;
     });

@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"9:60", 4, 0, nullptr}, Case{"99999999999", 5, 0, nullptr},
         // Unknown modes read nothing.
         Case{"5", 9, 0, ""}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+    [](const auto& p) { return "case" + std::to_string(p.index); });
 
 INSTANTIATE_TEST_SUITE_P(
     English, NumberReading,
@@ -86,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"-5", 0, 2, "0"}, Case{"3.25", 0, 2, "3 dian 2 5"}, Case{"3.0", 0, 2, "3"},
                       Case{"3.00", 1, 2, "3 dian 0 0 yuan"}, Case{"12", 1, 2, "12 yuan"},
                       Case{"20140311", 3, 2, ""}, Case{"9:05", 4, 2, ""}, Case{"1:00", 5, 2, ""}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+    [](const auto& p) { return "case" + std::to_string(p.index); });
 
 TEST(EnNumber, WordStemsAndDigits) {
   TagEnNumber words(true);

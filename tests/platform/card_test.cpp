@@ -305,8 +305,8 @@ INSTANTIATE_TEST_SUITE_P(Formats, CardPlayTest,
                          ::testing::Values(PlayCase{"pcm.wav", 1, false, 16}, PlayCase{"ALAW.WAV", 6, true, 18},
                                            PlayCase{"mulaw.Wav", 7, true, 20}, PlayCase{"raw.alw", 0, false, 0},
                                            PlayCase{"wave_pcm_extra.wav", 1, true, 16}),
-                         [](const auto& info) {
-                           std::string n = info.param.name;
+                         [](const auto& p) {
+                           std::string n = p.param.name;
                            for (char& ch : n)
                              if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
                            return n;

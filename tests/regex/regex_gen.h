@@ -347,11 +347,11 @@ inline Outcome Compare(const Case& c) {
   std::vector<std::string> pieces, expected;
   std::string replaced, expectedReplaced;
   int last = 0;
-  for (auto& m : theirSplitWalk) {
-    expected.push_back(c.text.substr(size_t(last), size_t(m.first - last)));
-    expectedReplaced += c.text.substr(size_t(last), size_t(m.first - last)) + "<" +
-                        c.text.substr(size_t(m.first), size_t(m.second - m.first)) + ">";
-    last = m.second;
+  for (auto& span : theirSplitWalk) {
+    expected.push_back(c.text.substr(size_t(last), size_t(span.first - last)));
+    expectedReplaced += c.text.substr(size_t(last), size_t(span.first - last)) + "<" +
+                        c.text.substr(size_t(span.first), size_t(span.second - span.first)) + ">";
+    last = span.second;
   }
   expected.push_back(c.text.substr(size_t(last)));
   expectedReplaced += c.text.substr(size_t(last));
