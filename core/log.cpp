@@ -1,5 +1,8 @@
 #include "core/log.h"
 
+#include "platform/bytes.h"
+#include "platform/format.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -39,9 +42,10 @@ void FormatPrefix(char* out, size_t size) {
                 n.t.tm_mday, n.t.tm_hour, n.t.tm_min, n.t.tm_sec, n.ms, plat::ThreadId());
 }
 
+// 0 when the size cannot be told: the log is then not rotated.
 long FileSize(FILE* f) {
-  struct stat st;
-  return ::fstat(::fileno(f), &st) == 0 ? static_cast<long>(st.st_size) : 0;
+  int64_t n = plat::FileSizeOf(f);
+  return n < 0 ? 0 : static_cast<long>(n);
 }
 
 bool PathExists(const std::string& p) {
@@ -245,23 +249,7 @@ void RawLog(const char* text) {
   std::fclose(f);
 }
 
-namespace {
-std::string VFormat(const char* fmt, va_list ap) {
-  char buf[1024];
-  va_list copy;
-  va_copy(copy, ap);
-  int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
-  std::string s;
-  if (n >= 0 && static_cast<size_t>(n) >= sizeof buf) {
-    s.resize(static_cast<size_t>(n));
-    std::vsnprintf(s.data(), s.size() + 1, fmt, copy);
-  } else if (n > 0) {
-    s.assign(buf, static_cast<size_t>(n));
-  }
-  va_end(copy);
-  return s;
-}
-}  // namespace
+using plat::VFormat;
 
 void LogAlwaysF(const char* fmt, ...) {
   va_list ap;

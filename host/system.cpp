@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/format.h"
 #include "core/log.h"
 #include "platform/msgbox.h"
 #include "platform/text.h"
@@ -14,15 +15,7 @@ namespace {
 
 std::atomic<TagSystem*> g_system{nullptr};
 
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* fmt, ...) {
-  char buf[512];
-  va_list ap;
-  va_start(ap, fmt);
-  std::vsnprintf(buf, sizeof buf, fmt, ap);
-  va_end(ap);
-  return buf;
-}
+using plat::Format;
 
 std::tm LocalNow() {
   std::time_t t = std::time(nullptr);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/format.h"
 #include "core/log.h"
 #include "core/monitor.h"
 #include "lines/djdrive.h"
@@ -32,15 +33,7 @@ std::string Upper(const std::string& s) {
   return u;
 }
 
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* fmt, ...) {
-  char buf[600];
-  va_list ap;
-  va_start(ap, fmt);
-  std::vsnprintf(buf, sizeof buf, fmt, ap);
-  va_end(ap);
-  return buf;
-}
+using plat::Format;
 
 int ByteLimit(int seconds) {
   int64_t limit = static_cast<int64_t>(seconds) * 8192;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/format.h"
 #include "core/log.h"
 #include "core/runcfg.h"
 #include "lines/djdrive.h"
@@ -19,15 +20,7 @@ std::atomic<int> g_acmDumps{0};
 
 constexpr size_t kRawMax = 300;
 
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* fmt, ...) {
-  char buf[600];
-  va_list ap;
-  va_start(ap, fmt);
-  std::vsnprintf(buf, sizeof buf, fmt, ap);
-  va_end(ap);
-  return buf;
-}
+using plat::Format;
 
 void Dump(const TagKxCall& call, const std::string& name, const uint8_t* bytes, size_t n) {
   FILE* f = plat::OpenFile(name, "w+b");

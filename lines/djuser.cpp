@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/format.h"
 #include "core/log.h"
 #include "lines/djdrive.h"
 #include "lines/djkeys.h"
@@ -18,15 +19,7 @@
 
 namespace {
 
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* fmt, ...) {
-  char buf[600];
-  va_list ap;
-  va_start(ap, fmt);
-  std::vsnprintf(buf, sizeof buf, fmt, ap);
-  va_end(ap);
-  return buf;
-}
+using plat::Format;
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/bytes.h"
 #include "core/log.h"
 #include "lines/vocfile.h"
 #include "platform/path.h"
@@ -15,14 +16,11 @@
 
 namespace {
 
-int64_t FileLength(FILE* f) {
-  struct stat st;
-  return ::fstat(::fileno(f), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
-}
+using plat::FileSizeOf;
 
 // Reads a whole voice file's data; false (with a log line) when it is missing or too small.
 bool LoadData(FILE* f, int64_t minLength, std::vector<unsigned char>& data, int& format, int& len) {
-  int64_t fLen = FileLength(f);
+  int64_t fLen = FileSizeOf(f);
   if (fLen < minLength) return false;
   try {
     data.resize(static_cast<size_t>(std::min<int64_t>(fLen, INT32_MAX - 1)));

@@ -12,26 +12,19 @@
 #include <ctime>
 #include <new>
 
+#include "platform/bytes.h"
 #include "core/log.h"
 #include "platform/path.h"
 #include "platform/text.h"
 
 namespace {
 
-void PutLe(uint8_t* p, uint32_t v, int n) {
-  for (int i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+using plat::Le32;
+using plat::Le16;
+using plat::PutLe;
 
-int64_t FileLength(FILE* f) {
-  struct stat st;
-  if (::fstat(::fileno(f), &st) != 0) return -1;
-  return static_cast<int64_t>(st.st_size);
-}
+
+using plat::FileSizeOf;
 
 // Reads up to n bytes in pieces of at most 16000, stopping when a read delivers nothing.
 int ReadPieces(FILE* f, uint8_t* buf, int n) {
@@ -154,7 +147,7 @@ TagVocFile::TagVocFile(const std::string& path, double gain) {
     Log("'" + path + "' open err");
     return;
   }
-  const int64_t fLen = FileLength(f);
+  const int64_t fLen = FileSizeOf(f);
   LogF("fLen=%lld", static_cast<long long>(fLen));
   if (fLen <= 159) {
     Log("'" + path + GBK("' 太小!"));

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/bytes.h"
 #include "core/cpumeter.h"
 #include "core/log.h"
 #include "engine/kxcall.h"
@@ -17,15 +18,14 @@
 
 namespace {
 
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+using plat::Le32;
+using plat::Le16;
 
+
+// 0 when the size cannot be told: the file is then too short to play.
 int64_t FileLength(FILE* f) {
-  struct stat st;
-  return ::fstat(::fileno(f), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+  int64_t n = plat::FileSizeOf(f);
+  return n < 0 ? 0 : n;
 }
 
 bool SeekTo(FILE* f, int64_t pos) { return pos >= 0 && pos <= LONG_MAX && std::fseek(f, static_cast<long>(pos), SEEK_SET) == 0; }

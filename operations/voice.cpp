@@ -1,5 +1,6 @@
 // Playing and recording voice files on the line, voices held in memory, and
 // the trim and mix file operations.
+#include "platform/bytes.h"
 #include "operations/voice.h"
 
 #include <cstdint>
@@ -16,11 +17,10 @@
 
 namespace {
 
-uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
+using plat::Le32;
+using plat::PutLe32;
 
-void PutLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
+
 
 bool EndsWithWav(const std::string& name) {
   if (name.size() < 4) return false;

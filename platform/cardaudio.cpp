@@ -4,11 +4,15 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/bytes.h"
 #include "platform/path.h"
 
 namespace plat::card {
 
 namespace {
+
+using plat::Le32;
+using plat::Le16;
 
 struct FileCloser {
   void operator()(FILE* f) const {
@@ -17,15 +21,10 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
+// 0 when the size cannot be told: the file then holds nothing to play.
 uint64_t FileSize(FILE* f) {
-  if (fseek(f, 0, SEEK_END) != 0) return 0;
-  long n = ftell(f);
+  int64_t n = plat::FileSizeOf(f);
   return n < 0 ? 0 : static_cast<uint64_t>(n);
 }
 

@@ -1,5 +1,7 @@
 #include "platform/logsink.h"
 
+#include "platform/format.h"
+
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -12,18 +14,7 @@ std::atomic<LogSink> g_sink{nullptr};
 void VLog(LogKind kind, const char* fmt, va_list ap) {
   LogSink sink = g_sink.load();
   if (!sink) return;
-  va_list copy;
-  va_copy(copy, ap);
-  char buf[512];
-  int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
-  if (n >= 0 && static_cast<size_t>(n) >= sizeof buf) {
-    std::string s(static_cast<size_t>(n), '\0');
-    std::vsnprintf(s.data(), s.size() + 1, fmt, copy);
-    sink(kind, s.c_str());
-  } else {
-    sink(kind, n > 0 ? buf : "");
-  }
-  va_end(copy);
+  sink(kind, VFormat(fmt, ap).c_str());
 }
 
 }  // namespace

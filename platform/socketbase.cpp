@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/format.h"
 #include "platform/logsink.h"
 #include "platform/msgbox.h"
 #include "platform/tick.h"
@@ -27,15 +28,7 @@ namespace {
 
 std::atomic<bool> g_started{false};
 
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* fmt, ...) {
-  char buf[512];
-  va_list ap;
-  va_start(ap, fmt);
-  vsnprintf(buf, sizeof buf, fmt, ap);
-  va_end(ap);
-  return buf;
-}
+using plat::Format;
 
 // poll() with a timeout below a millisecond.
 int PollOne(int socket, short events, const timespec& wait, short* revents) {

@@ -9,12 +9,16 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/bytes.h"
 #include "platform/tick.h"
 #include "platform/wavebackend.h"
 
 namespace plat {
 
 namespace {
+
+using plat::Le32;
+using plat::PutLe;
 
 using Clock = std::chrono::steady_clock;
 
@@ -33,14 +37,7 @@ void UpdateSession(uint32_t serial, uint64_t bytes, bool close) {
   }
 }
 
-void PutLe(uint8_t* p, uint32_t v, int n) {
-  for (int i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
-uint32_t GetLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
 
 class FakeStream : public WaveBackendStream {
  public:
@@ -69,7 +66,7 @@ class FakeStream : public WaveBackendStream {
     if (std::fread(h, 1, 12, in_) == 12 && std::memcmp(h, "RIFF", 4) == 0 && std::memcmp(h + 8, "WAVE", 4) == 0) {
       uint8_t c[8];
       while (std::fread(c, 1, 8, in_) == 8) {
-        uint32_t size = GetLe32(c + 4);
+        uint32_t size = Le32(c + 4);
         if (std::memcmp(c, "data", 4) == 0) {
           inLeft_ = size;
           return;

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/bytes.h"
 #include "platform/path.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
@@ -16,11 +17,9 @@ namespace plat {
 
 namespace {
 
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+using plat::Le32;
+using plat::Le16;
+
 
 // Finds the format and the data of a RIFF WAVE file; the stream is left at the data.
 bool ReadWaveLayout(FILE* f, WaveFormat& fmt, uint32_t& dataSize) {
