@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "platform/cardisup.h"
+#include "platform/card/isup.h"
 
 using namespace plat::card;
 
