@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/support/tempdir.h"
+#include "tests/support/waitfor.h"
 
 extern char** environ;
 
@@ -28,15 +29,7 @@ inline std::string ProgramPath() { return std::string(RODIZ_BINARY_DIR) + "/host
 // The program with a test double of the line manager in place of the lines.
 inline std::string FakeLinesProgramPath() { return std::string(RODIZ_BINARY_DIR) + "/tests/e2e/rodiz_fakelines"; }
 
-// Polls cond every 20 ms until it holds or the time-out passes.
-inline bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 20000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < end) {
-    if (cond()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return cond();
-}
+using testsupport::WaitFor;
 
 class Installation {
  public:

@@ -13,6 +13,7 @@
 #include "core/log.h"
 #include "engine/kxcall.h"
 #include "tests/support/tempdir.h"
+#include "tests/support/waitfor.h"
 
 namespace handops {
 
@@ -36,10 +37,7 @@ inline TagOper* Append(TagTelBasic& inst, TagOper* op, const std::string& text =
   return op;
 }
 
-inline bool WaitFor(const std::function<bool()>& cond, int ms = 10000) {
-  for (int i = 0; i < ms / 5 && !cond(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  return cond();
-}
+using testsupport::WaitFor;
 
 class Fixture : public ::testing::Test {
  protected:

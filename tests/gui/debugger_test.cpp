@@ -34,6 +34,7 @@
 #include "platform/tick.h"
 #include "tests/host/fake_line_manager.h"
 #include "tests/support/tempdir.h"
+#include "tests/support/waitfor.h"
 
 namespace {
 
@@ -224,14 +225,11 @@ class DebuggerTest : public ::testing::Test {
   }
   TagCtrlPages& Pages() { return *form_->CtrlPages(); }
   // Polls the pages and the window until pred holds (generous time-out).
-  bool WaitFor(const std::function<bool()>& pred, int ms = 10000) {
-    for (int waited = 0; waited < ms; waited += 5) {
+  bool WaitFor(const std::function<bool()>& pred) {
+    return testsupport::WaitFor(pred, 20000, [this] {
       QCoreApplication::processEvents();
       Pages().Poll();
-      if (pred()) return true;
-      plat::SleepMs(5);
-    }
-    return pred();
+    });
   }
   static bool PausedAt(const TagTelBasic& inst, int index) {
     return inst.paused.load() && inst.curOperIndex.load() == index;

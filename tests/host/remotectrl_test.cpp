@@ -14,21 +14,13 @@
 #include <thread>
 
 #include "platform/tick.h"
+#include "tests/support/waitfor.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Waits for a condition with a generous time-out.
-template <class F>
-bool WaitFor(F cond, int ms = 10000) {
-  uint32_t start = plat::TickCount();
-  while (!cond()) {
-    if (plat::TickCount() - start > static_cast<uint32_t>(ms)) return false;
-    plat::SleepMs(10);
-  }
-  return true;
-}
+using testsupport::WaitFor;
 
 struct Record {
   int line, cell, fg, bg;

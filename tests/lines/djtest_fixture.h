@@ -21,6 +21,7 @@
 #include "platform/card/farend.h"
 #include "platform/tick.h"
 #include "tests/support/tempdir.h"
+#include "tests/support/waitfor.h"
 
 namespace djtest {
 
@@ -44,14 +45,7 @@ inline std::string AlawWave(uint32_t ms) {
 }
 
 // Polls cond until true or the generous time-out passes.
-inline bool WaitFor(const std::function<bool()>& cond, uint32_t timeoutMs = 10000) {
-  uint32_t start = plat::TickCount();
-  while (!cond()) {
-    if (plat::TickCount() - start > timeoutMs) return false;
-    plat::SleepMs(10);
-  }
-  return true;
-}
+using testsupport::WaitFor;
 
 class CardFixture : public ::testing::Test {
  protected:

@@ -23,6 +23,7 @@
 #include "lines/teldrive.h"
 #include "platform/tick.h"
 #include "tests/support/tempdir.h"
+#include "tests/support/waitfor.h"
 
 namespace linetest {
 
@@ -44,14 +45,7 @@ inline void AppendOp(TagTelBasic& inst, std::function<int()> fn, char kind = 'g'
 }
 
 // Waits for cond with a generous time-out.
-inline bool WaitFor(const std::function<bool()>& cond, uint32_t timeoutMs = 20000) {
-  const uint32_t start = plat::TickCount();
-  while (!cond()) {
-    if (plat::TickCount() - start > timeoutMs) return false;
-    plat::SleepMs(10);
-  }
-  return true;
-}
+using testsupport::WaitFor;
 
 // A call object of a card line of the given type.
 class CardCall : public TagKxCall {

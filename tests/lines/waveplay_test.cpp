@@ -8,19 +8,13 @@
 #include "core/runcfg.h"
 #include "platform/tick.h"
 #include "voctest_util.h"
+#include "tests/support/waitfor.h"
 
 using namespace voctest;
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& cond, uint32_t timeoutMs = 15000) {
-  uint32_t start = plat::TickCount();
-  while (!cond()) {
-    if (plat::TickCount() - start > timeoutMs) return false;
-    plat::SleepMs(10);
-  }
-  return true;
-}
+using testsupport::WaitFor;
 
 class WavePlayTest : public ::testing::Test {
  protected:

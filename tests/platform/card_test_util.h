@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/tick.h"
+#include "tests/support/waitfor.h"
 
 namespace cardtest {
 
@@ -82,15 +83,7 @@ inline std::vector<uint8_t> Wave(int tag, const std::vector<uint8_t>& data, bool
   return v;
 }
 
-// Polls cond until true or the generous time-out passes.
-inline bool WaitFor(const std::function<bool()>& cond, uint32_t timeoutMs = 10000) {
-  uint32_t start = plat::TickCount();
-  while (!cond()) {
-    if (plat::TickCount() - start > timeoutMs) return false;
-    plat::SleepMs(10);
-  }
-  return true;
-}
+using testsupport::WaitFor;
 
 // The card most tests use: one E1 and four analog ports.
 inline const char* kStandardIni =
