@@ -9,7 +9,7 @@
 #include "core/log.h"
 #include "core/runcfg.h"
 #include "lines/djdrive.h"
-#include "platform/card/card.h"
+#include "platform/card.h"
 #include "platform/path.h"
 #include "platform/text.h"
 #include "platform/tick.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "lines/djcall.h"
-#include "platform/card/isup.h"
+#include "platform/cardisup.h"
 
 class TagDjIsupCall : public TagDjDigitCall {
  public:

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/card/config.h"
-#include "platform/card/farend.h"
+#include "platform/cardconfig.h"
+#include "platform/cardfarend.h"
 
 int main(int argc, char** argv) {
   std::string endpoint, ini = "SimCard.ini";

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "lines/vocfile.h"
-#include "platform/card/farend.h"
+#include "platform/cardfarend.h"
 #include "platform/tick.h"
 #include "tests/e2e/harness.h"
 

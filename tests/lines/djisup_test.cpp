@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/card/isup.h"
+#include "platform/cardisup.h"
 #include "tests/lines/djtest_fixture.h"
 
 using djtest::CardFixture;

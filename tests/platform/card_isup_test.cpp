@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "platform/card/isup.h"
+#include "platform/cardisup.h"
 
 using namespace plat::card;
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/card/audio.h"
-#include "platform/card/config.h"
+#include "platform/cardaudio.h"
+#include "platform/cardconfig.h"
 
 // The software card: an E1 card with ISUP signalling, analog ports, DTMF,
 // play and record on files, switching, conference groups, a fax pool and FSK

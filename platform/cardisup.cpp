@@ -1,4 +1,4 @@
-#include "platform/card/isup.h"
+#include "platform/cardisup.h"
 
 #include <cctype>
 #include <cstdio>

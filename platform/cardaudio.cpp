@@ -1,4 +1,4 @@
-#include "platform/card/audio.h"
+#include "platform/cardaudio.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform/card/farend.h"
+#include "platform/cardfarend.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -17,8 +17,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/card/card.h"
-#include "platform/card/isup.h"
+#include "platform/card.h"
+#include "platform/cardisup.h"
 #include "platform/path.h"
 #include "platform/tick.h"
 
@@ -373,6 +373,12 @@ std::string Join(const std::vector<std::string>& w, size_t from) {
   return s;
 }
 
+const char kHelp[] =
+    "OK CALL ch IAM hex.. | CALL ch caller called [first [redir]] | DTMF ch keys | ACM ch [hex..] | "
+    "CPG ch cause | ANSWER ch [8|10] | REL ch cause | BLOCK ch | UNBLOCK ch | STATE ch | "
+    "ACM ch REDIR case number | ACM ch BUSY | WAIT ch state [ms] | FRAMES ch | MESSAGES ch | CALLOUT ch | SENTDTMF ch | PLAYED ch | "
+    "AUDIO ch path [n] | FEED ch path | FEEDHEX ch hex.. | HOOK ch OFF|ON | RINGING ch | FSK ch | "
+    "DIALLED ch | FAXEND fax state | FAXES | GROUP ch | PARTNER ch | PUSHES";
 
 }  // namespace
 
@@ -381,191 +387,155 @@ std::string SimCardFarEnd::Execute(const std::string& line, const std::function<
   if (w.empty()) return "ERR empty command";
   std::string cmd = w[0];
   for (char& c : cmd) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (cmd == "HELP") return kHelp;
+  if (cmd == "PUSHES") return "OK " + std::to_string(card_.PushCount());
+  if (cmd == "FAXES") {
+    std::string s = "OK";
+    auto faxes = Faxes();
+    for (size_t i = 0; i < faxes.size(); i++)
+      s += " " + std::to_string(i) + ":" + std::to_string(faxes[i].line) + ":" +
+           (faxes[i].running ? "run" : "idle") + ":" + std::to_string(faxes[i].state);
+    return s;
+  }
   int ch = 0;
+  if (w.size() < 2 || !ToInt(w[1], &ch)) return "ERR " + cmd + " needs a channel number";
   auto done = [&](bool ok) { return ok ? std::string("OK") : "ERR " + error_; };
   auto intArg = [&](size_t i, int* v) { return w.size() > i && ToInt(w[i], v); };
 
-  // Every command, with the arguments HELP shows for each of its forms; the
-  // channel (or fax) number after the name is read before the command runs.
-  struct Command {
-    const char* name;
-    std::vector<const char*> forms;
-    bool channel;
-    std::function<std::string()> run;
-  };
-  auto runCpgRel = [&]() -> std::string {
-      int cause = 0;
-      if (!intArg(2, &cause) || cause < 0 || cause > 127) return "ERR " + cmd + " ch cause";
-      return done(cmd == "CPG" ? Cpg(ch, cause) : Release(ch, cause));
-  };
-  const std::vector<Command> commands = {
-      {"HELP", {""}, false, nullptr},
-      {"PUSHES", {""}, false, [&]() -> std::string {
-        return "OK " + std::to_string(card_.PushCount());
-       }},
-      {"FAXES", {""}, false, [&]() -> std::string {
-        std::string s = "OK";
-        auto faxes = Faxes();
-        for (size_t i = 0; i < faxes.size(); i++)
-          s += " " + std::to_string(i) + ":" + std::to_string(faxes[i].line) + ":" +
-               (faxes[i].running ? "run" : "idle") + ":" + std::to_string(faxes[i].state);
-        return s;
-       }},
-      {"CALL", {"ch IAM hex..", "ch caller called [first [redir]]"}, true, [&]() -> std::string {
-        if (w.size() >= 3 && (w[2] == "IAM" || w[2] == "iam")) {
-          std::vector<uint8_t> iam;
-          if (!card::ParseHex(Join(w, 3), &iam, 300)) return "ERR bad hex";
-          return done(IncomingIam(ch, iam));
-        }
-        if (w.size() < 4) return "ERR CALL ch caller called";
-        int redir = 0;
-        if (w.size() > 5 && !ToInt(w[5], &redir)) return "ERR bad redirection case";
-        std::string caller = w[2] == "-" ? "" : w[2];
-        return done(IncomingCall(ch, caller, w[3], w.size() > 4 && w[4] != "-" ? w[4] : "", redir));
-       }},
-      {"DTMF", {"ch keys"}, true, [&]() -> std::string {
-        if (w.size() < 3) return "ERR DTMF ch keys";
-        return done(Dtmf(ch, w[2]));
-       }},
-      {"ACM", {"ch [hex..]", "ch REDIR case number", "ch BUSY"}, true, [&]() -> std::string {
-        std::vector<uint8_t> acm;
-        std::string how = w.size() > 2 ? w[2] : "";
-        for (char& c : how) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (how == "REDIR") {
-          // ACM ch REDIR case number: the call was diverted to number.
-          int redir = 0;
-          if (w.size() < 5 || !ToInt(w[3], &redir) || redir < 1 || redir > 7) return "ERR ACM ch REDIR case number";
-          acm = card::BuildFarAcm(0x16, 0x14, redir, w[4]);
-        } else if (how == "BUSY") {
-          acm = card::BuildFarAcm(0x12, 0x14, 0, "");  // called party status "no indication"
-        } else if (w.size() > 2) {
-          if (!card::ParseHex(Join(w, 2), &acm, 300)) return "ERR bad hex";
-        } else {
-          acm = card::BuildFarAcm(0x16, 0x14, 0, "");  // charge, subscriber free
-        }
-        return done(Acm(ch, acm));
-       }},
-      {"CPG", {"ch cause"}, true, runCpgRel},
-      {"REL", {"ch cause"}, true, runCpgRel},
-      {"ANSWER", {"ch [8|10]"}, true, [&]() -> std::string {
-        int state = 8;
-        if (w.size() > 2 && !ToInt(w[2], &state)) return "ERR ANSWER ch [8|10]";
-        return done(Answer(ch, state));
-       }},
-      {"BLOCK", {"ch"}, true, [&]() -> std::string {
-        return done(Block(ch));
-       }},
-      {"UNBLOCK", {"ch"}, true, [&]() -> std::string {
-        return done(Unblock(ch));
-       }},
-      {"STATE", {"ch"}, true, [&]() -> std::string {
-        int s = State(ch);
-        return s < 0 ? "ERR no digital channel" : "OK " + std::to_string(s);
-       }},
-      {"WAIT", {"ch state [ms]"}, true, [&]() -> std::string {
-        int state = 0, ms = 10000;
-        if (!intArg(2, &state)) return "ERR WAIT ch state [ms]";
-        if (w.size() > 3 && (!ToInt(w[3], &ms) || ms < 0 || ms > 600000)) return "ERR bad time-out";
-        if (WaitState(ch, state, static_cast<uint32_t>(ms), cancelled)) return "OK " + std::to_string(state);
-        return "ERR timeout, state " + std::to_string(State(ch));
-       }},
-      {"FRAMES", {"ch"}, true, [&]() -> std::string {
-        std::string s = "OK";
-        auto frames = Frames(ch);
-        for (size_t i = 0; i < frames.size(); i++) s += (i ? " | " : " ") + card::ToHex(frames[i]);
-        return s;
-       }},
-      {"MESSAGES", {"ch"}, true, [&]() -> std::string {
-        std::string s = "OK";
-        for (auto& [m, ind] : Messages(ch)) s += " " + std::to_string(m) + "/" + std::to_string(ind);
-        return s;
-       }},
-      {"CALLOUT", {"ch"}, true, [&]() -> std::string {
-        auto c = Callouts(ch);
-        if (c.empty()) return "ERR no call-out";
-        const CalloutInfo& i = c.back();
-        return "OK number=" + i.number + " calling=" + i.calling + " first=" + i.firstCallee +
-               " params=" + card::ToHex(i.params);
-       }},
-      {"SENTDTMF", {"ch"}, true, [&]() -> std::string {
-        return "OK " + DtmfSent(ch);
-       }},
-      {"PLAYED", {"ch"}, true, [&]() -> std::string {
-        std::string s = "OK";
-        auto played = Played(ch);
-        for (size_t i = 0; i < played.size(); i++)
-          s += (i ? " | " : " ") + played[i].file + " mode=" + std::to_string(played[i].mode) +
-               " at=" + std::to_string(played[i].startTick) + " ms=" + std::to_string(played[i].ms) +
-               (played[i].ended ? " ended" : "");
-        return s;
-       }},
-      {"AUDIO", {"ch path [n]"}, true, [&]() -> std::string {
-        if (w.size() < 3) return "ERR AUDIO ch path [n]";
-        int which = -1;
-        if (w.size() > 3 && !ToInt(w[3], &which)) return "ERR bad play number";
-        std::vector<uint8_t> a;
-        if (!ReadPlayedAudio(ch, which, &a)) return "ERR " + error_;
-        FILE* f = OpenFile(w[2], "wb");
-        if (!f) return "ERR cannot write " + w[2];
-        size_t n = a.empty() ? 0 : fwrite(a.data(), 1, a.size(), f);
-        fclose(f);
-        return "OK " + std::to_string(n);
-       }},
-      {"FEED", {"ch path"}, true, [&]() -> std::string {
-        if (w.size() < 3) return "ERR FEED ch path";
-        return done(FeedFile(ch, Join(w, 2)));
-       }},
-      {"FEEDHEX", {"ch hex.."}, true, [&]() -> std::string {
-        std::vector<uint8_t> a;
-        if (!card::ParseHex(Join(w, 2), &a, 1 << 20)) return "ERR bad hex";
-        return done(Feed(ch, a));
-       }},
-      {"HOOK", {"ch OFF|ON"}, true, [&]() -> std::string {
-        if (w.size() < 3) return "ERR HOOK ch OFF|ON";
-        std::string h = w[2];
-        for (char& c : h) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (h != "OFF" && h != "ON") return "ERR HOOK ch OFF|ON";
-        return done(Hook(ch, h == "OFF"));
-       }},
-      {"RINGING", {"ch"}, true, [&]() -> std::string {
-        int starts = 0;
-        bool r = Ringing(ch, &starts);
-        return "OK " + std::to_string(r ? 1 : 0) + " " + std::to_string(starts);
-       }},
-      {"FSK", {"ch"}, true, [&]() -> std::string {
-        auto m = FskMessages(ch);
-        return m.empty() ? "ERR no FSK message" : "OK " + card::ToHex(m.back());
-       }},
-      {"DIALLED", {"ch"}, true, [&]() -> std::string {
-        return "OK " + Dialled(ch);
-       }},
-      {"FAXEND", {"fax state"}, true, [&]() -> std::string {
-        int state = 0;
-        if (!intArg(2, &state)) return "ERR FAXEND fax state";
-        return done(FaxEnd(ch, state));
-       }},
-      {"GROUP", {"ch"}, true, [&]() -> std::string {
-        bool listen = false;
-        int gno = Group(ch, &listen);
-        return "OK " + std::to_string(gno) + (listen ? " listen" : " talk");
-       }},
-      {"PARTNER", {"ch"}, true, [&]() -> std::string {
-        return "OK " + std::to_string(Partner(ch));
-       }},
-  };
-
-  for (const Command& c : commands) {
-    if (cmd != c.name) continue;
-    if (!c.run) {
-      std::string help = "OK";
-      for (const Command& each : commands)
-        for (const char* form : each.forms)
-          help += std::string(help == "OK" ? " " : " | ") + each.name + (*form ? " " : "") + form;
-      return help;
+  if (cmd == "CALL") {
+    if (w.size() >= 3 && (w[2] == "IAM" || w[2] == "iam")) {
+      std::vector<uint8_t> iam;
+      if (!card::ParseHex(Join(w, 3), &iam, 300)) return "ERR bad hex";
+      return done(IncomingIam(ch, iam));
     }
-    if (c.channel && (w.size() < 2 || !ToInt(w[1], &ch))) return "ERR " + cmd + " needs a channel number";
-    return c.run();
+    if (w.size() < 4) return "ERR CALL ch caller called";
+    int redir = 0;
+    if (w.size() > 5 && !ToInt(w[5], &redir)) return "ERR bad redirection case";
+    std::string caller = w[2] == "-" ? "" : w[2];
+    return done(IncomingCall(ch, caller, w[3], w.size() > 4 && w[4] != "-" ? w[4] : "", redir));
   }
+  if (cmd == "DTMF") {
+    if (w.size() < 3) return "ERR DTMF ch keys";
+    return done(Dtmf(ch, w[2]));
+  }
+  if (cmd == "ACM") {
+    std::vector<uint8_t> acm;
+    std::string how = w.size() > 2 ? w[2] : "";
+    for (char& c : how) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (how == "REDIR") {
+      // ACM ch REDIR case number: the call was diverted to number.
+      int redir = 0;
+      if (w.size() < 5 || !ToInt(w[3], &redir) || redir < 1 || redir > 7) return "ERR ACM ch REDIR case number";
+      acm = card::BuildFarAcm(0x16, 0x14, redir, w[4]);
+    } else if (how == "BUSY") {
+      acm = card::BuildFarAcm(0x12, 0x14, 0, "");  // called party status "no indication"
+    } else if (w.size() > 2) {
+      if (!card::ParseHex(Join(w, 2), &acm, 300)) return "ERR bad hex";
+    } else {
+      acm = card::BuildFarAcm(0x16, 0x14, 0, "");  // charge, subscriber free
+    }
+    return done(Acm(ch, acm));
+  }
+  if (cmd == "CPG" || cmd == "REL") {
+    int cause = 0;
+    if (!intArg(2, &cause) || cause < 0 || cause > 127) return "ERR " + cmd + " ch cause";
+    return done(cmd == "CPG" ? Cpg(ch, cause) : Release(ch, cause));
+  }
+  if (cmd == "ANSWER") {
+    int state = 8;
+    if (w.size() > 2 && !ToInt(w[2], &state)) return "ERR ANSWER ch [8|10]";
+    return done(Answer(ch, state));
+  }
+  if (cmd == "BLOCK") return done(Block(ch));
+  if (cmd == "UNBLOCK") return done(Unblock(ch));
+  if (cmd == "STATE") {
+    int s = State(ch);
+    return s < 0 ? "ERR no digital channel" : "OK " + std::to_string(s);
+  }
+  if (cmd == "WAIT") {
+    int state = 0, ms = 10000;
+    if (!intArg(2, &state)) return "ERR WAIT ch state [ms]";
+    if (w.size() > 3 && (!ToInt(w[3], &ms) || ms < 0 || ms > 600000)) return "ERR bad time-out";
+    if (WaitState(ch, state, static_cast<uint32_t>(ms), cancelled)) return "OK " + std::to_string(state);
+    return "ERR timeout, state " + std::to_string(State(ch));
+  }
+  if (cmd == "FRAMES") {
+    std::string s = "OK";
+    auto frames = Frames(ch);
+    for (size_t i = 0; i < frames.size(); i++) s += (i ? " | " : " ") + card::ToHex(frames[i]);
+    return s;
+  }
+  if (cmd == "MESSAGES") {
+    std::string s = "OK";
+    for (auto& [m, ind] : Messages(ch)) s += " " + std::to_string(m) + "/" + std::to_string(ind);
+    return s;
+  }
+  if (cmd == "CALLOUT") {
+    auto c = Callouts(ch);
+    if (c.empty()) return "ERR no call-out";
+    const CalloutInfo& i = c.back();
+    return "OK number=" + i.number + " calling=" + i.calling + " first=" + i.firstCallee +
+           " params=" + card::ToHex(i.params);
+  }
+  if (cmd == "SENTDTMF") return "OK " + DtmfSent(ch);
+  if (cmd == "PLAYED") {
+    std::string s = "OK";
+    auto played = Played(ch);
+    for (size_t i = 0; i < played.size(); i++)
+      s += (i ? " | " : " ") + played[i].file + " mode=" + std::to_string(played[i].mode) +
+           " at=" + std::to_string(played[i].startTick) + " ms=" + std::to_string(played[i].ms) +
+           (played[i].ended ? " ended" : "");
+    return s;
+  }
+  if (cmd == "AUDIO") {
+    if (w.size() < 3) return "ERR AUDIO ch path [n]";
+    int which = -1;
+    if (w.size() > 3 && !ToInt(w[3], &which)) return "ERR bad play number";
+    std::vector<uint8_t> a;
+    if (!ReadPlayedAudio(ch, which, &a)) return "ERR " + error_;
+    FILE* f = OpenFile(w[2], "wb");
+    if (!f) return "ERR cannot write " + w[2];
+    size_t n = a.empty() ? 0 : fwrite(a.data(), 1, a.size(), f);
+    fclose(f);
+    return "OK " + std::to_string(n);
+  }
+  if (cmd == "FEED") {
+    if (w.size() < 3) return "ERR FEED ch path";
+    return done(FeedFile(ch, Join(w, 2)));
+  }
+  if (cmd == "FEEDHEX") {
+    std::vector<uint8_t> a;
+    if (!card::ParseHex(Join(w, 2), &a, 1 << 20)) return "ERR bad hex";
+    return done(Feed(ch, a));
+  }
+  if (cmd == "HOOK") {
+    if (w.size() < 3) return "ERR HOOK ch OFF|ON";
+    std::string h = w[2];
+    for (char& c : h) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (h != "OFF" && h != "ON") return "ERR HOOK ch OFF|ON";
+    return done(Hook(ch, h == "OFF"));
+  }
+  if (cmd == "RINGING") {
+    int starts = 0;
+    bool r = Ringing(ch, &starts);
+    return "OK " + std::to_string(r ? 1 : 0) + " " + std::to_string(starts);
+  }
+  if (cmd == "FSK") {
+    auto m = FskMessages(ch);
+    return m.empty() ? "ERR no FSK message" : "OK " + card::ToHex(m.back());
+  }
+  if (cmd == "DIALLED") return "OK " + Dialled(ch);
+  if (cmd == "FAXEND") {
+    int state = 0;
+    if (!intArg(2, &state)) return "ERR FAXEND fax state";
+    return done(FaxEnd(ch, state));
+  }
+  if (cmd == "GROUP") {
+    bool listen = false;
+    int gno = Group(ch, &listen);
+    return "OK " + std::to_string(gno) + (listen ? " listen" : " talk");
+  }
+  if (cmd == "PARTNER") return "OK " + std::to_string(Partner(ch));
   return "ERR unknown command " + cmd;
 }
 

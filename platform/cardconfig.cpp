@@ -1,4 +1,4 @@
-#include "platform/card/config.h"
+#include "platform/cardconfig.h"
 
 #include <cctype>
 #include <cerrno>
