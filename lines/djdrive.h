@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "lines/kxcard.h"
-#include "platform/card.h"
+#include "platform/card/card.h"
 
 class TagDjBaseCall;
 

@@ -17,8 +17,8 @@
 #include "lines/djisup.h"
 #include "lines/djuser.h"
 #include "lines/vocfile.h"
-#include "platform/card.h"
-#include "platform/cardfarend.h"
+#include "platform/card/card.h"
+#include "platform/card/farend.h"
 #include "platform/tick.h"
 #include "tests/support/tempdir.h"
 

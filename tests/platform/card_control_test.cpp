@@ -7,9 +7,10 @@
 #include <filesystem>
 #include <future>
 
-#include "platform/card.h"
-#include "platform/cardfarend.h"
-#include "platform/cardisup.h"
+#include "platform/card/card.h"
+#include "platform/card/control.h"
+#include "platform/card/farend.h"
+#include "platform/card/isupmsg.h"
 #include "tests/platform/card_test_util.h"
 
 using namespace cardtest;
