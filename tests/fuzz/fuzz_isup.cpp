@@ -1,5 +1,5 @@
 // libFuzzer entry for the ISUP message decoders of the software card.
-//   clang++ -std=c++20 -fsanitize=fuzzer,address -I. tests/fuzz/fuzz_isup.cpp platform/cardisup.cpp
+//   clang++ -std=c++20 -fsanitize=fuzzer,address -I. tests/fuzz/fuzz_isup.cpp platform/card/isupmsg.cpp
 #include <cstddef>
 #include <cstdint>
 #include <vector>

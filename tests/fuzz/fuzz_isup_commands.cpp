@@ -1,7 +1,7 @@
 // libFuzzer entry for the text the software card parses from outside: the
 // SimCard.ini reader and the far end's command lines.
 //   clang++ -std=c++20 -fsanitize=fuzzer,address -I. tests/fuzz/fuzz_isup_commands.cpp \
-//     platform/card*.cpp platform/path.cpp platform/tick.cpp platform/thread.cpp host/log.cpp ...
+//     platform/card/*.cpp platform/socketbase.cpp platform/path.cpp platform/tick.cpp platform/thread.cpp host/log.cpp ...
 // (or link the built rodiz libraries).
 #include <stdlib.h>
 
