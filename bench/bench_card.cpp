@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/card.h"
+#include "platform/card/card.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
 

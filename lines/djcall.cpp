@@ -14,7 +14,7 @@
 #include "lines/djdrive.h"
 #include "lines/djkeys.h"
 #include "lines/vocfile.h"
-#include "platform/card.h"
+#include "platform/card/card.h"
 #include "platform/path.h"
 #include "platform/tick.h"
 #include "platform/wave.h"

@@ -1,6 +1,6 @@
 #pragma once
 // The driver of the installation's telephony card: E1 time slots with ISUP
-// signalling and analog ports, on the software card of platform/card.h. It
+// signalling and analog ports, on the software card of platform/card/card.h. It
 // opens the card, numbers and names its lines, makes one call object per line
 // and owns the process-wide card lock every call into the card takes.
 #include <cstdint>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "lines/kxcard.h"
-#include "platform/card.h"
+#include "platform/card/card.h"
 
 class TagDjBaseCall;
 

@@ -9,12 +9,15 @@
 #include "core/log.h"
 #include "core/runcfg.h"
 #include "lines/djdrive.h"
-#include "platform/card.h"
+#include "platform/card/card.h"
+#include "platform/card/isupcodes.h"
 #include "platform/path.h"
 #include "platform/text.h"
 #include "platform/tick.h"
 
 namespace {
+
+namespace card = plat::card;
 
 std::atomic<int> g_acmDumps{0};
 
@@ -69,20 +72,20 @@ int TagDjIsupCall::PollState() {
   TagKxCall::PollState();
   PollCard();
   switch (ReadChState()) {
-    case 1:
+    case card::kChanIdle:
       isBlock = 0;
       return 0;
-    case 2:
+    case card::kChanReleasedByFar:
       StopPlay();
-      drive->Card().IsupSendMessage(link, slot, 1, 0);
+      drive->Card().IsupSendMessage(link, slot, card::kMsgReleaseComplete, 0);
       callState = kCallReleased;
       return 0;
-    case 6:
+    case card::kChanBlocked:
       isBlock = 1;
       return 0;
-    case 8:
-    case 9:
-    case 10:
+    case card::kChanOutAnswered:
+    case card::kChanIncoming:
+    case card::kChanOutConnected:
       return 1;
     default:
       return callState == kCallConnected ? 1 : 0;
@@ -94,7 +97,7 @@ int TagDjIsupCall::WaitUnblocked(int timeoutMs) {
   uint32_t start = plat::TickCount();
   while (!interrupted) {
     PollState();
-    if (chState == 1) return 1;
+    if (chState == card::kChanIdle) return 1;
     if (static_cast<uint32_t>(plat::TickCount() - start) > limit) return 0;
     plat::SleepMs(120);
   }
@@ -102,7 +105,7 @@ int TagDjIsupCall::WaitUnblocked(int timeoutMs) {
 }
 
 int TagDjIsupCall::IsRinging(std::string& caller, std::string& called) {
-  if (!PollState() || chState != 9) {
+  if (!PollState() || chState != card::kChanIncoming) {
     iamPending = 0;
     return 0;
   }
@@ -144,7 +147,7 @@ int TagDjIsupCall::Answer(uint8_t flag) {
   plat::SimCard& c = drive->Card();
   calledNumber = c.IsupCalledNumber(link, slot);
   callerNumber = c.IsupCallingNumber(link, slot);
-  c.IsupSendMessage(link, slot, 5, flag ? 2 : 1);
+  c.IsupSendMessage(link, slot, card::kMsgAnswer, flag ? card::kAnswerCharge : card::kAnswerNoCharge);
   ClearKeys();
   Connected();
   return 0;
@@ -247,28 +250,28 @@ int TagDjIsupCall::CheckDial() {
   PollCard();
   plat::SimCard& c = drive->Card();
   int st = ReadChState();
-  if (st == 8 || st == 10) {
+  if (st == card::kChanOutAnswered || st == card::kChanOutConnected) {
     Connected();
     return 1;
   }
-  if (st == 2) {
+  if (st == card::kChanReleasedByFar) {
     int cause = c.IsupReleaseCause(link, slot);
     int result;
     switch (cause) {
-      case 17:
+      case card::kCauseUserBusy:
         callState = kCallBusy;
         result = -3;
         break;
-      case 18:
-      case 19:
+      case card::kCauseNoUserResponding:
+      case card::kCauseNoAnswer:
         callState = kCallNoAnswer;
         result = -2;
         break;
-      case 1:
+      case card::kCauseUnallocated:
         callState = kCallUnallocated;
         result = -4;
         break;
-      case 21:
+      case card::kCauseCallRejected:
         callState = kCallOtherCause;
         result = -5;
         break;
@@ -282,7 +285,7 @@ int TagDjIsupCall::CheckDial() {
     return result;
   }
   int events = c.IsupCalloutEvents(link, slot);
-  if (!acmSeen && (events & 0x08)) {
+  if (!acmSeen && (events & card::kEventAcm)) {
     uint8_t buf[kRawMax] = {};
     int n = c.IsupReadRawMessage(link, slot, buf, sizeof buf);
     if (n < 0) n = 0;
@@ -315,14 +318,14 @@ int TagDjIsupCall::CheckDial() {
     }
     return 0;
   }
-  if (events & 0x10) {
+  if (events & card::kEventCpg) {
     if (logLevel > 1) Log("CALLOUT_REV_CPG");
     int cause = c.IsupReleaseCause(link, slot);
-    if (cause == 17)
+    if (cause == card::kCauseUserBusy)
       callState = kCallBusy;
-    else if (cause == 18 || cause == 19)
+    else if (cause == card::kCauseNoUserResponding || cause == card::kCauseNoAnswer)
       callState = kCallNoAnswer;
-    else if (cause == 1)
+    else if (cause == card::kCauseUnallocated)
       callState = kCallUnallocated;
   }
   s = callState;
@@ -339,7 +342,7 @@ void TagDjIsupCall::Hangup() {
   SetFirstCalleeId("", 0);
   if (!interrupted) {
     PollState();
-    drive->Card().IsupSendMessage(link, slot, 7, 0);
+    drive->Card().IsupSendMessage(link, slot, card::kMsgRelease, 0);
     StopPlay();
   }
   int32_t s = callState;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "lines/djcall.h"
-#include "platform/cardisup.h"
+#include "platform/card/isupmsg.h"
 
 class TagDjIsupCall : public TagDjDigitCall {
  public:

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,6 +14,8 @@
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "platform/format.h"
@@ -287,4 +290,115 @@ int TcpConnectTimeout(int* outSocket, const std::string& host, int port, int sec
     }
     plat::SleepMs(90);
   }
+}
+
+namespace {
+
+bool HasPrefix(const std::string& endpoint, const char* lower, const char* upper) {
+  size_t n = strlen(lower);
+  return endpoint.compare(0, n, lower) == 0 || endpoint.compare(0, n, upper) == 0;
+}
+
+// The address of a local endpoint; false when it names none.
+bool LocalAddress(const std::string& endpoint, sockaddr_storage* addr, socklen_t* len, std::string* unixPath) {
+  *addr = sockaddr_storage{};
+  if (HasPrefix(endpoint, "unix:", "UNIX:")) {
+    std::string path = endpoint.substr(5);
+    auto* a = reinterpret_cast<sockaddr_un*>(addr);
+    if (path.empty() || path.size() >= sizeof a->sun_path) return false;
+    a->sun_family = AF_UNIX;
+    memcpy(a->sun_path, path.c_str(), path.size() + 1);
+    *len = sizeof(sockaddr_un);
+    *unixPath = path;
+    return true;
+  }
+  if (HasPrefix(endpoint, "tcp:", "TCP:")) {
+    int port = atoi(endpoint.c_str() + 4);
+    if (port <= 0 || port > 65535) return false;
+    auto* a = reinterpret_cast<sockaddr_in*>(addr);
+    a->sin_family = AF_INET;
+    a->sin_port = htons(static_cast<uint16_t>(port));
+    a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    *len = sizeof(sockaddr_in);
+    unixPath->clear();
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int ListenLocal(const std::string& endpoint, std::string* unixPath) {
+  sockaddr_storage addr;
+  socklen_t len = 0;
+  std::string path;
+  if (!LocalAddress(endpoint, &addr, &len, &path)) return -1;
+  int fd = socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (path.empty()) {
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  } else {
+    unlink(path.c_str());  // a socket left by an earlier run
+  }
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(fd, 8) != 0) {
+    close(fd);
+    return -1;
+  }
+  *unixPath = path;
+  return fd;
+}
+
+int ConnectLocal(const std::string& endpoint) {
+  sockaddr_storage addr;
+  socklen_t len = 0;
+  std::string path;
+  if (!LocalAddress(endpoint, &addr, &len, &path)) return -1;
+  int fd = socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  int rc;
+  do {
+    rc = connect(fd, reinterpret_cast<sockaddr*>(&addr), len);
+  } while (rc < 0 && errno == EINTR);
+  if (rc != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int AcceptLocal(int listenSocket) {
+  int s;
+  do {
+    s = accept4(listenSocket, nullptr, nullptr, SOCK_CLOEXEC);
+  } while (s < 0 && errno == EINTR);
+  return s;
+}
+
+long ReceiveSome(int socket, void* buf, size_t len) {
+  ssize_t n;
+  do {
+    n = recv(socket, buf, len, 0);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+int SocketsWaitReadable(const std::vector<int>& sockets, int timeoutMs, std::vector<int>* ready) {
+  std::vector<pollfd> fds;
+  fds.reserve(sockets.size());
+  for (int s : sockets) fds.push_back({s, POLLIN, 0});
+  ready->assign(sockets.size(), 0);
+  int rc = poll(fds.data(), fds.size(), timeoutMs < 0 ? 0 : timeoutMs);
+  if (rc < 0) return errno == EINTR ? 0 : -1;
+  int count = 0;
+  for (size_t i = 0; i < fds.size(); i++) {
+    short rev = fds[i].revents;
+    if (rev & (POLLIN | POLLHUP)) {
+      (*ready)[i] = 1;  // data or an orderly close: the receive tells which
+    } else if (rev & (POLLERR | POLLNVAL)) {
+      (*ready)[i] = -1;
+    }
+    if ((*ready)[i] != 0) count++;
+  }
+  return count;
 }

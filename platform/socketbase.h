@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Basic socket functions shared by the remote monitor, the script sockets and
 // HTTP. Sockets are plain descriptors; every one made here is close-on-exec, so
@@ -63,3 +64,22 @@ int TcpConnectAsync(int* outSocket, const std::string& host, int port, TcpConnec
 int TcpConnectTimeout(int* outSocket, const std::string& host, int port, int seconds);
 
 void CloseSocket(int socket);
+
+// Local endpoints of our own tools: "unix:PATH" (a Unix-domain socket) or
+// "tcp:PORT" (loopback only). These say nothing in the log or in boxes: the
+// caller reports a failure in its own words.
+//
+// A listening socket, or -1. For a Unix socket *unixPath gets the path, for
+// the caller to unlink when it closes the socket; a socket file left by an
+// earlier run is replaced.
+int ListenLocal(const std::string& endpoint, std::string* unixPath);
+// A connected, blocking socket, or -1.
+int ConnectLocal(const std::string& endpoint);
+// One client of a local listener (blocking, close-on-exec), or -1.
+int AcceptLocal(int listenSocket);
+// One receive: the bytes read, 0 when the peer closed, -1 on an error.
+long ReceiveSome(int socket, void* buf, size_t len);
+// Waits at most timeoutMs until one of the sockets is readable, as
+// SocketReadable counts it. (*ready)[i] gets 1 readable, -1 an error on that
+// socket, 0 neither. Returns how many are not 0, or -1.
+int SocketsWaitReadable(const std::vector<int>& sockets, int timeoutMs, std::vector<int>* ready);

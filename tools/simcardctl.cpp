@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/cardconfig.h"
-#include "platform/cardfarend.h"
+#include "platform/card/config.h"
+#include "platform/card/control.h"
 
 int main(int argc, char** argv) {
   std::string endpoint, ini = "SimCard.ini";

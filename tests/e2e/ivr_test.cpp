@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "lines/vocfile.h"
-#include "platform/cardfarend.h"
+#include "platform/card/control.h"
 #include "platform/tick.h"
 #include "tests/e2e/harness.h"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/cardisup.h"
+#include "platform/card/isupmsg.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Copy to a buffer of exactly this size so any read past it is caught.

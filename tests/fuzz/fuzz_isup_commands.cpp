@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/card.h"
-#include "platform/cardconfig.h"
-#include "platform/cardfarend.h"
+#include "platform/card/card.h"
+#include "platform/card/config.h"
+#include "platform/card/farend.h"
 
 namespace {
 

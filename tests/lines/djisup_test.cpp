@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/cardisup.h"
+#include "platform/card/isupmsg.h"
 #include "tests/lines/djtest_fixture.h"
 
 using djtest::CardFixture;

@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "platform/cardisup.h"
+#include "platform/card/isupmsg.h"
 
 using namespace plat::card;
 

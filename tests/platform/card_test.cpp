@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/card.h"
-#include "platform/cardfarend.h"
-#include "platform/cardisup.h"
+#include "platform/card/card.h"
+#include "platform/card/farend.h"
+#include "platform/card/isupmsg.h"
 #include "platform/tick.h"
 #include "tests/platform/card_test_util.h"
 

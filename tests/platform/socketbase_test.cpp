@@ -242,3 +242,66 @@ TEST_F(SocketTest, SendAllStopsOnAPeerThatDoesNotRead) {
 }
 
 }  // namespace
+
+TEST_F(SocketTest, LocalEndpointsListenConnectAndStayQuiet) {
+  // A port the system just gave out is very likely free.
+  int probe = kNoSocket;
+  ASSERT_EQ(InitTcp(0, &probe, 1), 0);
+  int port = SocketLocalPort(probe);
+  CloseSocket(probe);
+  std::string logBefore = ReadFile(dir_ + "/log.txt");
+
+  for (std::string endpoint : {"unix:" + dir_ + "/ctl.sock", "TCP:" + std::to_string(port)}) {
+    SCOPED_TRACE(endpoint);
+    std::string unixPath = "stale";
+    int ls = ListenLocal(endpoint, &unixPath);
+    ASSERT_GE(ls, 0);
+    EXPECT_EQ(unixPath, endpoint[0] == 'u' ? dir_ + "/ctl.sock" : "");
+    int client = ConnectLocal(endpoint);
+    ASSERT_GE(client, 0);
+    std::vector<int> ready;
+    ASSERT_EQ(SocketsWaitReadable({ls}, 5000, &ready), 1);
+    int s = AcceptLocal(ls);
+    ASSERT_GE(s, 0);
+    EXPECT_NE(fcntl(s, F_GETFD) & FD_CLOEXEC, 0);
+
+    ASSERT_EQ(SendAll(client, "ping\n", 5, 5000), 5u);
+    // Only the socket with data is marked.
+    ASSERT_EQ(SocketsWaitReadable({ls, s}, 5000, &ready), 1);
+    EXPECT_EQ(ready, (std::vector<int>{0, 1}));
+    char buf[16];
+    EXPECT_EQ(ReceiveSome(s, buf, sizeof buf), 5);
+    CloseSocket(client);
+    ASSERT_EQ(SocketsWaitReadable({s}, 5000, &ready), 1);
+    EXPECT_EQ(ReceiveSome(s, buf, sizeof buf), 0) << "the peer closed";
+    CloseSocket(s);
+    CloseSocket(ls);
+    EXPECT_LT(ConnectLocal(endpoint), 0) << "no listener any more";
+    if (!unixPath.empty()) unlink(unixPath.c_str());
+  }
+  EXPECT_EQ(ReadFile(dir_ + "/log.txt"), logBefore);
+  EXPECT_EQ(ReadFile(dir_ + "/boxes.txt"), "");
+
+  // A socket file left by an earlier run is taken over.
+  std::string path;
+  int first = ListenLocal("unix:" + dir_ + "/left.sock", &path);
+  ASSERT_GE(first, 0);
+  CloseSocket(first);
+  int again = ListenLocal("unix:" + dir_ + "/left.sock", &path);
+  EXPECT_GE(again, 0);
+  CloseSocket(again);
+}
+
+TEST_F(SocketTest, LocalEndpointsThatNameNothingAreRefused) {
+  std::string longPath = "unix:/" + std::string(200, 'x');
+  for (const std::string& endpoint :
+       {std::string(""), std::string("unix:"), longPath, std::string("tcp:0"), std::string("tcp:65536"),
+        std::string("tcp:x"), std::string("udp:7050")}) {
+    std::string path;
+    EXPECT_LT(ListenLocal(endpoint, &path), 0) << endpoint;
+    EXPECT_LT(ConnectLocal(endpoint), 0) << endpoint;
+  }
+  std::vector<int> ready;
+  EXPECT_EQ(SocketsWaitReadable({kNoSocket, 100000}, 0, &ready), 1);
+  EXPECT_EQ(ready, (std::vector<int>{0, -1})) << "a negative slot is skipped, a closed one is an error";
+}

@@ -1,4 +1,4 @@
-#include "platform/cardisup.h"
+#include "platform/card/isupmsg.h"
 
 #include <cctype>
 #include <cstdio>

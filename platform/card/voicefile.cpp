@@ -1,4 +1,4 @@
-#include "platform/cardaudio.h"
+#include "platform/card/voicefile.h"
 
 #include <cstdio>
 #include <cstring>

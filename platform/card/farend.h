@@ -1,12 +1,11 @@
 #pragma once
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "platform/thread.h"
+#include "platform/card/isupcodes.h"
 
 // The far end of the software card: what a telephone network and the
 // handsets on the analog ports would do. Channels are card indexes (digital
@@ -43,8 +42,8 @@ class SimCardFarEnd {
   // Answers to an outgoing call on a digital channel.
   bool Acm(int ch, const std::vector<uint8_t>& acm);
   bool Cpg(int ch, int cause);
-  // state 8 (answer) or 10 (connect); on an analog trunk port: connected.
-  bool Answer(int ch, int state = 8);
+  // kChanOutAnswered or kChanOutConnected; on an analog trunk port: connected.
+  bool Answer(int ch, int state = card::kChanOutAnswered);
   // The far end releases the call with a cause.
   bool Release(int ch, int cause);
   bool Block(int ch);
@@ -64,9 +63,8 @@ class SimCardFarEnd {
   // The A-law samples the channel has played of its play number `which`
   // (negative: the last).
   std::vector<uint8_t> PlayedAudio(int ch, int which = -1);
-  // The same, false with the reason in the error text when there is no such
-  // play or its voice file can no longer be read.
-  bool ReadPlayedAudio(int ch, int which, std::vector<uint8_t>* out);
+  // The same; false when the played file can no longer be read.
+  bool PlayedAudio(int ch, int which, std::vector<uint8_t>* out);
   // What the channel hears next (A-law), taken by its record.
   bool Feed(int ch, const std::vector<uint8_t>& alaw);
   bool FeedFile(int ch, const std::string& path);
@@ -95,6 +93,12 @@ class SimCardFarEnd {
   // One command line of the control socket; the answer "OK ..." or "ERR ...".
   std::string Execute(const std::string& line, const std::function<bool()>& cancelled = {});
 
+  // The commands Execute knows, as HELP lists them.
+  struct CommandHelp {
+    std::string name, args;
+  };
+  static std::vector<CommandHelp> Commands();
+
  private:
   bool Fail(const std::string& why) {
     error_ = why;
@@ -103,28 +107,5 @@ class SimCardFarEnd {
   SimCard& card_;
   std::string error_;
 };
-
-// Serves the far end's commands as text lines on a local socket:
-// "unix:PATH" (a Unix-domain socket) or "tcp:PORT" (loopback only).
-class SimCardControl {
- public:
-  SimCardControl() = default;
-  ~SimCardControl() { Stop(); }
-  bool Start(const std::string& endpoint, SimCardFarEnd* farEnd);
-  void Stop();
-
- private:
-  void Run();
-  std::atomic<bool> stop_{false};
-  int listenFd_ = -1;
-  std::string unixPath_;
-  SimCardFarEnd* farEnd_ = nullptr;
-  plat::Thread thread_;
-};
-
-// Client side: connects to the endpoint, sends one command line and returns
-// the answer line, or "ERR ..." when the card cannot be reached.
-std::string SimCardCommand(const std::string& endpoint, const std::string& line,
-                           int timeoutMs = 70000);
 
 }  // namespace plat

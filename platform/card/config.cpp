@@ -1,4 +1,4 @@
-#include "platform/cardconfig.h"
+#include "platform/card/config.h"
 
 #include <cctype>
 #include <cerrno>

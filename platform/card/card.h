@@ -1,15 +1,14 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "platform/cardaudio.h"
-#include "platform/cardconfig.h"
+#include "platform/card/channel.h"
+#include "platform/card/config.h"
 
 // The software card: an E1 card with ISUP signalling, analog ports, DTMF,
 // play and record on files, switching, conference groups, a fax pool and FSK
@@ -182,10 +181,9 @@ class SimCard {
   // ---- ISUP (link, slot) ----
   int IsupStart();  // ISUP
   int IsupClose();
-  // 1 idle, 2 released by the far end, 3 incoming ACM sent, 4 calling out,
-  // 6 blocked, 7 incoming answered, 8/10 call-out answered, 9 incoming IAM.
+  // A card::ChannelState, or -1 for no such channel.
   int IsupChannelState(int link, int slot);
-  // 1 release complete, 5 answer, 7 release; indicator: answer's charge.
+  // message: a card::LineMessage; indicator: the answer's card::AnswerCharge.
   int IsupSendMessage(int link, int slot, int message, int indicator, int a = 0, int b = 0,
                       int c = 0);
   std::string IsupCallingNumber(int link, int slot);
@@ -196,7 +194,7 @@ class SimCard {
                   int a = 0, int b = 0);
   // Length sent, or negative (RAWFRAME).
   int IsupSendRawFrame(int link, int slot, const uint8_t* bytes, int length);
-  // Bits 0x08 ACM and 0x10 CPG arrived since the last read.
+  // card::CalloutEvent bits (ACM, CPG) arrived since the last read.
   int IsupCalloutEvents(int link, int slot);
   int IsupSetFirstCallee(int link, int slot, const std::string& number);
   int IsupSetCalloutParams(int link, int slot, const uint8_t params[6]);
@@ -219,96 +217,13 @@ class SimCard {
  private:
   friend class SimCardFarEnd;
 
-  struct PlayState {
-    bool active = false;
-    std::string file;
-    int mode = 0;
-    card::VoiceInfo info;
-    uint64_t startSample = 0;
-    uint32_t startTick = 0;
-    uint64_t played = 0;  // samples, when stopped
-    bool stopped = false;
-  };
-  struct RecordState {
-    bool active = false;
-    std::string file;
-    FILE* fp = nullptr;
-    uint64_t limit = 0;
-    uint64_t written = 0;
-    uint32_t startTick = 0;
-  };
-  struct PlayEntry {
-    std::string file;
-    int mode = 0;
-    uint32_t startTick = 0;
-    uint64_t samples = 0;  // played so far
-    bool ended = false;    // reached its end (not stopped)
-    card::VoiceInfo info;
-    uint64_t startSample = 0;
-  };
-  struct Callout {
-    std::string number, calling, firstCallee;
-    uint8_t params[6] = {0, 0, 0, 0, 0, 0};
-    uint32_t tick = 0;
-  };
-  struct Line {
-    bool digital = true;
-    int port = -1;
-    int portType = 0;
-    PlayState play;
-    RecordState rec;
-    bool recVoice = false;  // a record voice is held from record start to its stop
-    std::deque<char> dtmfIn;
-    std::string dtmfSent;
-    uint32_t dtmfOutTick = 0;
-    size_t dtmfOutPending = 0;
-    std::deque<uint8_t> feed;
-    std::vector<PlayEntry> played;
-    int playIndex = -1;  // entry of the running play
-    // analog
-    bool offHook = false;
-    bool ringing = false;
-    uint32_t ringTick = 0;
-    int ringStarts = 0;
-    std::string dialled;
-    bool connected = false;
-    std::vector<uint8_t> fsk;
-    std::vector<std::vector<uint8_t>> fskSent;
-    uint32_t fskTick = 0;
-    bool fskActive = false;
-    // ISUP
-    int state = 1;
-    std::vector<uint8_t> lastRaw;
-    std::vector<std::vector<uint8_t>> frames;
-    std::vector<std::pair<int, int>> messages;
-    int events = 0;
-    int cause = 0;
-    std::string calling, called;
-    uint8_t params[6] = {0, 0, 0, 0, 0, 0};
-    std::string firstCallee;
-    std::vector<Callout> callouts;
-    // switching and conference
-    int partner = -1;  // card index joined by two-party switching
-    int group = -1;
-    bool listen = false;
-  };
-  struct ConfVoice {
-    bool record = false;
-    int group = -1;
-    PlayState play;
-    RecordState rec;
-  };
-  struct FaxChannel {
-    bool linked = false;
-    int line = -1;
-    bool running = false;
-    bool receive = false;
-    std::string file, id;
-    uint32_t startTick = 0;
-    int state = 0;
-    int forced = 0;  // far-end end state, 0 when none
-    int recvResult = 0;
-  };
+  using PlayState = card::PlayState;
+  using RecordState = card::RecordState;
+  using PlayEntry = card::PlayEntry;
+  using Callout = card::Callout;
+  using Line = card::Line;
+  using ConfVoice = card::ConfVoice;
+  using FaxChannel = card::FaxChannel;
 
   bool Forced(const char* role, int* result) const;
   Line* Digital(int ch);

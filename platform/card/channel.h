@@ -1,0 +1,136 @@
+#pragma once
+// The software card's channel model: what it keeps per digital channel or
+// analog port, per conference voice and per fax channel. Only the card and
+// its far end use it; both hold the card lock.
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/card/isupcodes.h"
+#include "platform/card/voicefile.h"
+
+namespace plat::card {
+
+// Play start offsets given for a ".WAV" name: the header's length as the
+// callers count it.
+constexpr int kDigitalWave = 200;
+constexpr int kAnalogWave = 90;
+// Conference voices get handles from here up, above every channel voice.
+constexpr int kConfVoiceBase = 100000;
+constexpr uint32_t kDtmfOutMs = 100;  // one key's tone and pause
+constexpr size_t kKeyQueueMax = 1024;
+constexpr size_t kPlayedMax = 64;
+
+inline bool IsWaveName(const std::string& name) {
+  std::string u = name;
+  for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return u.find(".WAV") != std::string::npos;
+}
+
+inline bool IsKey(char c) {
+  return (c >= '0' && c <= '9') || c == '*' || c == '#' || (c >= 'A' && c <= 'D') ||
+         (c >= 'a' && c <= 'd');
+}
+
+struct PlayState {
+  bool active = false;
+  std::string file;
+  int mode = 0;
+  VoiceInfo info;
+  uint64_t startSample = 0;
+  uint32_t startTick = 0;
+  uint64_t played = 0;  // samples, when stopped
+  bool stopped = false;
+};
+
+struct RecordState {
+  bool active = false;
+  std::string file;
+  FILE* fp = nullptr;
+  uint64_t limit = 0;
+  uint64_t written = 0;
+  uint32_t startTick = 0;
+};
+
+struct PlayEntry {
+  std::string file;
+  int mode = 0;
+  uint32_t startTick = 0;
+  uint64_t samples = 0;  // played so far
+  bool ended = false;    // reached its end (not stopped)
+  VoiceInfo info;
+  uint64_t startSample = 0;
+};
+
+struct Callout {
+  std::string number, calling, firstCallee;
+  uint8_t params[6] = {0, 0, 0, 0, 0, 0};
+  uint32_t tick = 0;
+};
+
+struct Line {
+  bool digital = true;
+  int port = -1;
+  int portType = 0;
+  PlayState play;
+  RecordState rec;
+  bool recVoice = false;  // a record voice is held from record start to its stop
+  std::deque<char> dtmfIn;
+  std::string dtmfSent;
+  uint32_t dtmfOutTick = 0;
+  size_t dtmfOutPending = 0;
+  std::deque<uint8_t> feed;
+  std::vector<PlayEntry> played;
+  int playIndex = -1;  // entry of the running play
+  // analog
+  bool offHook = false;
+  bool ringing = false;
+  uint32_t ringTick = 0;
+  int ringStarts = 0;
+  std::string dialled;
+  bool connected = false;
+  std::vector<uint8_t> fsk;
+  std::vector<std::vector<uint8_t>> fskSent;
+  uint32_t fskTick = 0;
+  bool fskActive = false;
+  // ISUP
+  int state = kChanIdle;
+  std::vector<uint8_t> lastRaw;
+  std::vector<std::vector<uint8_t>> frames;
+  std::vector<std::pair<int, int>> messages;
+  int events = 0;
+  int cause = 0;
+  std::string calling, called;
+  uint8_t params[6] = {0, 0, 0, 0, 0, 0};
+  std::string firstCallee;
+  std::vector<Callout> callouts;
+  // switching and conference
+  int partner = -1;  // card index joined by two-party switching
+  int group = -1;
+  bool listen = false;
+};
+
+struct ConfVoice {
+  bool record = false;
+  int group = -1;
+  PlayState play;
+  RecordState rec;
+};
+
+struct FaxChannel {
+  bool linked = false;
+  int line = -1;
+  bool running = false;
+  bool receive = false;
+  std::string file, id;
+  uint32_t startTick = 0;
+  int state = 0;
+  int forced = 0;  // far-end end state, 0 when none
+  int recvResult = 0;
+};
+
+}  // namespace plat::card

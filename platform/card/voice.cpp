@@ -1,0 +1,297 @@
+// Voice on digital channels and analog ports: play and record on files paced by the
+// tick count, and DTMF both ways.
+#include "platform/card/card.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/path.h"
+#include "platform/tick.h"
+
+namespace plat {
+
+int SimCard::StartPlay(Line* l, PlayState* p, const std::string& file, int mode, int waveOffset) {
+  int forced = 0;
+  if (Forced("PLAY", &forced)) return forced;
+  card::VoiceInfo info;
+  int r = card::ProbeVoice(file, &info);
+  if (r < 0) return r == -1 ? -2 : -3;
+  int pos = mode;
+  if (card::IsWaveName(file)) pos -= waveOffset;
+  if (pos < 0) pos = 0;
+  *p = PlayState{};
+  p->active = true;
+  p->file = file;
+  p->mode = mode;
+  p->info = info;
+  p->startSample = std::min<uint64_t>(static_cast<uint64_t>(pos), info.samples);
+  p->startTick = TickCount();
+  if (l) {
+    PlayEntry e;
+    e.file = file;
+    e.mode = mode;
+    e.startTick = p->startTick;
+    e.info = info;
+    e.startSample = p->startSample;
+    if (l->played.size() >= card::kPlayedMax) l->played.erase(l->played.begin());
+    l->played.push_back(e);
+    l->playIndex = static_cast<int>(l->played.size()) - 1;
+  }
+  return 0;
+}
+
+void SimCard::AdvancePlay(PlayState* p, PlayEntry* e, uint32_t now) {
+  if (!p->active) return;
+  uint64_t remaining = p->info.samples - p->startSample;
+  uint64_t elapsed = static_cast<uint64_t>(static_cast<uint32_t>(now - p->startTick)) * 8;
+  uint64_t played = std::min(elapsed, remaining);
+  if (e) e->samples = played;
+  if (played >= remaining) {
+    p->active = false;
+    p->played = played;
+    if (e) e->ended = true;
+  }
+}
+
+void SimCard::AdvanceRecord(RecordState* r, std::deque<uint8_t>* feed, uint32_t now) {
+  if (!r->active) return;
+  uint64_t due = static_cast<uint64_t>(static_cast<uint32_t>(now - r->startTick)) * 8;
+  if (due > r->limit) due = r->limit;
+  if (due <= r->written) return;
+  // In blocks, so a record nobody polled for long needs no large buffer.
+  uint8_t buf[8192];
+  while (r->written < due) {
+    size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof buf, due - r->written));
+    size_t i = 0;
+    for (; i < n && feed && !feed->empty(); i++) {
+      buf[i] = feed->front();
+      feed->pop_front();
+    }
+    memset(buf + i, card::kALawSilence, n - i);
+    if (r->fp) fwrite(buf, 1, n, r->fp);
+    r->written += n;
+  }
+  if (r->written >= r->limit) {
+    if (r->fp) fclose(r->fp);
+    r->fp = nullptr;
+    r->active = false;
+  }
+}
+
+void SimCard::AdvanceLine(Line* l, uint32_t now) {
+  PlayEntry* e = l->playIndex >= 0 ? &l->played[static_cast<size_t>(l->playIndex)] : nullptr;
+  AdvancePlay(&l->play, e, now);
+  AdvanceRecord(&l->rec, &l->feed, now);
+  if (l->dtmfOutPending > 0 && static_cast<uint32_t>(now - l->dtmfOutTick) >= card::kDtmfOutMs * l->dtmfOutPending)
+    l->dtmfOutPending = 0;
+}
+
+bool SimCard::PlayDone(Line* l, uint32_t now) {
+  AdvanceLine(l, now);
+  return !l->play.active;
+}
+
+void SimCard::StopPlayOf(Line* l) {
+  uint32_t now = TickCount();
+  AdvanceLine(l, now);
+  l->play.active = false;
+  l->playIndex = -1;
+}
+
+int SimCard::StartRecord(RecordState* r, const std::string& file, int recPos, int limit) {
+  if (r->fp) fclose(r->fp);
+  *r = RecordState{};
+  FILE* fp = nullptr;
+  if (recPos > 0) {
+    fp = OpenFile(file, "r+b");
+    if (!fp) fp = OpenFile(file, "w+b");
+    if (fp && fseek(fp, recPos, SEEK_SET) != 0) {
+      fclose(fp);
+      fp = nullptr;
+    }
+  } else {
+    fp = OpenFile(file, "wb");
+  }
+  if (!fp) return -1;
+  r->active = limit > 0;
+  r->file = file;
+  r->fp = fp;
+  r->limit = limit > 0 ? static_cast<uint64_t>(limit) : 0;
+  r->startTick = TickCount();
+  if (!r->active) {
+    fclose(fp);
+    r->fp = nullptr;
+  }
+  return 0;
+}
+
+void SimCard::StopRecordOf(RecordState* r, std::deque<uint8_t>* feed) {
+  AdvanceRecord(r, feed, TickCount());
+  if (r->fp) fclose(r->fp);
+  r->fp = nullptr;
+  r->active = false;
+}
+
+bool SimCard::RecordDone(RecordState* r, std::deque<uint8_t>* feed, uint32_t now) {
+  AdvanceRecord(r, feed, now);
+  return !r->active;
+}
+
+int SimCard::TrunkLinkedUser(int ch) {
+  CardLock g(*this);
+  Line* l = Digital(ch);
+  if (!l || l->partner < digital_) return -1;
+  return l->partner - digital_;
+}
+
+int SimCard::ChannelPlayVoice(int ch) {
+  CardLock g(*this);
+  return Digital(ch) ? ch * 2 : -1;
+}
+
+int SimCard::ChannelRecordVoice(int ch) {
+  CardLock g(*this);
+  Line* l = Digital(ch);
+  return l && l->recVoice ? ch * 2 + 1 : -1;
+}
+
+int SimCard::PortPlayVoice(int port) {
+  CardLock g(*this);
+  return Port(port) ? (digital_ + port) * 2 : -1;
+}
+
+int SimCard::PortRecordVoice(int port) {
+  CardLock g(*this);
+  Line* l = Port(port);
+  return l && l->recVoice ? (digital_ + port) * 2 + 1 : -1;
+}
+
+int SimCard::VoiceFinished(int voice) {
+  CardLock g(*this);
+  uint32_t now = TickCount();
+  if (voice >= card::kConfVoiceBase) {
+    auto it = confVoices_.find(voice);
+    if (it == confVoices_.end()) return 1;
+    ConfVoice& v = it->second;
+    if (v.record) return RecordDone(&v.rec, nullptr, now) ? 1 : 0;
+    AdvancePlay(&v.play, nullptr, now);
+    return v.play.active ? 0 : 1;
+  }
+  if (voice < 0 || voice / 2 >= static_cast<int>(lines_.size())) return 1;
+  Line& l = lines_[static_cast<size_t>(voice / 2)];
+  if (voice % 2 == 0) return PlayDone(&l, now) ? 1 : 0;
+  return RecordDone(&l.rec, &l.feed, now) ? 1 : 0;
+}
+
+int SimCard::VoicePlayingFile(int voice) {
+  CardLock g(*this);
+  if (voice < 0 || voice % 2 != 0 || voice / 2 >= static_cast<int>(lines_.size())) return 0;
+  Line& l = lines_[static_cast<size_t>(voice / 2)];
+  return PlayDone(&l, TickCount()) ? 0 : 1;
+}
+
+int SimCard::VoicePlayingIndex(int voice) {
+  CardLock g(*this);
+  return 0;  // the card plays files only
+}
+
+int SimCard::StopChannelPlay(int ch) {
+  CardLock g(*this);
+  Line* l = Digital(ch);
+  if (!l) return -1;
+  StopPlayOf(l);
+  return 0;
+}
+
+int SimCard::StopChannelIndexPlay(int ch) {
+  CardLock g(*this);
+  return Digital(ch) ? 0 : -1;
+}
+
+int SimCard::StopChannelRecord(int ch) {
+  CardLock g(*this);
+  Line* l = Digital(ch);
+  if (!l) return -1;
+  // Frees the channel's voice: the record and a play on it both end.
+  StopRecordOf(&l->rec, &l->feed);
+  l->recVoice = false;
+  StopPlayOf(l);
+  return 0;
+}
+
+int SimCard::FreeVoice(int voice) {
+  CardLock g(*this);
+  return 0;
+}
+
+int SimCard::ChannelPlayFile(int ch, const std::string& file, int mode, int term) {
+  CardLock g(*this);
+  Line* l = Digital(ch);
+  if (!l) return -1;
+  StopPlayOf(l);
+  return StartPlay(l, &l->play, file, mode, card::kDigitalWave);
+}
+
+int SimCard::ChannelRecordFile(int ch, const std::string& file, int recPos, int limit) {
+  CardLock g(*this);
+  Line* l = Digital(ch);
+  if (!l) return 0;
+  int forced = 0;
+  if (Forced("RECORD", &forced)) return forced;
+  if (StartRecord(&l->rec, file, recPos, limit) != 0) return 0;
+  l->recVoice = true;
+  return 1;
+}
+
+int SimCard::ReadDtmf(Line* l, bool withLower) {
+  AdvanceLine(l, TickCount());
+  while (!l->dtmfIn.empty()) {
+    char c = l->dtmfIn.front();
+    l->dtmfIn.pop_front();
+    if (card::IsKey(c) && (withLower || !(c >= 'a' && c <= 'd'))) return static_cast<unsigned char>(c);
+  }
+  return 0;
+}
+
+int SimCard::ClearChannelDtmf(int ch) {
+  CardLock g(*this);
+  Line* l = Digital(ch);
+  if (!l) return -1;
+  l->dtmfIn.clear();
+  return 0;
+}
+
+int SimCard::ReadChannelDtmf(int ch) {
+  CardLock g(*this);
+  Line* l = Digital(ch);
+  return l ? ReadDtmf(l, true) : 0;
+}
+
+int SimCard::SendChannelDtmf(int ch, const std::string& keys) {
+  CardLock g(*this);
+  Line* l = Digital(ch);
+  if (!l) return -1;
+  uint32_t now = TickCount();
+  AdvanceLine(l, now);
+  size_t n = 0;
+  for (char c : keys) {
+    if (!card::IsKey(c)) continue;
+    l->dtmfSent.push_back(c);
+    n++;
+  }
+  if (l->dtmfSent.size() > card::kKeyQueueMax) l->dtmfSent.erase(0, l->dtmfSent.size() - card::kKeyQueueMax);
+  // Keys still going out queue behind the new ones.
+  l->dtmfOutPending = n + l->dtmfOutPending;
+  l->dtmfOutTick = now;
+  return 0;
+}
+
+int SimCard::ChannelDtmfSent(int ch) {
+  CardLock g(*this);
+  Line* l = Digital(ch);
+  if (!l) return 1;
+  AdvanceLine(l, TickCount());
+  return l->dtmfOutPending == 0 ? 1 : 0;
+}
+
+}  // namespace plat
