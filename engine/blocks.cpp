@@ -24,281 +24,381 @@ static TagCalculate* MakeStep(TagVar* target, TagVar* a, char op, TagVar* b) {
   return new TagCalculate(op, target, a, b);
 }
 
+bool TagTelBasic::FlowCondition(const TagFlowStmt& s, const std::string& text, TagExpre*& out) {
+  TagComplexExpre ce(text, this, "_tempVal", nullptr, std::string());
+  if (!ce.Error().empty()) {
+    Report(s.line, ce.Error(), s.work);
+    return false;
+  }
+  if (!ce.Warning().empty()) {
+    Report(s.line, ce.Warning(), s.work, true);
+    ++warningCount;
+  }
+  out = new TagExpre(ce.TakeSteps());
+  return true;
+}
+
+// One operand, nothing more complex (switch and case values).
+bool TagTelBasic::FlowSingleValue(const TagFlowStmt& s, const std::string& text, TagVar*& out) {
+  TagOperand a, b;
+  char op = 0;
+  std::string msg;
+  if (ParseSimpleExpression(a, op, b, text, msg) < 0) {
+    Report(s.line, msg, s.work);
+    return false;
+  }
+  if (op != 0 || b.kind != TagOperand::kEmpty) {
+    Report(s.line, CMsg::SyntaxError, s.work);
+    return false;
+  }
+  int r = OperandVar(a, out);
+  if (r < 0) {
+    if (r == -1)
+      Report(s.line, CMsg::VarNotAssigned, a.text);
+    else
+      Report(s.line, CMsg::SyntaxError, s.work);
+    return false;
+  }
+  return true;
+}
+
+// "if(" and "else if(": a condition, chained to the if it continues.
+int TagTelBasic::CompileIfFlow(const TagFlowStmt& s) {
+  auto opAt = [this](int i) { return operations[static_cast<size_t>(i)]; };
+  const int line = s.line;
+  const int kwIndex = s.kwIndex;
+  const std::string& src = s.src;
+  const std::string& work = s.work;
+  const std::vector<std::string>& args = s.args;
+  const int here = s.here;
+  TagExpre* cond = nullptr;
+  if (!FlowCondition(s, args[0], cond)) return -1;
+  auto* op = new TagIf(cond);
+  if (kwIndex == static_cast<int>(KeywordId::If)) {
+    AddOper(op, src, line, 'i');
+    ifStack.push_back(here);
+    constructText_[here] = src;
+    return 0;
+  }
+  AddOper(op, src, line, 'E');
+  if (ifStack.empty() || opAt(ifStack.back())->depth != op->depth) {
+    Report(line, CMsg::NoMatchingIf, work);
+    return -1;
+  }
+  auto* top = static_cast<TagIf*>(opAt(ifStack.back()));
+  TagIf* head = top->kind == 'E' && top->head ? top->head : top;
+  head->AddElseIf(op);
+  op->head = head;
+  ifStack.push_back(here);
+  constructText_[here] = src;
+  return 0;
+}
+
+// "else": only after an if at the same depth.
+int TagTelBasic::CompileElseFlow(const TagFlowStmt& s) {
+  auto opAt = [this](int i) { return operations[static_cast<size_t>(i)]; };
+  const int line = s.line;
+  const std::string& src = s.src;
+  const std::string& work = s.work;
+  auto* op = new TagNull;
+  AddOper(op, src, line, 'e');
+  if (ifStack.empty() || opAt(ifStack.back())->depth != op->depth) {
+    Report(line, CMsg::NoMatchingIf, work);
+    return -1;
+  }
+  return 0;
+}
+
+// "while(": a loop on a condition.
+int TagTelBasic::CompileWhileFlow(const TagFlowStmt& s) {
+  const int line = s.line;
+  const std::string& src = s.src;
+  const std::vector<std::string>& args = s.args;
+  const int here = s.here;
+  TagExpre* cond = nullptr;
+  if (!FlowCondition(s, args[0], cond)) return -1;
+  AddOper(new TagForWhile(cond), src, line, 'w');
+  loopStack.push_back(here);
+  constructText_[here] = src;
+  return 0;
+}
+
+// "for(": init, condition and step, or "for (v in collection)".
+int TagTelBasic::CompileForFlow(const TagFlowStmt& s) {
+  const int line = s.line;
+  const std::string& src = s.src;
+  const std::string& work = s.work;
+  const std::vector<std::string>& args = s.args;
+  const int here = s.here;
+  if (args.size() == 2) {  // for (v in collection)
+    TagVar* var = nullptr;
+    FindOrCreateVar(args[0], var);
+    std::vector<TagVar*> coll;
+    if (CompileArgs(line, work, {args[1]}, coll) < 0) return -1;
+    AddOper(new TagForIn(var, coll[0]), src, line, 'w');
+    loopStack.push_back(here);
+    constructText_[here] = src;
+    return 0;
+  }
+  TagCalculate* steps[2] = {nullptr, nullptr};
+  for (int k = 0; k < 2; ++k) {
+    TagVar *t = nullptr, *a = nullptr, *b = nullptr;
+    char op = 0;
+    bool created = false;
+    const int r = CompileAssignment(line, args[k == 0 ? 0 : 2], t, a, op, b, std::string(), created);
+    if (r != 0 || (t && t->IsConst())) {
+      delete steps[0];
+      Report(line, r == -2 ? CMsg::MultipleOperators : CMsg::SyntaxErr, work);
+      return -1;
+    }
+    steps[k] = MakeStep(t, a, op, b);
+  }
+  TagExpre* cond = nullptr;
+  if (!FlowCondition(s, args[1], cond)) {
+    delete steps[0];
+    delete steps[1];
+    return -1;
+  }
+  auto* loop = new TagForWhile(cond);
+  loop->SetInit(steps[0]);
+  loop->SetStep(steps[1]);
+  AddOper(loop, src, line, 'w');
+  loopStack.push_back(here);
+  constructText_[here] = src;
+  return 0;
+}
+
+// "switch(": one plain value.
+int TagTelBasic::CompileSwitchFlow(const TagFlowStmt& s) {
+  const int line = s.line;
+  const std::string& src = s.src;
+  const std::vector<std::string>& args = s.args;
+  const int here = s.here;
+  TagVar* v = nullptr;
+  if (!FlowSingleValue(s, args[0], v)) return -1;
+  AddOper(new TagSwitch(v), src, line, 's');
+  switchStack.push_back(here);
+  constructText_[here] = src;
+  return 0;
+}
+
+// "case(": one plain value, inside a switch.
+int TagTelBasic::CompileCaseFlow(const TagFlowStmt& s) {
+  const int line = s.line;
+  const std::string& src = s.src;
+  const std::string& work = s.work;
+  const std::vector<std::string>& args = s.args;
+  if (switchStack.empty()) {
+    Report(line, CMsg::NoMatchingSwitch, work);
+    return -1;
+  }
+  TagVar* v = nullptr;
+  if (!FlowSingleValue(s, args[0], v)) return -1;
+  AddOper(new TagCase(v), src, line, 'c');
+  return 0;
+}
+
+// "default(": inside a switch.
+int TagTelBasic::CompileDefaultFlow(const TagFlowStmt& s) {
+  const int line = s.line;
+  const std::string& src = s.src;
+  const std::string& work = s.work;
+  if (switchStack.empty()) {
+    Report(line, CMsg::NoMatchingSwitch, work);
+    return -1;
+  }
+  AddOper(new TagNull, src, line, 'd');
+  return 0;
+}
+
+// "break;" and "continue;": inside a loop.
+int TagTelBasic::CompileBreakFlow(const TagFlowStmt& s) {
+  auto opAt = [this](int i) { return operations[static_cast<size_t>(i)]; };
+  const int line = s.line;
+  const int kwIndex = s.kwIndex;
+  const std::string& src = s.src;
+  const std::string& work = s.work;
+  const bool isBreak = kwIndex == static_cast<int>(KeywordId::Break);
+  if (loopStack.empty()) {
+    Report(line, isBreak ? CMsg::NoMatchingWhile : CMsg::NoMatchingLoop, work);
+    return -1;
+  }
+  TagOper* op = isBreak ? static_cast<TagOper*>(new TagBreak) : new TagContinue;
+  AddOper(op, src, line, isBreak ? 'b' : 'o');
+  op->link = opAt(loopStack.back());
+  return 0;
+}
+
+// "{": opens the body of the flow statement before it.
+int TagTelBasic::CompileOpenBrace(const TagFlowStmt& s) {
+  auto opAt = [this](int i) { return operations[static_cast<size_t>(i)]; };
+  const int line = s.line;
+  const std::string& src = s.src;
+  const std::string& work = s.work;
+  const size_t headEnd = s.headEnd;
+  const int here = s.here;
+  ++blockDepth;
+  auto* open = new TagNull;
+  TagOper* p = operations.empty() ? nullptr : operations.back();
+  AddOper(open, src, line, '{');
+  // A block is entered only through a target.
+  if (p) p->next = nullptr;
+  open->owner = nullptr;
+  CMsg err = CMsg::kCount;
+  if (!p) {
+    if (!parent) err = CMsg::BraceWithoutFlow;  // a function body starts here
+  } else if (p->kind == 'i' || p->kind == 'E') {
+    if (ifStack.empty()) {
+      err = CMsg::NoMatchingIf;
+    } else {
+      auto* top = static_cast<TagIf*>(opAt(ifStack.back()));
+      top->SetThen(open);
+      open->owner = top;
+    }
+  } else if (p->kind == 'e') {
+    if (ifStack.empty()) {
+      err = CMsg::NoMatchingIf;
+    } else {
+      auto* top = static_cast<TagIf*>(opAt(ifStack.back()));
+      top->SetElse(open);
+      open->owner = top;
+    }
+  } else if (p->kind == 'w') {
+    if (loopStack.empty()) {
+      err = CMsg::NoMatchingWhile;
+    } else {
+      auto* top = static_cast<TagWhile*>(opAt(loopStack.back()));
+      top->SetBody(open);
+      open->owner = top;
+    }
+  } else if (p->kind == 's' || p->kind == 'c' || p->kind == 'd') {
+    if (switchStack.empty()) {
+      err = CMsg::NoMatchingSwitch;
+    } else {
+      auto* sw = static_cast<TagSwitch*>(opAt(switchStack.back()));
+      open->owner = sw;
+      if (p->kind == 'c') {
+        for (int i = here - 1; i >= 0 && opAt(i)->kind == 'c'; --i)
+          sw->AddCase(static_cast<TagCase*>(opAt(i))->Value(), open);
+      } else if (p->kind == 'd' && sw->SetDefault(open) < 0) {
+        err = CMsg::TwoDefaults;
+      }
+    }
+  } else {
+    err = CMsg::BraceWithoutFlow;
+  }
+  if (err != CMsg::kCount) {
+    Report(line, err, work);
+    return -1;
+  }
+  braceStack.push_back(here);
+  // Text after the brace would be dropped silently: it is an error.
+  if (!IsRestBlank(std::string_view(work).substr(headEnd))) {
+    Report(line, CMsg::OpenBraceAlone, work);
+    return -1;
+  }
+  return 0;
+}
+
+// "}": closes the innermost block and the construct it belongs to.
+int TagTelBasic::CompileCloseBrace(const TagFlowStmt& s) {
+  auto opAt = [this](int i) { return operations[static_cast<size_t>(i)]; };
+  const int line = s.line;
+  const std::string& src = s.src;
+  const std::string& work = s.work;
+  const size_t headEnd = s.headEnd;
+  auto* end = new TagEnd;
+  AddOper(end, src, line, '}');
+  if (blockDepth > 0) --blockDepth;
+  if (braceStack.empty()) {
+    Report(line, CMsg::NoMatchingOpenBrace, work);
+    return -1;
+  }
+  TagOper* open = opAt(braceStack.back());
+  braceStack.pop_back();
+  end->link = open;
+  open->link = end;
+  end->owner = open->owner;
+  CMsg err = CMsg::kCount;
+  if (open->index > 0) {
+    TagOper* o = opAt(open->index - 1);
+    if (o->kind == 'e') {
+      if (ifStack.empty())
+        err = CMsg::NoMatchingIf;
+      else
+        ifStack.pop_back();
+    } else if (o->kind == 'w') {
+      if (loopStack.empty())
+        err = CMsg::NoMatchingWhile;
+      else
+        loopStack.pop_back();
+    } else if (o->kind == 's') {
+      if (switchStack.empty())
+        err = CMsg::NoMatchingSwitch;
+      else
+        switchStack.pop_back();
+    } else if (o->kind == 'E') {
+      if (!ifStack.empty()) ifStack.pop_back();
+    }
+  } else if (parent && !parent->functionStack.empty()) {
+    // The end of a function body: lines go to the parent again.
+    BuildViews();
+    parent->functionStack.pop_back();
+  } else {
+    err = CMsg::NoMatchingFunction;
+  }
+  if (err != CMsg::kCount) {
+    Report(line, err, work);
+    return -1;
+  }
+  if (!IsRestBlank(std::string_view(work).substr(headEnd))) {
+    Report(line, CMsg::CloseBraceAlone, work);
+    return -1;
+  }
+  return 0;
+}
+
 int TagTelBasic::CompileFlow(int line, int kwIndex, const std::string& src, const std::string& work, size_t headEnd,
                              const std::vector<std::string>& args) {
-  auto opAt = [this](int i) { return operations[static_cast<size_t>(i)]; };
-  auto condition = [&](const std::string& text, TagExpre*& out) -> bool {
-    TagComplexExpre ce(text, this, "_tempVal", nullptr, std::string());
-    if (!ce.Error().empty()) {
-      Report(line, ce.Error(), work);
-      return false;
-    }
-    if (!ce.Warning().empty()) {
-      Report(line, ce.Warning(), work, true);
-      ++warningCount;
-    }
-    out = new TagExpre(ce.TakeSteps());
-    return true;
-  };
-  // One operand, nothing more complex (switch and case values).
-  auto singleValue = [&](const std::string& text, TagVar*& out) -> bool {
-    TagOperand a, b;
-    char op = 0;
-    std::string msg;
-    if (ParseSimpleExpression(a, op, b, text, msg) < 0) {
-      Report(line, msg, work);
-      return false;
-    }
-    if (op != 0 || b.kind != TagOperand::kEmpty) {
-      Report(line, CMsg::SyntaxError, work);
-      return false;
-    }
-    int r = OperandVar(a, out);
-    if (r < 0) {
-      if (r == -1)
-        Report(line, CMsg::VarNotAssigned, a.text);
-      else
-        Report(line, CMsg::SyntaxError, work);
-      return false;
-    }
-    return true;
-  };
-  const int here = static_cast<int>(operations.size());
-
+  const TagFlowStmt s{line, kwIndex, src, work, headEnd, args, static_cast<int>(operations.size())};
+  int r = -1;
   switch (static_cast<KeywordId>(kwIndex)) {
     case KeywordId::If:
-    case KeywordId::ElseIf: {
-      TagExpre* cond = nullptr;
-      if (!condition(args[0], cond)) return -1;
-      auto* op = new TagIf(cond);
-      if (kwIndex == static_cast<int>(KeywordId::If)) {
-        AddOper(op, src, line, 'i');
-        ifStack.push_back(here);
-        constructText_[here] = src;
-        break;
-      }
-      AddOper(op, src, line, 'E');
-      if (ifStack.empty() || opAt(ifStack.back())->depth != op->depth) {
-        Report(line, CMsg::NoMatchingIf, work);
-        return -1;
-      }
-      auto* top = static_cast<TagIf*>(opAt(ifStack.back()));
-      TagIf* head = top->kind == 'E' && top->head ? top->head : top;
-      head->AddElseIf(op);
-      op->head = head;
-      ifStack.push_back(here);
-      constructText_[here] = src;
+    case KeywordId::ElseIf:
+      r = CompileIfFlow(s);
       break;
-    }
-    case KeywordId::Else: {
-      auto* op = new TagNull;
-      AddOper(op, src, line, 'e');
-      if (ifStack.empty() || opAt(ifStack.back())->depth != op->depth) {
-        Report(line, CMsg::NoMatchingIf, work);
-        return -1;
-      }
+    case KeywordId::Else:
+      r = CompileElseFlow(s);
       break;
-    }
-    case KeywordId::While: {
-      TagExpre* cond = nullptr;
-      if (!condition(args[0], cond)) return -1;
-      AddOper(new TagForWhile(cond), src, line, 'w');
-      loopStack.push_back(here);
-      constructText_[here] = src;
+    case KeywordId::While:
+      r = CompileWhileFlow(s);
       break;
-    }
-    case KeywordId::For: {
-      if (args.size() == 2) {  // for (v in collection)
-        TagVar* var = nullptr;
-        FindOrCreateVar(args[0], var);
-        std::vector<TagVar*> coll;
-        if (CompileArgs(line, work, {args[1]}, coll) < 0) return -1;
-        AddOper(new TagForIn(var, coll[0]), src, line, 'w');
-        loopStack.push_back(here);
-        constructText_[here] = src;
-        break;
-      }
-      TagCalculate* steps[2] = {nullptr, nullptr};
-      for (int k = 0; k < 2; ++k) {
-        TagVar *t = nullptr, *a = nullptr, *b = nullptr;
-        char op = 0;
-        bool created = false;
-        const int r = CompileAssignment(line, args[k == 0 ? 0 : 2], t, a, op, b, std::string(), created);
-        if (r != 0 || (t && t->IsConst())) {
-          delete steps[0];
-          Report(line, r == -2 ? CMsg::MultipleOperators : CMsg::SyntaxErr, work);
-          return -1;
-        }
-        steps[k] = MakeStep(t, a, op, b);
-      }
-      TagExpre* cond = nullptr;
-      if (!condition(args[1], cond)) {
-        delete steps[0];
-        delete steps[1];
-        return -1;
-      }
-      auto* loop = new TagForWhile(cond);
-      loop->SetInit(steps[0]);
-      loop->SetStep(steps[1]);
-      AddOper(loop, src, line, 'w');
-      loopStack.push_back(here);
-      constructText_[here] = src;
+    case KeywordId::For:
+      r = CompileForFlow(s);
       break;
-    }
-    case KeywordId::Switch: {
-      TagVar* v = nullptr;
-      if (!singleValue(args[0], v)) return -1;
-      AddOper(new TagSwitch(v), src, line, 's');
-      switchStack.push_back(here);
-      constructText_[here] = src;
+    case KeywordId::Switch:
+      r = CompileSwitchFlow(s);
       break;
-    }
-    case KeywordId::Case: {
-      if (switchStack.empty()) {
-        Report(line, CMsg::NoMatchingSwitch, work);
-        return -1;
-      }
-      TagVar* v = nullptr;
-      if (!singleValue(args[0], v)) return -1;
-      AddOper(new TagCase(v), src, line, 'c');
+    case KeywordId::Case:
+      r = CompileCaseFlow(s);
       break;
-    }
     case KeywordId::Default:
-      if (switchStack.empty()) {
-        Report(line, CMsg::NoMatchingSwitch, work);
-        return -1;
-      }
-      AddOper(new TagNull, src, line, 'd');
+      r = CompileDefaultFlow(s);
       break;
     case KeywordId::Break:
-    case KeywordId::Continue: {
-      const bool isBreak = kwIndex == static_cast<int>(KeywordId::Break);
-      if (loopStack.empty()) {
-        Report(line, isBreak ? CMsg::NoMatchingWhile : CMsg::NoMatchingLoop, work);
-        return -1;
-      }
-      TagOper* op = isBreak ? static_cast<TagOper*>(new TagBreak) : new TagContinue;
-      AddOper(op, src, line, isBreak ? 'b' : 'o');
-      op->link = opAt(loopStack.back());
+    case KeywordId::Continue:
+      r = CompileBreakFlow(s);
       break;
-    }
-    case KeywordId::BlockOpen: {
-      ++blockDepth;
-      auto* open = new TagNull;
-      TagOper* p = operations.empty() ? nullptr : operations.back();
-      AddOper(open, src, line, '{');
-      // A block is entered only through a target.
-      if (p) p->next = nullptr;
-      open->owner = nullptr;
-      CMsg err = CMsg::kCount;
-      if (!p) {
-        if (!parent) err = CMsg::BraceWithoutFlow;  // a function body starts here
-      } else if (p->kind == 'i' || p->kind == 'E') {
-        if (ifStack.empty()) {
-          err = CMsg::NoMatchingIf;
-        } else {
-          auto* top = static_cast<TagIf*>(opAt(ifStack.back()));
-          top->SetThen(open);
-          open->owner = top;
-        }
-      } else if (p->kind == 'e') {
-        if (ifStack.empty()) {
-          err = CMsg::NoMatchingIf;
-        } else {
-          auto* top = static_cast<TagIf*>(opAt(ifStack.back()));
-          top->SetElse(open);
-          open->owner = top;
-        }
-      } else if (p->kind == 'w') {
-        if (loopStack.empty()) {
-          err = CMsg::NoMatchingWhile;
-        } else {
-          auto* top = static_cast<TagWhile*>(opAt(loopStack.back()));
-          top->SetBody(open);
-          open->owner = top;
-        }
-      } else if (p->kind == 's' || p->kind == 'c' || p->kind == 'd') {
-        if (switchStack.empty()) {
-          err = CMsg::NoMatchingSwitch;
-        } else {
-          auto* sw = static_cast<TagSwitch*>(opAt(switchStack.back()));
-          open->owner = sw;
-          if (p->kind == 'c') {
-            for (int i = here - 1; i >= 0 && opAt(i)->kind == 'c'; --i)
-              sw->AddCase(static_cast<TagCase*>(opAt(i))->Value(), open);
-          } else if (p->kind == 'd' && sw->SetDefault(open) < 0) {
-            err = CMsg::TwoDefaults;
-          }
-        }
-      } else {
-        err = CMsg::BraceWithoutFlow;
-      }
-      if (err != CMsg::kCount) {
-        Report(line, err, work);
-        return -1;
-      }
-      braceStack.push_back(here);
-      // Text after the brace would be dropped silently: it is an error.
-      if (!IsRestBlank(std::string_view(work).substr(headEnd))) {
-        Report(line, CMsg::OpenBraceAlone, work);
-        return -1;
-      }
+    case KeywordId::BlockOpen:
+      r = CompileOpenBrace(s);
       break;
-    }
-    case KeywordId::BlockClose: {
-      auto* end = new TagEnd;
-      AddOper(end, src, line, '}');
-      if (blockDepth > 0) --blockDepth;
-      if (braceStack.empty()) {
-        Report(line, CMsg::NoMatchingOpenBrace, work);
-        return -1;
-      }
-      TagOper* open = opAt(braceStack.back());
-      braceStack.pop_back();
-      end->link = open;
-      open->link = end;
-      end->owner = open->owner;
-      CMsg err = CMsg::kCount;
-      if (open->index > 0) {
-        TagOper* o = opAt(open->index - 1);
-        if (o->kind == 'e') {
-          if (ifStack.empty())
-            err = CMsg::NoMatchingIf;
-          else
-            ifStack.pop_back();
-        } else if (o->kind == 'w') {
-          if (loopStack.empty())
-            err = CMsg::NoMatchingWhile;
-          else
-            loopStack.pop_back();
-        } else if (o->kind == 's') {
-          if (switchStack.empty())
-            err = CMsg::NoMatchingSwitch;
-          else
-            switchStack.pop_back();
-        } else if (o->kind == 'E') {
-          if (!ifStack.empty()) ifStack.pop_back();
-        }
-      } else if (parent && !parent->functionStack.empty()) {
-        // The end of a function body: lines go to the parent again.
-        BuildViews();
-        parent->functionStack.pop_back();
-      } else {
-        err = CMsg::NoMatchingFunction;
-      }
-      if (err != CMsg::kCount) {
-        Report(line, err, work);
-        return -1;
-      }
-      if (!IsRestBlank(std::string_view(work).substr(headEnd))) {
-        Report(line, CMsg::CloseBraceAlone, work);
-        return -1;
-      }
+    case KeywordId::BlockClose:
+      r = CompileCloseBrace(s);
       break;
-    }
     default:
       return -1;
   }
+  if (r < 0) return r;
   return LinkBlocks(line, work);
 }
 

@@ -24,6 +24,7 @@ class TagOper;
 struct TagOperand;
 class TagKxCall;
 class TagLineServices;
+class TagExpre;
 
 // The number of lines of the line manager, as scripts see it in _linesCount.
 extern std::atomic<int> scriptLinesCount;
@@ -238,6 +239,28 @@ class TagTelBasic : public TagCompileDiag {
   int CompileInclude(int line, const std::string& work, size_t pos);
   int CompileFlow(int line, int kwIndex, const std::string& src, const std::string& work, size_t headEnd,
                   const std::vector<std::string>& args);
+  // One flow statement being compiled, and a function per flow keyword.
+  struct TagFlowStmt {
+    int line;
+    int kwIndex;
+    const std::string& src;
+    const std::string& work;
+    size_t headEnd;
+    const std::vector<std::string>& args;
+    int here;  // the index its operation gets
+  };
+  bool FlowCondition(const TagFlowStmt& s, const std::string& text, TagExpre*& out);
+  bool FlowSingleValue(const TagFlowStmt& s, const std::string& text, TagVar*& out);
+  int CompileIfFlow(const TagFlowStmt& s);
+  int CompileElseFlow(const TagFlowStmt& s);
+  int CompileWhileFlow(const TagFlowStmt& s);
+  int CompileForFlow(const TagFlowStmt& s);
+  int CompileSwitchFlow(const TagFlowStmt& s);
+  int CompileCaseFlow(const TagFlowStmt& s);
+  int CompileDefaultFlow(const TagFlowStmt& s);
+  int CompileBreakFlow(const TagFlowStmt& s);
+  int CompileOpenBrace(const TagFlowStmt& s);
+  int CompileCloseBrace(const TagFlowStmt& s);
   int LinkBlocks(int line, const std::string& work);
   // At the end of the source: the pending-if rule and the last links.
   void FinishSource();
