@@ -61,8 +61,9 @@ TEST_F(DjMedia, MissingFileFailsAndIsLogged) {
 TEST_F(DjMedia, KeyBreaksThePlayAndABufferedKeySkipsIt) {
   TagDjIsupCall* c = Digital(2);
   Connect(c);
+  // The key comes once the far end hears the play.
   std::thread caller([&] {
-    plat::SleepMs(400);
+    WaitFor([&] { return !far_->Played(2).empty(); });
     far_->Dtmf(2, "5");
   });
   uint32_t start = plat::TickCount();
@@ -108,7 +109,7 @@ TEST_F(DjMedia, AnotherThreadStopsThePlay) {
   TagDjIsupCall* c = Digital(3);
   Connect(c);
   std::thread other([&] {
-    plat::SleepMs(300);
+    WaitFor([&] { return !far_->Played(3).empty(); });
     c->StopPlay();
   });
   uint32_t start = plat::TickCount();
@@ -132,8 +133,9 @@ TEST_F(DjMedia, RecordEndsAtItsLimitAsAWaveFile) {
 TEST_F(DjMedia, RecordStopsOnHash) {
   TagDjIsupCall* c = Digital(5);
   Connect(c);
+  // The key comes once the card records into the file.
   std::thread caller([&] {
-    plat::SleepMs(500);
+    WaitFor([&] { return std::filesystem::exists(dir_ / "hash.wav"); });
     far_->Dtmf(5, "#");
   });
   uint32_t start = plat::TickCount();
@@ -155,7 +157,13 @@ TEST_F(DjMedia, AsyncRecordIsFinishedByStopPlay) {
   TagDjIsupCall* c = Digital(7);
   Connect(c);
   ASSERT_EQ(c->StartRecord("async.wav", 5), 0);
-  plat::SleepMs(300);
+  // Stop once something was recorded.
+  ASSERT_TRUE(WaitFor([&] {
+    c->PollCard();
+    std::error_code ec;
+    auto n = std::filesystem::file_size(dir_ / "async.wav", ec);
+    return !ec && n > 0;
+  }));
   c->StopPlay();
   EXPECT_GT(WaveData("async.wav").size(), 0u);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "async._wa"));
