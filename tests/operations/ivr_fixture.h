@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/memkxs.h"
+#include "tests/support/operation.h"
 
 #include <cstdint>
 #include <deque>
@@ -171,10 +172,7 @@ class IvrFixture : public ::testing::Test {
   // The operation of a keyword as the compiler would make it on a line of
   // this type.
   TagOper* Make(KeywordId id, std::vector<TagVar*> args, int lineType = kLineDig) {
-    const RecKeyword& kw = KeywordRec(id);
-    EXPECT_TRUE(TagOpFactory::Instance().Has(kw.index)) << kw.name;
-    EXPECT_EQ(static_cast<int>(args.size()), kw.argCount) << kw.name;
-    ops_.emplace_back(TagOpFactory::Instance().Make(TagOpArgs{kw, args, inst_.get(), inst_.get(), lineType, call_.lineNo}));
+    ops_.push_back(testsupport::MakeOperation(id, args, inst_.get(), lineType, call_.lineNo));
     return ops_.back().get();
   }
   int Run(KeywordId id, std::vector<TagVar*> args, int lineType = kLineDig) {
