@@ -490,6 +490,14 @@ void TagTelBasic::AddOper(TagOper* op, const std::string& text, int line, char k
 
 TagOper* TagTelBasic::CompileDetached(const std::string& text, int line, int& result) {
   result = 0;
+  // A run-time line has a comment state of its own: an unclosed "/*" in it
+  // must not swallow every later line of the script.
+  struct CommentScope {
+    std::vector<int>& comments;
+    std::vector<int> saved;
+    explicit CommentScope(std::vector<int>& c) : comments(c), saved(std::move(c)) { comments.clear(); }
+    ~CommentScope() { comments = std::move(saved); }
+  } commentScope(Comments());
   // Look at the statement's head the way the compiler will.
   const long start = SkipLeadingComments(*this, text, line);
   if (start < 0) {

@@ -135,6 +135,12 @@ TEST_F(ScriptRun, PrintedResults) {
        "Print(\"\" + a + b + c + d + e + f + g)\nreturn(0)\n",
        "-999-999-999-999-999-999-999"},
       {"RunLineInALoop", "n = 0\nwhile(n < 3)\n{\nRunLine(\"n = n + 1\")\n}\nPrint(n)\nreturn(0)\n", "3"},
+      // A line with an unclosed "/*" is refused; the comment ends with it, so
+      // the next line still runs.
+      {"RunLineUnclosedComment",
+       "y = 0\na = RunLine(\"y = 1 /* open\")\nb = RunLine(\"y = y + 2\")\n"
+       "Print(\"\" + a + \",\" + b + \",\" + y)\nreturn(0)\n",
+       "-999,0,2"},
       {"PrintsWithoutSeparators", "Print(\"a\")\nPrint(5)\nreturn(0)\n", "a5"},
   };
   for (const auto& c : cases) {
