@@ -13,6 +13,7 @@
 #include <new>
 
 #include "platform/bytes.h"
+#include "platform/riff.h"
 #include "core/log.h"
 #include "platform/path.h"
 #include "platform/text.h"
@@ -83,20 +84,18 @@ int ReadVoiceData(FILE* f, uint8_t* buffer, int length, int& format) {
     return 0;
   }
   if (length < 0) length = 0;
-  uint8_t head[20] = {};
-  if (std::fseek(f, 0, SEEK_SET) != 0) return 0;
-  size_t got = std::fread(head, 1, sizeof head, f);
-  if (got < 4 || std::memcmp(head, "RIFF", 4) != 0) {
+  const plat::RiffFile riff(f);
+  if (!riff.IsRiff()) {
     Log(GBK("不是Wave文件"));
     std::fseek(f, 0, SEEK_SET);
     return ReadPieces(f, buffer, length);
   }
-  if (got < sizeof head) return 0;
-  const uint32_t fmtSize = Le32(head + 16);
-  // The record holds 20 bytes; a larger chunk's rest is skipped below.
+  // The format chunk follows the head; the record holds 20 bytes of it.
+  plat::RiffChunk fmtChunk;
+  if (!riff.ChunkAt(12, &fmtChunk)) return 0;
   uint8_t fmt[20] = {};
-  const size_t want = std::min<uint32_t>(fmtSize, sizeof fmt);
-  if (std::fread(fmt, 1, want, f) != want) return 0;
+  const size_t want = std::min<uint32_t>(fmtChunk.size, sizeof fmt);
+  if (riff.Read(fmtChunk, 0, fmt, want) != want) return 0;
   const uint16_t tag = Le16(fmt);
   const uint32_t rate = Le32(fmt + 4);
   const uint16_t bits = Le16(fmt + 14);
@@ -119,16 +118,12 @@ int ReadVoiceData(FILE* f, uint8_t* buffer, int length, int& format) {
   } else {
     format = kVocALaw;
   }
-  // Skip to the end of the format chunk, then at most one chunk before the data.
-  if (std::fseek(f, static_cast<long>(20 + static_cast<int64_t>(fmtSize)), SEEK_SET) != 0) return 0;
-  uint8_t chunk[8];
-  if (std::fread(chunk, 1, 8, f) != 8) return 0;
-  if (std::memcmp(chunk, "data", 4) != 0) {
-    if (std::fseek(f, static_cast<long>(Le32(chunk + 4)), SEEK_CUR) != 0) return 0;
-    if (std::fread(chunk, 1, 8, f) != 8) return 0;
-  }
-  const uint32_t dataSize = Le32(chunk + 4);
-  const int n = static_cast<int>(std::min<int64_t>(dataSize, length));
+  // At most one chunk between the format and the data.
+  plat::RiffChunk data;
+  if (!riff.ChunkAt(riff.After(fmtChunk), &data)) return 0;
+  if (!data.Is("data") && !riff.ChunkAt(riff.After(data), &data)) return 0;
+  if (!riff.SeekTo(data)) return 0;
+  const int n = static_cast<int>(std::min<int64_t>(data.avail, length));
   return ReadPieces(f, buffer, n);
 }
 

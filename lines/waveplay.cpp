@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/bytes.h"
+#include "platform/riff.h"
 #include "core/cpumeter.h"
 #include "core/log.h"
 #include "engine/kxcall.h"
@@ -44,19 +45,19 @@ int ReadPlayLayout(FILE* f, int64_t fileLength, WavePlayLayout& layout) {
   layout = WavePlayLayout{};
   layout.dataOffset = 90;
   if (fileLength - 90 < 100) return -2;
-  uint8_t magic[4] = {};
-  if (!SeekTo(f, 0) || std::fread(magic, 1, 4, f) != 4 || std::memcmp(magic, "RIFF", 4) != 0) {
+  const plat::RiffFile riff(f);
+  if (!riff.IsRiff()) {
     layout.dataOffset = 0;
     layout.end = fileLength - 90;
     layout.format = plat::WaveFormat::ALaw();
     return 0;
   }
-  uint8_t sizeBytes[4] = {};
-  uint32_t fmtSize = 0;
-  if (SeekTo(f, 16) && std::fread(sizeBytes, 1, 4, f) == 4) fmtSize = Le32(sizeBytes);
-  // The device format holds 18 bytes; the extra size counts as 0 when the file's is shorter.
+  // The format chunk follows the head. The device format holds 18 bytes; the
+  // extra size counts as 0 when the file's is shorter.
+  plat::RiffChunk fmtChunk;
+  const bool haveFmt = riff.ChunkAt(12, &fmtChunk);
   uint8_t rec[18] = {};
-  std::fread(rec, 1, std::min<uint32_t>(fmtSize, sizeof rec), f);
+  if (haveFmt) riff.Read(fmtChunk, 0, rec, std::min<uint32_t>(fmtChunk.size, sizeof rec));
   plat::WaveFormat& fm = layout.format;
   fm.formatTag = Le16(rec);
   fm.channels = Le16(rec + 2);
@@ -65,19 +66,19 @@ int ReadPlayLayout(FILE* f, int64_t fileLength, WavePlayLayout& layout) {
   fm.blockAlign = Le16(rec + 12);
   fm.bitsPerSample = Le16(rec + 14);
   fm.extraSize = Le16(rec + 16);
-  // The next chunk header follows the whole format chunk, whatever its size.
-  uint8_t chunk[8];
-  bool ok = SeekTo(f, 20 + static_cast<int64_t>(fmtSize)) && std::fread(chunk, 1, 8, f) == 8;
-  if (ok && std::memcmp(chunk, "data", 4) != 0)
-    ok = std::fseek(f, static_cast<long>(Le32(chunk + 4)), SEEK_CUR) == 0 && std::fread(chunk, 1, 8, f) == 8;
+  // The next chunk header follows the whole format chunk, whatever its size;
+  // at most one chunk comes before the data.
+  plat::RiffChunk data;
+  bool ok = haveFmt && riff.ChunkAt(riff.After(fmtChunk), &data);
+  if (ok && !data.Is("data")) ok = riff.ChunkAt(riff.After(data), &data);
   if (!ok) {
     // No data header: nothing to play.
     layout.dataOffset = fileLength;
     layout.end = fileLength;
     return 0;
   }
-  layout.dataOffset = std::ftell(f);
-  layout.end = std::min<int64_t>(layout.dataOffset + Le32(chunk + 4), fileLength);
+  layout.dataOffset = data.dataAt;
+  layout.end = std::min<int64_t>(layout.dataOffset + data.size, fileLength);
   return 0;
 }
 

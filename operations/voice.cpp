@@ -1,6 +1,7 @@
 // Playing and recording voice files on the line, voices held in memory, and
 // the trim and mix file operations.
 #include "platform/bytes.h"
+#include "platform/riff.h"
 #include "operations/voice.h"
 
 #include <cstdint>
@@ -56,29 +57,19 @@ bool HasOurHeader(FILE* out) {
 }
 
 int AppendWave(FILE* in, FILE* out, const std::string& name) {
-  uint8_t head[20];
   uint8_t fmt[20] = {};
-  uint8_t chunk[8];
-  if (std::fread(head, 1, 20, in) != 20 || std::memcmp(head, "RIFF", 4) != 0 ||
-      std::memcmp(head + 8, "WAVEfmt ", 8) != 0) {
+  const plat::RiffFile riff(in);
+  plat::RiffChunk fmtChunk, dataChunk;
+  bool ok = riff.IsWave() && riff.ChunkAt(12, &fmtChunk) && fmtChunk.Is("fmt ") && fmtChunk.size >= 16;
+  const uint32_t want = ok ? std::min<uint32_t>(fmtChunk.size, sizeof fmt) : 0;
+  ok = ok && riff.Read(fmtChunk, 0, fmt, want) == want && riff.ChunkAt(riff.After(fmtChunk), &dataChunk);
+  // One other chunk (a "fact") may come before the data.
+  if (ok && !dataChunk.Is("data")) ok = riff.ChunkAt(riff.After(dataChunk), &dataChunk);
+  if (!ok || !riff.SeekTo(dataChunk)) {
     LogAlways("Not a voice file: " + name);
     return -1;
   }
-  uint32_t fmtSize = Le32(head + 16);
-  uint32_t fmtRead = fmtSize < 20 ? fmtSize : 20;
-  if (fmtSize < 16 || std::fread(fmt, 1, fmtRead, in) != fmtRead ||
-      std::fseek(in, static_cast<long>(fmtSize - fmtRead), SEEK_CUR) != 0 || std::fread(chunk, 1, 8, in) != 8) {
-    LogAlways("Not a voice file: " + name);
-    return -1;
-  }
-  if (std::memcmp(chunk, "data", 4) != 0) {
-    // One other chunk (a "fact") may come before the data.
-    if (std::fseek(in, static_cast<long>(Le32(chunk + 4)), SEEK_CUR) != 0 || std::fread(chunk, 1, 8, in) != 8) {
-      LogAlways("Not a voice file: " + name);
-      return -1;
-    }
-  }
-  uint32_t n = Le32(chunk + 4);
+  uint32_t n = dataChunk.size;
 
   std::fseek(out, 0, SEEK_END);
   long outSize = std::ftell(out);

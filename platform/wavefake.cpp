@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/bytes.h"
+#include "platform/riff.h"
 #include "platform/tick.h"
 #include "platform/wavebackend.h"
 
@@ -62,17 +63,11 @@ class FakeStream : public WaveBackendStream {
     if (path.empty()) return;
     in_ = std::fopen(path.c_str(), "rbe");
     if (!in_) return;
-    uint8_t h[12];
-    if (std::fread(h, 1, 12, in_) == 12 && std::memcmp(h, "RIFF", 4) == 0 && std::memcmp(h + 8, "WAVE", 4) == 0) {
-      uint8_t c[8];
-      while (std::fread(c, 1, 8, in_) == 8) {
-        uint32_t size = Le32(c + 4);
-        if (std::memcmp(c, "data", 4) == 0) {
-          inLeft_ = size;
-          return;
-        }
-        if (std::fseek(in_, static_cast<long>(size) + (size & 1), SEEK_CUR) != 0) break;
-      }
+    RiffFile riff(in_);
+    RiffChunk data;
+    if (riff.IsWave() && riff.Find("data", &data) && riff.SeekTo(data)) {
+      inLeft_ = data.avail;
+      return;
     }
     std::fseek(in_, 0, SEEK_SET);  // raw data from its first byte
   }

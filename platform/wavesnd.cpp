@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/bytes.h"
+#include "platform/riff.h"
 #include "platform/path.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
@@ -23,16 +24,16 @@ using plat::Le16;
 
 // Finds the format and the data of a RIFF WAVE file; the stream is left at the data.
 bool ReadWaveLayout(FILE* f, WaveFormat& fmt, uint32_t& dataSize) {
-  uint8_t h[12];
-  if (std::fread(h, 1, 12, f) != 12 || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WAVE", 4) != 0)
-    return false;
+  RiffFile riff(f);
+  if (!riff.IsWave()) return false;
   bool haveFmt = false;
-  uint8_t c[8];
-  while (std::fread(c, 1, 8, f) == 8) {
-    uint32_t size = Le32(c + 4);
-    if (std::memcmp(c, "fmt ", 4) == 0 && size >= 16) {
+  int64_t at = 12;
+  for (int i = 0; i < RiffFile::kMaxChunks && at >= 0; ++i) {
+    RiffChunk c;
+    if (!riff.ChunkAt(at, &c)) return false;
+    if (c.Is("fmt ") && c.size >= 16) {
       uint8_t b[16];
-      if (std::fread(b, 1, 16, f) != 16) return false;
+      if (riff.Read(c, 0, b, 16) != 16) return false;
       fmt.formatTag = Le16(b);
       fmt.channels = Le16(b + 2);
       fmt.samplesPerSec = Le32(b + 4);
@@ -41,12 +42,11 @@ bool ReadWaveLayout(FILE* f, WaveFormat& fmt, uint32_t& dataSize) {
       fmt.bitsPerSample = Le16(b + 14);
       fmt.extraSize = 0;
       haveFmt = true;
-      size -= 16;
-    } else if (std::memcmp(c, "data", 4) == 0) {
-      dataSize = size;
-      return haveFmt;
+    } else if (c.Is("data")) {
+      dataSize = c.avail;
+      return haveFmt && riff.SeekTo(c);
     }
-    if (std::fseek(f, static_cast<long>(size) + (size & 1), SEEK_CUR) != 0) return false;
+    at = riff.After(c);
   }
   return false;
 }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/bytes.h"
+#include "platform/riff.h"
 #include "platform/path.h"
 
 namespace plat::card {
@@ -13,6 +14,8 @@ namespace {
 
 using plat::Le32;
 using plat::Le16;
+using plat::RiffChunk;
+using plat::RiffFile;
 
 struct FileCloser {
   void operator()(FILE* f) const {
@@ -34,31 +37,23 @@ int ProbeVoice(const std::string& path, VoiceInfo* info) {
   *info = VoiceInfo{};
   FilePtr f(plat::OpenFile(path, "rb"));
   if (!f) return -1;
-  uint64_t size = FileSize(f.get());
-  fseek(f.get(), 0, SEEK_SET);
-  uint8_t head[12];
-  size_t got = fread(head, 1, sizeof head, f.get());
-  if (got < 12 || memcmp(head, "RIFF", 4) != 0) {
+  RiffFile riff(f.get());
+  if (!riff.IsRiff()) {
     info->format = VoiceFormat::kALaw;
     info->dataOffset = 0;
-    info->samples = size;
+    info->samples = FileSize(f.get());
     return 0;
   }
-  if (memcmp(head + 8, "WAVE", 4) != 0) return -2;
+  if (!riff.IsWave()) return -2;
   info->wave = true;
   bool haveFmt = false;
-  uint64_t pos = 12;
-  // Walk the chunks; a bounded number so a looping or garbage file ends.
-  for (int guard = 0; guard < 256 && pos + 8 <= size; guard++) {
-    uint8_t ch[8];
-    fseek(f.get(), static_cast<long>(pos), SEEK_SET);
-    if (fread(ch, 1, 8, f.get()) != 8) return -2;
-    uint64_t len = Le32(ch + 4);
-    uint64_t body = pos + 8;
-    if (memcmp(ch, "fmt ", 4) == 0) {
-      if (len < 16) return -2;
+  int64_t pos = 12;
+  for (int guard = 0; guard < RiffFile::kMaxChunks && pos >= 0; guard++) {
+    RiffChunk ch;
+    if (!riff.ChunkAt(pos, &ch)) return -2;
+    if (ch.Is("fmt ")) {
       uint8_t fmt[16];
-      if (fread(fmt, 1, 16, f.get()) != 16) return -2;
+      if (ch.size < 16 || riff.Read(ch, 0, fmt, 16) != 16) return -2;
       uint16_t tag = Le16(fmt);
       uint16_t channels = Le16(fmt + 2);
       uint32_t rate = Le32(fmt + 4);
@@ -74,15 +69,14 @@ int ProbeVoice(const std::string& path, VoiceInfo* info) {
         return -2;
       }
       haveFmt = true;
-    } else if (memcmp(ch, "data", 4) == 0) {
+    } else if (ch.Is("data")) {
       if (!haveFmt) return -2;
-      uint64_t avail = size > body ? size - body : 0;
-      if (len > avail) len = avail;  // a header may claim more than is there
-      info->dataOffset = body;
-      info->samples = info->format == VoiceFormat::kPcm16 ? len / 2 : len;
+      // A header may claim more than is there.
+      info->dataOffset = static_cast<uint64_t>(ch.dataAt);
+      info->samples = info->format == VoiceFormat::kPcm16 ? ch.avail / 2 : ch.avail;
       return 0;
     }
-    pos = body + len + (len & 1);
+    pos = riff.After(ch);
   }
   return -2;
 }

@@ -9,6 +9,7 @@
 #include "lines/vocedit.h"
 #include "lines/vocfile.h"
 #include "lines/waveplay.h"
+#include "platform/riff.h"
 
 // Empty when every reader kept within its bounds, else what went wrong.
 inline std::string CheckWaveInput(const uint8_t* data, size_t size) {
@@ -37,6 +38,21 @@ inline std::string CheckWaveInput(const uint8_t* data, size_t size) {
   WavePlayLayout layout;
   if (why.empty() && ReadPlayLayout(f, static_cast<int64_t>(size), layout) == 0) {
     if (layout.dataOffset < 0 || layout.end > static_cast<int64_t>(size)) why = "play layout out of the file";
+  }
+  // The chunk reader itself: every chunk it walks lies inside the input.
+  if (why.empty()) {
+    const plat::RiffFile riff(f);
+    int64_t at = 12;
+    for (int i = 0; i < plat::RiffFile::kMaxChunks && at >= 0 && why.empty(); ++i) {
+      plat::RiffChunk c;
+      if (!riff.ChunkAt(at, &c)) break;
+      if (c.dataAt + c.avail > static_cast<int64_t>(size)) why = "chunk data past the end";
+      uint8_t probe[64];
+      if (riff.Read(c, 0, probe, sizeof probe) > c.avail) why = "chunk read past its data";
+      const int64_t next = riff.After(c);
+      if (next >= 0 && (next <= at || next > static_cast<int64_t>(size))) why = "next chunk offset";
+      at = next;
+    }
   }
   std::fclose(f);
   return why;
