@@ -295,6 +295,8 @@ TEST_F(Fixture, RuntimeCompileFuzzCorpus) {
       "/* open",    "x = ",       "= 1",             "m = m + m",      std::string("x\0y", 3), "1.5e300 * 1e300",
       std::string(100, '(') + "1" + std::string(100, ')'),
       "m8888q= 1888888888<| 8+ 8+|1+ i+ + ",
+      // An unclosed comment left the line's comment state open for good.
+      std::string("\265ffffffff\265ffffffffff            -  f\300ff=//0-/\377\377\377*-/**/*/**/.\042.\042*/*/*\325\320\325\320\325+>=\322+\320                  -  f\300\314fff", 106),
   };
   for (const std::string& text : corpus) EXPECT_EQ(fuzz_runtime::Check(*host.inst, text), 0) << text;
   std::string cmd = "rm -rf '" + host.dir + "'";
