@@ -17,17 +17,21 @@ TEST_F(CpuMeterTest, MeasuresOwnProcessorTime) {
   meter.SetOverride(nullptr);  // RODIZ_CPU_GATE=0 would pin it at 0
   uint64_t before = 0;
   ASSERT_EQ(meter.ReadCpuTime(before), 0);
-  // Spin for a while: the next measurement must see our own use.
+  // Spin until our own use shows in the processor time (on a loaded machine
+  // that takes longer than the same span of wall time), and for longer than
+  // the 400 ms the meter keeps a value.
   uint32_t start = plat::TickCount();
+  uint64_t now = before;
   volatile uint64_t sink = 0;
-  while (plat::TickCount() - start < 500) sink = sink + 1;
+  while ((now < before + 300 || plat::TickCount() - start < 450) && plat::TickCount() - start < 60000) {
+    for (int i = 0; i < 1000000; ++i) sink = sink + 1;
+    ASSERT_EQ(meter.ReadCpuTime(now), 0);
+  }
+  ASSERT_GE(now, before + 300) << "spinning does not show in the processor time";
   int busy = meter.GetPercent();
-  EXPECT_GT(busy, 20);
+  EXPECT_GT(busy, 0);
   // Within 400 ms the stored value is handed out again.
   EXPECT_EQ(meter.GetPercent(), busy);
-  uint64_t after = 0;
-  ASSERT_EQ(meter.ReadCpuTime(after), 0);
-  EXPECT_GE(after, before + 200);
 }
 
 TEST_F(CpuMeterTest, IdleMachinePassesAtOnce) {
