@@ -74,7 +74,7 @@ void ReleaseMaps(TagTelBasic& inst, bool keepRetVal = false) {
 void ScriptSrand(uint32_t seed) { t_randState = seed; }
 
 int ScriptRand() {
-  t_randState = t_randState * 214013u + 2531011u;
+  t_randState = t_randState * 22695477u + 1u;
   return static_cast<int>((t_randState >> 16) & 0x7fff);
 }
 
@@ -86,7 +86,8 @@ bool TagTelBasic::QuitOrReloadPending() const {
 int TagTelBasic::Run() {
   caller = nullptr;
   if (initResult != 0) return -1;
-  ScriptSrand(plat::TickCount());
+  // Seeded afresh each time a main script starts on the line.
+  if (!nested) ScriptSrand(plat::TickCount());
   DispLineState(lineNo, GBK("运行"));
   if (!nested) LogAlwaysF("%d Run: tId:[0x%lx], '%s'", lineNo, plat::ThreadId(), scriptFile.c_str());
   stopRequested = 0;

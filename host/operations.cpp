@@ -13,6 +13,8 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"voice", VoiceOperations},
       {"voice settings", VoiceCfgOperations},
       {"numbers spoken", PlayNumberOperations},
+      {"strings", StringOperations},
+      {"numbers and time", NumberTimeOperations},
       {"regular expressions", RegexOperations},
   };
   return families;

@@ -28,3 +28,5 @@ const TagOpTable& KeyOperations();
 const TagOpTable& VoiceOperations();
 const TagOpTable& VoiceCfgOperations();
 const TagOpTable& PlayNumberOperations();
+const TagOpTable& StringOperations();
+const TagOpTable& NumberTimeOperations();

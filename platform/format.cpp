@@ -4,7 +4,13 @@
 
 namespace plat {
 
+locale_t CLocale() {
+  static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  return c;
+}
+
 std::string VFormat(const char* fmt, va_list ap) {
+  CLocaleScope c;
   char buf[512];
   va_list copy;
   va_copy(copy, ap);
