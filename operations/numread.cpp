@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "platform/format.h"
+
 namespace {
 
 const char* const kDigit[] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"};
@@ -75,7 +77,7 @@ bool DecimalPart(std::string_view t, std::string_view& dec) {
 
 bool DecimalsAboveZero(std::string_view dec) {
   std::string s(dec);
-  return std::strtod(s.c_str(), nullptr) > 0;
+  return strtod_l(s.c_str(), nullptr, plat::CLocale()) > 0;
 }
 
 void AppendDigitsUntilOther(std::string_view dec, std::vector<std::string>& out) {
