@@ -14,6 +14,7 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"voice settings", VoiceCfgOperations},
       {"numbers spoken", PlayNumberOperations},
       {"regular expressions", RegexOperations},
+      {"encodings", EncodingOperations},
   };
   return families;
 }

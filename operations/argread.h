@@ -28,3 +28,4 @@ const TagOpTable& KeyOperations();
 const TagOpTable& VoiceOperations();
 const TagOpTable& VoiceCfgOperations();
 const TagOpTable& PlayNumberOperations();
+const TagOpTable& EncodingOperations();
