@@ -33,37 +33,39 @@ std::string_view UpToZero(std::string_view text) {
 
 std::string PercentEncode(std::string_view text) {
   text = UpToZero(text);
-  std::string out;
-  out.reserve(text.size() * 3);
+  std::string out(text.size() * 3, '\0');
+  char* o = out.data();
   for (char ch : text) {
     unsigned char c = static_cast<unsigned char>(ch);
     if (KeptAsIs(c)) {
-      out.push_back(ch);
+      *o++ = ch;
     } else {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 0xF]);
+      o[0] = '%';
+      o[1] = kHex[c >> 4];
+      o[2] = kHex[c & 0xF];
+      o += 3;
     }
   }
+  out.resize(static_cast<size_t>(o - out.data()));
   return out;
 }
 
 std::string PercentDecode(std::string_view text) {
   text = UpToZero(text);
-  std::string out;
-  out.reserve(text.size());
+  std::string out(text.size(), '\0');
+  char* o = out.data();
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%' || i + 2 >= text.size() || HexDigit(text[i + 1]) < 0) {
-      out.push_back(text[i]);
+    int high;
+    if (text[i] != '%' || i + 2 >= text.size() || (high = HexDigit(text[i + 1])) < 0) {
+      *o++ = text[i];
       continue;
     }
     // Like "%X" on the two bytes: the digits up to the first other byte.
-    int v = HexDigit(text[i + 1]);
     int low = HexDigit(text[i + 2]);
-    if (low >= 0) v = v * 16 + low;
-    out.push_back(static_cast<char>(v));
+    *o++ = static_cast<char>(low >= 0 ? high * 16 + low : high);
     i += 2;
   }
+  out.resize(static_cast<size_t>(o - out.data()));
   return out;
 }
 
