@@ -16,6 +16,7 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"strings", StringOperations},
       {"numbers and time", NumberTimeOperations},
       {"regular expressions", RegexOperations},
+      {"encodings", EncodingOperations},
   };
   return families;
 }

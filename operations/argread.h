@@ -30,3 +30,4 @@ const TagOpTable& VoiceCfgOperations();
 const TagOpTable& PlayNumberOperations();
 const TagOpTable& StringOperations();
 const TagOpTable& NumberTimeOperations();
+const TagOpTable& EncodingOperations();

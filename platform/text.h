@@ -9,7 +9,9 @@ namespace plat {
 std::string Utf8ToGbk(std::string_view utf8);
 std::string GbkToUtf8(std::string_view gbk);
 // Any iconv code page pair ("GBK", "BIG5", "UTF-8", "UTF-7", ...). Returns
-// false when the pair is unknown; bad input bytes are replaced by '?'.
+// false when the pair is unknown. A character that cannot be read or written
+// becomes one '?' (in the target's encoding) and conversion goes on after it.
+// Converters are kept per thread, so calling it often is cheap.
 bool ConvertCodePage(std::string_view in, const char* from, const char* to, std::string& out);
 
 // True when byte c starts a two-byte GB character.
