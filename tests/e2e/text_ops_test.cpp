@@ -1,4 +1,4 @@
-// Text, number and time operations in a script on a virtual line of the real
+// Text, number, time and encoding operations in a script on a virtual line of the real
 // program, each result printed and compared byte for byte.
 #include <gtest/gtest.h>
 
@@ -68,6 +68,19 @@ if (t2 - t1 >= 200)
   w = 1;
 }
 Print("Sleep " + r + " " + w + "\n");
+e = "";
+r = StrToUnicode("a b%", 3, e);
+Print("Percent " + r + " " + e + "\n");
+b = "";
+r = StrToUnicode("中文", 4, b);
+c = "";
+r2 = UnicodeToStr(4, b, c);
+Print("Base64 " + r + " " + b + " " + r2 + " " + c + "\n");
+u8 = "";
+g = "";
+r = StrToUnicode("中文", 1, u8);
+r2 = UnicodeToStr(1, u8, g);
+Print("UTF-8 " + r + " " + r2 + " " + g + "\n");
 Print("END\n");
 r = Sleep(0);
 Print("after the endless sleep\n");
@@ -91,6 +104,9 @@ Hex 0 ffffffff
 AfterDaysDate 20240229 20240229
 GetDateStr 0 2024-01-31 08:30:05
 Sleep 0 1
+Percent 8 a%20b%25
+Base64 8 1tDOxA== 4 中文
+UTF-8 7 4 中文
 END
 )";
 
