@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "core/linemanager.h"
 #include "core/log.h"
 #include "core/runcfg.h"
 #include "platform/instance.h"
@@ -25,6 +26,7 @@ std::function<void()> g_exitHook;
 
 void OnExitSignal(int sig) {
   int saved = errno;
+  exitRequested.store(true);
   unsigned char b = static_cast<unsigned char>(sig);
   if (g_signalPipe[1] >= 0) (void)!::write(g_signalPipe[1], &b, 1);
   errno = saved;

@@ -71,6 +71,8 @@ class CfgFile : public ::testing::Test {
     return ReadCfgFile(dir / "RoDizRun.cfg", &cfg);
   }
   TempDir dir;
+  // A level above 2 (IS_WRITE_LOG=3) copies log lines to RawLog.txt here.
+  testsupport::ScopedCwd cwd{dir.path()};
   std::vector<std::string> diags;
 };
 
