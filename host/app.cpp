@@ -57,7 +57,9 @@ int SecondInstance() {
 bool PrepareStart(const char* argv0) {
   std::string dir = plat::ProgramDir(argv0);
   if (!dir.empty() && ::chdir(dir.c_str()) != 0) return false;
-  ReadCfgFile("RoDizRun.cfg", &runCfg);
+  // Quiet: the line manager reads the file again, and reports its faults
+  // once the log exists.
+  ReadCfgFile("RoDizRun.cfg", &runCfg, true);
   logLevel.store(runCfg.isWriteLog);
   SetLogWriter(std::make_shared<TagWriteLog>(runCfg.logFile, runCfg.logSize, runCfg.isImmediateLog != 0,
                                              runCfg.isWriteLog <= 0));
