@@ -187,7 +187,7 @@ int TagTelDrive::RunStartLocked(const std::string& cfgFile) {
   LogF("LOAD_DELAY = %d", LoadDelay());
   Log("Run End.");
   RawLog("Run End.");
-  plat::SleepMs(200);
+  SleepUnless(200, [this] { return StartStopping(); });
   ClearCloseing();
   runGate = 1;
   return 0;
