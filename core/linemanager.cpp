@@ -4,6 +4,8 @@
 
 #include "core/monitor.h"
 
+std::atomic<bool> exitRequested{false};
+
 namespace {
 
 std::mutex g_factoryLock;

@@ -1,5 +1,6 @@
 #pragma once
 // The line manager as every layer sees it, and the process's closing flag.
+#include <atomic>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -56,6 +57,11 @@ using LineManagerFactory = std::function<std::unique_ptr<TagLineManager>(const s
 void SetLineManagerFactory(LineManagerFactory factory);
 // Status without a factory (no lines built into this program).
 constexpr int kNoLineManager = -100;
+
+// Raised by the exit signals' handler: the exit was asked for while the main
+// thread may still be busy (making the lines), so long work ends early.
+extern std::atomic<bool> exitRequested;
+static_assert(std::atomic<bool>::is_always_lock_free, "raised from a signal handler");
 
 // Lowers the closing flag for the start of all lines, unless an exit or a
 // reset holds it raised.

@@ -114,7 +114,26 @@ std::string CleanCfgLine(std::string_view raw) {
   return line;
 }
 
-int ReadCfgFile(const std::string& fileName, TagRunCfg* rec) {
+bool ReadCfgLine(FILE* f, std::string* line, bool* tooLong) {
+  line->clear();
+  *tooLong = false;
+  bool any = false;
+  int c;
+  while ((c = std::getc(f)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    if (*tooLong) continue;  // read on to the end: the tail is never a line of its own
+    if (line->size() >= kMaxCfgLineBytes) {
+      *tooLong = true;
+      std::string().swap(*line);
+      continue;
+    }
+    line->push_back(static_cast<char>(c));
+  }
+  return any;
+}
+
+int ReadCfgFile(const std::string& fileName, TagRunCfg* rec, bool quiet) {
   if (!rec) return -1;
   FILE* f = plat::OpenFile(fileName, "r");
   if (!f) {
@@ -122,19 +141,18 @@ int ReadCfgFile(const std::string& fileName, TagRunCfg* rec) {
     return -2;
   }
   std::unordered_set<int> seen;
-  char buf[512];
-  bool continuing = false;  // the rest of a line longer than the buffer
+  std::string raw;
+  bool tooLong = false;
+  int lineNo = 0;
   int result = 0;
-  while (std::fgets(buf, sizeof buf, f)) {
-    size_t len = std::strlen(buf);
-    bool complete = len > 0 && buf[len - 1] == '\n';
-    if (continuing) {
-      // The tail of an over-long line is never a line of its own.
-      continuing = !complete;
+  while (ReadCfgLine(f, &raw, &tooLong)) {
+    ++lineNo;
+    if (tooLong) {
+      if (!quiet)
+        LogAlwaysF("%s line %d is longer than %zu bytes: ignored", fileName.c_str(), lineNo, kMaxCfgLineBytes);
       continue;
     }
-    continuing = !complete && !std::feof(f);
-    std::string line = CleanCfgLine(std::string_view(buf, len));
+    std::string line = CleanCfgLine(raw);
     size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
     std::string key = line.substr(0, eq);
@@ -148,7 +166,7 @@ int ReadCfgFile(const std::string& fileName, TagRunCfg* rec) {
         }
       }
       if (overlap) {
-        plat::MessageBox("Corvane System", "Error : RoDizRun.Cfg : lines overlap", plat::kBoxIconError);
+        if (!quiet) plat::MessageBox("Corvane System", "Error : RoDizRun.Cfg : lines overlap", plat::kBoxIconError);
         result = -3;
         break;
       }
@@ -158,7 +176,13 @@ int ReadCfgFile(const std::string& fileName, TagRunCfg* rec) {
     if (key == "IS_DISP_SENTE") {
       rec->isDispSente = CfgYes(value) ? 1 : (Upper(value) == "NOTE" ? 2 : 0);
     } else if (key == "VIR_LINES_NUM") {
-      rec->virLinesNum = CfgNumber(value);
+      int n = CfgNumber(value);
+      constexpr int kMost = static_cast<int>(kMaxLineListEntries);
+      if (n > kMost) {
+        if (!quiet) LogAlwaysF("VIR_LINES_NUM %d is too many: %d used", n, kMost);
+        n = kMost;
+      }
+      rec->virLinesNum = n;
     } else if (key == "TOTAL_LINES_NUM") {
       rec->totalLinesNum = CfgNumber(value);
     } else if (key == "TITLE1") {
@@ -202,6 +226,10 @@ int ReadCfgFile(const std::string& fileName, TagRunCfg* rec) {
       msgQueueLimit = rec->maxMsgNum;
     } else if (key == "LOAD_DELAY") {
       int n = CfgNumber(value);
+      if (n > kMaxLoadDelayMs) {
+        if (!quiet) LogAlwaysF("LOAD_DELAY %d is too long: %d used", n, kMaxLoadDelayMs);
+        n = kMaxLoadDelayMs;
+      }
       rec->loadDelay = n < 5 ? 5 : n;
     } else if (key == "DISP_DELAY") {
       int n = CfgNumber(value);

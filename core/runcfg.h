@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,11 +40,23 @@ extern std::atomic<int> msgQueueLimit;   // message-queue limit (0: none)
 extern std::atomic<int> dbPoolSize;      // connection pool size (0 or less: no pool)
 extern std::atomic<uint8_t> dbBitfieldIsDigit;
 
-// Most numbers one line list yields.
+// Most numbers one line list yields; also the most virtual lines.
 constexpr size_t kMaxLineListEntries = 5120;
+// Longest pause between two line loads, in ms: a larger one would keep the
+// lines from starting for days.
+constexpr int kMaxLoadDelayMs = 60000;
+// Longest configuration line kept; a list of every line number fits easily.
+constexpr size_t kMaxCfgLineBytes = 65536;
 
 // 0 read to the end, -1 no record, -2 cannot open, -3 lines overlap.
-int ReadCfgFile(const std::string& fileName, TagRunCfg* record);
+// Boxes and log lines about the file's faults are shown unless quiet (a read
+// made before the log exists, repeated later by the line manager).
+int ReadCfgFile(const std::string& fileName, TagRunCfg* record, bool quiet = false);
+
+// One line of a configuration file, without its newline, into line; false at
+// the end of the file. A line longer than kMaxCfgLineBytes is read to its end but
+// comes back empty with tooLong set.
+bool ReadCfgLine(FILE* f, std::string* line, bool* tooLong);
 
 // Numbers of one line list (blanks already removed), in order; at most
 // kMaxLineListEntries, the rest dropped with a log line.

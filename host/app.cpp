@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "core/linemanager.h"
 #include "core/log.h"
 #include "core/runcfg.h"
 #include "platform/instance.h"
@@ -25,6 +26,7 @@ std::function<void()> g_exitHook;
 
 void OnExitSignal(int sig) {
   int saved = errno;
+  exitRequested.store(true);
   unsigned char b = static_cast<unsigned char>(sig);
   if (g_signalPipe[1] >= 0) (void)!::write(g_signalPipe[1], &b, 1);
   errno = saved;
@@ -55,7 +57,9 @@ int SecondInstance() {
 bool PrepareStart(const char* argv0) {
   std::string dir = plat::ProgramDir(argv0);
   if (!dir.empty() && ::chdir(dir.c_str()) != 0) return false;
-  ReadCfgFile("RoDizRun.cfg", &runCfg);
+  // Quiet: the line manager reads the file again, and reports its faults
+  // once the log exists.
+  ReadCfgFile("RoDizRun.cfg", &runCfg, true);
   logLevel.store(runCfg.isWriteLog);
   SetLogWriter(std::make_shared<TagWriteLog>(runCfg.logFile, runCfg.logSize, runCfg.isImmediateLog != 0,
                                              runCfg.isWriteLog <= 0));

@@ -1,5 +1,6 @@
 // The line threads: loading every configured line, running its script,
 // reloading and stopping all lines.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -52,13 +53,19 @@ void TagTelDrive::ClearScriptCache() {
 
 int TagTelDrive::LoadDelay() const {
   const TagRunCfg* cfg = runCfg ? runCfg : &::runCfg;
-  return cfg->loadDelay;
+  return std::min(cfg->loadDelay, kMaxLoadDelayMs);
+}
+
+bool TagTelDrive::StartStopping() const {
+  return exiting_.load() || cancelStart_.load() || exitRequested.load();
 }
 
 void TagTelDrive::PacingSleep() const {
   const int delay = LoadDelay();
-  if (delay / 4 > 0) plat::SleepMs(static_cast<uint32_t>(delay / 4));
-  plat::SleepMs(55);
+  const uint32_t quarter = delay / 4 > 0 ? static_cast<uint32_t>(delay / 4) : 0;
+  // In short steps: an exit or a reset ends the wait at once, however long
+  // the delay.
+  SleepUnless(quarter + 55, [this] { return StartStopping(); });
 }
 
 bool TagTelDrive::StartLineThread(std::function<void()> body) {
@@ -124,7 +131,7 @@ std::shared_ptr<TagTelBasic> TagTelDrive::MakeInstance(TagTelLine* line) {
 
 int TagTelDrive::RunStart(const std::string& cfgFile) {
   std::lock_guard<std::recursive_mutex> g(runStartLock_);
-  if (exiting_.load()) return -1;
+  if (exiting_.load() || exitRequested.load()) return -1;
   return RunStartLocked(cfgFile);
 }
 
@@ -148,18 +155,17 @@ int TagTelDrive::RunStartLocked(const std::string& cfgFile) {
   cfgFile_ = cfgFile;
   runGate = 0;
   loadedLines_ = 0;
-  char buf[512];
-  bool continuing = false;
-  while (!exiting_.load() && !cancelStart_.load() && std::fgets(buf, sizeof buf, f)) {
-    size_t len = std::strlen(buf);
-    bool complete = len > 0 && buf[len - 1] == '\n';
-    if (continuing) {
-      // The rest of an over-long line is not a line of its own.
-      continuing = !complete;
+  std::string raw;
+  bool tooLong = false;
+  int lineNo = 0;
+  while (!StartStopping() && ReadCfgLine(f, &raw, &tooLong)) {
+    ++lineNo;
+    if (tooLong) {
+      LogAlwaysF("%s line %d is longer than %zu bytes: its lines do not start", cfgFile.c_str(), lineNo,
+                 kMaxCfgLineBytes);
       continue;
     }
-    continuing = !complete;
-    std::string line = CleanCfgLine(std::string_view(buf, len));
+    std::string line = CleanCfgLine(raw);
     size_t eq = line.find('=');
     if (line.empty() || eq == std::string::npos) continue;
     RawLog(line);
@@ -169,7 +175,7 @@ int TagTelDrive::RunStartLocked(const std::string& cfgFile) {
     RawLog(key);
     std::vector<int> list = ParseLineList(key);
     if (list.empty()) continue;
-    for (size_t i = 0; i < list.size() && !exiting_.load() && !cancelStart_.load(); ++i) {
+    for (size_t i = 0; i < list.size() && !StartStopping(); ++i) {
       char text[600];
       std::snprintf(text, sizeof text, "%d:%d, '%s'", static_cast<int>(list.size()), static_cast<int>(i),
                     script.c_str());
@@ -181,7 +187,7 @@ int TagTelDrive::RunStartLocked(const std::string& cfgFile) {
   LogF("LOAD_DELAY = %d", LoadDelay());
   Log("Run End.");
   RawLog("Run End.");
-  plat::SleepMs(200);
+  SleepUnless(200, [this] { return StartStopping(); });
   ClearCloseing();
   runGate = 1;
   return 0;
@@ -370,7 +376,7 @@ void TagTelDrive::ReloadAll() {
     return;
   }
   ClearScriptCache();
-  for (int i = 0; i < telCount && !exiting_.load(); ++i) {
+  for (int i = 0; i < telCount && !StartStopping(); ++i) {
     auto inst = lines[i]->Instance();
     if (!inst || !inst->callObject) continue;
     inst->SetReload(true);

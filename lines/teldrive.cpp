@@ -2,11 +2,13 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <map>
 
 #include "engine/telbasic.h"
+#include "core/linemanager.h"
 #include "core/log.h"
 #include "core/runcfg.h"
 #include "engine/kxcall.h"
@@ -99,18 +101,27 @@ TagTelDrive::TagTelDrive(const std::string& cfgFile, TagRunCfg* cfg, TagTelDrive
   pPhyCard = hooks_.makePhysicalCard ? hooks_.makePhysicalCard() : MakePhysicalCard();
   RawLog("MakeCardDrive() OK.");
   pSipCard = std::make_unique<TagSipNoneDrive>();
-  auto vir = cfg ? std::make_unique<TagVirCard>(cfg->virLinesNum, cfg->languageType != 0)
-                 : std::make_unique<TagVirCard>(1, 0);
+  // A record filled by hand is bounded as the file's reader bounds it.
+  const int virLines = cfg ? std::min(cfg->virLinesNum, static_cast<int>(kMaxLineListEntries)) : 1;
+  auto vir = std::make_unique<TagVirCard>(virLines, cfg ? cfg->languageType != 0 : 0);
   vir->drive = this;
   pVirCard = std::move(vir);
 
   RawLog("Init Lines ...");
   telCount = 0;
+  bool stopped = false;
   for (TagKxCard* card : {pPhyCard.get(), pSipCard.get(), pVirCard.get()}) {
     int made = 0;
     // A card that could not be started offers no lines, whatever it counts.
     const int offered = card->status < 0 ? 0 : card->telCount;
     for (int i = 0; i < offered; ++i) {
+      // The exit signal may come while thousands of lines are made on the
+      // main thread: the lines made so far are enough for the exit.
+      if (!stopped && exitRequested.load()) {
+        LogAlwaysF("Init Lines: exit requested, %d lines made", telCount);
+        stopped = true;
+      }
+      if (stopped) break;
       TagTelLine* line = card->MakeLine(i, telCount);
       if (!line) continue;
       line->SetInstance(nullptr);

@@ -124,6 +124,8 @@ class TagTelDrive {
   void JoinLineThreads(uint32_t waitMs);
   bool Stale(uint64_t gen) const { return gen_.load() != gen || exiting_.load(); }
   int LoadDelay() const;
+  // An exit, a reset or the exit signal asks the start and the reload to end.
+  bool StartStopping() const;
   void ClearScriptCache();
   void PacingSleep() const;
   void BindDbLibraries();

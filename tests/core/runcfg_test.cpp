@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+
+#include "core/log.h"
 #include "core/runcfg.h"
 #include "platform/msgbox.h"
 #include "platform/text.h"
@@ -51,15 +55,24 @@ class CfgFile : public ::testing::Test {
     logLevel = 0;
   }
   void TearDown() override {
+    SetLogWriter(nullptr);
     plat::SetDiagSink(nullptr);
     unsetenv("RODIZ_BOX_RECORD");
     logLevel = 0;
+  }
+  // The log in a file of the test's folder.
+  void UseLog() { SetLogWriter(std::make_shared<TagWriteLog>(dir / "log.txt", 1 << 24, true, true)); }
+  std::string LogText() {
+    if (auto w = GetLogWriter()) w->Flush();
+    return std::filesystem::exists(dir / "log.txt") ? ReadFile(dir / "log.txt") : "";
   }
   int Read(const std::string& text, TagRunCfg& cfg) {
     WriteFile(dir / "RoDizRun.cfg", text);
     return ReadCfgFile(dir / "RoDizRun.cfg", &cfg);
   }
   TempDir dir;
+  // A level above 2 (IS_WRITE_LOG=3) copies log lines to RawLog.txt here.
+  testsupport::ScopedCwd cwd{dir.path()};
   std::vector<std::string> diags;
 };
 
@@ -111,6 +124,13 @@ TEST_F(CfgFile, KeyValuesAndBounds) {
       {"IS_DISP_TALKTIME=yes", [](auto& c) { return c.isDispTalkTime; }, 1},
       {"LOAD_DELAY=1", [](auto& c) { return c.loadDelay; }, 5},
       {"LOAD_DELAY=1000", [](auto& c) { return c.loadDelay; }, 1000},
+      {"LOAD_DELAY=60000", [](auto& c) { return c.loadDelay; }, 60000},
+      {"LOAD_DELAY=60001", [](auto& c) { return c.loadDelay; }, 60000},
+      {"LOAD_DELAY=2147483647", [](auto& c) { return c.loadDelay; }, 60000},
+      {"LOAD_DELAY=99999999999999", [](auto& c) { return c.loadDelay; }, 60000},
+      {"VIR_LINES_NUM=5120", [](auto& c) { return c.virLinesNum; }, 5120},
+      {"VIR_LINES_NUM=5121", [](auto& c) { return c.virLinesNum; }, 5120},
+      {"VIR_LINES_NUM=2147483647", [](auto& c) { return c.virLinesNum; }, 5120},
       {"DISP_DELAY=99", [](auto& c) { return c.dispDelay; }, 100},
       {"DISP_DELAY=20000", [](auto& c) { return c.dispDelay; }, 15000},
       {"LOG_SIZE=1", [](auto& c) { return c.logSize; }, 2097152},
@@ -174,17 +194,87 @@ TEST_F(CfgFile, MissingFileAndNoRecord) {
   EXPECT_EQ(ReadCfgFile(dir / "none.cfg", nullptr), -1);
 }
 
-TEST_F(CfgFile, OverlongLineTailIsNotALineOfItsOwn) {
+TEST_F(CfgFile, OverlongLineIsLoggedAndItsTailIsNotALineOfItsOwn) {
+  UseLog();
   TagRunCfg cfg;
   // A long comment whose tail, read on its own, would assign a script to line 0
   // and would then overlap with the list after it.
-  std::string longComment = "//" + std::string(600, 'c') + "0=x.kxs\n";
+  std::string longComment = "//" + std::string(kMaxCfgLineBytes + 100, 'c') + "0=x.kxs\n";
   ASSERT_EQ(Read(longComment + "0=real.kxs\nVIR_LINES_NUM=5\n", cfg), 0);
   EXPECT_EQ(cfg.virLinesNum, 5);
-  std::string longTitle = "TITLE3=" + std::string(700, 't') + "\nMONITOR_PORT=1234\n";
+  std::string longTitle = "\nTITLE3=" + std::string(kMaxCfgLineBytes, 't') + "\nMONITOR_PORT=1234\n";
   ASSERT_EQ(Read(longTitle, cfg), 0);
   EXPECT_EQ(cfg.monitorPort, 1234);
-  EXPECT_LT(cfg.title3.size(), 512u);
+  EXPECT_EQ(cfg.title3, GBK("用户消息3")) << "an over-long line is not cut and used";
+  std::string log = LogText();
+  EXPECT_NE(log.find("RoDizRun.cfg line 1 is longer than 65536 bytes: ignored"), std::string::npos) << log;
+  EXPECT_NE(log.find("RoDizRun.cfg line 2 is longer than 65536 bytes: ignored"), std::string::npos) << log;
+}
+
+TEST_F(CfgFile, LinesLongerThanTheOldBufferAreReadWhole) {
+  TagRunCfg cfg;
+  // A line list of 170 numbers (over 600 bytes): its numbers count, so a later
+  // list naming one of them overlaps.
+  std::string list;
+  for (int i = 0; i < 170; ++i) list += (i ? "," : "") + std::to_string(i);
+  ASSERT_GT(list.size(), 511u);
+  EXPECT_EQ(Read(list + "=a.kxs\n169=b.kxs\n", cfg), -3);
+  EXPECT_EQ(Read(list + "=a.kxs\n170=b.kxs\n", cfg), 0);
+  // A value after a long run of aligning blanks.
+  ASSERT_EQ(Read("TITLE3=" + std::string(700, ' ') + "Queue\r\nMONITOR_PORT=4321", cfg), 0);
+  EXPECT_EQ(cfg.title3, "Queue");
+  EXPECT_EQ(cfg.monitorPort, 4321) << "a last line without its newline";
+}
+
+TEST_F(CfgFile, LineAtTheLimitIsKeptOneByteMoreIsNot) {
+  struct Case {
+    std::string text;
+    std::vector<std::string> lines;
+    std::vector<bool> tooLong;
+  } cases[] = {
+      {std::string(kMaxCfgLineBytes, 'a') + "\nb", {std::string(kMaxCfgLineBytes, 'a'), "b"}, {false, false}},
+      {std::string(kMaxCfgLineBytes + 1, 'a') + "\nb\n", {"", "b"}, {true, false}},
+      {std::string(kMaxCfgLineBytes + 1, 'a'), {""}, {true}},
+      {"\n\nx\r\n", {"", "", "x\r"}, {false, false, false}},
+      {"", {}, {}},
+  };
+  for (const auto& c : cases) {
+    WriteFile(dir / "lines.txt", c.text);
+    FILE* f = std::fopen((dir / "lines.txt").c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    std::vector<std::string> got;
+    std::vector<bool> longs;
+    std::string line;
+    bool tooLong = true;
+    while (ReadCfgLine(f, &line, &tooLong)) {
+      got.push_back(line);
+      longs.push_back(tooLong);
+    }
+    std::fclose(f);
+    EXPECT_EQ(got, c.lines) << c.text.size();
+    EXPECT_EQ(longs, c.tooLong) << c.text.size();
+  }
+}
+
+TEST_F(CfgFile, BoundsAreLoggedUnlessQuiet) {
+  UseLog();
+  const std::string text = "LOAD_DELAY=2147483647\nVIR_LINES_NUM=2147483647\n" + std::string(70000, 'x') +
+                           "\n0-3=a.kxs\n3=b.kxs\n";
+  WriteFile(dir / "RoDizRun.cfg", text);
+  TagRunCfg quiet;
+  EXPECT_EQ(ReadCfgFile(dir / "RoDizRun.cfg", &quiet, true), -3);
+  EXPECT_EQ(quiet.loadDelay, 60000);
+  EXPECT_EQ(quiet.virLinesNum, 5120);
+  EXPECT_EQ(LogText(), "");
+  EXPECT_EQ(ReadFile(dir / "boxes.txt"), "") << "a quiet read shows no box";
+
+  TagRunCfg loud;
+  EXPECT_EQ(ReadCfgFile(dir / "RoDizRun.cfg", &loud), -3);
+  std::string log = LogText();
+  EXPECT_NE(log.find("LOAD_DELAY 2147483647 is too long: 60000 used"), std::string::npos) << log;
+  EXPECT_NE(log.find("VIR_LINES_NUM 2147483647 is too many: 5120 used"), std::string::npos) << log;
+  EXPECT_NE(log.find("line 3 is longer than 65536 bytes"), std::string::npos) << log;
+  EXPECT_EQ(ReadFile(dir / "boxes.txt"), "Corvane System: Error : RoDizRun.Cfg : lines overlap\n");
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "engine/telbasic.h"
+#include "core/linemanager.h"
 #include "core/monitor.h"
+#include "core/runcfg.h"
 #include "lines/teldrive.h"
 #include "platform/text.h"
 #include "tests/lines/drive_fixture.h"
@@ -388,6 +390,110 @@ TEST_F(LineThreadsTest, TwoStartsAtOnceRunOneAfterTheOther) {
   // one run thread.
   EXPECT_EQ(d.LiveThreads(), 8u);
   for (int i = 0; i < 8; ++i) EXPECT_EQ(Builds(i), 2) << i;
+}
+
+TEST_F(LineThreadsTest, PacingOfTheStartEndsOnAStopWhateverTheDelay) {
+  for (bool cancel : {true, false}) {
+    SCOPED_TRACE(cancel ? "start cancelled" : "manager deleted");
+    builds_.clear();
+    builder_ = linetest::WaitingScript();
+    // Cut to 60 s: 15 s between two loads.
+    TagTelDrive* d = &MakeDrive("VIR_LINES_NUM=4\nLOAD_DELAY=2147483647\n0-3=a.kxs\n");
+    EXPECT_NE(Log().find("LOAD_DELAY 2147483647 is too long: 60000 used"), std::string::npos);
+    std::atomic<bool> started{false}, stopped{false};
+    std::thread main([&] {
+      d->RunStart("RoDizRun.cfg");
+      started = true;
+    });
+    ASSERT_TRUE(WaitFor([&] { return d->LoadedLines() >= 1; }));
+    std::thread stopper([&] {
+      if (cancel)
+        d->CancelStart();
+      else
+        drive_.reset();
+      stopped = true;
+    });
+    // Generous next to the short steps of the wait, short next to the three
+    // 15 s pauses still ahead.
+    EXPECT_TRUE(WaitFor([&] { return started.load() && stopped.load(); }, 10000));
+    stopper.join();
+    main.join();
+    EXPECT_EQ(Builds(1), 0);
+    EXPECT_EQ(Builds(3), 0);
+    drive_.reset();
+  }
+}
+
+TEST_F(LineThreadsTest, PacingOfTheReloadEndsOnTheExit) {
+  builder_ = linetest::WaitingScript();
+  TagTelDrive& d = MakeDrive("VIR_LINES_NUM=3\nLOAD_DELAY=5\n0-2=a.kxs\n");
+  ASSERT_EQ(d.RunStart("RoDizRun.cfg"), 0);
+  ASSERT_TRUE(WaitFor([&] { return AllRunning(d, 3); }));
+  cfg_.loadDelay = kMaxLoadDelayMs;  // 15 s between two lines' reloads
+  d.StartReloadThread();
+  ASSERT_TRUE(WaitFor([&] { return Builds(0) == 2; }));
+  std::atomic<bool> deleted{false};
+  std::thread stopper([&] {
+    drive_.reset();
+    deleted = true;
+  });
+  EXPECT_TRUE(WaitFor([&] { return deleted.load(); }, 10000));
+  stopper.join();
+  EXPECT_EQ(Builds(2), 1) << "the reload ended before the last line";
+}
+
+// A card whose lines are made until the exit is asked for at the given line.
+class ExitAtLineCard : public linetest::FakePhysicalCard {
+ public:
+  ExitAtLineCard(int ports, int exitAt) : FakePhysicalCard(std::vector<uint8_t>(ports, kLineAEx)), exitAt_(exitAt) {}
+  TagTelLine* MakeLine(int index, int lineNumber) override {
+    if (index == exitAt_) exitRequested = true;
+    return FakePhysicalCard::MakeLine(index, lineNumber);
+  }
+
+ private:
+  int exitAt_;
+};
+
+TEST_F(LineThreadsTest, AnExitRequestEndsTheMakingOfLinesAndTheStart) {
+  struct Lower {
+    ~Lower() { exitRequested = false; }
+  } lower;
+  physicalCard_ = [] { return std::make_unique<ExitAtLineCard>(10, 3); };
+  TagTelDrive& d = MakeDrive("VIR_LINES_NUM=2147483647\nLOAD_DELAY=5\n0-9=a.kxs\n");
+  EXPECT_NE(Log().find("VIR_LINES_NUM 2147483647 is too many: 5120 used"), std::string::npos);
+  // Lines 0-3 made (the request came while line 3 was made), no virtual line.
+  EXPECT_EQ(d.telCount, 4);
+  EXPECT_EQ(d.pPhyCard->telCount, 4);
+  EXPECT_EQ(d.pVirCard->telCount, 0);
+  EXPECT_NE(Log().find("Init Lines: exit requested, 4 lines made"), std::string::npos) << Log();
+  EXPECT_EQ(d.RunStart("RoDizRun.cfg"), -1);
+  EXPECT_EQ(Builds(0), 0);
+  EXPECT_EQ(Boxes(), "");
+}
+
+TEST_F(LineThreadsTest, VirtualLinesOfAHandFilledRecordAreBounded) {
+  // Twice the bound, not the int range: a manager without the bound would
+  // fill the memory.
+  cfg_.virLinesNum = 2 * static_cast<int>(kMaxLineListEntries);
+  TagTelDrive& d = MakeDrive("LOAD_DELAY=5\n");
+  EXPECT_EQ(d.telCount, static_cast<int>(kMaxLineListEntries));
+  EXPECT_EQ(d.pVirCard->telCount, static_cast<int>(kMaxLineListEntries));
+}
+
+TEST_F(LineThreadsTest, LongLinesOfTheConfigurationStartTheirLines) {
+  builder_ = linetest::WaitingScript();
+  // A list with aligning blanks and a long remark (over 600 bytes), a line
+  // past the limit (logged, its tail no line of its own), then one more list.
+  TagTelDrive& d = MakeDrive("VIR_LINES_NUM=4\nLOAD_DELAY=5\n0, 1," + std::string(300, ' ') + "2 = a.kxs  // " +
+                             std::string(600, 'r') + "\n// " + std::string(kMaxCfgLineBytes, 'x') +
+                             "3=tail.kxs\n3=b.kxs\n");
+  ASSERT_EQ(d.RunStart("RoDizRun.cfg"), 0);
+  ASSERT_TRUE(WaitFor([&] { return AllRunning(d, 4); })) << Log();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(BuiltScript(i), "a.kxs") << i;
+  EXPECT_EQ(BuiltScript(3), "b.kxs");
+  EXPECT_NE(Log().find("RoDizRun.cfg line 4 is longer than 65536 bytes: its lines do not start"), std::string::npos)
+      << Log();
 }
 
 }  // namespace
