@@ -124,13 +124,14 @@ struct Line {
   bool listen = false;
 };
 
-// Queues the far end's keys behind those still arriving; the first key on a
-// quiet line arrives at once.
+// Queues the far end's keys one tone and pause behind the last key; after a
+// quiet spell the first arrives at once. Keys the line has not read yet do
+// not make the new ones come in a burst.
 inline void QueueKeys(Line* l, const std::string& keys, uint32_t now) {
   for (char c : keys) {
     if (!IsKey(c)) continue;
-    uint32_t due = l->dtmfInLast + kDtmfInMs;
-    if (l->dtmfIn.empty() && static_cast<uint32_t>(now - l->dtmfInLast) >= kDtmfInMs) due = now;
+    bool quiet = static_cast<int32_t>(now - l->dtmfInLast) >= static_cast<int32_t>(kDtmfInMs);
+    uint32_t due = quiet ? now : l->dtmfInLast + kDtmfInMs;
     l->dtmfIn.push_back({c, due});
     l->dtmfInLast = due;
   }
