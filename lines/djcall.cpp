@@ -453,12 +453,16 @@ int TagDjDigitCall::StartLoopPlayOn(const std::string& file, int pcFlag) {
 void TagDjDigitCall::ReadKeys() {
   PollState();
   bool any = false;
+  // The pause after each key must not hide a release: the call is looked at
+  // again before the next key, and a released call takes no more.
   while (!interrupted) {
     int k = drive->Card().ReadChannelDtmf(channel);
     if (!IsCardKey(k)) break;
     AppendKey(keys, k);
     any = true;
     plat::SleepMs(50);
+    PollState();
+    if (callState == kCallReleased) break;
   }
   if (any) ShowKeys();
 }

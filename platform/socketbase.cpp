@@ -402,3 +402,42 @@ int SocketsWaitReadable(const std::vector<int>& sockets, int timeoutMs, std::vec
   }
   return count;
 }
+
+bool SetNonBlocking(int socket) {
+  int flags = fcntl(socket, F_GETFL, 0);
+  return flags >= 0 && fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+long SendSome(int socket, const void* data, size_t len) {
+  ssize_t n;
+  do {
+    n = send(socket, data, len, MSG_NOSIGNAL | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n >= 0) return n;
+  return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+}
+
+int SocketsWait(const std::vector<int>& sockets, const std::vector<int>& wanted, int timeoutMs,
+                std::vector<int>* ready) {
+  std::vector<pollfd> fds;
+  fds.reserve(sockets.size());
+  for (size_t i = 0; i < sockets.size(); i++) {
+    int w = i < wanted.size() ? wanted[i] : kSocketReadable;
+    short events = static_cast<short>(((w & kSocketReadable) ? POLLIN : 0) | ((w & kSocketWritable) ? POLLOUT : 0));
+    fds.push_back({sockets[i], events, 0});
+  }
+  ready->assign(sockets.size(), 0);
+  int rc = poll(fds.data(), fds.size(), timeoutMs < 0 ? 0 : timeoutMs);
+  if (rc < 0) return errno == EINTR ? 0 : -1;
+  int count = 0;
+  for (size_t i = 0; i < fds.size(); i++) {
+    short rev = fds[i].revents;
+    int r = 0;
+    if (rev & (POLLIN | POLLHUP)) r |= kSocketReadable;  // the receive tells data from a close
+    if (rev & POLLOUT) r |= kSocketWritable;
+    if (rev & (POLLERR | POLLNVAL)) r |= kSocketFailed;
+    (*ready)[i] = r;
+    if (r != 0) count++;
+  }
+  return count;
+}

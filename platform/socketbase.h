@@ -83,3 +83,19 @@ long ReceiveSome(int socket, void* buf, size_t len);
 // SocketReadable counts it. (*ready)[i] gets 1 readable, -1 an error on that
 // socket, 0 neither. Returns how many are not 0, or -1.
 int SocketsWaitReadable(const std::vector<int>& sockets, int timeoutMs, std::vector<int>* ready);
+
+// A socket's sends and receives no longer wait; false when it cannot be set.
+bool SetNonBlocking(int socket);
+// One send that never waits (MSG_NOSIGNAL): the bytes sent, 0 when there is
+// no room now, -1 when the connection is broken.
+long SendSome(int socket, const void* data, size_t len);
+
+// What SocketsWait waits for and reports, as bits.
+constexpr int kSocketReadable = 1;  // data, a waiting connection or a peer that closed
+constexpr int kSocketWritable = 2;
+constexpr int kSocketFailed = 4;  // an error on the socket, or not a socket
+// Waits at most timeoutMs until one of the sockets is ready for what
+// wanted[i] asks (kSocketReadable, kSocketWritable or both). (*ready)[i] gets
+// the bits that hold. Returns how many sockets are ready, or -1.
+int SocketsWait(const std::vector<int>& sockets, const std::vector<int>& wanted, int timeoutMs,
+                std::vector<int>* ready);

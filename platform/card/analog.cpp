@@ -36,7 +36,7 @@ int SimCard::ClearPortDtmf(int port) {
   CardLock g(*this);
   Line* l = Port(port);
   if (!l) return -1;
-  l->dtmfIn.clear();
+  card::ClearKeys(l, TickCount());
   return 0;
 }
 

@@ -90,8 +90,9 @@ class SimCard {
   // Records raw A-law at byte position recPos, at most limit bytes. Non-zero
   // when started (RECORD forces the result).
   int ChannelRecordFile(int ch, const std::string& file, int recPos, int limit);
+  // Drops the keys received and those the far end has yet to send.
   int ClearChannelDtmf(int ch);
-  // One received key, or 0 when none.
+  // One received key, or 0 when none has arrived yet.
   int ReadChannelDtmf(int ch);
   int SendChannelDtmf(int ch, const std::string& keys);
   // Non-zero once every key given to SendChannelDtmf has gone out.

@@ -22,6 +22,9 @@ constexpr int kAnalogWave = 90;
 // Conference voices get handles from here up, above every channel voice.
 constexpr int kConfVoiceBase = 100000;
 constexpr uint32_t kDtmfOutMs = 100;  // one key's tone and pause
+// The far end's keys reach the card no faster than a telephone line carries
+// them: a tone of about 40 ms and a pause of as much.
+constexpr uint32_t kDtmfInMs = 80;
 constexpr size_t kKeyQueueMax = 1024;
 constexpr size_t kPlayedMax = 64;
 
@@ -66,6 +69,12 @@ struct PlayEntry {
   uint64_t startSample = 0;
 };
 
+// A key from the far end and the tick it reaches the card.
+struct KeyIn {
+  char key = 0;
+  uint32_t due = 0;
+};
+
 struct Callout {
   std::string number, calling, firstCallee;
   uint8_t params[6] = {0, 0, 0, 0, 0, 0};
@@ -79,7 +88,8 @@ struct Line {
   PlayState play;
   RecordState rec;
   bool recVoice = false;  // a record voice is held from record start to its stop
-  std::deque<char> dtmfIn;
+  std::deque<KeyIn> dtmfIn;  // in order of arrival, the due ones first
+  uint32_t dtmfInLast = 0;   // the tick the last queued key arrives
   std::string dtmfSent;
   uint32_t dtmfOutTick = 0;
   size_t dtmfOutPending = 0;
@@ -113,6 +123,40 @@ struct Line {
   int group = -1;
   bool listen = false;
 };
+
+// Queues the far end's keys one tone and pause behind the last key; after a
+// quiet spell the first arrives at once. Keys the line has not read yet do
+// not make the new ones come in a burst.
+inline void QueueKeys(Line* l, const std::string& keys, uint32_t now) {
+  for (char c : keys) {
+    if (!IsKey(c)) continue;
+    bool quiet = static_cast<int32_t>(now - l->dtmfInLast) >= static_cast<int32_t>(kDtmfInMs);
+    uint32_t due = quiet ? now : l->dtmfInLast + kDtmfInMs;
+    l->dtmfIn.push_back({c, due});
+    l->dtmfInLast = due;
+  }
+}
+
+// The next key that has arrived by now, or 0.
+inline char TakeKey(Line* l, uint32_t now) {
+  if (l->dtmfIn.empty() || static_cast<int32_t>(now - l->dtmfIn.front().due) < 0) return 0;
+  char c = l->dtmfIn.front().key;
+  l->dtmfIn.pop_front();
+  return c;
+}
+
+// The far end stops keying (the caller hung up): keys still to come are dropped.
+inline void DropKeysToCome(Line* l, uint32_t now) {
+  while (!l->dtmfIn.empty() && static_cast<int32_t>(now - l->dtmfIn.back().due) < 0) l->dtmfIn.pop_back();
+  l->dtmfInLast = l->dtmfIn.empty() ? now - kDtmfInMs : l->dtmfIn.back().due;
+}
+
+// Every key is gone, those still to come as well: what the line clears is
+// never heard at a later prompt.
+inline void ClearKeys(Line* l, uint32_t now) {
+  l->dtmfIn.clear();
+  l->dtmfInLast = now - kDtmfInMs;  // the next key may come at once
+}
 
 struct ConfVoice {
   bool record = false;

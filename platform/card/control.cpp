@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "platform/card/farend.h"
@@ -14,8 +15,38 @@ namespace plat {
 namespace {
 
 constexpr size_t kLineMax = 1 << 20;
-// A client that takes no answer for this long is dropped.
-constexpr int kAnswerSendMs = 10000;
+// A client whose queued answers have not moved for this long is not reading.
+constexpr uint32_t kStalledMs = 10000;
+
+struct Client {
+  int fd = -1;
+  std::string in;
+  std::string out;  // answers queued, sent up to `sent`
+  size_t sent = 0;
+  bool peerDone = false;  // the client has sent all it will send
+  uint32_t moved = 0;     // tick of the last answer bytes taken, or queued into an empty queue
+
+  size_t Pending() const { return out.size() - sent; }
+
+  // Sends what the socket takes now; false when the connection is broken.
+  bool Flush() {
+    while (Pending() > 0) {
+      long n = SendSome(fd, out.data() + sent, Pending());
+      if (n < 0) return false;
+      if (n == 0) break;
+      sent += static_cast<size_t>(n);
+      moved = TickCount();
+    }
+    if (sent == out.size()) {
+      out.clear();
+      sent = 0;
+    } else if (sent > 65536 && sent > out.size() / 2) {
+      out.erase(0, sent);
+      sent = 0;
+    }
+    return true;
+  }
+};
 
 }  // namespace
 
@@ -43,42 +74,77 @@ void SimCardControl::Stop() {
 }
 
 void SimCardControl::Run() {
-  struct Client {
-    int fd;
-    std::string in;
-  };
   std::vector<Client> clients;
-  std::vector<int> fds, ready;
+  std::vector<int> fds, wanted, ready;
   auto cancelled = [this] { return stop_.load(); };
+  // Answers every complete line the client has sent; false once its queue
+  // of answers is over the limit (it is not reading them).
+  auto serve = [&](Client& c) {
+    size_t nl;
+    while ((nl = c.in.find('\n')) != std::string::npos) {
+      std::string line = c.in.substr(0, nl);
+      c.in.erase(0, nl + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      std::string answer = farEnd_->Execute(line, cancelled);
+      // One answer is one line, whatever a file name held.
+      for (char& ch : answer)
+        if (ch == '\n' || ch == '\r') ch = ' ';
+      answer += "\n";
+      if (c.Pending() == 0) c.moved = TickCount();
+      c.out += answer;
+      if (!c.Flush()) return false;
+      if (c.Pending() > outputLimit_) {
+        dropped_++;
+        return false;
+      }
+    }
+    return true;
+  };
   while (!stop_) {
     fds.assign(1, listenFd_);
-    for (auto& c : clients) fds.push_back(c.fd);
-    if (SocketsWaitReadable(fds, 100, &ready) <= 0) continue;
-    if (ready[0] > 0) {
+    wanted.assign(1, kSocketReadable);
+    for (auto& c : clients) {
+      fds.push_back(c.fd);
+      wanted.push_back((c.peerDone ? 0 : kSocketReadable) | (c.Pending() > 0 ? kSocketWritable : 0));
+    }
+    if (SocketsWait(fds, wanted, 100, &ready) <= 0) ready.assign(fds.size(), 0);
+    if (ready[0] & kSocketReadable) {
       int fd = AcceptLocal(listenFd_);
-      if (fd >= 0) clients.push_back({fd, {}});
+      if (fd >= 0 && (clients.size() >= kClientsMax || !SetNonBlocking(fd))) {
+        CloseSocket(fd);
+      } else if (fd >= 0) {
+        clients.push_back(Client{});
+        clients.back().fd = fd;
+      }
     }
     for (size_t i = 1; i < fds.size(); i++) {
-      if (ready[i] == 0) continue;
+      int r = ready[i];
+      if (r == 0) continue;
       Client& c = clients[i - 1];
-      char buf[4096];
-      long n = ready[i] > 0 ? ReceiveSome(c.fd, buf, sizeof buf) : -1;
-      bool drop = n <= 0;
-      if (n > 0) c.in.append(buf, static_cast<size_t>(n));
-      size_t nl;
-      while (!drop && (nl = c.in.find('\n')) != std::string::npos) {
-        std::string line = c.in.substr(0, nl);
-        c.in.erase(0, nl + 1);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::string answer = farEnd_->Execute(line, cancelled);
-        // One answer is one line, whatever a file name held.
-        for (char& ch : answer)
-          if (ch == '\n' || ch == '\r') ch = ' ';
-        answer += "\n";
-        if (SendAll(c.fd, answer.data(), answer.size(), kAnswerSendMs, &stop_) < answer.size()) drop = true;
+      bool drop = (r & kSocketFailed) != 0;
+      if (!drop && (r & kSocketReadable) && !c.peerDone) {
+        char buf[4096];
+        long n = ReceiveSome(c.fd, buf, sizeof buf);
+        if (n > 0) {
+          c.in.append(buf, static_cast<size_t>(n));
+          drop = !serve(c) || c.in.size() > kLineMax;
+        } else if (n == 0) {
+          c.peerDone = true;  // its answers still go out
+        } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+          drop = true;
+        }
       }
-      if (c.in.size() > kLineMax) drop = true;
+      if (!drop && (r & kSocketWritable)) drop = !c.Flush();
+      if (!drop && c.peerDone && c.Pending() == 0) drop = true;
       if (drop) {
+        CloseSocket(c.fd);
+        c.fd = -1;
+      }
+    }
+    uint32_t now = TickCount();
+    for (auto& c : clients) {
+      if (c.fd >= 0 && c.Pending() > 0 && now - c.moved > kStalledMs) {
+        dropped_++;
         CloseSocket(c.fd);
         c.fd = -1;
       }

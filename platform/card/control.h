@@ -1,5 +1,7 @@
 #pragma once
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "platform/thread.h"
@@ -12,16 +14,31 @@ class SimCardFarEnd;
 
 // Serves the far end's commands as text lines on a local socket:
 // "unix:PATH" (a Unix-domain socket) or "tcp:PORT" (loopback only).
+//
+// One thread serves every client and never waits on one: client sockets are
+// non-blocking and each has its own queue of answers not yet taken. A client
+// that lets more than the output limit pile up is not reading and is
+// dropped, so it cannot hold up the other clients or the stop.
 class SimCardControl {
  public:
-  SimCardControl() = default;
+  static constexpr size_t kDefaultOutputLimit = 1 << 20;
+  // Clients beyond this are closed as they connect.
+  static constexpr size_t kClientsMax = 64;
+
+  explicit SimCardControl(size_t outputLimit = kDefaultOutputLimit) : outputLimit_(outputLimit) {}
   ~SimCardControl() { Stop(); }
+  SimCardControl(const SimCardControl&) = delete;
+  SimCardControl& operator=(const SimCardControl&) = delete;
   bool Start(const std::string& endpoint, SimCardFarEnd* farEnd);
   void Stop();
+  // Clients dropped so far for not taking their answers.
+  uint64_t Dropped() const { return dropped_.load(); }
 
  private:
   void Run();
+  const size_t outputLimit_;
   std::atomic<bool> stop_{false};
+  std::atomic<uint64_t> dropped_{0};
   int listenFd_ = -1;
   std::string unixPath_;
   SimCardFarEnd* farEnd_ = nullptr;

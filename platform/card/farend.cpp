@@ -3,6 +3,8 @@
 // handsets and the fax far end.
 #include "platform/card/farend.h"
 
+#include <algorithm>
+
 #include "platform/card/card.h"
 #include "platform/card/isupmsg.h"
 #include "platform/path.h"
@@ -45,7 +47,7 @@ bool SimCardFarEnd::IncomingIam(int ch, const std::vector<uint8_t>& iam) {
   l->lastRaw = iam;
   l->calling = info.caller;
   l->called = info.called;
-  l->dtmfIn.clear();
+  card::ClearKeys(l, TickCount());
   l->cause = 0;
   l->state = card::kChanIncoming;
   return true;
@@ -62,10 +64,15 @@ bool SimCardFarEnd::Dtmf(int ch, const std::string& keys) {
   if (!card_.started_ || ch < 0 || ch >= static_cast<int>(card_.lines_.size()))
     return Fail("no channel " + std::to_string(ch));
   SimCard::Line& l = card_.lines_[static_cast<size_t>(ch)];
-  for (char c : keys) {
-    if (l.dtmfIn.size() >= kKeysMax) return Fail("key queue full");
-    l.dtmfIn.push_back(c);
-  }
+  size_t count = 0;
+  for (char c : keys)
+    if (card::IsKey(c)) count++;
+  size_t room = kKeysMax - std::min(kKeysMax, l.dtmfIn.size());
+  // All or nothing, so the caller knows what the line will hear.
+  if (count > room)
+    return Fail("key queue full: " + std::to_string(count) + " keys, room for " + std::to_string(room) +
+                ", none queued");
+  card::QueueKeys(&l, keys, TickCount());
   return true;
 }
 
@@ -117,6 +124,7 @@ bool SimCardFarEnd::Release(int ch, int cause) {
     return true;
   }
   if (!InCall(l.state)) return Fail("no call, state " + std::to_string(l.state));
+  card::DropKeysToCome(&l, TickCount());
   l.cause = cause;
   l.state = card::kChanReleasedByFar;
   return true;
@@ -267,6 +275,7 @@ bool SimCardFarEnd::Hook(int ch, bool offHook) {
   if (l->portType != card::kPortUser) return Fail("not a user port");
   l->offHook = offHook;
   if (offHook) l->ringing = false;
+  if (!offHook) card::DropKeysToCome(l, TickCount());
   return true;
 }
 

@@ -37,14 +37,16 @@ class SimCardFarEnd {
   bool IncomingIam(int ch, const std::vector<uint8_t>& iam);
   bool IncomingCall(int ch, const std::string& caller, const std::string& called,
                     const std::string& firstCalled = "", int redirCase = 0);
-  // Keys the caller presses (digital channel or analog port).
+  // Keys the caller presses (digital channel or analog port). They reach the
+  // card one tone and pause apart, behind any still arriving; at most 1,024
+  // wait at once, and keys that do not all fit are refused whole.
   bool Dtmf(int ch, const std::string& keys);
   // Answers to an outgoing call on a digital channel.
   bool Acm(int ch, const std::vector<uint8_t>& acm);
   bool Cpg(int ch, int cause);
   // kChanOutAnswered or kChanOutConnected; on an analog trunk port: connected.
   bool Answer(int ch, int state = card::kChanOutAnswered);
-  // The far end releases the call with a cause.
+  // The far end releases the call with a cause; keys still to come are dropped.
   bool Release(int ch, int cause);
   bool Block(int ch);
   bool Unblock(int ch);

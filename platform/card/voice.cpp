@@ -244,12 +244,10 @@ int SimCard::ChannelRecordFile(int ch, const std::string& file, int recPos, int 
 }
 
 int SimCard::ReadDtmf(Line* l, bool withLower) {
-  AdvanceLine(l, TickCount());
-  while (!l->dtmfIn.empty()) {
-    char c = l->dtmfIn.front();
-    l->dtmfIn.pop_front();
-    if (card::IsKey(c) && (withLower || !(c >= 'a' && c <= 'd'))) return static_cast<unsigned char>(c);
-  }
+  uint32_t now = TickCount();
+  AdvanceLine(l, now);
+  for (char c; (c = card::TakeKey(l, now)) != 0;)
+    if (withLower || !(c >= 'a' && c <= 'd')) return static_cast<unsigned char>(c);
   return 0;
 }
 
@@ -257,7 +255,7 @@ int SimCard::ClearChannelDtmf(int ch) {
   CardLock g(*this);
   Line* l = Digital(ch);
   if (!l) return -1;
-  l->dtmfIn.clear();
+  card::ClearKeys(l, TickCount());
   return 0;
 }
 

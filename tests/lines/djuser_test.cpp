@@ -153,6 +153,7 @@ TEST_F(DjUser, GetKeysEndsWhenTheHandsetIsPutDown) {
   std::string out;
   EXPECT_EQ(c->GetKeys(out, 5, 5, '#'), 2);
   EXPECT_EQ(out, "12");
+  EXPECT_TRUE(WaitFor([&] { return c->KeysLen() >= 1; }));
   EXPECT_STREQ(c->keys, "9");
   c->ClearKeys();
   std::thread handset([&] {

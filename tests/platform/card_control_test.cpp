@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,11 +8,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <future>
+#include <string>
+#include <vector>
 
 #include "platform/card/card.h"
 #include "platform/card/control.h"
 #include "platform/card/farend.h"
 #include "platform/card/isupmsg.h"
+#include "platform/socketbase.h"
 #include "tests/platform/card_test_util.h"
 
 using namespace cardtest;
@@ -299,4 +303,82 @@ TEST(CardCommands, NamedStatesAndCausesKeepTheNumbersPeersUse) {
       {"call rejected", card::kCauseCallRejected, 21},
   };
   for (const auto& c : cases) EXPECT_EQ(c.named, c.number) << c.what;
+}
+
+namespace {
+
+// The control socket has closed its side of the client's connection.
+bool CardHungUp(int fd) {
+  pollfd p{fd, POLLRDHUP, 0};
+  return poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLRDHUP | POLLERR)) != 0;
+}
+
+// Reads answer lines until `count` have come or the wait ends.
+std::vector<std::string> ReadAnswers(int fd, size_t count) {
+  std::string in;
+  std::vector<std::string> lines;
+  WaitFor([&] {
+    char buf[65536];
+    while (SocketWaitReadable(fd, 0) > 0) {
+      long n = ReceiveSome(fd, buf, sizeof buf);
+      if (n <= 0) return true;
+      in.append(buf, static_cast<size_t>(n));
+    }
+    for (size_t nl; (nl = in.find('\n')) != std::string::npos; in.erase(0, nl + 1)) lines.push_back(in.substr(0, nl));
+    return lines.size() >= count;
+  });
+  return lines;
+}
+
+}  // namespace
+
+TEST(CardControlQueue, AClientThatTakesNoAnswersHoldsUpNobody) {
+  std::string dir = MakeTempDir();
+  WriteFile(dir + "/SimCard.ini", kStandardIni);
+  SimCard card(dir + "/SimCard.ini");
+  ASSERT_EQ(card.Start("", ""), 0);
+  plat::SimCardFarEnd far(card);
+  // Far more answers than the socket buffers hold.
+  constexpr size_t kCommands = 3000;
+  std::string commands;
+  for (size_t i = 0; i < kCommands; i++) commands += "HELP\n";
+  struct Case {
+    const char* what;
+    size_t limit;
+    bool dropped;
+  } cases[] = {
+      {"answers pile up over the limit", 64 * 1024, true},
+      {"answers stay within the limit", 64 << 20, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    plat::SimCardControl control(c.limit);
+    std::string ep = "unix:" + dir + "/queue.sock";
+    ASSERT_TRUE(control.Start(ep, &far));
+    int idle = ConnectLocal(ep);
+    ASSERT_GE(idle, 0);
+    // Sends fail once the card has dropped the client.
+    SendAll(idle, commands.data(), commands.size(), 20000);
+    // Another client is answered while the first reads nothing.
+    EXPECT_EQ(plat::SimCardCommand(ep, "STATE 0", 20000), "OK 1");
+    if (c.dropped) {
+      EXPECT_TRUE(WaitFor([&] { return CardHungUp(idle); }));
+      EXPECT_EQ(control.Dropped(), 1u);
+    } else {
+      EXPECT_FALSE(CardHungUp(idle));
+      // Every answer was kept for the client, in order.
+      std::vector<std::string> answers = ReadAnswers(idle, kCommands);
+      EXPECT_EQ(answers.size(), kCommands);
+      EXPECT_EQ(std::count(answers.begin(), answers.end(), far.Execute("HELP")),
+                static_cast<std::ptrdiff_t>(answers.size()));
+      EXPECT_EQ(control.Dropped(), 0u);
+      // The stop closes a client with answers still queued, and waits for nobody.
+      ASSERT_EQ(SendAll(idle, commands.data(), commands.size(), 20000), commands.size());
+      EXPECT_EQ(plat::SimCardCommand(ep, "STATE 0", 20000), "OK 1");
+      control.Stop();
+      EXPECT_TRUE(WaitFor([&] { return CardHungUp(idle); }));
+    }
+    CloseSocket(idle);
+  }
+  std::filesystem::remove_all(dir);
 }

@@ -2,7 +2,10 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/card/card.h"
 #include "platform/card/farend.h"
@@ -423,22 +426,34 @@ TEST_F(CardTest, StoppedRecordKeepsWhatWasRecorded) {
 
 // ---------------------------------------------------------------- keys
 
-TEST_F(CardTest, KeysInAndOut) {
-  ASSERT_TRUE(far_->Dtmf(8, "1x#a*"));
+namespace {
+
+// Reads keys as they arrive until `count` have come or the wait ends.
+std::string ReadKeysAsTheyCome(const std::function<int()>& read, size_t count) {
   std::string got;
-  for (int k; (k = card_->ReadChannelDtmf(8)) != 0;) got.push_back(static_cast<char>(k));
-  EXPECT_EQ(got, "1#a*");
+  WaitFor([&] {
+    for (int k; (k = read()) != 0;) got.push_back(static_cast<char>(k));
+    return got.size() >= count;
+  });
+  return got;
+}
+
+}  // namespace
+
+TEST_F(CardTest, KeysInAndOut) {
+  auto channel8 = [&] { return card_->ReadChannelDtmf(8); };
+  ASSERT_TRUE(far_->Dtmf(8, "1x#a*"));
+  EXPECT_EQ(ReadKeysAsTheyCome(channel8, 4), "1#a*");
+  EXPECT_EQ(card_->ReadChannelDtmf(8), 0);
+  // A clear drops the keys still to come as well.
   ASSERT_TRUE(far_->Dtmf(8, "99"));
   card_->ClearChannelDtmf(8);
+  plat::SleepMs(3 * plat::card::kDtmfInMs);
   EXPECT_EQ(card_->ReadChannelDtmf(8), 0);
 
   // Analog ports do not report the lower-case keys.
   ASSERT_TRUE(far_->Dtmf(30, "5aD"));
-  got.clear();
-  for (int k; (k = card_->ReadPortDtmf(0)) != 0;) got.push_back(static_cast<char>(k));
-  EXPECT_EQ(got, "5D");
-
-  EXPECT_FALSE(far_->Dtmf(8, std::string(2000, '1')));  // bounded queue
+  EXPECT_EQ(ReadKeysAsTheyCome([&] { return card_->ReadPortDtmf(0); }, 2), "5D");
 
   // Ten keys take about a second to go out.
   ASSERT_EQ(card_->SendChannelDtmf(8, "1234567890"), 0);
@@ -447,6 +462,67 @@ TEST_F(CardTest, KeysInAndOut) {
   ASSERT_EQ(card_->SendChannelDtmf(8, "#x*"), 0);
   ASSERT_TRUE(WaitFor([&] { return card_->ChannelDtmfSent(8) != 0; }));
   EXPECT_EQ(far_->DtmfSent(8), "1234567890#*");
+}
+
+TEST_F(CardTest, FarEndKeysArriveAtALinesPace) {
+  const uint32_t pace = plat::card::kDtmfInMs;
+  // Reads `keys` as they come and checks that each came no sooner than one
+  // tone and pause after the one before, counting from `queued`.
+  auto expectPaced = [&](const std::string& keys, uint32_t queued) {
+    std::string got;
+    std::vector<uint32_t> at;
+    EXPECT_TRUE(WaitFor([&] {
+      for (int k; (k = card_->ReadChannelDtmf(8)) != 0;) {
+        got.push_back(static_cast<char>(k));
+        at.push_back(plat::TickCount());
+      }
+      return got.size() >= keys.size();
+    }));
+    EXPECT_EQ(got, keys);
+    for (size_t i = 0; i < at.size(); i++) EXPECT_GE(at[i] - queued, i * pace) << "key " << i;
+  };
+  uint32_t queued = plat::TickCount();
+  ASSERT_TRUE(far_->Dtmf(8, "0123456789"));
+  expectPaced("0123456789", queued);
+
+  // A key the line left unread does not make the next ones come in a burst.
+  ASSERT_TRUE(far_->Dtmf(8, "*"));
+  plat::SleepMs(3 * pace);
+  queued = plat::TickCount();
+  ASSERT_TRUE(far_->Dtmf(8, "123"));
+  EXPECT_EQ(card_->ReadChannelDtmf(8), '*');
+  expectPaced("123", queued);
+}
+
+TEST_F(CardTest, KeyQueueTakesAWholeCommandOrNothing) {
+  const std::string full(1024, '1');
+  EXPECT_FALSE(far_->Dtmf(8, full + "2"));
+  EXPECT_EQ(far_->Error(), "key queue full: 1025 keys, room for 1024, none queued");
+  ASSERT_TRUE(far_->Dtmf(8, full.substr(0, 1000)));
+  EXPECT_FALSE(far_->Dtmf(8, std::string(25, '3')));
+  EXPECT_EQ(far_->Error(), "key queue full: 25 keys, room for 24, none queued");
+  // Characters that are no keys take no room.
+  EXPECT_TRUE(far_->Dtmf(8, "x" + std::string(24, '4') + ","));
+  EXPECT_FALSE(far_->Dtmf(8, "5"));
+  // The refused commands left nothing behind.
+  EXPECT_EQ(ReadKeysAsTheyCome([&] { return card_->ReadChannelDtmf(8); }, 1), "1");
+}
+
+TEST_F(CardTest, ReleaseDropsTheKeysStillToCome) {
+  ASSERT_TRUE(far_->IncomingCall(8, "6789", "12345"));
+  ASSERT_TRUE(far_->Dtmf(8, std::string(1024, '7')));
+  ASSERT_TRUE(far_->Release(8, 16));
+  plat::SleepMs(3 * plat::card::kDtmfInMs);
+  std::string got;
+  for (int k; (k = card_->ReadChannelDtmf(8)) != 0;) got.push_back(static_cast<char>(k));
+  EXPECT_LT(got.size(), 1024u);
+  plat::SleepMs(3 * plat::card::kDtmfInMs);
+  EXPECT_EQ(card_->ReadChannelDtmf(8), 0);
+  // A new call's keys are not held up behind the dropped ones.
+  card_->IsupSendMessage(0, 8, plat::card::kMsgReleaseComplete, 0);
+  ASSERT_TRUE(far_->IncomingCall(8, "6789", "12345"));
+  ASSERT_TRUE(far_->Dtmf(8, "5"));
+  EXPECT_EQ(ReadKeysAsTheyCome([&] { return card_->ReadChannelDtmf(8); }, 1), "5");
 }
 
 // ---------------------------------------------------------------- analog
