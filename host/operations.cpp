@@ -17,6 +17,9 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"numbers and time", NumberTimeOperations},
       {"regular expressions", RegexOperations},
       {"encodings", EncodingOperations},
+      {"messages", MessageOperations},
+      {"shared values", ShareValueOperations},
+      {"ACD queues", AcdOperations},
   };
   return families;
 }

@@ -31,3 +31,6 @@ const TagOpTable& PlayNumberOperations();
 const TagOpTable& StringOperations();
 const TagOpTable& NumberTimeOperations();
 const TagOpTable& EncodingOperations();
+const TagOpTable& MessageOperations();
+const TagOpTable& ShareValueOperations();
+const TagOpTable& AcdOperations();
