@@ -20,6 +20,7 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"messages", MessageOperations},
       {"shared values", ShareValueOperations},
       {"ACD queues", AcdOperations},
+      {"inter-line calls", InterLineOperations},
   };
   return families;
 }

@@ -34,3 +34,4 @@ const TagOpTable& EncodingOperations();
 const TagOpTable& MessageOperations();
 const TagOpTable& ShareValueOperations();
 const TagOpTable& AcdOperations();
+const TagOpTable& InterLineOperations();
