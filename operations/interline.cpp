@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/argoper.h"
@@ -24,8 +25,9 @@ namespace {
 
 // At most 19 arguments travel, after the copy-back flag in field 0.
 constexpr int kMaxCallArgs = TagMsgFields::kMaxFields - 1;
-// How often a waiting caller looks for its answer: short, so a call and a
-// stop both end soon.
+// A waiting caller first only yields, for a server that answers at once,
+// then looks for its answer every few ms; either way a stop ends it soon.
+constexpr int kReplySpins = 200;
 constexpr uint32_t kReplyPollMs = 2;
 
 class TagInterLineCall : public TagArgOper {
@@ -64,14 +66,17 @@ class TagInterLineCall : public TagArgOper {
     // 64-bit milliseconds; a negative time-out waits without limit.
     const bool limited = seconds > 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(int64_t(seconds) * 1000);
-    for (;;) {
+    for (int polls = 0;; ++polls) {
       if (replies.Size() > 0 && replies.RecvTagged(tag, r)) break;
       if (Stopping(root) || (limited && Clock::now() > deadline)) {
         // Withdrawn, so no server runs it after the caller gave up.
         server->ClearFrom(root.lineNo);
         return -4;
       }
-      plat::SleepMs(kReplyPollMs);
+      if (polls < kReplySpins)
+        std::this_thread::yield();
+      else
+        plat::SleepMs(kReplyPollMs);
     }
     if (r.FieldCount() < 1 || r.Field(0).AsInt() < 0) return -3;
     Arg(3).Assign(r.key);
