@@ -97,15 +97,20 @@ TEST_F(InterLine, ARefusedRequestReturnsAtOnce) {
   EXPECT_EQ(CallQueue(7)->Count(), 2);
 }
 
-TEST_F(InterLine, AStopDuringTheWaitWithdrawsTheRequest) {
-  StartCall(8, -1);
+// No time limit, and one whose milliseconds pass 32 bits: only the stop
+// ends the wait.
+class InterLineStop : public InterLine, public ::testing::WithParamInterface<int> {};
+
+TEST_P(InterLineStop, AStopDuringTheWaitWithdrawsTheRequest) {
+  StartCall(8, GetParam());
   ASSERT_TRUE(testsupport::WaitFor([&] { return CallQueue(8)->Size() == 1; }));
-  EXPECT_FALSE(done_.load());
+  EXPECT_FALSE(testsupport::WaitFor([&] { return done_.load(); }, 300));
   caller_->stopRequested = 1;
   ASSERT_TRUE(testsupport::WaitFor([&] { return done_.load(); }));
   EXPECT_EQ(result_.load(), -4);
   EXPECT_EQ(CallQueue(8)->Count(), 0);
 }
+INSTANTIATE_TEST_SUITE_P(TimeOuts, InterLineStop, ::testing::Values(-1, 2147483647));
 
 // The served function uses the server line's record (a send sets its
 // sender and key): the reply still goes to the caller, with the result.
