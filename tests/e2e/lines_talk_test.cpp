@@ -390,4 +390,58 @@ TEST(LinesTalk, InterLineCalls) {
   RunLines("", 2, {{0, kCaller}, {1, kServer}}, {{0, kCallerOut}, {1, kServerOut}});
 }
 
+// Four lines at once, each sending 200 numbered messages to the next line's
+// queue while it takes those of the line before from its own.
+const char* const kRing = R"(s = 0
+k = 0
+f = 0
+n = 0
+got = 0
+w = 0
+r = 0
+sum = 0
+recv = 0
+bad = 0
+i = 0
+next = _lineNo + 1
+if (next == 4)
+{
+  next = 0
+}
+while (recv + i < 400)
+{
+  if (i < 200)
+  {
+    r = SetMsgField(0, i)
+    r = SendMsg(next, 0, "n", 1)
+    if (r > 0)
+    {
+      i = i + 1
+    }
+  }
+  r = RecvMsg(_lineNo, 0, s, k, f, n, got)
+  if (got == 1)
+  {
+    if (f != recv)
+    {
+      bad = bad + 1
+    }
+    recv = recv + 1
+    sum = sum + f
+  }
+  if (got == 0)
+  {
+    w = Sleep(0.005)
+  }
+}
+Print("sent " + i + " received " + recv + " sum " + sum + " out of order " + bad + "\n")
+Print("END\n")
+r = Sleep(0)
+)";
+
+TEST(LinesTalk, FourLinesSendAndReceiveAtOnce) {
+  const std::string out = "sent 200 received 200 sum 19900 out of order 0\nEND\n";
+  RunLines("", 4, {{0, kRing}, {1, kRing}, {2, kRing}, {3, kRing}}, {{0, out}, {1, out}, {2, out}, {3, out}});
+}
+
 }  // namespace
