@@ -5,6 +5,7 @@
 // instance after its operations.
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "engine/lineservices.h"
 #include "services/msgqueue.h"
@@ -22,8 +23,6 @@ struct TagLineMsgSlot : TagLineService {
 struct TagLineShareSlot : TagLineService {
   TagShareMem store;
 };
-
-#include <memory>
 
 class TagTelBasic;
 
