@@ -17,6 +17,10 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"numbers and time", NumberTimeOperations},
       {"regular expressions", RegexOperations},
       {"encodings", EncodingOperations},
+      {"messages", MessageOperations},
+      {"shared values", ShareValueOperations},
+      {"ACD queues", AcdOperations},
+      {"inter-line calls", InterLineOperations},
   };
   return families;
 }

@@ -31,3 +31,7 @@ const TagOpTable& PlayNumberOperations();
 const TagOpTable& StringOperations();
 const TagOpTable& NumberTimeOperations();
 const TagOpTable& EncodingOperations();
+const TagOpTable& MessageOperations();
+const TagOpTable& ShareValueOperations();
+const TagOpTable& AcdOperations();
+const TagOpTable& InterLineOperations();
