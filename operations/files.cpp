@@ -240,7 +240,10 @@ class TagFileMove : public TagArgOper {
     }
     if (::rename(src.c_str(), to.c_str()) == 0) return 0;
     if (errno != EXDEV) return ErrorCode(errno);
-    // Another file system: copy, then remove the source.
+    // Another file system: copy, then remove the source. Folders are not
+    // copied across.
+    struct stat st {};
+    if (::stat(src.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return ErrorCode(EXDEV);
     const int err = CopyFile(src, to);
     if (err) {
       ::unlink(to.c_str());

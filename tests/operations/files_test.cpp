@@ -93,6 +93,32 @@ TEST_F(FileOps, MoveToAnotherCaseOfItselfRenamesTheCase) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "case.txt"));
 }
 
+// /dev/shm is a memory file system: a move there from the test's folder
+// crosses file systems, where rename refuses and the file must be copied.
+TEST_F(FileOps, MoveAcrossFileSystemsCopiesAndRemoves) {
+  struct stat here {
+  }, shm{};
+  if (::stat(".", &here) != 0 || ::stat("/dev/shm", &shm) != 0 || here.st_dev == shm.st_dev)
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  std::string tmpl = "/dev/shm/rodiz-move-XXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+  const std::string other = tmpl;
+  WriteFile("far.txt", std::string("far\0away", 8));
+  SetMTime("far.txt", 1706691930);
+  std::filesystem::create_directory("folder");
+  Check({
+      {"a file", K::FileMove, {S("FAR.txt"), S(other + "/moved.txt")}, 0, {}},
+      {"a folder is not copied", K::FileMove, {S("folder"), S(other + "/folder")}, 17, {}},
+  });
+  EXPECT_FALSE(Exists("far.txt"));
+  EXPECT_EQ(ReadFile(other + "/moved.txt"), std::string("far\0away", 8));
+  struct stat moved {};
+  EXPECT_EQ(::stat((other + "/moved.txt").c_str(), &moved), 0);
+  EXPECT_EQ(moved.st_mtime, 1706691930);
+  EXPECT_TRUE(Exists("folder"));
+  std::filesystem::remove_all(other);
+}
+
 TEST_F(FileOps, CopyOverwritesButNeverOntoItself) {
   WriteFile("src.txt", std::string("data\0more", 9));
   WriteFile("dst.txt", "a much longer old content");
