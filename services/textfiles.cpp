@@ -1,6 +1,7 @@
 #include "services/textfiles.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,6 +38,12 @@ TTextFileRead::TTextFileRead(const std::string &path, const std::string &mode) {
   const std::string m = CMode(mode);
   if (m.empty()) return;
   f_ = plat::OpenFile(path, (m + "e").c_str());
+  // The C library opens a folder for reading; a script cannot use it.
+  struct stat st{};
+  if (f_ && fstat(fileno(f_), &st) == 0 && S_ISDIR(st.st_mode)) {
+    fclose(f_);
+    f_ = nullptr;
+  }
 }
 
 TTextFileRead::~TTextFileRead() {

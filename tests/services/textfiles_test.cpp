@@ -70,6 +70,7 @@ TEST_F(TextFileSetTest, HandlesAreNeverReusedAndUnknownOnesGiveEmpty) {
   set_.FileClose(1);
   EXPECT_EQ(set_.FileOpen(P("a.txt"), "r"), 3);
   EXPECT_EQ(set_.FileOpen(P("missing.txt"), "r"), -1);
+  EXPECT_EQ(set_.FileOpen(dir_.path(), "r"), -1);
   EXPECT_EQ(set_.FileOpen(P("a.txt"), "r"), 4);
   out_.SetString("stale");
   EXPECT_EQ(set_.FileReadLine(1, out_), 0);
