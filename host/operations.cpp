@@ -22,6 +22,7 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"ACD queues", AcdOperations},
       {"inter-line calls", InterLineOperations},
       {"TCP", TcpOperations},
+      {"HTTP and UDP", HttpUdpOperations},
   };
   return families;
 }
