@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -237,6 +240,8 @@ TEST_F(TcpOps, StaleAndForgedHandlesReachNothing) {
 }
 
 TEST_F(TcpOps, ServerPortChecksAndConflicts) {
+  const std::string boxes = dir_.path() + "/boxes.txt";
+  setenv("RODIZ_BOX_RECORD", boxes.c_str(), 1);
   auto bad = Args({I(65536 + 80), I(1), N()});
   EXPECT_EQ(Exec(KeywordId::TcpServer, bad), -1);
   EXPECT_EQ(bad[2]->AsInt(), -1);
@@ -245,6 +250,15 @@ TEST_F(TcpOps, ServerPortChecksAndConflicts) {
   auto again = Args({I(port), I(1), N()});
   EXPECT_EQ(Exec(KeywordId::TcpServer, again), -1);
   EXPECT_EQ(again[2]->AsInt(), -1);
+  unsetenv("RODIZ_BOX_RECORD");
+  // The Linux error number: 22 for the port that is none, 98 in use.
+  std::ifstream in(boxes);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_NE(text.str().find("Error #22 occurred while bind socket! port=[65616]"), std::string::npos) << text.str();
+  EXPECT_NE(text.str().find("Error #98 occurred while bind socket! port=[" + std::to_string(port) + "]"),
+            std::string::npos)
+      << text.str();
   // Accept with no client waiting, or on a connection: -1.
   auto acc = Args({I(listener), N(), N()});
   EXPECT_EQ(Exec(KeywordId::TcpAccept, acc), -1);
