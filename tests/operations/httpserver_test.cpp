@@ -4,11 +4,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <future>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/scriptfds.h"
@@ -163,6 +165,28 @@ TEST_F(HttpServerOps, PipelinedRequestsComeOneAtATime) {
   EXPECT_EQ(Body(), "");
   EXPECT_EQ(Send(conn, "", ""), 0) << "nothing to send: closed";
   EXPECT_EQ(ReadToClose(client), "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+  close(client);
+}
+
+TEST_F(HttpServerOps, ABodyTheClientDoesNotTakeGivesMinusTwo) {
+  int client = RawConnect(port_);
+  ASSERT_GE(client, 0);
+  const std::string get = "GET / HTTP/1.1\r\n\r\n";
+  ASSERT_EQ(SendAll(client, get.data(), get.size(), 5000), get.size());
+  req_ = Args({I(listener_), N(), C(S("lit")), N()});
+  int conn = -1;
+  ASSERT_TRUE(testsupport::WaitFor([&] { return (conn = Exec(KeywordId::HttpServerRecv, req_)) != -1; }));
+  ASSERT_GT(conn, 0);
+  EXPECT_EQ(Show(*req_[2]), "\"lit\"") << "a constant body output keeps its value";
+  // The client never reads: the send waits for room until the line stops.
+  std::thread stopper([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    inst_->stopRequested.store(1);
+  });
+  EXPECT_EQ(Send(conn, "", std::string(64 << 20, 'z')), -2);
+  stopper.join();
+  inst_->stopRequested.store(0);
+  EXPECT_FALSE(ScriptFdOwned(conn, inst_->lineNo, ScriptFdKind::kHttp)) << "closed";
   close(client);
 }
 
