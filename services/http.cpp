@@ -88,21 +88,28 @@ bool RecvLengthBody(int s, std::string* buf, size_t len, std::string* out, int t
   return whole;
 }
 
-// Decodes a chunked body from buf and the socket; buf keeps nothing. 1 the
-// last chunk came, 0 cut short (decoded part in out), -1 malformed.
+// Decodes a chunked body from buf and the socket; buf keeps what came after
+// it. 1 the body ended, 0 cut short (decoded part in out), -1 malformed.
 int RecvChunkedBody(int s, std::string* buf, std::string* out, int timeoutMs, const StopCheck& stop) {
   TagChunkProc chunks;
-  int r = chunks.Feed(buf->data(), buf->size());
+  std::string last = std::move(*buf);
   buf->clear();
+  int r = chunks.Feed(last.data(), last.size());
   while (r == 0) {
     char piece[kPiece];
     long n = RecvWait(s, piece, sizeof piece, timeoutMs, stop);
     if (n <= 0) break;
-    r = chunks.Feed(piece, static_cast<size_t>(n));
+    last.assign(piece, static_cast<size_t>(n));
+    r = chunks.Feed(last.data(), last.size());
   }
   out->assign(chunks.Body());
   if (r == -1) return -1;
-  return r == -2 ? 1 : 0;
+  if (r == -2) {
+    buf->assign(last, chunks.Used(), std::string::npos);
+    return 1;
+  }
+  // A peer that closed right after the last chunk, without its blank line.
+  return chunks.LastChunkSeen() ? 1 : 0;
 }
 
 bool ConnectWithStop(int* s, const std::string& host, int port, const StopCheck& stop) {
@@ -251,8 +258,6 @@ int HttpServerRecv(int socket, int ownerLine, HttpRequest* out, const StopCheck&
     SendAllUntil(conn, kContinue, sizeof kContinue - 1, kSendMs, stop);
   }
   if (info.chunked) {
-    // The decoder keeps no leftover: a pipelined request after a chunked
-    // body is not supported, and the connection is closed after the answer.
     if (RecvChunkedBody(conn, &buf, &out->body, kServerRecvMs, stop) != 1) {
       LogAlways("HttpServerRecv: bad or cut chunked body");
       return fail();

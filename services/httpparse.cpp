@@ -141,8 +141,8 @@ int TagChunkProc::Feed(const char* bytes, size_t count) {
         }
         line_.clear();
         if (size == 0) {
-          state_ = State::kDone;
-          return -2;
+          state_ = State::kTrailer;
+          break;
         }
         if (body_.size() + size > static_cast<uint64_t>(kMaxHttpBody)) {
           state_ = State::kBad;
@@ -158,6 +158,25 @@ int TagChunkProc::Feed(const char* bytes, size_t count) {
         i += take;
         left_ -= take;
         if (left_ == 0) state_ = State::kDataCr;
+        break;
+      }
+      case State::kTrailer: {
+        char c = bytes[i++];
+        if (c != '\n') {
+          if (line_.size() >= 8192) {
+            state_ = State::kBad;
+            return -1;
+          }
+          line_.push_back(c);
+          break;
+        }
+        if (line_ == "\r") {
+          line_.clear();
+          state_ = State::kDone;
+          used_ = i;
+          return -2;
+        }
+        line_.clear();  // a trailer field: not used
         break;
       }
       case State::kDataCr:

@@ -33,21 +33,27 @@ bool HttpHeadField(std::string_view head, std::string_view name, std::string* va
 // The chunked transfer coding, fed in pieces as they arrive.
 class TagChunkProc {
  public:
-  // 0 all consumed and more wanted, -2 the last chunk was reached (what
-  // follows it, trailers included, is ignored), -1 malformed: a size line
-  // without 1 to 8 hex digits (an extension after ';' is allowed), data not
-  // followed by CRLF, or a body past kMaxHttpBody. After -1 or -2 every
-  // further feed returns the same.
+  // 0 all consumed and more wanted, -2 the body ended (the last chunk, its
+  // trailer fields, which are skipped, and the blank line), -1 malformed: a
+  // size line without 1 to 8 hex digits (an extension after ';' is
+  // allowed), data not followed by CRLF, or a body past kMaxHttpBody. After
+  // -1 or -2 every further feed returns the same.
   int Feed(const char* bytes, size_t count);
   // The decoded body so far.
   const std::string& Body() const { return body_; }
   bool Done() const { return state_ == State::kDone; }
+  // The last chunk came; only its trailer or blank line may be missing.
+  bool LastChunkSeen() const { return state_ == State::kTrailer || state_ == State::kDone; }
+  // Bytes of the feed that returned -2 that belong to the body; the rest is
+  // what the peer sent next.
+  size_t Used() const { return used_; }
 
  private:
-  enum class State { kSize, kData, kDataCr, kDataLf, kDone, kBad };
+  enum class State { kSize, kData, kDataCr, kDataLf, kTrailer, kDone, kBad };
   State state_ = State::kSize;
   std::string line_;   // the size line so far
   uint64_t left_ = 0;  // bytes of the current chunk still to come
+  size_t used_ = 0;
   std::string body_;
 };
 

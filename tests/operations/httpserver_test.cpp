@@ -190,6 +190,23 @@ TEST_F(HttpServerOps, ABodyTheClientDoesNotTakeGivesMinusTwo) {
   close(client);
 }
 
+TEST_F(HttpServerOps, ARequestAfterAChunkedBodyIsKeptForTheNextReceive) {
+  int client = RawConnect(port_);
+  ASSERT_GE(client, 0);
+  const std::string two =
+      "POST /c HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\nX-T: 1\r\n\r\n"
+      "GET /next HTTP/1.1\r\n\r\n";
+  ASSERT_EQ(SendAll(client, two.data(), two.size(), 5000), two.size());
+  int conn = Recv(listener_);
+  ASSERT_GT(conn, 0);
+  EXPECT_EQ(Body(), "abc");
+  EXPECT_EQ(Send(conn, "HTTP/1.1 200 OK\r\n", ""), 38);
+  EXPECT_EQ(Recv(conn), conn);
+  EXPECT_EQ(Head(), "GET /next HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(Send(conn, "", ""), 0);
+  close(client);
+}
+
 TEST_F(HttpServerOps, BadRequestsCloseTheirConnection) {
   for (const std::string bad : {"POST / HTTP/1.1\r\nContent-Length: 2147483647\r\n\r\nxx",
                                 "POST / HTTP/1.1\r\nContent-Length: 1\r\ncontent-length: 2\r\n\r\nxx",

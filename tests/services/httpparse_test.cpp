@@ -77,6 +77,8 @@ TEST(ChunkDecoder, DecodesInAnyPiecesAndRefusesBadSizes) {
       {"size plus 2 would overflow", "FFFFFFFF\r\nx", -1, ""},
       {"data not followed by CRLF", "2\r\nabXY0\r\n\r\n", -1, "ab"},
       {"bare LF", "2\nab\r\n", -1, ""},
+      {"trailer fields skipped", "2\r\nab\r\n0\r\nX-Sum: 1\r\n\r\n", -2, "ab"},
+      {"last chunk without its blank line", "2\r\nab\r\n0\r\n", 0, "ab"},
   };
   for (const Case& c : cases) {
     for (size_t n : {size_t{1}, size_t{2}, size_t{7}, c.text.size()}) {
@@ -85,11 +87,21 @@ TEST(ChunkDecoder, DecodesInAnyPiecesAndRefusesBadSizes) {
       EXPECT_EQ(FeedInPieces(p, c.text, n), c.result);
       EXPECT_EQ(p.Body(), c.body);
       EXPECT_EQ(p.Done(), c.result == -2);
+      if (c.result == -2) {
+        EXPECT_EQ(p.Used(), c.text.size() - (c.text.size() - 1) / n * n) << "the whole last piece belongs";
+      }
     }
   }
   TagChunkProc done;
-  ASSERT_EQ(done.Feed("0\r\n\r\n", 5), -2);
-  EXPECT_EQ(done.Feed("1\r\nx\r\n", 6), -2) << "nothing after the last chunk";
+  const std::string then = "1\r\nx\r\n0\r\nT: 2\r\n\r\nGET / HTTP/1.1\r\n";
+  ASSERT_EQ(done.Feed(then.data(), then.size()), -2);
+  EXPECT_EQ(then.substr(done.Used()), "GET / HTTP/1.1\r\n") << "what follows the body is left";
+  EXPECT_EQ(done.Feed("1\r\nx\r\n", 6), -2) << "nothing after the end";
+  EXPECT_EQ(done.Body(), "x");
+  TagChunkProc open;
+  EXPECT_EQ(open.Feed("0\r\n", 3), 0);
+  EXPECT_TRUE(open.LastChunkSeen());
+  EXPECT_FALSE(open.Done());
 }
 
 TEST(SplitUrl, HostPortAndPath) {
