@@ -76,8 +76,10 @@ class TagLineServices {
 };
 
 // The sockets the script's TCP operations opened: opening adds, closing
-// removes; those still open close with the instance.
+// removes; those still open close with the instance. Each is also recorded
+// for ownerLine in the descriptor registry, and closes through it.
 struct TagSocketSlot : TagLineService {
   void Close() override;
   std::set<int> sockets;
+  int ownerLine = 0;
 };

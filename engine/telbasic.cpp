@@ -9,6 +9,7 @@
 #include "engine/kxcall.h"
 #include "platform/path.h"
 #include "platform/tick.h"
+#include "platform/scriptfds.h"
 #include "platform/socketbase.h"
 
 std::atomic<int> scriptLinesCount{0};
@@ -120,7 +121,9 @@ TagLineServices& TagTelBasic::Services() {
 }
 
 void TagSocketSlot::Close() {
-  for (int s : sockets) CloseSocket(s);
+  // Only sockets still recorded for the line: a number closed elsewhere may
+  // belong to someone else by now.
+  for (int s : sockets) ScriptFdClose(s, ownerLine, ScriptFdKind::kTcp);
   sockets.clear();
 }
 
@@ -265,17 +268,17 @@ int TagTelBasic::TcpConnectWait(int* socket, const std::string& host, int port, 
     int r = TcpConnectAsync(socket, host, port, &state);
     if (r > 0) return 0;
     if (r < 0) return r;
+    // The socket still connecting is the one to close: *socket holds none yet.
     if (plat::TickCount() - start > limit) {
-      CloseSocket(*socket);
-      *socket = kNoSocket;
+      CloseSocket(state.socket);
+      state.socket = kNoSocket;
       LogAlwaysF("TcpConnect Timeout: %s:%d, sec=%d", host.c_str(), port, seconds);
       return -9;
     }
-    if (stopRequested.load()) {
-      // The line is stopping: give up the connect, reported as a failed open.
-      CloseSocket(*socket);
-      *socket = kNoSocket;
-      return -10;
+    if (stopRequested.load() || QuitOrReloadPending()) {
+      CloseSocket(state.socket);
+      state.socket = kNoSocket;
+      return -1;
     }
     plat::SleepMs(80);
   }

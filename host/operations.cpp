@@ -22,6 +22,8 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"ACD queues", AcdOperations},
       {"inter-line calls", InterLineOperations},
       {"files and directories", FileOperations},
+      {"TCP", TcpOperations},
+      {"HTTP and UDP", HttpUdpOperations},
   };
   return families;
 }

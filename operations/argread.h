@@ -36,3 +36,5 @@ const TagOpTable& ShareValueOperations();
 const TagOpTable& AcdOperations();
 const TagOpTable& InterLineOperations();
 const TagOpTable& FileOperations();
+const TagOpTable& TcpOperations();
+const TagOpTable& HttpUdpOperations();

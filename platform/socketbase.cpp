@@ -76,7 +76,16 @@ int NetStartup() {
   return 0;
 }
 
+int UdpStartup() {
+  if (g_started.load()) return 0;
+  signal(SIGPIPE, SIG_IGN);
+  g_started.store(true);
+  return 0;
+}
+
 void NetCleanup() { g_started.store(false); }
+
+bool ValidPort(int port) { return port >= 0 && port <= 65535; }
 
 bool NetStarted() { return g_started.load(); }
 
@@ -92,7 +101,13 @@ int SocketWaitReadable(int socket, int timeoutMs) {
 
 int InitTcp(int port, int* outSocket, int backlog) {
   RawLog(Format("InitTcp(port=%d, maxListen=%d)", port, backlog));
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (!ValidPort(port)) {
+    // Cut to 16 bits it would name another port (65616 would be 80).
+    plat::MessageBox("Server: bind()...", Format("Error #%d occurred while bind socket! port=[%d]", EINVAL, port),
+                     plat::kBoxIconError);
+    return -4;
+  }
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (s < 0) {
     plat::MessageBox("InitTcp: socket()...", Format("Error #%d occurred while creating socket!!", errno),
                      plat::kBoxIconError);
@@ -192,6 +207,57 @@ size_t SendAll(int socket, const void* data, size_t len, int timeoutMs, const st
   return sent;
 }
 
+size_t SendAllUntil(int socket, const void* data, size_t len, int timeoutMs, const StopCheck& stop) {
+  if (timeoutMs < 0) timeoutMs = 0;
+  const char* p = static_cast<const char*>(data);
+  size_t sent = 0;
+  uint32_t start = plat::TickCount();
+  while (sent < len) {
+    ssize_t n = send(socket, p + sent, len - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
+    uint32_t waited = plat::TickCount() - start;
+    if (waited >= static_cast<uint32_t>(timeoutMs) || (stop && stop())) break;
+    short rev = 0;
+    uint32_t left = static_cast<uint32_t>(timeoutMs) - waited;
+    uint32_t step = left < static_cast<uint32_t>(kWaitSliceMs) ? left : static_cast<uint32_t>(kWaitSliceMs);
+    timespec t{0, static_cast<long>(step) * 1000000L};
+    if (PollOne(socket, POLLOUT, t, &rev) < 0 || (rev & (POLLERR | POLLNVAL | POLLHUP))) break;
+  }
+  return sent;
+}
+
+long RecvWait(int socket, void* buf, size_t len, int timeoutMs, const StopCheck& stop) {
+  if (socket < 0) return -1;
+  if (timeoutMs < 0) timeoutMs = 0;
+  uint32_t start = plat::TickCount();
+  for (;;) {
+    ssize_t n;
+    do {
+      n = recv(socket, buf, len, MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n >= 0) return n;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    uint32_t waited = plat::TickCount() - start;
+    if (waited >= static_cast<uint32_t>(timeoutMs) || (stop && stop())) return -2;
+    uint32_t left = static_cast<uint32_t>(timeoutMs) - waited;
+    uint32_t step = left < static_cast<uint32_t>(kWaitSliceMs) ? left : static_cast<uint32_t>(kWaitSliceMs);
+    short rev = 0;
+    timespec t{0, static_cast<long>(step) * 1000000L};
+    if (PollOne(socket, POLLIN, t, &rev) < 0 || (rev & POLLNVAL)) return -1;
+  }
+}
+
+bool IsListeningSocket(int socket) {
+  int on = 0;
+  socklen_t len = sizeof on;
+  return socket >= 0 && getsockopt(socket, SOL_SOCKET, SO_ACCEPTCONN, &on, &len) == 0 && on != 0;
+}
+
 bool ResolveHost(const std::string& host, uint32_t* addr) {
   in_addr in{};
   if (inet_pton(AF_INET, host.c_str(), &in) == 1) {
@@ -243,6 +309,10 @@ int TcpConnectAsync(int* outSocket, const std::string& host, int port, TcpConnec
     CloseSocket(state->socket);
     state->socket = kNoSocket;
     state->pending = false;
+    return -5;
+  }
+  if (port <= 0 || port > 65535) {
+    LogF("TcpConnect: bad port %d", port);
     return -5;
   }
   uint32_t addr = 0;

@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@ constexpr int kNoSocket = -1;
 
 // Once per process: ignores SIGPIPE (sends use MSG_NOSIGNAL as well). 0.
 int NetStartup();
+// The same start for the UDP sockets, without trace lines. 0.
+int UdpStartup();
 // Clears the started flag; the next NetStartup traces again.
 void NetCleanup();
 bool NetStarted();
@@ -25,8 +28,14 @@ int SocketWritable(int socket);
 // The same with a longer wait, for loops that would otherwise sleep.
 int SocketWaitReadable(int socket, int timeoutMs);
 
-// A listening TCP socket on every local address. 0, or -3 (socket), -4 (bind),
-// -5 (listen), each after its message box. Port 0 takes an ephemeral port.
+// Whether a port given by a script or a configuration names a port at all:
+// 0..65535 (0: an ephemeral port where one is bound).
+bool ValidPort(int port);
+
+// A listening TCP socket on every local address. 0, or -3 (socket), -4 (bind,
+// also a port outside 0..65535), -5 (listen), each after its message box.
+// Port 0 takes an ephemeral port. The listener is non-blocking, so an accept
+// whose client went away in the meantime fails instead of hanging.
 int InitTcp(int port, int* outSocket, int backlog);
 // The local port a socket is bound to; -1 when unknown.
 int SocketLocalPort(int socket);
@@ -44,6 +53,21 @@ std::string PeerAddress(int socket);
 size_t SendAll(int socket, const void* data, size_t len, int timeoutMs,
                const std::atomic<bool>* cancel = nullptr);
 
+// What a waiting send or receive asks between its slices: true ends the
+// wait (the line stops or reloads). May be empty.
+using StopCheck = std::function<bool()>;
+// Longest slice a waiting send or receive sleeps before it asks again.
+constexpr int kWaitSliceMs = 100;
+
+// SendAll that also ends when stop says so. The bytes sent.
+size_t SendAllUntil(int socket, const void* data, size_t len, int timeoutMs, const StopCheck& stop);
+// Waits at most timeoutMs for data, then one receive of at most len bytes:
+// the count, 0 the peer closed, -1 an error, -2 nothing came in time or stop
+// ended the wait.
+long RecvWait(int socket, void* buf, size_t len, int timeoutMs, const StopCheck& stop);
+// Whether the socket is a listening one (asked of the socket itself).
+bool IsListeningSocket(int socket);
+
 // IPv4 address of a host text in network order; false when it does not
 // resolve. A dotted text is used directly; a name is looked up and then looked
 // up again by its canonical name.
@@ -56,7 +80,8 @@ struct TcpConnectState {
 };
 
 // One step: 1 connected (outSocket holds it, still non-blocking), 0 pending,
-// -2 host does not resolve, -3 no socket, -5 the connect failed. A socket
+// -2 host does not resolve, -3 no socket, -5 the connect failed (also a port
+// outside 1..65535). A socket
 // already in outSocket is closed first.
 int TcpConnectAsync(int* outSocket, const std::string& host, int port, TcpConnectState* state);
 // Steps every 90 ms for at most seconds: 0 connected, -9 timed out, or the

@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "core/log.h"
 #include "core/runcfg.h"
@@ -305,3 +307,84 @@ TEST_F(SocketTest, LocalEndpointsThatNameNothingAreRefused) {
   EXPECT_EQ(SocketsWaitReadable({kNoSocket, 100000}, 0, &ready), 1);
   EXPECT_EQ(ready, (std::vector<int>{0, -1})) << "a negative slot is skipped, a closed one is an error";
 }
+
+namespace {
+
+TEST_F(SocketTest, UdpStartupSharesTheStartedFlagWithoutTraces) {
+  NetCleanup();
+  std::string before = ReadFile("RawLog.txt");
+  EXPECT_EQ(UdpStartup(), 0);
+  EXPECT_TRUE(NetStarted());
+  EXPECT_EQ(ReadFile("RawLog.txt"), before);
+  EXPECT_EQ(NetStartup(), 0);
+  EXPECT_EQ(ReadFile("RawLog.txt"), before) << "already started";
+}
+
+TEST_F(SocketTest, PortsOutsideSixteenBitsAreRefused) {
+  int s = kNoSocket;
+  // Cut to 16 bits, 65616 would be port 80.
+  EXPECT_EQ(InitTcp(65536 + 80, &s, 1), -4);
+  EXPECT_EQ(s, kNoSocket);
+  EXPECT_NE(ReadFile("boxes.txt").find("port=[65616]"), std::string::npos);
+  EXPECT_EQ(InitTcp(-1, &s, 1), -4);
+  TcpConnectState state;
+  EXPECT_EQ(TcpConnectAsync(&s, "127.0.0.1", 65536 + 80, &state), -5);
+  EXPECT_FALSE(state.pending);
+}
+
+TEST_F(SocketTest, ListenersAreToldFromConnectionsAndNeverBlockAccept) {
+  int port = 0;
+  int ls = Listen(&port);
+  EXPECT_TRUE(IsListeningSocket(ls));
+  int client = Connect("127.0.0.1", port);
+  EXPECT_FALSE(IsListeningSocket(client));
+  EXPECT_FALSE(IsListeningSocket(-1));
+  std::string addr;
+  int s = AcceptClient(ls, &addr);
+  ASSERT_GE(s, 0);
+  // Nothing more waiting: the accept fails at once instead of hanging.
+  EXPECT_EQ(AcceptClient(ls, &addr), -1);
+  CloseSocket(s);
+  CloseSocket(client);
+  CloseSocket(ls);
+}
+
+TEST_F(SocketTest, ReceiveWaitsEndOnDataTimeOutOrStop) {
+  int port = 0;
+  int ls = Listen(&port);
+  int client = Connect("127.0.0.1", port);
+  ASSERT_EQ(SocketWaitReadable(ls, 5000), 1);
+  std::string addr;
+  int s = AcceptClient(ls, &addr);
+  ASSERT_GE(s, 0);
+  char buf[16];
+  EXPECT_EQ(RecvWait(s, buf, sizeof buf, 0, {}), -2) << "nothing there";
+  std::atomic<bool> stop{false};
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stop.store(true);
+  });
+  // Without the stop this would wait an hour.
+  EXPECT_EQ(RecvWait(s, buf, sizeof buf, 3600 * 1000, [&] { return stop.load(); }), -2);
+  stopper.join();
+  ASSERT_EQ(send(client, "hi\0!", 4, 0), 4);
+  EXPECT_EQ(RecvWait(s, buf, sizeof buf, 5000, {}), 4);
+  EXPECT_EQ(std::string(buf, 4), std::string("hi\0!", 4));
+  CloseSocket(client);
+  EXPECT_EQ(RecvWait(s, buf, sizeof buf, 5000, {}), 0) << "the peer closed";
+  CloseSocket(s);
+
+  // A reader that never reads: the send ends at the stop with part sent.
+  int idle = Connect("127.0.0.1", port);
+  ASSERT_EQ(SocketWaitReadable(ls, 5000), 1);
+  int s2 = AcceptClient(ls, &addr);
+  ASSERT_GE(s2, 0);
+  const std::string big(64 << 20, 'x');
+  size_t sent = SendAllUntil(s2, big.data(), big.size(), 3600 * 1000, [] { return true; });
+  EXPECT_LT(sent, big.size());
+  CloseSocket(s2);
+  CloseSocket(idle);
+  CloseSocket(ls);
+}
+
+}  // namespace
