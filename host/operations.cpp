@@ -21,6 +21,7 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"shared values", ShareValueOperations},
       {"ACD queues", AcdOperations},
       {"inter-line calls", InterLineOperations},
+      {"system", SystemOperations},
   };
   return families;
 }

@@ -35,3 +35,4 @@ const TagOpTable& MessageOperations();
 const TagOpTable& ShareValueOperations();
 const TagOpTable& AcdOperations();
 const TagOpTable& InterLineOperations();
+const TagOpTable& SystemOperations();

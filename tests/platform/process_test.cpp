@@ -1,0 +1,59 @@
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct SplitCase {
+  const char* line;
+  std::vector<std::string> argv;
+};
+
+class SplitCommandLineTest : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(SplitCommandLineTest, FollowsTheWindowsRuntimeRules) {
+  EXPECT_EQ(plat::SplitCommandLine(GetParam().line), GetParam().argv);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SplitCommandLineTest,
+    ::testing::Values(SplitCase{"", {}}, SplitCase{"   \t ", {}}, SplitCase{"prog", {"prog"}},
+                      SplitCase{"  prog  a\tb  ", {"prog", "a", "b"}},
+                      SplitCase{"\"C:\\Program Files\\x.exe\" a", {"C:\\Program Files\\x.exe", "a"}},
+                      // The program keeps its backslashes even before a quote.
+                      SplitCase{"c:\\dir\\\"x y\" z", {"c:\\dir\\x y", "z"}},
+                      SplitCase{"p \"a b\" c", {"p", "a b", "c"}},
+                      SplitCase{"p a\\\\b", {"p", "a\\\\b"}},
+                      SplitCase{"p a\\\\\"b c\"", {"p", "a\\b c"}},
+                      SplitCase{"p a\\\"b", {"p", "a\"b"}},
+                      SplitCase{"p a\\\\\\\"b", {"p", "a\\\"b"}},
+                      SplitCase{"p \"a\"\"b\"", {"p", "a\"b"}},
+                      SplitCase{"p \"\"", {"p", ""}},
+                      SplitCase{"p \"open", {"p", "open"}},
+                      // Shell syntax is plain text.
+                      SplitCase{"echo a;rm -rf x $(id) `id` | cat > f",
+                                {"echo", "a;rm", "-rf", "x", "$(id)", "`id`", "|", "cat", ">", "f"}}));
+
+TEST(MemoryFigures, ParsesTheKilobyteLines) {
+  const std::string text =
+      "Name:\ttest\nVmPeak:\t  20000 kB\nVmSize:\t  18000 kB\nVmHWM:\t    900 kB\nVmRSS:\t    850 kB\nThreads:\t1\n";
+  const plat::MemoryFigures f = plat::ParseMemoryFigures(text);
+  EXPECT_EQ(f.residentKb, 850u);
+  EXPECT_EQ(f.peakResidentKb, 900u);
+  EXPECT_EQ(f.virtualKb, 18000u);
+  EXPECT_EQ(f.peakVirtualKb, 20000u);
+  const plat::MemoryFigures none = plat::ParseMemoryFigures("Name:\tkernel thread\n");
+  EXPECT_EQ(none.residentKb, 0u);
+  EXPECT_EQ(none.peakVirtualKb, 0u);
+}
+
+TEST(SpawnProgram, RefusesAMissingProgramAndAnEmptyLine) {
+  EXPECT_EQ(plat::SpawnProgram({"no-such-program-rodiz-test"}), -1);
+  EXPECT_EQ(plat::SpawnProgram({}), -1);
+  EXPECT_EQ(plat::SpawnProgram({""}), -1);
+}
+
+}  // namespace
