@@ -22,6 +22,7 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"ACD queues", AcdOperations},
       {"inter-line calls", InterLineOperations},
       {"system", SystemOperations},
+      {"user libraries", DllOperations},
   };
   return families;
 }

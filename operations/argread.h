@@ -36,3 +36,4 @@ const TagOpTable& ShareValueOperations();
 const TagOpTable& AcdOperations();
 const TagOpTable& InterLineOperations();
 const TagOpTable& SystemOperations();
+const TagOpTable& DllOperations();
