@@ -23,6 +23,7 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"inter-line calls", InterLineOperations},
       {"system", SystemOperations},
       {"user libraries", DllOperations},
+      {"server pages", ServerPageOperations},
   };
   return families;
 }

@@ -37,3 +37,4 @@ const TagOpTable& AcdOperations();
 const TagOpTable& InterLineOperations();
 const TagOpTable& SystemOperations();
 const TagOpTable& DllOperations();
+const TagOpTable& ServerPageOperations();
