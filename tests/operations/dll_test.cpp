@@ -116,7 +116,9 @@ TEST_F(DllTest, ScriptCallsChangeVariablesAndLeaveLiteralsAlone) {
       "v = \"text\";\n"
       "r5 = SetFive(v);\n"
       "r6 = SetFive(7);\n"
-      "seven = 7;\n");
+      "seven = 7;\n"
+      "DllFunction(s, \"HeaderCheckSize\", 2);\n"
+      "r7 = HeaderCheckSize(1, 2);\n");
   EXPECT_EQ(Var("s"), "0");
   EXPECT_EQ(Var("r1"), "42");
   EXPECT_EQ(Var("n"), "42");
@@ -130,6 +132,8 @@ TEST_F(DllTest, ScriptCallsChangeVariablesAndLeaveLiteralsAlone) {
   EXPECT_EQ(Var("v"), "5");
   EXPECT_EQ(Var("r6"), "1");
   EXPECT_EQ(Var("seven"), "7");
+  // A C library sees the 32-byte record.
+  EXPECT_EQ(Var("r7"), "64");
 }
 
 TEST_F(DllTest, TextGetsPrivateRoomAndCopyBackChecksWhatItTakes) {
