@@ -1,7 +1,11 @@
 // System operations, a user library and a server page in a script on a
 // virtual line of the real program, ending with the script's own Exit(.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -82,6 +86,70 @@ TEST(SystemOps, ScriptOnAVirtualLineEndsTheProgram) {
   EXPECT_TRUE(inst.Exists("made;echo>injected"));
   EXPECT_FALSE(inst.Exists("injected"));
   EXPECT_NE(inst.Read("page.kxs").find("Print(_RawHtml[0]);\nn = 1;\nPrint(_RawHtml[1]);\n"), std::string::npos);
+}
+
+int FreePort() {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(s);
+  return ntohs(a.sin_port);
+}
+
+// One answer of the remote monitor to a poll; empty when none came.
+std::string PollMonitor(int port) {
+  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string frame;
+  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+    timeval tv{10, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    if (::send(s, "\x01\x02\x03\x04\x05", 5, MSG_NOSIGNAL) == 5) {
+      char buf[4096];
+      while (frame.size() < 4 || frame.size() < 4u + (static_cast<uint8_t>(frame[0]) |
+                                                      static_cast<uint8_t>(frame[1]) << 8 |
+                                                      static_cast<uint8_t>(frame[2]) << 16)) {
+        ssize_t n = ::recv(s, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        frame.append(buf, static_cast<size_t>(n));
+      }
+    }
+  }
+  ::close(s);
+  return frame;
+}
+
+TEST(SystemOps, UserCellsReachTheRemoteMonitor) {
+  const int port = FreePort();
+  e2e::Installation inst;
+  inst.AddEnv("RODIZ_WAVE=fake");
+  inst.AddEnv("RODIZ_WAVE_FAKE_DIR=" + inst.Path(""));
+  inst.Write("RoDizRun.cfg", "IS_WRITE_LOG=1\nLANGUAGE_TYPE=ENGLISH\nVIR_LINES_NUM=1\nMONITOR_MAX_CONN=2\nMONITOR_PORT=" +
+                                 std::to_string(port) + "\n0 = t.kxs\n");
+  inst.Write("t.kxs",
+             "r = DispInfo(1, \"cell-from-script\");\n"
+             "r2 = SetDispColor(4, 11);\n"
+             "Print(\"shown \" + r + \" \" + r2 + \"\\n\");\n"
+             "r = Sleep(0);\n"
+             "return(0);\n");
+  ASSERT_GT(inst.Start(), 0);
+  std::string frame;
+  EXPECT_TRUE(e2e::WaitFor(
+      [&] {
+        frame = PollMonitor(port);
+        return frame.find("cell-from-script") != std::string::npos;
+      },
+      60000))
+      << inst.LogText();
+  EXPECT_EQ(inst.Read("_stdout0.txt"), "shown 0 0\n");
+  EXPECT_EQ(inst.Stop(), 0);
 }
 
 }  // namespace
