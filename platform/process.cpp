@@ -100,9 +100,15 @@ pid_t SpawnProgram(const std::vector<std::string>& argv) {
   std::vector<std::string> rest(argv.begin() + 1, argv.end());
   for (std::string& a : rest) args.push_back(a.data());
   args.push_back(nullptr);
+  // Only the standard streams pass on: a program left running must not
+  // hold the platform's sockets and files (its listening ports among them).
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return -1;
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   pid_t pid = -1;
-  if (posix_spawnp(&pid, program.c_str(), nullptr, nullptr, args.data(), environ) != 0) return -1;
-  return pid;
+  const int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
 }
 
 namespace {

@@ -19,8 +19,9 @@ namespace plat {
 std::vector<std::string> SplitCommandLine(const std::string& line);
 
 // Starts argv[0] (looked up in PATH when it has no slash) with the process's
-// environment and working directory; the child's pid, or -1 when it could not
-// be started (no such program, not executable, empty argv).
+// environment, working directory and standard streams (no other descriptor);
+// the child's pid, or -1 when it could not be started (no such program, not
+// executable, empty argv).
 pid_t SpawnProgram(const std::vector<std::string>& argv);
 
 // Collects pid when it has ended: true with its exit code (128 + signal for a

@@ -1,9 +1,14 @@
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/waitfor.h"
 
 namespace {
 
@@ -54,6 +59,30 @@ TEST(SpawnProgram, RefusesAMissingProgramAndAnEmptyLine) {
   EXPECT_EQ(plat::SpawnProgram({"no-such-program-rodiz-test"}), -1);
   EXPECT_EQ(plat::SpawnProgram({}), -1);
   EXPECT_EQ(plat::SpawnProgram({""}), -1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SpawnProgram, PassesOnlyTheStandardStreams) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);  // not close-on-exec
+  // The child lists its descriptors; an inherited pipe end would show.
+  const std::string out = testing::TempDir() + "rodiz_spawn_fds.txt";
+  const pid_t pid = plat::SpawnProgram({"sh", "-c", "ls /proc/self/fd > " + out});
+  ASSERT_GT(pid, 0);
+  int code = -1;
+  ASSERT_TRUE(testsupport::WaitFor([&] { return plat::TryReap(pid, &code); }));
+  EXPECT_EQ(code, 0);
+  std::ifstream in(out);
+  std::vector<std::string> listed;
+  for (std::string fd; in >> fd;) listed.push_back(fd);
+  for (const std::string& fd : listed) EXPECT_LE(std::stoi(fd), 3) << "descriptor " << fd << " passed on";
+  EXPECT_GE(listed.size(), 3u);
+  ::close(fds[0]);
+  ::close(fds[1]);
+  std::remove(out.c_str());
 }
 
 }  // namespace
