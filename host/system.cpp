@@ -165,6 +165,7 @@ void TagSystem::JoinMainRun() {
 void TagSystem::InstallSysHost(TagLineManager* drive) {
   TagSysHost host;
   host.version = [] { return VersionText(); };
+  host.cardSerial = [drive] { return drive->CardSerial(); };
   host.countConnected = [drive](int* ex, int* in, int* vir, int* ip) { drive->CountConnected(ex, in, vir, ip); };
   host.lineTime = [drive](int line, long* elapsed, time_t* since) { return drive->GetLineTime(line, elapsed, since); };
   host.quit = [] { Exit(); };

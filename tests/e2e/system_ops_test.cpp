@@ -1,5 +1,6 @@
 // System operations, a user library and a server page in a script on a
-// virtual line of the real program, ending with the script's own Exit(.
+// line of the real program with the software card, ending with the script's
+// own Exit(.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -28,6 +29,9 @@ Print("NoWait " + r + " " + k + "\n");
 v = "";
 r = GetSysInfoVal("version", v);
 Print("Version " + r + " " + v + "\n");
+c = "";
+r = GetSysInfoVal("cardserno", c);
+Print("Card " + r + " " + c + "\n");
 m = 0;
 r = GetSysInfo(m);
 Print("SysInfo " + r + "\n");
@@ -57,19 +61,23 @@ const char* const kExpected =
     "NoShell 0 0\n"
     "NoWait 2 0\n"
     "Version 0 Ver 3.2.0-DjIsup\n"
+    "Card 0 77665544\n"
     "SysInfo 16\n"
     "DllLoad 0 0\n"
     "Dll 42 42 3 ABC\n"
     "Vsp 0\n"
     "END\n";
 
-TEST(SystemOps, ScriptOnAVirtualLineEndsTheProgram) {
+TEST(SystemOps, ScriptOnALineEndsTheProgram) {
   e2e::Installation inst;
   inst.AddEnv("RODIZ_WAVE=fake");
   inst.AddEnv("RODIZ_WAVE_FAKE_DIR=" + inst.Path(""));
   inst.Write("RoDizRun.cfg", "IS_WRITE_LOG=2\nIS_IMMEDIATE_LOG=1\nLANGUAGE_TYPE=ENGLISH\nVIR_LINES_NUM=1\n0 = t.kxs\n");
   inst.Write("t.kxs", kScript);
   inst.Write("page.vsp", "<p><%n = 1;%></p>");
+  inst.Write("SimCard.ini",
+             "[Card]\nE1Links = 1\nAnalogPorts = USER, TRUNK\nFaxChannels = 1\nConfGroups = 4\n"
+             "Serial = 77665544\nControl = unix:simcard.sock\n");
   std::filesystem::copy_file(std::string(RODIZ_BINARY_DIR) + "/tests/operations/librodiz_testlib.so",
                              inst.Path("userlib.so"));
   // The supervisor's event, as a companion program would make it.
