@@ -85,7 +85,7 @@ TEST_F(SystemOpsTest, ExecNeverGoesThroughAShell) {
 
 TEST_F(SystemOpsTest, ExecWaitEndsWhenTheLineStops) {
   inst_->stopRequested.store(1);
-  auto args = Args({S("sleep 30"), I(600), I(0)});
+  auto args = Args({S("sleep 3"), I(600), I(0)});
   EXPECT_EQ(Exec(KeywordId::Exec, args), 2);
   inst_->stopRequested.store(0);
   // Not waited for any more, so the reaper owns it until it ends.
