@@ -49,6 +49,8 @@ class TagLineManager {
   virtual void CancelStart() {}
   // Starts the reload-all thread and returns at once.
   virtual void StartReloadThread() = 0;
+  // The physical card's serial number; empty without a card.
+  virtual std::string CardSerial() const { return {}; }
   // Posts a hang-up request that the line's own thread carries out.
   virtual void RequestHangup(int line) = 0;
 };

@@ -1,5 +1,6 @@
 #include "engine/call.h"
 
+#include <atomic>
 #include <memory>
 
 #include "engine/flow.h"
@@ -131,7 +132,14 @@ int TagCall::Execute() {
   return r;
 }
 
+namespace {
+std::atomic<TagDllCallHandler> g_dllCallHandler{nullptr};
+}  // namespace
+
+void SetDllCallHandler(TagDllCallHandler handler) { g_dllCallHandler.store(handler); }
+
 int TagDllCall::Execute() {
+  if (TagDllCallHandler handler = g_dllCallHandler.load()) return handler(TagTelBasic::GetRoot(inst_), name_, args_);
   if (!logged_) {
     logged_ = true;
     LogAlwaysF("DLL function '%s' is not available [LINE=%d]", name_.c_str(), lineNo);

@@ -26,7 +26,13 @@ class TagCall : public TagOper {
   std::vector<TagVar*> args_;
 };
 
-// Waits for the user library bridge: logs and fails.
+// The user library bridge lives above the engine and installs how a call of a
+// declared function runs: the line's root instance, the name, the values.
+using TagDllCallHandler = int (*)(TagTelBasic* root, const std::string& fnName, const std::vector<TagVar*>& args);
+void SetDllCallHandler(TagDllCallHandler handler);
+
+// A call of a function declared with "DllFunction(": through the installed
+// bridge; without one it logs once and fails.
 class TagDllCall : public TagOper {
  public:
   TagDllCall(std::string fnName, TagTelBasic* inst) : name_(std::move(fnName)), inst_(inst) {}
@@ -35,7 +41,7 @@ class TagDllCall : public TagOper {
 
  private:
   std::string name_;
-  [[maybe_unused]] TagTelBasic* inst_;  // for the bridge, once there is one
+  TagTelBasic* inst_;
   std::vector<TagVar*> args_;
   bool logged_ = false;
 };

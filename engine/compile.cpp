@@ -751,5 +751,7 @@ int TagTelBasic::CompileInclude(int line, const std::string& text, size_t pos) {
 }
 
 void TagTelBasic::DeclareDllFunction(const std::string& fnName, int argCount) {
-  CompileRoot()->dllFunctions[fnName] = argCount;
+  // The first declaration of a name stands; a later one with another count
+  // would make calls compiled before it refuse their own arguments.
+  CompileRoot()->dllFunctions.emplace(fnName, argCount);
 }

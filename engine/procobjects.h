@@ -15,6 +15,7 @@ enum class TagProcessSlot : int {
   kMemVocs,             // process-wide preloaded voices
   kEnNumber,            // the English number reader
   kTextAppend,          // the text-append registry
+  kGlobalDlls,          // user libraries loaded by scripts
   kCount
 };
 

@@ -24,6 +24,9 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"files and directories", FileOperations},
       {"TCP", TcpOperations},
       {"HTTP and UDP", HttpUdpOperations},
+      {"system", SystemOperations},
+      {"user libraries", DllOperations},
+      {"server pages", ServerPageOperations},
   };
   return families;
 }

@@ -6,6 +6,8 @@
 
 #include "platform/format.h"
 #include "core/log.h"
+#include "host/app.h"
+#include "operations/sysinfo.h"
 #include "platform/msgbox.h"
 #include "platform/text.h"
 #include "platform/tick.h"
@@ -116,6 +118,7 @@ void TagSystem::InitSystem() {
   Log("DispMonitor().");
 
   TagLineManager* drive = telDrive_.get();
+  InstallSysHost(drive);
   mainRun_.Start(
       [drive] {
         Log("MainRunThread()...");
@@ -159,8 +162,19 @@ void TagSystem::JoinMainRun() {
   mainRun_.Join();
 }
 
+void TagSystem::InstallSysHost(TagLineManager* drive) {
+  TagSysHost host;
+  host.version = [] { return VersionText(); };
+  host.cardSerial = [drive] { return drive->CardSerial(); };
+  host.countConnected = [drive](int* ex, int* in, int* vir, int* ip) { drive->CountConnected(ex, in, vir, ip); };
+  host.lineTime = [drive](int line, long* elapsed, time_t* since) { return drive->GetLineTime(line, elapsed, since); };
+  host.quit = [] { Exit(); };
+  SetSysHost(host);
+}
+
 void TagSystem::DeleteLines(int waitMs) {
   JoinMainRun();
+  ClearSysHost();
   if (telDrive_) {
     telDrive_.reset();
     plat::SleepMs(static_cast<uint32_t>(waitMs));
@@ -292,6 +306,7 @@ void TagSystem::Teardown() {
   plat::SetBoxesQuiet(true);
   RawLog("delete pTelDrive;");
   JoinMainRun();
+  ClearSysHost();
   if (telDrive_) {
     telDrive_.reset();
     plat::SleepMs(150);

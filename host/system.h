@@ -92,6 +92,8 @@ class TagSystem {
 
  private:
   void JoinMainRun();
+  // Lets the system operations read the line manager and ask for the quit.
+  void InstallSysHost(TagLineManager* drive);
   // Frees the line manager, the remote server and the monitor.
   void DeleteLines(int waitMs);
   void Teardown();

@@ -59,6 +59,7 @@ class TagDjDigitDrive : public TagKxCard {
   int lastConfGroup = 0;
   std::vector<uint8_t> confInUse;
   std::string serialText;
+  std::string SerialText() const override { return serialText; }
   bool confOn = true;
   bool faxOn = true;
 

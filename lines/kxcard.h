@@ -42,6 +42,8 @@ class TagKxCard {
   virtual TagTelLine* MakeLine(int index, int lineNumber) = 0;
   // Deletes the line's call object, then the line.
   virtual void FreeLine(TagTelLine* line);
+  // The serial number read when the card was opened; empty without one.
+  virtual std::string SerialText() const { return {}; }
 
   int status = 0;
   int telCount = 0;

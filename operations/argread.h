@@ -38,3 +38,6 @@ const TagOpTable& InterLineOperations();
 const TagOpTable& FileOperations();
 const TagOpTable& TcpOperations();
 const TagOpTable& HttpUdpOperations();
+const TagOpTable& SystemOperations();
+const TagOpTable& DllOperations();
+const TagOpTable& ServerPageOperations();

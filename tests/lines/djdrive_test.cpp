@@ -18,6 +18,7 @@ TEST_F(DjDrive, StartAndStopWriteTheirLogLinesInOrder) {
   EXPECT_EQ(drive_->analogCount, 4);
   EXPECT_EQ(drive_->telCount, 34);
   EXPECT_EQ(drive_->serialText, "20261210");
+  EXPECT_EQ(static_cast<TagKxCard&>(*drive_).SerialText(), "20261210");
   Close();
   const char* lines[] = {"TagDjDigitDrive ...",    "_totalDigitLines = 30",  "InLinesCount = 4",
                          "_faxNum=2",              "_totalConfId=32",        "DJFsk_InitForFsk() OK.",
