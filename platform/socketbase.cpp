@@ -182,31 +182,6 @@ std::string PeerAddress(int socket) {
   return dotted;
 }
 
-size_t SendAll(int socket, const void* data, size_t len, int timeoutMs, const std::atomic<bool>* cancel) {
-  if (timeoutMs < 0) timeoutMs = 0;
-  const char* p = static_cast<const char*>(data);
-  size_t sent = 0;
-  uint32_t start = plat::TickCount();
-  while (sent < len) {
-    ssize_t n = send(socket, p + sent, len - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      sent += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
-    uint32_t waited = plat::TickCount() - start;
-    if (waited >= static_cast<uint32_t>(timeoutMs) || (cancel && cancel->load())) break;
-    // Wait for room in short steps, so the deadline holds.
-    short rev = 0;
-    uint32_t left = static_cast<uint32_t>(timeoutMs) - waited;
-    uint32_t step = left < 50 ? left : 50;
-    timespec t{0, static_cast<long>(step) * 1000000L};
-    if (PollOne(socket, POLLOUT, t, &rev) < 0 || (rev & (POLLERR | POLLNVAL | POLLHUP))) break;
-  }
-  return sent;
-}
-
 size_t SendAllUntil(int socket, const void* data, size_t len, int timeoutMs, const StopCheck& stop) {
   if (timeoutMs < 0) timeoutMs = 0;
   const char* p = static_cast<const char*>(data);
@@ -229,6 +204,10 @@ size_t SendAllUntil(int socket, const void* data, size_t len, int timeoutMs, con
     if (PollOne(socket, POLLOUT, t, &rev) < 0 || (rev & (POLLERR | POLLNVAL | POLLHUP))) break;
   }
   return sent;
+}
+
+size_t SendAll(int socket, const void* data, size_t len, int timeoutMs, const std::atomic<bool>* cancel) {
+  return SendAllUntil(socket, data, len, timeoutMs, [cancel] { return cancel && cancel->load(); });
 }
 
 long RecvWait(int socket, void* buf, size_t len, int timeoutMs, const StopCheck& stop) {

@@ -13,10 +13,8 @@
 
 namespace {
 
-std::string VoiceWave(char value, uint32_t ms) {
-  std::vector<uint8_t> h = MakeWaveHeader(18, 6, ms * 8);
-  return std::string(h.begin(), h.end()) + std::string(ms * 8, value);
-}
+using e2e::VoiceWave;
+
 
 // Collects up to 99 keys for a minute: the line is reading keys the whole
 // time the caller is keying.

@@ -16,6 +16,11 @@
 #include <thread>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "lines/vocfile.h"
 #include "tests/support/tempdir.h"
 #include "tests/support/waitfor.h"
 
@@ -30,6 +35,25 @@ inline std::string ProgramPath() { return std::string(RODIZ_BINARY_DIR) + "/host
 inline std::string FakeLinesProgramPath() { return std::string(RODIZ_BINARY_DIR) + "/tests/e2e/rodiz_fakelines"; }
 
 using testsupport::WaitFor;
+
+// A loopback TCP port that was free a moment ago.
+inline int FreePort() {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(s);
+  return ntohs(a.sin_port);
+}
+
+// An A-law voice of ms milliseconds, every sample the same byte.
+inline std::string VoiceWave(char value, uint32_t ms) {
+  std::vector<uint8_t> h = MakeWaveHeader(18, 6, ms * 8);
+  return std::string(h.begin(), h.end()) + std::string(ms * 8, value);
+}
 
 class Installation {
  public:

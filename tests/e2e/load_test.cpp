@@ -21,13 +21,11 @@
 
 namespace {
 
+using e2e::VoiceWave;
+
 constexpr int kLines = 30;
 constexpr int kShortRounds = 5;
 
-std::string VoiceWave(char value, uint32_t ms) {
-  std::vector<uint8_t> h = MakeWaveHeader(18, 6, ms * 8);
-  return std::string(h.begin(), h.end()) + std::string(ms * 8, value);
-}
 
 const char* kScript =
     "SetSndDir(\"voc\\\\ch\\\\\", \"\", \"\");\n"

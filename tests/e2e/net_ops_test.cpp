@@ -14,14 +14,7 @@
 
 namespace {
 
-// A port that was free a moment ago.
-int FreePort() {
-  int s = kNoSocket;
-  if (InitTcp(0, &s, 1) != 0) return -1;
-  int port = SocketLocalPort(s);
-  CloseSocket(s);
-  return port;
-}
+using e2e::FreePort;
 
 TEST(NetOps, HttpRequestThenAReceiveEndedByTheProgramStop) {
   e2e::Installation inst;

@@ -11,6 +11,8 @@
 
 namespace {
 
+using e2e::FreePort;
+
 // Texts of "[...]" lines in order.
 std::vector<std::string> Bracketed(const std::string& all) {
   std::vector<std::string> out;
@@ -34,17 +36,6 @@ std::string MissingInOrder(const std::vector<std::string>& got, const std::vecto
   return {};
 }
 
-int FreePort() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(s);
-  return ntohs(a.sin_port);
-}
 
 const std::vector<std::string> kExitTrace = {"isCloseing = true;", "delete pCtrlPages...", "ModifyTrayIcon()...",
                                              "SavePost()...",      "delete pTelDrive;",    "delete pRemoteCtrl;",

@@ -16,6 +16,8 @@
 
 namespace {
 
+using e2e::FreePort;
+
 const char* const kScript = R"(k = 9;
 r = Exec("sh -c \"exit 5\"", 10, k);
 Print("Exec " + r + " " + k + "\n");
@@ -96,17 +98,6 @@ TEST(SystemOps, ScriptOnALineEndsTheProgram) {
   EXPECT_NE(inst.Read("page.kxs").find("Print(_RawHtml[0]);\nn = 1;\nPrint(_RawHtml[1]);\n"), std::string::npos);
 }
 
-int FreePort() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(s);
-  return ntohs(a.sin_port);
-}
 
 // One answer of the remote monitor to a poll; empty when none came.
 std::string PollMonitor(int port) {
