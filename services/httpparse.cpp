@@ -212,9 +212,10 @@ std::string SplitUrl(std::string_view url, std::string* host, int* port) {
                                                                                        : slash - colon - 1);
     int p = 0;
     bool ok = !digits.empty() && digits.size() <= 5;
+    // Digits past the fifth are never summed: a long run must not overflow.
     for (char c : digits) {
       if (c < '0' || c > '9') ok = false;
-      else p = p * 10 + (c - '0');
+      else if (ok) p = p * 10 + (c - '0');
     }
     *port = ok && p <= 65535 ? p : -1;
   } else {

@@ -120,6 +120,8 @@ TEST(SplitUrl, HostPortAndPath) {
       {"http://host/a:b", "host", 80, "/a:b"},
       {"http://host:65616/", "host", -1, "/"},
       {"http://host:8x/", "host", -1, "/"},
+      // Found by fuzzing: a long run of digits overflowed the sum.
+      {"http://host:1111111111111111/", "host", -1, "/"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);
