@@ -128,6 +128,7 @@ void SimCard::Reset() {
   confVoices_.clear();
   lines_.clear();
   fax_.clear();
+  farFax_.clear();
   digital_ = 0;
   confCount_ = 0;
   confOpen_ = faxOpen_ = isupOpen_ = fskOpen_ = false;

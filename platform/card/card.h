@@ -243,6 +243,12 @@ class SimCard {
   bool RecordDone(RecordState* r, std::deque<uint8_t>* feed, uint32_t now);
   int ReadDtmf(Line* l, bool withLower);
   void AdvanceFax(FaxChannel* f, uint32_t now);
+  // Runs the audio between a fax channel and its line's far-end machine up
+  // to now; true once the transfer has ended and the state is set.
+  bool RunFaxModem(FaxChannel* f, uint32_t now);
+  bool FarFaxReady(int line) const;
+  // Stops a modem transfer where it stands; the far end keeps its result.
+  void EndFaxModem(FaxChannel* f);
   void Reset();
 
   std::string iniPath_;
@@ -262,6 +268,7 @@ class SimCard {
   bool confOpen_ = false;
   std::vector<FaxChannel> fax_;
   bool faxOpen_ = false;
+  std::map<int, card::FarFax> farFax_;  // by card index of the line
   bool isupOpen_ = false;
   bool fskOpen_ = false;
   std::atomic<uint64_t> pushes_{0};

@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/card/faxmodem.h"
 #include "platform/card/isupcodes.h"
 #include "platform/card/voicefile.h"
 
@@ -175,6 +177,25 @@ struct FaxChannel {
   int state = 0;
   int forced = 0;  // far-end end state, 0 when none
   int recvResult = 0;
+  // With a fax machine at the line's far end: this channel's modem, the
+  // tick its audio started and the samples exchanged so far.
+  std::shared_ptr<FaxModem> modem;
+  uint32_t audioTick = 0;
+  uint64_t audioSamples = 0;
+};
+
+// The far end's fax machine on a line: it sends its file to the line's fax
+// channel, or receives what the channel sends into its file. Used once.
+struct FarFax {
+  bool send = false;
+  std::string file, ident;
+  std::shared_ptr<FaxModem> modem;
+  bool running = false;
+  bool done = false;
+  int result = 0;  // 0 good, else the T.30 completion code
+  int pages = 0;
+  int width = 0;
+  std::string remoteId;
 };
 
 }  // namespace plat::card

@@ -222,6 +222,21 @@ std::string FaxesCmd(const Call& c) {
   return s;
 }
 
+// FAXMACHINE ch SEND file [ident] | RECV file [ident] | CLEAR; alone: its state.
+std::string FaxMachineCmd(const Call& c) {
+  const auto& w = c.w;
+  if (w.size() == 2) {
+    SimCardFarEnd::FaxMachineInfo i;
+    if (!c.far.FaxMachineState(c.ch, &i)) return "ERR " + c.far.Error();
+    return "OK " + i.state + " " + std::to_string(i.result) + " " + std::to_string(i.pages) + " " +
+           std::to_string(i.width) + " " + i.remoteId;
+  }
+  std::string what = Upper(w[2]);
+  if (what == "CLEAR") return c.Done(c.far.FaxMachineClear(c.ch));
+  if ((what != "SEND" && what != "RECV") || w.size() < 4) return "ERR FAXMACHINE ch SEND|RECV file [ident]";
+  return c.Done(c.far.FaxMachine(c.ch, what == "SEND", w[3], Join(w, 4)));
+}
+
 std::string GroupCmd(const Call& c) {
   bool listen = false;
   int gno = c.far.Group(c.ch, &listen);
@@ -253,6 +268,7 @@ const Command kCommands[] = {
     {"DIALLED", "ch", true, [](const Call& c) { return "OK " + c.far.Dialled(c.ch); }},
     {"FAXEND", "fax state", true, FaxEndCmd},
     {"FAXES", "", false, FaxesCmd},
+    {"FAXMACHINE", "ch [SEND file [ident] | RECV file [ident] | CLEAR]", true, FaxMachineCmd},
     {"GROUP", "ch", true, GroupCmd},
     {"PARTNER", "ch", true, [](const Call& c) { return "OK " + std::to_string(c.far.Partner(c.ch)); }},
     {"PUSHES", "", false, [](const Call& c) { return "OK " + std::to_string(c.card.PushCount()); }},

@@ -112,6 +112,9 @@ bool ParseCardConfig(const std::string& text, CardConfig* cfg, std::string* erro
     } else if (key == "FAXSECONDS") {
       if (!ToLong(value, 0, 3600, &v)) return refuse("FaxSeconds out of range");
       cfg->faxSeconds = static_cast<int>(v);
+    } else if (key == "FAXSPEED") {
+      if (!ToLong(value, 1, 1000, &v)) return refuse("FaxSpeed out of range");
+      cfg->faxSpeed = static_cast<int>(v);
     } else if (key == "CONTROL") {
       std::string u = Upper(value.substr(0, value.find(':') + 1));
       if (!value.empty() && u != "UNIX:" && u != "TCP:") return refuse("Control is unix:PATH or tcp:PORT");

@@ -13,6 +13,8 @@
 //   ConfInterface= NEW                  ; NEW or OLD
 //   Serial       = 20261210
 //   FaxSeconds   = 2                    ; how long a fax transfer takes
+//   FaxSpeed     = 1                    ; with a far-end fax machine: audio
+//                                       ; seconds run per second, 1..1000
 //   Control      = unix:/tmp/simcard.sock   or tcp:7050 (loopback)
 //   [Fail]
 //   Start = -3                          ; forced results, by role name
@@ -30,6 +32,7 @@ struct CardConfig {
   bool newConfInterface = true;
   long serial = 0;
   int faxSeconds = 2;
+  int faxSpeed = 1;
   std::string control;  // "", "unix:PATH" or "tcp:PORT"
   // Forced results: role name (upper case) -> result the card gives.
   std::map<std::string, int> fail;

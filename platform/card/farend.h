@@ -88,6 +88,19 @@ class SimCardFarEnd {
     std::string file, id;
   };
   std::vector<FaxInfo> Faxes();
+  // A fax machine at the far end of a line (card index): it sends the TIFF
+  // file to the next fax the line receives, or receives the next fax the
+  // line sends into the file, and can be asked how it went.
+  bool FaxMachine(int ch, bool send, const std::string& file, const std::string& ident);
+  bool FaxMachineClear(int ch);
+  struct FaxMachineInfo {
+    std::string state;  // armed, running, done
+    int result = 0;     // 0 good, else the T.30 completion code
+    int pages = 0;
+    int width = 0;
+    std::string remoteId;
+  };
+  bool FaxMachineState(int ch, FaxMachineInfo* out);
   // Conference group of a line (-1 none) and whether it listens.
   int Group(int ch, bool* listen = nullptr);
   int Partner(int ch);
