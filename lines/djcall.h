@@ -56,6 +56,13 @@ class TagDjBaseCall : public TagKxCall {
   std::string recordFile;  // guarded by the card lock
 
   int ReLoopPlay() override;
+  // Fax: one path for digital channels and analog ports (lines/djfax.cpp).
+  void SetFaxLocalId(const std::string& text) override;
+  void GetFaxResource(int& total, int& inUse) override;
+  int SendFax(const std::string& file) override { return FaxTransfer(file, true); }
+  int RecvFax(const std::string& file) override { return FaxTransfer(file, false); }
+  int faxChannel = -1;
+  std::string faxLocalId;
   int Record(const std::string& file, int maxSeconds, uint8_t stopOnHash) override;
   int StartRecord(const std::string& file, int maxSeconds) override;
   int KeysLen() override;
@@ -83,6 +90,13 @@ class TagDjBaseCall : public TagKxCall {
   std::string StopConfAndTakeRecord(plat::SimCard& c);
   // A key collection has waited too long since its last key or in all.
   bool KeysTimedOut(uint32_t now, uint32_t lastKey, uint32_t start, int totalSeconds) const;
+
+  // Sends or receives a fax on the line and waits until it ends.
+  int FaxTransfer(const std::string& file, bool send);
+  // The line's card index, and one poll of a running fax: false when the
+  // line went down and the wait ends.
+  virtual int CardIndex() const = 0;
+  virtual bool FaxPoll() = 0;
 
   // What the channel and the port do differently.
   plat::SimCard& DjCard();
@@ -129,8 +143,6 @@ class TagDjDigitCall : public TagDjBaseCall {
   std::string callerNumber;
   std::string calledNumber;
   std::atomic<uint8_t> dialling{0};
-  int faxChannel = -1;
-  std::string faxLocalId;
   // How long a call-out may take to connect.
   uint32_t connectWaitMs = 45000;
 
@@ -146,6 +158,8 @@ class TagDjDigitCall : public TagDjBaseCall {
   bool RecordStarted(int result) const override { return result != 0; }
   bool StillConnected() override { return PollState() != 0; }
   uint32_t RecordPollMs() const override { return 220; }
+  int CardIndex() const override { return channel; }
+  bool FaxPoll() override;
   // Plays a ".WAV" file on the PC's sound output; nothing goes to the channel.
   static void LocalPlay(const std::string& file);
   // Pushes the card at most once per 200 ms across the process.

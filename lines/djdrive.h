@@ -47,6 +47,20 @@ class TagDjDigitDrive : public TagKxCard {
   void CloseConf();
   // Fax pool: the start result; the pool gets one byte per channel.
   int InitFax();
+  // A free fax channel linked to the line of a card index (digital channel
+  // or analog port), found and linked in one hold of the card lock so that
+  // two lines never take the same one: the channel, -1 none free (or fax
+  // off), -2 the link failed (nothing is marked then).
+  int TakeFax(int cardIndex);
+  // Ends the fax channel's transfer, unlinks it and marks it free.
+  void ReleaseFax(int fax, int cardIndex);
+  void SetFaxId(int fax, const std::string& id);
+  int FaxSend(int fax, const std::string& file);  // above 0 when started
+  int FaxRecv(int fax, const std::string& file);
+  int FaxState(int fax);  // 1 finished, negative failed, other running
+  int FaxRecvResult(int fax);
+  // total := the pool's size, inUse := channels linked; returns inUse.
+  int GetFaxCounts(int& total, int& inUse);
 
   int faxCount = 0;
   int digitalCount = 0;

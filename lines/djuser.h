@@ -29,8 +29,6 @@ class TagDjUserCall : public TagDjBaseCall {
 
   const int port;
   std::atomic<uint8_t> dialling{0};
-  int faxChannel = -1;
-  std::string faxLocalId;
   // How long a call-out may take to connect.
   uint32_t connectWaitMs = 45000;
   // OutCall of a line stopped while dialling.
@@ -48,4 +46,6 @@ class TagDjUserCall : public TagDjBaseCall {
   bool RecordStarted(int result) const override { return result >= 0; }
   bool StillConnected() override { return GetHookState() != 0; }
   uint32_t RecordPollMs() const override { return 200; }
+  int CardIndex() const override;
+  bool FaxPoll() override;
 };
