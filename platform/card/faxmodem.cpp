@@ -6,6 +6,12 @@
 
 namespace plat::card {
 
+namespace {
+
+void OnPhaseE(t30_state_t*, void* user, int completion) { static_cast<FaxModem*>(user)->Finish(completion); }
+
+}  // namespace
+
 struct FaxModem::State {
   fax_state_t* fax = nullptr;
   ~State() {
@@ -30,17 +36,11 @@ FaxModem::FaxModem(bool calling, bool send, const std::string& file, const std::
     t30_set_tx_file(t, path.c_str(), -1, -1);
   else
     t30_set_rx_file(t, path.c_str(), -1);
-  t30_set_phase_e_handler(t, reinterpret_cast<t30_phase_e_handler_t*>(&FaxModem::PhaseE), this);
+  t30_set_phase_e_handler(t, OnPhaseE, this);
   state_ = std::move(s);
 }
 
 FaxModem::~FaxModem() = default;
-
-void FaxModem::PhaseE(void*, void* user, int completion) {
-  auto* m = static_cast<FaxModem*>(user);
-  m->done_ = true;
-  m->completion_ = completion;
-}
 
 void FaxModem::Transmit(int16_t* amp, int n) {
   int got = state_ ? fax_tx(state_->fax, amp, n) : 0;
@@ -74,10 +74,7 @@ std::string FaxModem::RemoteIdent() const {
 void FaxModem::Abort() {
   if (!state_ || done_) return;
   t30_terminate(fax_get_t30_state(state_->fax));
-  if (!done_) {
-    done_ = true;
-    completion_ = T30_ERR_CALLDROPPED;
-  }
+  if (!done_) Finish(T30_ERR_CALLDROPPED);
 }
 
 void ExchangeFaxAudio(FaxModem& a, FaxModem& b, int frames) {

@@ -36,9 +36,13 @@ class FaxModem {
   std::string RemoteIdent() const;
   // Stops the call where it stands.
   void Abort();
+  // The call's end as T.30 reports it.
+  void Finish(int completion) {
+    done_ = true;
+    completion_ = completion;
+  }
 
  private:
-  static void PhaseE(void* s, void* user, int completion);
   struct State;
   std::unique_ptr<State> state_;
   bool send_ = false;
