@@ -115,6 +115,9 @@ TEST(CardConfig, ParseTable) {
       {"[Card]\nControl=udp:1\n", false},
       {"[Card]\nControl=tcp:0\n", false},
       {"[Card]\nControl=unix:/tmp/x.sock\n", true},
+      {"[Card]\nFaxSpeed=1000\n", true},
+      {"[Card]\nFaxSpeed=0\n", false},
+      {"[Card]\nFaxSpeed=1001\n", false},
       {"[Fail]\nStart=abc\n", false},
       {"[Card\n", false},
       {"[Other]\nAnything=1\n", true},
@@ -129,11 +132,12 @@ TEST(CardConfig, ParseTable) {
   }
   plat::card::CardConfig cfg;
   ASSERT_TRUE(plat::card::ParseCardConfig(
-      "[Card]\nE1Links=2\nAnalogPorts= user , trunk, type2 ,other\nConfInterface=old\n[Fail]\nPlay=-9\n",
+      "[Card]\nE1Links=2\nAnalogPorts= user , trunk, type2 ,other\nConfInterface=old\nFaxSpeed=50\n[Fail]\nPlay=-9\n",
       &cfg, nullptr));
   EXPECT_EQ(cfg.e1Links, 2);
   EXPECT_EQ(cfg.portTypes, (std::vector<int>{0, 1, 2, 3}));
   EXPECT_FALSE(cfg.newConfInterface);
+  EXPECT_EQ(cfg.faxSpeed, 50);
   EXPECT_EQ(cfg.fail.at("PLAY"), -9);
 }
 
