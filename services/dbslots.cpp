@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "services/ado.h"
 #include "services/dbf.h"
 
 namespace {
@@ -35,6 +36,7 @@ std::unique_ptr<TagDataSet> MakeDataSet(const TagDbOpenArgs& args) {
   // Opening may take long (a connection); no lock is held.
   if (maker) return maker(args);
   if (args.type == kDbTypeDbf) return std::make_unique<TagDbfData>(args.a);
+  if (args.type == kDbTypeAdo) return std::make_unique<TagAdoData>(args.a, args.d);
   return nullptr;
 }
 
