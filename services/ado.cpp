@@ -45,6 +45,8 @@ SQLHENV Environment() {
   return env;
 }
 
+constexpr SQLULEN kLoginTimeoutSeconds = 10;
+
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string TrimCopy(const std::string& s) {
@@ -185,6 +187,8 @@ int TagAdoData::Open() {
     plat::MessageBox(caption, text, plat::kBoxOk | plat::kBoxIconError);
     return -1;
   }
+  // A server that does not answer must not hold the line for ever.
+  SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
   dbc_ = dbc;
   connected_ = false;
   return 0;
