@@ -218,9 +218,9 @@ TagAdoData::Failure TagAdoData::Diagnose(int handleType, void* handle, bool conn
     const std::string m(reinterpret_cast<char*>(msg), std::min<size_t>(static_cast<size_t>(len), sizeof msg - 1));
     if (i == 1) firstState = s;
     if (!f.text.empty()) f.text += " ";
-    f.text += "[" + s + "] " + FromDriver(m);
-    const TagSqlRetry r2 = ClassifySqlError(s, m);
-    if (f.retry == TagSqlRetry::kNone) f.retry = r2;
+    const std::string gb = FromDriver(m);
+    f.text += "[" + s + "] " + gb;
+    if (f.retry == TagSqlRetry::kNone) f.retry = ClassifySqlError(s, gb);
   }
   if (connecting && f.retry == TagSqlRetry::kNone && firstState.compare(0, 2, "IM") != 0 &&
       firstState != "01000")
@@ -354,7 +354,6 @@ bool TagAdoData::RunOnce(TagSqlKind kind, const std::string& statement, int& res
       SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), static_cast<SQLINTEGER>(sql.size()));
   if (!SQL_SUCCEEDED(r) && r != SQL_NO_DATA) {
     failure = Diagnose(SQL_HANDLE_STMT, stmt, false);
-    if (failure.text.empty()) return false;
     return false;
   }
   if (kind == TagSqlKind::kUpdate) {
