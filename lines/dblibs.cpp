@@ -12,7 +12,7 @@
 
 namespace {
 
-struct LibSpec {
+struct LibInfo {
   const char* file;
   const char* env;
   const char* handleName;  // in the unbinding trace
@@ -20,8 +20,8 @@ struct LibSpec {
   bool decorated;  // also looked up as "_%s@8"
 };
 
-const LibSpec& Spec(int which) {
-  static const LibSpec specs[kDbLibCount] = {
+const LibInfo& Info(int which) {
+  static const LibInfo infos[kDbLibCount] = {
       {"libmariadb.so.3",
        "RODIZ_DBLIB_MYSQL",
        "mySqlHd",
@@ -44,7 +44,7 @@ const LibSpec& Spec(int which) {
         "dbcollen", "dbbind", "dbnextrow", "dbcanquery", "dbdead"},
        false},
   };
-  return specs[which];
+  return infos[which];
 }
 
 struct Bound {
@@ -69,10 +69,10 @@ void* Lookup(void* handle, const char* name, bool decorated) {
 
 void FreeTraced(int which, void* handle) {
   char text[64];
-  std::snprintf(text, sizeof text, "FreeLibrary(%s)...", Spec(which).handleName);
+  std::snprintf(text, sizeof text, "FreeLibrary(%s)...", Info(which).handleName);
   RawLog(text);
   dlclose(handle);
-  std::snprintf(text, sizeof text, "FreeLibrary(%s).", Spec(which).handleName);
+  std::snprintf(text, sizeof text, "FreeLibrary(%s).", Info(which).handleName);
   RawLog(text);
 }
 
@@ -86,17 +86,17 @@ void UnbindLocked(int which) {
 
 }  // namespace
 
-const char* DbLibraryName(int which) { return Valid(which) ? Spec(which).file : ""; }
+const char* DbLibraryName(int which) { return Valid(which) ? Info(which).file : ""; }
 
 std::string DbLibraryFile(int which) {
   if (!Valid(which)) return "";
-  const char* env = std::getenv(Spec(which).env);
-  return env && *env ? env : Spec(which).file;
+  const char* env = std::getenv(Info(which).env);
+  return env && *env ? env : Info(which).file;
 }
 
 int BindDbLibrary(int which) {
   if (!Valid(which)) return -1;
-  const LibSpec& spec = Spec(which);
+  const LibInfo& info = Info(which);
   const std::string file = DbLibraryFile(which);
   UnbindDbLibrary(which);
   // Loading and the gateway's initialisation run without the lock.
@@ -109,9 +109,9 @@ int BindDbLibrary(int which) {
   }
   Bound b;
   b.handle = handle;
-  for (const char* name : spec.names) {
-    void* f = Lookup(handle, name, spec.decorated);
-    if (f == nullptr && name == spec.names.front()) {
+  for (const char* name : info.names) {
+    void* f = Lookup(handle, name, info.decorated);
+    if (f == nullptr && name == info.names.front()) {
       std::snprintf(text, sizeof text, "GetProcAddress('%s') : NULL.", name);
       RawLog(text);
       dlclose(handle);
