@@ -28,6 +28,7 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"user libraries", DllOperations},
       {"server pages", ServerPageOperations},
       {"fax", FaxOperations},
+      {"databases", DatabaseOperations},
   };
   return families;
 }
