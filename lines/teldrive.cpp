@@ -52,6 +52,16 @@ const char* DbLibraryName(int which) {
   }
 }
 
+namespace {
+std::atomic<int (*)(int, void*)> g_dbBind{nullptr};
+std::atomic<void (*)(int)> g_dbUnbind{nullptr};
+}  // namespace
+
+void InstallDbLibraryBinder(int (*bind)(int which, void* handle), void (*unbind)(int which)) {
+  g_dbBind = bind;
+  g_dbUnbind = unbind;
+}
+
 void TagTelDrive::BindDbLibraries() {
   // A library that is missing only disables its kind of data set.
   for (int which : {kDbLibMySql, kDbLibGateway, kDbLibSqlServer}) {
@@ -63,12 +73,18 @@ void TagTelDrive::BindDbLibraries() {
     else
       std::snprintf(text, sizeof text, "LoadLibrary('%s') : -1.", name);
     RawLog(text);
+    auto bind = g_dbBind.load();
+    if (dbLibs_[which] && bind && bind(which, dbLibs_[which]) < 0) {
+      dlclose(dbLibs_[which]);
+      dbLibs_[which] = nullptr;
+    }
   }
 }
 
 void TagTelDrive::UnbindDbLibraries() {
   for (int which : {kDbLibGateway, kDbLibMySql, kDbLibSqlServer}) {
     if (!dbLibs_[which]) continue;
+    if (auto unbind = g_dbUnbind.load()) unbind(which);
     dlclose(dbLibs_[which]);
     dbLibs_[which] = nullptr;
   }

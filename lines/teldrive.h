@@ -35,6 +35,9 @@ struct TagTelDriveHooks {
 enum TagDbLibrary : int { kDbLibMySql = 0, kDbLibGateway = 1, kDbLibSqlServer = 2, kDbLibCount = 3 };
 // File names the libraries are bound by.
 const char* DbLibraryName(int which);
+// The services resolve a library's calls from the handle the manager opened
+// (bind answers 0 or negative) and forget them before it is closed.
+void InstallDbLibraryBinder(int (*bind)(int which, void* handle), void (*unbind)(int which));
 
 class TagTelDrive {
  public:
