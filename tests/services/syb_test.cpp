@@ -11,6 +11,7 @@
 
 #include "services/dbclients.h"
 #include "services/syb.h"
+#include "services/sybdata.h"
 #include "tests/support/tempdir.h"
 
 using testsupport::ReadFile;
@@ -235,6 +236,78 @@ TEST_F(SybTest, WithoutTheLibraryTheStatusSaysSo) {
   EXPECT_EQ(s->status, -2);
   EXPECT_EQ(s->Exec("select 1"), -1);
   EXPECT_NE(Log().find("] Load ntwdblib.dll fail, Must install SQL Server client-tools first.\n"), std::string::npos);
+}
+
+// A local result with nothing behind it, to copy into.
+struct PlainLocal : TagLocalResult {
+  int Exec(const std::string&) override { return 0; }
+  void Close() override {}
+};
+
+TEST_F(SybTest, DataSetSlotsAndTheCopyIntoALocalResult) {
+  TagSybData d("srv", "sa", "secret", logName_);
+  ASSERT_EQ(d.status, 0);
+  ASSERT_EQ(d.Exec("create table p(name varchar(20), qty int)"), 0);
+  ASSERT_EQ(d.Exec("insert into p values('pen', 3), ('ink', 40)"), 0);
+  ASSERT_EQ(d.Exec("select name, qty from p order by qty"), 2);
+  EXPECT_EQ(d.Rows(), 2);
+  EXPECT_EQ(d.Cols(), 2);
+  std::string out;
+  struct Case {
+    int col;
+    int row;
+    int result;
+    std::string value;
+  };
+  const Case cells[] = {
+      {0, 1, 1, "pen" + std::string(253, ' ')}, {1, 2, 1, "40" + std::string(9, ' ')},
+      {1, 0, 0, ""}, {1, 3, 0, ""}, {2, 1, 0, ""}, {-1, 1, 0, ""},
+  };
+  for (const Case& c : cells) {
+    out = "stale";
+    EXPECT_EQ(d.GetValByIndex(out, c.col, c.row), c.result) << c.col << "," << c.row;
+    EXPECT_EQ(out, c.value) << c.col << "," << c.row;
+  }
+  EXPECT_EQ(d.GetValByName(out, "QTY", 1), 1);
+  EXPECT_EQ(out, "3" + std::string(10, ' '));
+  EXPECT_EQ(d.GetValByName(out, "none", 1), 0);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(d.GetColName(1, out), 1);
+  EXPECT_EQ(out, "qty");
+  EXPECT_EQ(d.GetColName(2, out), -2);
+  EXPECT_EQ(d.GetColIndex("Name"), 0);
+  EXPECT_EQ(d.GetColIndex("none"), -2);
+
+  PlainLocal local;
+  EXPECT_EQ(d.ExecToLocal("select name, qty from p order by qty", local), 2);
+  ASSERT_EQ(local.Cols(), 2);
+  EXPECT_EQ(local.Fields().list[0].width, 256u);
+  EXPECT_EQ(local.Fields().list[1].width, 11u);
+  EXPECT_EQ(local.GetValByName(out, "qty", 2), 11);
+  EXPECT_EQ(out, "40" + std::string(9, ' '));
+  // A failure keeps its text to itself and leaves the local result empty.
+  d.lastError = "kept";
+  EXPECT_EQ(d.ExecToLocal("selec", local), -2);
+  EXPECT_EQ(local.Rows(), 0);
+  EXPECT_EQ(local.lastError, "");
+
+  EXPECT_EQ(d.SetDebug(1), 1);
+  EXPECT_EQ(d.debugMode, 0);
+  d.Exec("select 1");
+  EXPECT_NE(Log().find("] --> [select 1]\n"), std::string::npos);
+}
+
+TEST_F(SybTest, RefusedDataSetAnswersMinusOne) {
+  fake_.refuse(1);
+  TagSybData d("srv", "sa", "bad", logName_);
+  EXPECT_EQ(d.status, -1);
+  std::string out;
+  EXPECT_EQ(d.Exec("select 1"), -1);
+  EXPECT_EQ(d.Rows(), -1);
+  EXPECT_EQ(d.Cols(), -1);
+  EXPECT_EQ(d.GetColName(0, out), -1);
+  EXPECT_EQ(d.GetColIndex("x"), -1);
+  EXPECT_EQ(d.GetValByIndex(out, 0, 1), 0);
 }
 
 // The real FreeTDS: a login to a port where nothing listens fails and the
