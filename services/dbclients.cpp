@@ -166,6 +166,7 @@ int BindMySqlLibrary(void* h) {
   Sym(h, a.mysql_errno, "mysql_errno");
   Sym(h, a.mysql_field_count, "mysql_field_count");
   Sym(h, a.mysql_fetch_lengths, "mysql_fetch_lengths");
+  Sym(h, a.mysql_get_socket, "mysql_get_socket");
   g_my.handle = h;
   g_myBound = &g_myApi;
   return 0;

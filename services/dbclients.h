@@ -106,6 +106,7 @@ struct TagMySqlApi {
   unsigned (*mysql_errno)(mysqlc::Mysql*);
   unsigned (*mysql_field_count)(mysqlc::Mysql*);
   unsigned long* (*mysql_fetch_lengths)(mysqlc::Result*);
+  int (*mysql_get_socket)(mysqlc::Mysql*);
 };
 
 // The gateway library's thirteen calls.
