@@ -48,6 +48,16 @@ void CloseOwned(Binding& b) {
   b.handle = nullptr;
 }
 
+// Data sets (pooled backends above all) may outlive the line manager that
+// closes its handle: the library stays mapped while the process lives, so a
+// late close never calls into unmapped code.
+void KeepMapped(void* symbol) {
+  Dl_info info{};
+  if (symbol && dladdr(symbol, &info) && info.dli_fname) {
+    [[maybe_unused]] void* keep = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+  }
+}
+
 int OpenFile(const char* file, void** out) {
   *out = dlopen(file, RTLD_NOW | RTLD_LOCAL);
   char text[600];
@@ -135,6 +145,7 @@ int BindSybLibrary(void* h) {
   if (a.dbmsghandle && g_msgHandler) a.dbmsghandle(g_msgHandler);
   if (a.dbsetlogintime) a.dbsetlogintime(5);
   if (a.dbsettime) a.dbsettime(60);
+  KeepMapped(reinterpret_cast<void*>(a.dbinit));
   g_syb.handle = h;
   g_sybBound = &g_sybApi;
   return 0;
@@ -167,6 +178,7 @@ int BindMySqlLibrary(void* h) {
   Sym(h, a.mysql_field_count, "mysql_field_count");
   Sym(h, a.mysql_fetch_lengths, "mysql_fetch_lengths");
   Sym(h, a.mysql_get_socket, "mysql_get_socket");
+  KeepMapped(reinterpret_cast<void*>(a.mysql_init));
   g_my.handle = h;
   g_myBound = &g_myApi;
   return 0;
@@ -198,6 +210,7 @@ int BindQelDbLibrary(void* h) {
     RawLog("_QelDbInit() : Error!");
     return -3;
   }
+  KeepMapped(reinterpret_cast<void*>(a.QelDbInit));
   g_qel.handle = h;
   g_qelBound = &g_qelApi;
   return 0;
