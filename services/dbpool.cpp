@@ -9,13 +9,9 @@
 #include "core/runcfg.h"
 #include "engine/procobjects.h"
 #include "platform/tick.h"
-#include "services/mysqldata.h"
-#include "services/sybdata.h"
+#include "services/dbslots.h"
 
 namespace {
-
-std::mutex g_makersLock;
-TagDbBackendMaker g_makers[6];  // by type code; 1 and 5 are built in
 
 std::unique_ptr<TagDbConnectionsCtrl> g_pool;
 std::mutex g_poolLock;
@@ -46,12 +42,6 @@ void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 uint64_t ThisThread() { return std::hash<std::thread::id>()(std::this_thread::get_id()); }
 
 }  // namespace
-
-void SetPoolBackendMaker(int type, TagDbBackendMaker maker) {
-  if (type < 0 || type > 5) return;
-  std::lock_guard<std::mutex> g(g_makersLock);
-  g_makers[type] = std::move(maker);
-}
 
 TagDbConnectionsCtrl* DbConnectionsCtrl() {
   std::lock_guard<std::mutex> g(g_poolLock);
@@ -102,17 +92,14 @@ std::unique_ptr<TagDataSet> TagDbConnection::Make() const {
   std::unique_ptr<TagDataSet> ds;
   if (settings_->maker) {
     ds = settings_->maker(type_, a, b, c, d);
-  } else if (type_ == 1) {
-    ds = std::make_unique<TagSybData>(a, b, c, d);
-  } else if (type_ == 5) {
-    ds = std::make_unique<TagMySqlData>(a, b, c, d);
   } else {
-    TagDbBackendMaker maker;
-    {
-      std::lock_guard<std::mutex> g(g_makersLock);
-      maker = g_makers[type_];
-    }
-    if (maker) ds = maker(type_, a, b, c, d);
+    TagDbOpenArgs args;
+    args.type = type_;
+    args.a = a;
+    args.b = b;
+    args.c = c;
+    args.d = d;
+    ds = MakeDataSet(args);
   }
   if (ds) {
     ds->busy = false;

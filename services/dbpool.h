@@ -33,8 +33,7 @@ struct TagDbPoolSettings {
   int sleepMs = 50;
   // A removed backend is awaited in steps of closeSleepMs.
   int closeSleepMs = 100;
-  // Null: the data sets of this system (dBASE and ODBC through their
-  // registered makers).
+  // Null: the data sets "DbOpen(" makes (MakeDataSet).
   TagDbBackendMaker maker;
 };
 
@@ -126,7 +125,3 @@ class TagLocalData : public TagLocalResult {
 
 // The process-wide pool (made by the start-up routines), or null.
 TagDbConnectionsCtrl* DbConnectionsCtrl();
-
-// Registers the maker of a backend type the pool cannot make itself
-// (dBASE 0, ODBC 4); the SQL Server (1) and MySQL (5) makers are built in.
-void SetPoolBackendMaker(int type, TagDbBackendMaker maker);

@@ -20,6 +20,14 @@ using testsupport::TempDir;
 
 namespace {
 
+// The client library reads MYSQL_TCP_PORT once per process, at its first
+// use, which may come from another test of this program: set before main.
+const int g_serverPort = [] {
+  const int port = MariaDbServer::FreeTcpPort();
+  setenv("MYSQL_TCP_PORT", std::to_string(port).c_str(), 1);
+  return port;
+}();
+
 struct PlainLocal : TagLocalResult {
   int Exec(const std::string&) override { return 0; }
   void Close() override {}
@@ -31,9 +39,8 @@ class MySqlDataTest : public ::testing::Test {
     std::string why;
     if (!MariaDbServer::Installed(&why)) return;
     server_ = new MariaDbServer;
+    server_->UsePort(g_serverPort);
     if (!server_->Start()) return;
-    // Read once by the client library, before its first connection.
-    setenv("MYSQL_TCP_PORT", std::to_string(server_->Port()).c_str(), 1);
     bool ok = false;
     server_->Sql("CREATE DATABASE IF NOT EXISTS shop; CREATE TABLE IF NOT EXISTS shop.items (id INT, name VARCHAR(10),"
                  " note TEXT); DELETE FROM shop.items; INSERT INTO shop.items VALUES (1,'pen',NULL),(2,'ink','blue');",

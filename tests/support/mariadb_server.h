@@ -108,6 +108,11 @@ class MariaDbServer {
   bool Running() const { return pid_ > 0; }
 
   int Port() const { return port_; }
+  // The port to listen on, chosen before the first Start (for a client
+  // that reads its port from the environment once per process).
+  void UsePort(int port) {
+    if (pid_ <= 0) port_ = port;
+  }
   std::string Socket() const { return dir_ / "mysqld.sock"; }
   std::string Host() const { return "127.0.0.1"; }
   std::string User() const { return "rodiz"; }
