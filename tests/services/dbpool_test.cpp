@@ -147,6 +147,38 @@ TEST(DbPool, TimedOutRequestKeepsTheBackendUsable) {
   EXPECT_EQ(s.overlap.load(), 0);
 }
 
+// A request given a backend by another line while it sleeps through its
+// last round gives the backend back when it times out.
+TEST(DbPool, BackendAssignedToATimedOutRequestIsReleased) {
+  Shared s;
+  TagDbConnectionsCtrl pool(GateSettings(&s, 1, 1, 1000));
+  TagLocalData a(&pool, 1, "srv", "sa", "pw", "");
+  TagLocalData b(&pool, 1, "srv", "sa", "pw", "");
+  TagLocalData c(&pool, 1, "srv", "sa", "pw", "");
+  TagDbConnection* conn = pool.At(0);
+  s.gate = false;
+  std::thread ta([&] { a.Exec("slow"); });
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard<std::mutex> g(s.lock);
+    return !s.journal.empty();
+  }));
+  std::atomic<int> rb{0};
+  std::thread tb([&] { rb = b.Exec("from b"); });
+  ASSERT_TRUE(WaitFor([&] { return conn->Waiting() == 1; }));
+  s.gate = true;
+  ta.join();
+  // c's round hands the free backend to b, the oldest, asleep in its one
+  // round; both then time out.
+  const int rc = c.Exec("from c");
+  tb.join();
+  if (rb.load() == -200) {
+    EXPECT_EQ(rc, -200);
+  }
+  EXPECT_EQ(conn->Waiting(), 0);
+  EXPECT_EQ(c.Exec("after"), 1);  // the backend was not left busy
+  EXPECT_EQ(Value(c), "after");
+}
+
 TEST(DbPool, UseReachesTheBackendsOfThatMomentOnce) {
   Shared s;
   TagDbConnectionsCtrl pool(GateSettings(&s, 3));
