@@ -24,14 +24,9 @@ constexpr size_t kTextMax = 2047;
 constexpr int kConnectTimeoutMs = 5000;
 constexpr int kIoTimeoutMs = 60000;
 
-struct Column {
-  std::string name;
-  int width = 0, type = 0, scale = 0;
-};
-
 struct Conn {
   int fd = -1;
-  std::vector<Column> cols;
+  std::vector<qelwire::Column> cols;
   std::vector<std::string> cells;  // rows x cols
   int rows = 0;
   int current = 0;  // 0-based row of the cursor
@@ -137,33 +132,18 @@ int QelDbExec(int h, const char* sql, int* retCode, char* errText) {
     Put(errText, "connection to the gateway lost", kTextMax);
     return -2;
   }
-  qelwire::Reader r(reply);
-  int32_t result = -1, code = -1, ncols = 0, nrows = 0;
-  std::string err;
-  if (!r.Int(&result) || !r.Int(&code) || !r.Str(&err)) {
+  qelwire::ExecReply rep;
+  if (!qelwire::ParseExecReply(reply, &rep)) {
     Put(errText, "bad reply from the gateway", kTextMax);
     return -3;
   }
-  if (retCode) *retCode = code;
-  Put(errText, err, kTextMax);
-  if (result < 0) return result;
-  if (!r.Int(&ncols) || !r.Int(&nrows) || ncols < 0 || nrows < 0) return result;
-  for (int i = 0; i < ncols; ++i) {
-    Column col;
-    r.Str(&col.name);
-    r.Int(&col.width);
-    r.Int(&col.type);
-    r.Int(&col.scale);
-    c->cols.push_back(std::move(col));
-  }
-  c->cells.reserve(static_cast<size_t>(nrows) * static_cast<size_t>(ncols));
-  for (size_t i = 0; i < static_cast<size_t>(nrows) * static_cast<size_t>(ncols); ++i) {
-    std::string v;
-    if (!r.Str(&v)) break;
-    c->cells.push_back(std::move(v));
-  }
-  c->rows = ncols > 0 ? static_cast<int>(c->cells.size() / static_cast<size_t>(ncols)) : 0;
-  return result;
+  if (retCode) *retCode = rep.retCode;
+  Put(errText, rep.error, kTextMax);
+  if (rep.result < 0) return rep.result;
+  c->cols = std::move(rep.cols);
+  c->cells = std::move(rep.cells);
+  c->rows = rep.rows;
+  return rep.result;
 }
 
 int QelDbRows(int h) {
@@ -180,7 +160,7 @@ int QelDbGetColInfoByIndex(int h, int col, char* name, int* width, int* type, in
   Put(name, "", kTextMax);
   auto c = Find(h);
   if (!c || col < 0 || col >= static_cast<int>(c->cols.size())) return -1;
-  const Column& k = c->cols[static_cast<size_t>(col)];
+  const qelwire::Column& k = c->cols[static_cast<size_t>(col)];
   Put(name, k.name, kTextMax);
   if (width) *width = k.width;
   if (type) *type = k.type;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qelwire {
 
@@ -55,6 +56,47 @@ class Reader {
   const std::string& b_;
   size_t at_ = 0;
 };
+
+struct Column {
+  std::string name;
+  int32_t width = 0, type = 0, scale = 0;
+};
+
+// The daemon's answer to a statement: result, return code and error text;
+// on success the columns and the cells, rows x columns.
+struct ExecReply {
+  int32_t result = -1, retCode = -1;
+  std::string error;
+  std::vector<Column> cols;
+  std::vector<std::string> cells;
+  int rows = 0;
+};
+
+// False when the head is cut short; a short body keeps the whole rows read.
+inline bool ParseExecReply(const std::string& body, ExecReply* out) {
+  *out = ExecReply();
+  Reader r(body);
+  if (!r.Int(&out->result) || !r.Int(&out->retCode) || !r.Str(&out->error)) return false;
+  if (out->result < 0) return true;
+  int32_t ncols = 0, nrows = 0;
+  if (!r.Int(&ncols) || !r.Int(&nrows) || ncols < 0 || nrows < 0) return true;
+  for (int32_t i = 0; i < ncols; ++i) {
+    Column c;
+    if (!r.Str(&c.name) || !r.Int(&c.width) || !r.Int(&c.type) || !r.Int(&c.scale)) return true;
+    out->cols.push_back(std::move(c));
+  }
+  if (ncols == 0) return true;
+  // Cells are read as they come, never reserved from the counts given.
+  const uint64_t want = static_cast<uint64_t>(nrows) * static_cast<uint64_t>(ncols);
+  for (uint64_t i = 0; i < want; ++i) {
+    std::string v;
+    if (!r.Str(&v)) break;
+    out->cells.push_back(std::move(v));
+  }
+  out->rows = static_cast<int>(out->cells.size() / static_cast<size_t>(ncols));
+  out->cells.resize(static_cast<size_t>(out->rows) * static_cast<size_t>(ncols));
+  return true;
+}
 
 // Waits up to timeoutMs for the socket to be ready for events.
 inline bool WaitReady(int fd, short events, int timeoutMs) {
