@@ -246,7 +246,9 @@ void TagTelDrive::LineLoadThread(TagTelLine* line, uint64_t gen) {
         if (!failed) {
           c.runActive = true;
           c.runnerGen = gen;
-          if (!StartLineThread([this, line, inst, gen] { LineRunThread(line, inst, gen); })) {
+          // The run thread holds the instance only through its argument, so a
+          // reload frees the old one (its files and connections) at once.
+          if (!StartLineThread([this, line, inst, gen]() mutable { LineRunThread(line, std::move(inst), gen); })) {
             c.runActive = false;
             LogAlwaysF("%d: the run thread cannot be started", n);
           }

@@ -1,7 +1,5 @@
 #include "lines/teldrive.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -39,55 +37,13 @@ void SetTelDriveVersionText(const std::string& text) {
   g_versionText = text;
 }
 
-const char* DbLibraryName(int which) {
-  switch (which) {
-    case kDbLibMySql:
-      return "libmariadb.so.3";
-    case kDbLibGateway:
-      return "libqeldbapi.so";
-    case kDbLibSqlServer:
-      return "libsybdb.so.5";
-    default:
-      return "";
-  }
-}
-
-namespace {
-std::atomic<int (*)(int, void*)> g_dbBind{nullptr};
-std::atomic<void (*)(int)> g_dbUnbind{nullptr};
-}  // namespace
-
-void InstallDbLibraryBinder(int (*bind)(int which, void* handle), void (*unbind)(int which)) {
-  g_dbBind = bind;
-  g_dbUnbind = unbind;
-}
-
 void TagTelDrive::BindDbLibraries() {
   // A library that is missing only disables its kind of data set.
-  for (int which : {kDbLibMySql, kDbLibGateway, kDbLibSqlServer}) {
-    const char* name = DbLibraryName(which);
-    char text[200];
-    dbLibs_[which] = dlopen(name, RTLD_NOW | RTLD_LOCAL);
-    if (dbLibs_[which])
-      std::snprintf(text, sizeof text, "LoadLibrary('%s') : 0, OK.", name);
-    else
-      std::snprintf(text, sizeof text, "LoadLibrary('%s') : -1.", name);
-    RawLog(text);
-    auto bind = g_dbBind.load();
-    if (dbLibs_[which] && bind && bind(which, dbLibs_[which]) < 0) {
-      dlclose(dbLibs_[which]);
-      dbLibs_[which] = nullptr;
-    }
-  }
+  for (int which : {kDbLibMySql, kDbLibGateway, kDbLibSqlServer}) BindDbLibrary(which);
 }
 
 void TagTelDrive::UnbindDbLibraries() {
-  for (int which : {kDbLibGateway, kDbLibMySql, kDbLibSqlServer}) {
-    if (!dbLibs_[which]) continue;
-    if (auto unbind = g_dbUnbind.load()) unbind(which);
-    dlclose(dbLibs_[which]);
-    dbLibs_[which] = nullptr;
-  }
+  for (int which : {kDbLibGateway, kDbLibMySql, kDbLibSqlServer}) UnbindDbLibrary(which);
 }
 
 TagTelDrive::TagTelDrive(const std::string& cfgFile, TagRunCfg* cfg, TagTelDriveHooks hooks)

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "lines/dblibs.h"
 #include "lines/kxcard.h"
 #include "platform/thread.h"
 
@@ -31,13 +32,6 @@ struct TagTelDriveHooks {
   std::function<void()> clearScriptCache;
 };
 
-// The database client libraries, bound by name when the manager starts.
-enum TagDbLibrary : int { kDbLibMySql = 0, kDbLibGateway = 1, kDbLibSqlServer = 2, kDbLibCount = 3 };
-// File names the libraries are bound by.
-const char* DbLibraryName(int which);
-// The services resolve a library's calls from the handle the manager opened
-// (bind answers 0 or negative) and forget them before it is closed.
-void InstallDbLibraryBinder(int (*bind)(int which, void* handle), void (*unbind)(int which));
 
 class TagTelDrive {
  public:
@@ -90,7 +84,7 @@ class TagTelDrive {
   // Line threads not yet joined.
   size_t LiveThreads();
   // A handle of a bound database client library, or null.
-  void* DbLibrary(int which) const { return which >= 0 && which < kDbLibCount ? dbLibs_[which] : nullptr; }
+  void* DbLibrary(int which) const { return DbLibraryHandle(which); }
 
   std::atomic<int> status{-1};
   std::atomic<uint8_t> runGate{1};
@@ -149,7 +143,6 @@ class TagTelDrive {
   bool reloadRunning_ = false;  // under reloadLock_
   bool reloadAgain_ = false;    // under reloadLock_
   std::string cfgFile_ = "RoDizRun.cfg";
-  void* dbLibs_[kDbLibCount] = {};
   bool leakLines_ = false;  // a line thread never ended: its line stays
 };
 

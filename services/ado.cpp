@@ -45,6 +45,8 @@ SQLHENV Environment() {
   return env;
 }
 
+constexpr SQLULEN kLoginTimeoutSeconds = 10;
+
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string TrimCopy(const std::string& s) {
@@ -185,6 +187,8 @@ int TagAdoData::Open() {
     plat::MessageBox(caption, text, plat::kBoxOk | plat::kBoxIconError);
     return -1;
   }
+  // A server that does not answer must not hold the line for ever.
+  SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
   dbc_ = dbc;
   connected_ = false;
   return 0;
@@ -214,9 +218,9 @@ TagAdoData::Failure TagAdoData::Diagnose(int handleType, void* handle, bool conn
     const std::string m(reinterpret_cast<char*>(msg), std::min<size_t>(static_cast<size_t>(len), sizeof msg - 1));
     if (i == 1) firstState = s;
     if (!f.text.empty()) f.text += " ";
-    f.text += "[" + s + "] " + FromDriver(m);
-    const TagSqlRetry r2 = ClassifySqlError(s, m);
-    if (f.retry == TagSqlRetry::kNone) f.retry = r2;
+    const std::string gb = FromDriver(m);
+    f.text += "[" + s + "] " + gb;
+    if (f.retry == TagSqlRetry::kNone) f.retry = ClassifySqlError(s, gb);
   }
   if (connecting && f.retry == TagSqlRetry::kNone && firstState.compare(0, 2, "IM") != 0 &&
       firstState != "01000")
@@ -350,7 +354,6 @@ bool TagAdoData::RunOnce(TagSqlKind kind, const std::string& statement, int& res
       SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), static_cast<SQLINTEGER>(sql.size()));
   if (!SQL_SUCCEEDED(r) && r != SQL_NO_DATA) {
     failure = Diagnose(SQL_HANDLE_STMT, stmt, false);
-    if (failure.text.empty()) return false;
     return false;
   }
   if (kind == TagSqlKind::kUpdate) {

@@ -8,7 +8,7 @@
 #include <mutex>
 
 #include "core/log.h"
-#include "lines/teldrive.h"
+#include "lines/dblibs.h"
 
 namespace {
 
@@ -206,10 +206,6 @@ int BindQelDbLibrary(void* h) {
   QelSym(h, a.QelDbGotoRec, "QelDbGotoRec");
   QelSym(h, a.QelDbGetValByName, "QelDbGetValByName");
   QelSym(h, a.QelDbGetValByIndex, "QelDbGetValByIndex");
-  if (a.QelDbInit() < 0) {
-    RawLog("_QelDbInit() : Error!");
-    return -3;
-  }
   KeepMapped(reinterpret_cast<void*>(a.QelDbInit));
   g_qel.handle = h;
   g_qelBound = &g_qelApi;
@@ -224,20 +220,14 @@ void UnbindSybLibrary() {
 
 void UnbindMySqlLibrary() {
   std::lock_guard<std::mutex> g(g_bindLock);
-  if (!g_myBound.load() && !g_my.owned) return;
-  RawLog("FreeLibrary(mySqlHd)...");
   g_myBound = nullptr;
   CloseOwned(g_my);
-  RawLog("FreeLibrary(mySqlHd).");
 }
 
 void UnbindQelDbLibrary() {
   std::lock_guard<std::mutex> g(g_bindLock);
-  if (!g_qelBound.load() && !g_qel.owned) return;
-  RawLog("FreeLibrary(qelDbHd)...");
   g_qelBound = nullptr;
   CloseOwned(g_qel);
-  RawLog("FreeLibrary(qelDbHd).");
 }
 
 namespace {
@@ -258,7 +248,15 @@ int BindFile(const char* file, Binding& b, int (*bind)(void*), void (*unbind)())
 
 int BindSybFile(const char* file) { return BindFile(file, g_syb, BindSybLibrary, UnbindSybLibrary); }
 int BindMySqlFile(const char* file) { return BindFile(file, g_my, BindMySqlLibrary, UnbindMySqlLibrary); }
-int BindQelDbFile(const char* file) { return BindFile(file, g_qel, BindQelDbLibrary, UnbindQelDbLibrary); }
+int BindQelDbFile(const char* file) {
+  const int r = BindFile(file, g_qel, BindQelDbLibrary, UnbindQelDbLibrary);
+  if (r == 0 && g_qelApi.QelDbInit() < 0) {
+    RawLog("_QelDbInit() : Error!");
+    UnbindQelDbLibrary();
+    return -3;
+  }
+  return r;
+}
 
 const TagSybApi* SybApi() { return g_sybBound.load(); }
 const TagMySqlApi* MySqlApi() { return g_myBound.load(); }

@@ -126,10 +126,10 @@ struct TagQelDbApi {
   int (*QelDbGetValByIndex)(int h, int col, char* value);
 };
 
-// Binds a table from an open library handle: 0; -2 when its first call
-// ("dbinit", "mysql_init", "QelDbInit") is missing; the gateway's -3 when
-// QelDbInit fails. Messages go to the raw trace. DB-Library's dbinit runs
-// here, once: FreeTDS resets the handlers each time it runs.
+// Binds a table from an open library handle (the line manager's, which
+// has initialised the gateway): 0; -2 when its first call ("dbinit",
+// "mysql_init", "QelDbInit") is missing. DB-Library's dbinit runs here,
+// once: FreeTDS resets the handlers each time it runs.
 int BindSybLibrary(void* handle);
 int BindMySqlLibrary(void* handle);
 int BindQelDbLibrary(void* handle);
@@ -137,7 +137,8 @@ void UnbindSybLibrary();
 void UnbindMySqlLibrary();
 void UnbindQelDbLibrary();
 
-// Opens a file by name and binds it (tests): -1 when it cannot be opened.
+// Opens a file by name and binds it (tests): -1 when it cannot be opened,
+// the gateway's -3 when QelDbInit fails.
 // The library stays open until the matching unbind.
 int BindSybFile(const char* file);
 int BindMySqlFile(const char* file);

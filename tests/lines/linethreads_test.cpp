@@ -232,9 +232,10 @@ TEST_F(LineThreadsTest, RealScriptsReloadThroughTheirQuitSection) {
     return inst && !inst->runEnded.load() && inst->curOperIndex.load() >= 1;
   };
   ASSERT_TRUE(WaitFor([&] { return spinning(0) && spinning(1); }));
-  TagTelBasic* before = d.Instance(1).get();
+  // The old instance is freed by the reload (its address may come back).
+  std::weak_ptr<TagTelBasic> before = d.Instance(1);
   d.ReloadAll();  // no line has ended: each reloads on its own thread
-  ASSERT_TRUE(WaitFor([&] { return d.Instance(1).get() != before && spinning(0) && spinning(1); }));
+  ASSERT_TRUE(WaitFor([&] { return before.expired() && d.Instance(1) && spinning(0) && spinning(1); }));
   EXPECT_EQ(d.LiveThreads(), 2u);
   d.CloseAllTelLine();
   EXPECT_EQ(d.LiveThreads(), 0u);
@@ -246,8 +247,9 @@ TEST_F(LineThreadsTest, ReloadOfIdleLinesRebuildsEachOnItsOwnThread) {
   TagTelDrive& d = MakeDrive("VIR_LINES_NUM=3\nLOAD_DELAY=5\n0-2=a.kxs\n");
   ASSERT_EQ(d.RunStart("RoDizRun.cfg"), 0);
   ASSERT_TRUE(WaitFor([&] { return AllRunning(d, 3); }));
-  std::vector<TagTelBasic*> before;
-  for (int i = 0; i < 3; ++i) before.push_back(d.Instance(i).get());
+  // The old instances are freed by the reload (their addresses may come back).
+  std::vector<std::weak_ptr<TagTelBasic>> before;
+  for (int i = 0; i < 3; ++i) before.push_back(d.Instance(i));
   const int loaded = d.LoadedLines();
 
   d.StartReloadThread();
@@ -256,7 +258,10 @@ TEST_F(LineThreadsTest, ReloadOfIdleLinesRebuildsEachOnItsOwnThread) {
       if (Builds(i) != 2) return false;
     return AllRunning(d, 3);
   }));
-  for (int i = 0; i < 3; ++i) EXPECT_NE(d.Instance(i).get(), before[i]) << i;
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(WaitFor([&] { return before[i].expired(); })) << i;
+    EXPECT_NE(d.Instance(i), nullptr) << i;
+  }
   // Reloaded by the run threads, not by a new start.
   EXPECT_EQ(d.LoadedLines(), loaded);
   EXPECT_EQ(d.LiveThreads(), 3u);

@@ -198,10 +198,13 @@ TEST_F(DatabaseOps, ThePoolTakesEveryNonZeroTypeAndTheGatewayGetsItsPort) {
 
 TEST_F(DatabaseOps, TheTableHolds1023AndTheNextOpenShowsTheBox) {
   for (int i = 0; i < TagDataSetSlots::kMaxOpen; ++i) ASSERT_EQ(Open(4, "DSN=x"), i);
-  TagVar h = TagVar::Int(-99);
-  EXPECT_EQ(Open(4, "DSN=x", "", &h), -1);
-  EXPECT_EQ(Show(h), "-99");  // not written
-  EXPECT_NE(Boxes().find("打开的数据库太多"), std::string::npos);
+  // The box names the statement's line.
+  auto args = Args({I(4), S("DSN=x"), S(""), S(""), S(""), I(-99)});
+  auto op = Make(KeywordId::DbOpen, args);
+  op->lineNo = 12;
+  EXPECT_EQ(op->Execute(), -1);
+  EXPECT_EQ(Show(*args[5]), "-99");  // not written
+  EXPECT_NE(Boxes().find("  12: 打开的数据库太多"), std::string::npos) << Boxes();
   EXPECT_EQ(liveFakes.load(), 1023);
   EXPECT_EQ(Exec(KeywordId::DbCloseAll, Args({})), 0);
   EXPECT_EQ(liveFakes.load(), 0);

@@ -1,0 +1,169 @@
+#include "lines/dblibs.h"
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "core/log.h"
+
+namespace {
+
+struct LibSpec {
+  const char* file;
+  const char* env;
+  const char* handleName;  // in the unbinding trace
+  std::vector<const char*> names;  // the first one must be there
+  bool decorated;  // also looked up as "_%s@8"
+};
+
+const LibSpec& Spec(int which) {
+  static const LibSpec specs[kDbLibCount] = {
+      {"libmariadb.so.3",
+       "RODIZ_DBLIB_MYSQL",
+       "mySqlHd",
+       {"mysql_init", "mysql_real_connect", "mysql_free_result", "mysql_close", "mysql_query", "mysql_store_result",
+        "mysql_error", "mysql_num_rows", "mysql_num_fields", "mysql_field_seek", "mysql_fetch_field",
+        "mysql_data_seek", "mysql_fetch_row", "mysql_options"},
+       false},
+      {"libqeldbapi.so",
+       "RODIZ_DBLIB_GATEWAY",
+       "qelDbHd",
+       {"QelDbInit", "QelDbFree", "QelDbOpen", "QelDbClose", "QelDbExec", "QelDbRows", "QelDbCols",
+        "QelDbGetColInfoByIndex", "QelDbGetColInfoByName", "QelDbNext", "QelDbGotoRec", "QelDbGetValByName",
+        "QelDbGetValByIndex"},
+       true},
+      {"libsybdb.so.5",
+       "RODIZ_DBLIB_SQLSERVER",
+       "sybHd",
+       {"dbinit", "dblogin", "dberrhandle", "dbmsghandle", "dbsetlname", "dbopen", "dbsetopt", "dbclose", "dbcmd",
+        "dbsqlsend", "dbsqlok", "dbresults", "dbhasretstat", "dbretstatus", "dbnumcols", "dbcolname", "dbcoltype",
+        "dbcollen", "dbbind", "dbnextrow", "dbcanquery", "dbdead"},
+       false},
+  };
+  return specs[which];
+}
+
+struct Bound {
+  void* handle = nullptr;
+  std::map<std::string, void*> functions;
+};
+
+std::mutex g_mu;
+Bound g_libs[kDbLibCount];
+std::atomic<int (*)(int, void*)> g_binder{nullptr};
+std::atomic<void (*)(int)> g_unbinder{nullptr};
+
+bool Valid(int which) { return which >= 0 && which < kDbLibCount; }
+
+void* Lookup(void* handle, const char* name, bool decorated) {
+  void* f = dlsym(handle, name);
+  if (f == nullptr && decorated) {
+    char alt[128];
+    std::snprintf(alt, sizeof alt, "_%s@8", name);
+    f = dlsym(handle, alt);
+  }
+  return f;
+}
+
+void FreeTraced(int which, void* handle) {
+  char text[64];
+  std::snprintf(text, sizeof text, "FreeLibrary(%s)...", Spec(which).handleName);
+  RawLog(text);
+  dlclose(handle);
+  std::snprintf(text, sizeof text, "FreeLibrary(%s).", Spec(which).handleName);
+  RawLog(text);
+}
+
+void UnbindLocked(int which) {
+  Bound& b = g_libs[which];
+  if (b.handle == nullptr) return;
+  if (auto unbind = g_unbinder.load()) unbind(which);
+  void* handle = b.handle;
+  b = Bound();
+  FreeTraced(which, handle);
+}
+
+}  // namespace
+
+const char* DbLibraryName(int which) { return Valid(which) ? Spec(which).file : ""; }
+
+std::string DbLibraryFile(int which) {
+  if (!Valid(which)) return "";
+  const char* env = std::getenv(Spec(which).env);
+  return env && *env ? env : Spec(which).file;
+}
+
+int BindDbLibrary(int which) {
+  if (!Valid(which)) return -1;
+  const LibSpec& spec = Spec(which);
+  const std::string file = DbLibraryFile(which);
+  UnbindDbLibrary(which);
+  // Loading and the gateway's initialisation run without the lock.
+  char text[600];
+  void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    std::snprintf(text, sizeof text, "LoadLibrary('%s') : -1.", file.c_str());
+    RawLog(text);
+    return -1;
+  }
+  Bound b;
+  b.handle = handle;
+  for (const char* name : spec.names) {
+    void* f = Lookup(handle, name, spec.decorated);
+    if (f == nullptr && name == spec.names.front()) {
+      std::snprintf(text, sizeof text, "GetProcAddress('%s') : NULL.", name);
+      RawLog(text);
+      dlclose(handle);
+      return -2;
+    }
+    if (f != nullptr) b.functions[name] = f;
+  }
+  std::snprintf(text, sizeof text, "LoadLibrary('%s') : 0, OK.", file.c_str());
+  RawLog(text);
+  if (which == kDbLibGateway) {
+    using InitFn = int (*)();
+    if (reinterpret_cast<InitFn>(b.functions["QelDbInit"])() < 0) {
+      RawLog("_QelDbInit() : Error!");
+      FreeTraced(which, handle);
+      return -3;
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(g_mu);
+    UnbindLocked(which);
+    g_libs[which] = std::move(b);
+  }
+  if (auto bind = g_binder.load()) bind(which, handle);
+  return 0;
+}
+
+void InstallDbLibraryBinder(int (*bind)(int which, void* handle), void (*unbind)(int which)) {
+  g_binder = bind;
+  g_unbinder = unbind;
+}
+
+void UnbindDbLibrary(int which) {
+  if (!Valid(which)) return;
+  std::lock_guard<std::mutex> lock(g_mu);
+  UnbindLocked(which);
+}
+
+bool DbLibraryBound(int which) { return DbLibraryHandle(which) != nullptr; }
+
+void* DbLibraryHandle(int which) {
+  if (!Valid(which)) return nullptr;
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_libs[which].handle;
+}
+
+void* DbLibraryFunction(int which, const std::string& name) {
+  if (!Valid(which)) return nullptr;
+  std::lock_guard<std::mutex> lock(g_mu);
+  auto it = g_libs[which].functions.find(name);
+  return it == g_libs[which].functions.end() ? nullptr : it->second;
+}
