@@ -131,8 +131,12 @@ int TagDbConnection::AddBackend(int type, const std::string& a, const std::strin
     std::unique_ptr<TagDataSet> ds = Make();
     if (ds) {
       std::lock_guard<std::mutex> g(lock_);
-      backends_.push_back(std::move(ds));
+      // Closes while it connected may have lowered the count: a backend
+      // lands only while the connection is short of min(count, max).
+      const size_t want = static_cast<size_t>(std::max(0, std::min(openCount_, MaxConn())));
+      if (backends_.size() < want) backends_.push_back(std::move(ds));
     }
+    // An unwanted one is closed here, outside the lock.
   }
   return count - 1;
 }
