@@ -94,4 +94,53 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"PooledThreeLinesTwoBackends", "DB_MAX_CONN=2\nVIR_LINES_NUM=3\n0-2 = t.kxs\n", 3}),
     [](const ::testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
 
+#ifdef FAKE_SYBDB_PATH
+// SQL Server through the pool: three lines share two backends on the
+// DB-Library test double, loaded in place of FreeTDS; the local copies keep
+// the backend's fixed column widths.
+const char* const kSqlServerScript = R"S(h = 0;
+v = "";
+n = 0;
+r = DbOpen(1, "shop", "sa", "pw", "sqlapp", h);
+Print("open " + r + "\n");
+r = DbExec(h, "create table if not exists p(name varchar(20), qty int)");
+r = DbExec(h, "insert into p select 'ink', 40 where not exists (select 1 from p)");
+r = DbExec(h, "select name, qty from p");
+Print("rows " + r + "\n");
+r = DbGetField(h, "qty", 1, v);
+Print("qty " + r + " [" + v + "]\n");
+r = DbGetField(h, 0, 1, v);
+Print("name " + r + "\n");
+r = DbGetField(h, 0, 2, v);
+Print("past " + r + "\n");
+Print("END\n");
+r = Sleep(0);
+return(0);
+)S";
+
+TEST(DbSqlServer, PooledLinesShareTwoBackends) {
+  e2e::Installation inst;
+  inst.AddEnv("RODIZ_WAVE=fake");
+  inst.AddEnv("RODIZ_WAVE_FAKE_DIR=" + inst.Path(""));
+  inst.AddEnv(std::string("RODIZ_DBLIB_SQLSERVER=") + FAKE_SYBDB_PATH);
+  inst.Write("RoDizRun.cfg", "IS_WRITE_LOG=1\nLANGUAGE_TYPE=ENGLISH\nDB_MAX_CONN=2\nVIR_LINES_NUM=3\n0-2 = t.kxs\n");
+  inst.Write("t.kxs", kSqlServerScript);
+  ASSERT_GT(inst.Start(), 0);
+  const std::string want = "open 0\nrows 1\nqty 11 [40         ]\nname 256\npast -2\nEND\n";
+  for (int line = 0; line < 3; ++line) {
+    const std::string out = "_stdout" + std::to_string(line) + ".txt";
+    std::string got;
+    EXPECT_TRUE(e2e::WaitFor([&] { return (got = inst.Read(out)).find("END\n") != std::string::npos; }, 60000))
+        << got << inst.LogText();
+    EXPECT_EQ(got, want) << "line " << line;
+  }
+  EXPECT_EQ(inst.Stop(), 0);
+  // One shared log for every SQL Server connection of the process.
+  const std::string log = inst.Read("sqlapp.log");
+  EXPECT_NE(log.find("] Start SqlServer[1] ...\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("] Start SqlServer[2] ...\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("] Start SqlServer[3] ...\n"), std::string::npos) << log;
+}
+#endif
+
 }  // namespace
