@@ -149,6 +149,13 @@ TagDataSet* TagDbConnection::Rebuild(TagDataSet* old) {
   std::unique_ptr<TagDataSet> fresh = Make();
   if (!fresh) return old;
   fresh->busy = true;
+  std::string use;
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    if (old->useDone) use = useText_;
+  }
+  // The database the old one was switched to, on the new connection.
+  if (!use.empty() && fresh->status >= 0) fresh->Exec(use);
   fresh->useDone = old->useDone;
   TagDataSet* now = fresh.get();
   std::unique_ptr<TagDataSet> gone;

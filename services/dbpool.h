@@ -61,6 +61,12 @@ class TagDbConnection {
   int Waiting() const;
   // Set when the pool makes the connection; the log names it.
   int index = -1;
+  // Runs f on every backend under the connection's lock (tests).
+  template <typename F>
+  void ForEachBackendForTest(F f) {
+    std::lock_guard<std::mutex> g(lock_);
+    for (auto& b : backends_) f(*b);
+  }
 
  private:
   int MaxConn() const;

@@ -55,7 +55,11 @@ class GateBackend : public TagDataSet {
     --inside_;
     return 1;
   }
-  int Exec(const std::string&) override { return 0; }
+  int Exec(const std::string& statement) override {
+    std::lock_guard<std::mutex> g(s_->lock);
+    s_->journal.push_back(std::to_string(id_) + ": " + statement);
+    return 0;
+  }
   int Rows() override { return 0; }
   int Cols() override { return 0; }
   int GetColName(int, std::string&) override { return -1; }
@@ -283,6 +287,23 @@ TEST(DbPool, BackendThatFailedToConnectIsMadeAgainBeforeItServes) {
   EXPECT_EQ(s.made.load(), 2);
   EXPECT_EQ(a.Exec("select 2"), 1);
   EXPECT_EQ(s.made.load(), 2);
+}
+
+TEST(DbPool, RebuiltBackendIsSwitchedToTheDatabaseOfTheOldOne) {
+  Shared s;
+  TagDbConnectionsCtrl pool(GateSettings(&s, 1));
+  TagLocalData a(&pool, 5, "h", "u", "p", "");
+  EXPECT_EQ(a.Exec("USE shop"), 1);
+  // The backend's connection fails for good; the next request rebuilds it.
+  pool.At(0)->ForEachBackendForTest([](TagDataSet& b) { b.status = -1; });
+  EXPECT_EQ(a.Exec("select 1"), 1);
+  std::vector<std::string> j;
+  {
+    std::lock_guard<std::mutex> g(s.lock);
+    j = s.journal;
+  }
+  const std::vector<std::string> want = {"1: USE shop", "2: USE shop", "2: select 1"};
+  EXPECT_EQ(j, want);
 }
 
 TEST(DbPool, EightLinesTwoHundredRequestsEach) {
