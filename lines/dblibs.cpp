@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -54,6 +55,8 @@ struct Bound {
 
 std::mutex g_mu;
 Bound g_libs[kDbLibCount];
+std::atomic<int (*)(int, void*)> g_binder{nullptr};
+std::atomic<void (*)(int)> g_unbinder{nullptr};
 
 bool Valid(int which) { return which >= 0 && which < kDbLibCount; }
 
@@ -79,6 +82,7 @@ void FreeTraced(int which, void* handle) {
 void UnbindLocked(int which) {
   Bound& b = g_libs[which];
   if (b.handle == nullptr) return;
+  if (auto unbind = g_unbinder.load()) unbind(which);
   void* handle = b.handle;
   b = Bound();
   FreeTraced(which, handle);
@@ -129,10 +133,18 @@ int BindDbLibrary(int which) {
       return -3;
     }
   }
-  std::lock_guard<std::mutex> lock(g_mu);
-  UnbindLocked(which);
-  g_libs[which] = std::move(b);
+  {
+    std::lock_guard<std::mutex> lock(g_mu);
+    UnbindLocked(which);
+    g_libs[which] = std::move(b);
+  }
+  if (auto bind = g_binder.load()) bind(which, handle);
   return 0;
+}
+
+void InstallDbLibraryBinder(int (*bind)(int which, void* handle), void (*unbind)(int which)) {
+  g_binder = bind;
+  g_unbinder = unbind;
 }
 
 void UnbindDbLibrary(int which) {

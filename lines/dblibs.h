@@ -28,3 +28,7 @@ bool DbLibraryBound(int which);
 void* DbLibraryFunction(int which, const std::string& name);
 // The library's handle (dlopen), null when not bound.
 void* DbLibraryHandle(int which);
+
+// The services resolve a library's calls from its handle once it is bound
+// (bind answers 0 or negative) and forget them before it is freed.
+void InstallDbLibraryBinder(int (*bind)(int which, void* handle), void (*unbind)(int which));

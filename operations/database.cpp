@@ -68,6 +68,7 @@ class TagDbOpen : public TagDbOper {
     } else if (dbPoolSize.load() >= 1) {
       TagDbOpenArgs pooled = args;
       pooled.type = kDbPoolMaker;
+      pooled.pooledType = args.type;
       set = MakeDataSet(pooled);
       if (!set) Log("DbOpen: no connection pool");
     } else if (args.type == kDbTypeSqlServer || args.type == kDbTypeAdo || args.type == kDbTypeMySql) {

@@ -21,6 +21,8 @@ struct TagDbOpenArgs {
   std::string a, b, c, d;
   // The gateway's port, parsed from a (a keeps only the host).
   int port = 0;
+  // The type asked for, when type is kDbPoolMaker.
+  int pooledType = 0;
 };
 
 using TagDataSetMaker = std::function<std::unique_ptr<TagDataSet>(const TagDbOpenArgs&)>;

@@ -180,6 +180,7 @@ TEST_F(DatabaseOps, ThePoolTakesEveryNonZeroTypeAndTheGatewayGetsItsPort) {
   EXPECT_EQ(Open(5, "host", "user"), 0);
   ASSERT_EQ(opened_.size(), 1u);
   EXPECT_EQ(opened_[0].type, kDbPoolMaker);
+  EXPECT_EQ(opened_[0].pooledType, 5);
   EXPECT_EQ(Fake(0)->typeCode, 5);
   dbPoolSize.store(0);
   struct Case {

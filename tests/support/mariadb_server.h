@@ -78,6 +78,7 @@ class MariaDbServer {
                                      "--pid-file=" + dir_ / "mariadbd.pid",
                                      "--log-error=" + dir_ / "error.log",
                                      "--init-file=" + dir_ / "init.sql",
+                                     "--tmpdir=" + dir_.path(),
                                      "--skip-log-bin",
                                      "--skip-name-resolve",
                                      "--performance-schema=OFF",
@@ -108,6 +109,11 @@ class MariaDbServer {
   bool Running() const { return pid_ > 0; }
 
   int Port() const { return port_; }
+  // The port to listen on, chosen before the first Start (for a client
+  // that reads its port from the environment once per process).
+  void UsePort(int port) {
+    if (pid_ <= 0) port_ = port;
+  }
   std::string Socket() const { return dir_ / "mysqld.sock"; }
   std::string Host() const { return "127.0.0.1"; }
   std::string User() const { return "rodiz"; }
@@ -168,7 +174,9 @@ class MariaDbServer {
               "CREATE DATABASE IF NOT EXISTS rodiz;\n"
               "CREATE DATABASE IF NOT EXISTS rodiz_ready;\n");
     std::vector<std::string> args = {Which("mariadb-install-db"), "--no-defaults", "--datadir=" + dir_ / "data",
-                                     "--auth-root-authentication-method=normal", "--skip-test-db"};
+                                     "--auth-root-authentication-method=normal", "--skip-test-db",
+                                     // Bootstraps running side by side must not share /tmp tables.
+                                     "--tmpdir=" + dir_.path()};
     if (::geteuid() == 0) args.push_back("--user=root");
     const pid_t p = Spawn(args, dir_ / "install.out");
     int st = 0;
