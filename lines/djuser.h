@@ -24,6 +24,8 @@ class TagDjUserCall : public TagDjBaseCall {
   int PollState() override;
 
   bool IsUserPort() const { return lineType == kLineAIn; }
+  int CardIndex() const override;
+  int LinkTag() const override { return port; }
   void ReadKeys() override;
   bool RecordFinished() override;
 
