@@ -217,6 +217,19 @@ class TagKxCall {
     return true;
   }
 
+  // Named conference rooms (engine/confrooms.h), through the room slots above.
+  // Join: the room's member count, -2 the room cannot be created, -3 the join failed.
+  int JoinNameConf(const std::string& room, int isListen);
+  // The session left, or 0; the last member out closes the room.
+  int ExitNameConf();
+  int GetConfMembers(const std::string& room, std::map<int, int>* members);
+  int FindConfOfLine(int line, int32_t* isListen, std::string* room, int32_t* session);
+  // The handle; -1 no room, -2 already recording or playing, -3 failed.
+  int RecNameConf(const std::string& room, const std::string& file);
+  int PlayNameConf(const std::string& room, const std::string& file, int wait);
+  // 0 started, the elapsed ms of a running member record, -1 no member, -3 failed.
+  int RecNameConfCh(const std::string& room, int line, const std::string& file);
+
   // "lcnt=%d, %s" through Log / LogAlways.
   void Log(const std::string& text) const;
   void LogAlways(const std::string& text) const;

@@ -28,6 +28,7 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"user libraries", DllOperations},
       {"server pages", ServerPageOperations},
       {"line linking", LinkingOperations},
+      {"conference rooms", ConferenceOperations},
   };
   return families;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/confrooms.h"
 #include "lines/kxcard.h"
 #include "platform/thread.h"
 
@@ -96,6 +97,8 @@ class TagTelDrive {
   std::unique_ptr<TagKxCard> pSipCard;
   std::unique_ptr<TagKxCard> pVirCard;
   std::vector<TagTelLine*> lines;  // freed through their cards
+  // The named conference rooms of all lines, installed for the call objects.
+  TagNameConfCtrl confRooms;
   int telCount = 0;
 
  private:

@@ -42,3 +42,4 @@ const TagOpTable& SystemOperations();
 const TagOpTable& DllOperations();
 const TagOpTable& ServerPageOperations();
 const TagOpTable& LinkingOperations();
+const TagOpTable& ConferenceOperations();
