@@ -160,7 +160,9 @@ class TagKxCall {
   virtual int EndRtp() { return 0; }
   virtual int GetCallType() { return 0; }
   virtual int SendFskMsg(int type, const std::string& data, int len) { return 0; }
-  virtual int RecvFskMsg(int& type, std::string& data);
+  // An FSK message received: its number and text (at most 1024 bytes); the
+  // third value is the script's.
+  virtual int RecvFskMsg(int& number, std::string& text, int third);
   virtual int SipGetDestAddr(std::string&, std::string&) { return -1; }
   virtual int SipGetAccAddr(std::string&, std::string&, std::string&, std::string&) { return -1; }
   virtual int SipSetDialRoute(const std::string&, int) { return 0; }

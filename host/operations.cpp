@@ -29,6 +29,7 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"server pages", ServerPageOperations},
       {"line linking", LinkingOperations},
       {"conference rooms", ConferenceOperations},
+      {"signalling", SignallingOperations},
   };
   return families;
 }

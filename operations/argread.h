@@ -43,3 +43,4 @@ const TagOpTable& DllOperations();
 const TagOpTable& ServerPageOperations();
 const TagOpTable& LinkingOperations();
 const TagOpTable& ConferenceOperations();
+const TagOpTable& SignallingOperations();

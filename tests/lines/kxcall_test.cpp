@@ -51,7 +51,7 @@ TEST(KxCallDefaults, EverySlotGivesItsHarmlessResult) {
       {"MakeRing", [](TagKxCall& c) { return c.MakeRing("123"); }, 0, -1},
       {"GetHookStateVirtual", [](TagKxCall& c) { return c.GetHookState(); }, 1, -1},
       {"PollStateIdle", [](TagKxCall& c) { return c.PollState(); }, 0, -1},
-      {"RecvFskMsg", [&](TagKxCall& c) { return c.RecvFskMsg(i1, s1); }, 0, -1},
+      {"RecvFskMsg", [&](TagKxCall& c) { return c.RecvFskMsg(i1, s1, 0); }, 0, -1},
       {"SipGetDestAddr", [&](TagKxCall& c) { return c.SipGetDestAddr(s1, s2); }, -1, -1},
       {"CreateConfRoom", [&](TagKxCall& c) { return c.CreateConfRoom(i1, i2); }, -1, -1},
       {"JoinConfRoom", [](TagKxCall& c) { return c.JoinConfRoom(1, 0, 0); }, -1, -1},
