@@ -90,6 +90,12 @@ int SimCard::StartRecord(RecordState* r, const std::string& file, int recPos, in
   if (recPos > 0) {
     fp = OpenFile(file, "r+b");
     if (!fp) fp = OpenFile(file, "w+b");
+    // A file shorter than the position is filled with silence up to it, so
+    // the record starts after quiet rather than after zero bytes.
+    if (fp && fseek(fp, 0, SEEK_END) == 0) {
+      long size = ftell(fp);
+      for (long i = size < 0 ? recPos : size; i < recPos; i++) fputc(card::kALawSilence, fp);
+    }
     if (fp && fseek(fp, recPos, SEEK_SET) != 0) {
       fclose(fp);
       fp = nullptr;

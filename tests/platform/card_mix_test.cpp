@@ -240,3 +240,16 @@ TEST_F(MixTest, LineRecordTakesItsUpstreamWhileLinked) {
   EXPECT_NE(std::search(got.begin(), got.end(), tail.begin(), tail.end()), got.end());
   EXPECT_TRUE(Hears(13, tail));
 }
+
+TEST_F(MixTest, RecordAtAPositionPastTheFileStartsAfterSilence) {
+  std::vector<uint8_t> a = Pattern(400, 10);
+  ASSERT_TRUE(far_->Feed(14, a));
+  ASSERT_NE(card_->ChannelRecordFile(14, Path("pos.alw"), 800, 400), 0);
+  int voice = card_->ChannelRecordVoice(14);
+  ASSERT_TRUE(WaitFor([&] { return card_->VoiceFinished(voice) != 0; }));
+  card_->StopChannelRecord(14);
+  auto got = ReadBytes(Path("pos.alw"));
+  ASSERT_EQ(got.size(), 1200u);
+  EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.begin() + 800), std::vector<uint8_t>(800, card::kALawSilence));
+  EXPECT_EQ(std::vector<uint8_t>(got.begin() + 800, got.end()), a);
+}
