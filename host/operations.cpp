@@ -30,6 +30,8 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"line linking", LinkingOperations},
       {"conference rooms", ConferenceOperations},
       {"signalling", SignallingOperations},
+      {"SIP", SipOperations},
+      {"instant messages", ImOperations},
   };
   return families;
 }

@@ -44,3 +44,5 @@ const TagOpTable& ServerPageOperations();
 const TagOpTable& LinkingOperations();
 const TagOpTable& ConferenceOperations();
 const TagOpTable& SignallingOperations();
+const TagOpTable& SipOperations();
+const TagOpTable& ImOperations();

@@ -47,7 +47,7 @@ TEST(KxCallDefaults, EverySlotGivesItsHarmlessResult) {
       {"GetLinkList", [&](TagKxCall& c) { return c.GetLinkList(l1, l2, l3); }, 0, -1},
       {"SetBreak", [](TagKxCall& c) { return c.SetBreak(0); }, 0, -1},
       {"Dial", [](TagKxCall& c) { return c.Dial("1"); }, 0, -1},
-      {"ImSend", [](TagKxCall& c) { return c.ImSend("a", "b", "c"); }, 0, -1},
+      {"ImSend", [](TagKxCall& c) { return c.ImSend("a", "b", "c", 1); }, 0, -1},
       {"MakeRing", [](TagKxCall& c) { return c.MakeRing("123"); }, 0, -1},
       {"GetHookStateVirtual", [](TagKxCall& c) { return c.GetHookState(); }, 1, -1},
       {"PollStateIdle", [](TagKxCall& c) { return c.PollState(); }, 0, -1},
