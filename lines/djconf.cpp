@@ -212,7 +212,7 @@ int TagConfLine::OpenGroup() {
   if (gno < 0) return -1;
   int r = drive->AddToConf(gno, Line(), false);
   if (r < 0) {
-    call->Log(Format("AddChnl to self, id=%d, ret=%d", gno, r));
+    call->LogAlways(Format("AddChnl to self, id=%d, ret=%d", gno, r));
     drive->FreeConfGroup(gno);
     group = -1;
     return -2;
@@ -228,7 +228,7 @@ int TagConfLine::LinkTo(int other, int value, bool listen) {
   const int self = Line();
   if (drive->confGroupCount > 0) {
     int otherGroup = drive->GetMemberGroup(other);
-    if (otherGroup >= 0) LogF("AddToConf(%d) Failed, %d in confId %d", group, other, otherGroup);
+    if (otherGroup >= 0) call->Log(Format("AddToConf(%d) Failed, %d in confId %d", group, other, otherGroup));
     plat::CardLock g(card);
     if (group < 0) {
       LogF("[%d] : Begin : confId<0", self);
@@ -238,13 +238,13 @@ int TagConfLine::LinkTo(int other, int value, bool listen) {
     if (group < 0) return -2;
     for (const ConfMember& m : members) {
       if (m.line == other) {
-        call->Log(Format("dest in conf, dest=%d", other));
+        call->LogAlways(Format("dest in conf, dest=%d", other));
         return other;
       }
     }
     int r = drive->AddToConf(group, other, listen);
     if (r < 0) {
-      call->Log(Format("pDrive->AddToConf(confId=%d, dest=%d), ret=%d", group, other, r));
+      call->LogAlways(Format("pDrive->AddToConf(confId=%d, dest=%d), ret=%d", group, other, r));
       return r;  // the negative result, so the digital retry runs
     }
     members.push_back(ConfMember{other, static_cast<uint8_t>(listen ? 1 : 0), value});
@@ -308,7 +308,7 @@ int TagConfLine::UnlinkTo(int other) {
   if (group < 0 || it == members.end()) return -2;
   members.erase(it);
   int r = drive->SubToConf(group, other);
-  if (r != 0) call->Log(Format("SubChnl(%d, %d), ret=%d", group, other, r));
+  if (r != 0) call->LogAlways(Format("SubChnl(%d, %d), ret=%d", group, other, r));
   if (other != self) drive->SetMemberGroup(other, -1, -1);
   if (!ownsGroup) {
     // A group of another line: it stays with its host.
@@ -364,7 +364,7 @@ int TagConfLine::GetLinkList(std::vector<int>& lines, std::vector<int>& listen, 
 int TagDjBaseCall::LinkTo(int line, int value) {
   const bool digital = IsDigitalLine();
   const std::string tag = Format("[%d] : ", LinkTag());
-  if (!digital) Log(tag + Format("LinkTo(%d, %d)", line, value));
+  if (!digital) ::Log(tag + Format("LinkTo(%d, %d)", line, value));
   if (line < 0 || line >= drive->telCount) return -1;
   TagDjBaseCall* other = drive->Call(line);
   if (digital) {
@@ -395,25 +395,25 @@ int TagDjBaseCall::LinkTo(int line, int value) {
     plat::SleepMs(200);
     r = conf->LinkTo(line, value, false);
   }
-  if (digital) Log(tag + Format("LinkTo(%d, %d): %d", line, value, r));
+  if (digital) ::Log(tag + Format("LinkTo(%d, %d): %d", line, value, r));
   return r;
 }
 
 int TagDjBaseCall::UnlinkTo(int line, int value) {
-  Log(Format("[%d] : UnlinkTo(%d, %d)", LinkTag(), line, value));
+  ::Log(Format("[%d] : UnlinkTo(%d, %d)", LinkTag(), line, value));
   if (line < 0) return -1;
   if (!IsDigitalLine() && line >= drive->telCount) return -1;
   return conf->UnlinkTo(line);
 }
 
 int TagDjBaseCall::UnlinkAll() {
-  Log(Format("[%d] : UnlinkAll()", LinkTag()));
+  ::Log(Format("[%d] : UnlinkAll()", LinkTag()));
   conf->FreeAll();
   return 0;
 }
 
 int TagDjBaseCall::ListenTo(int line, int value) {
-  Log(Format("[%d] : ListenTo(%d, %d)", LinkTag(), line, value));
+  ::Log(Format("[%d] : ListenTo(%d, %d)", LinkTag(), line, value));
   if (line < 0 || line >= drive->telCount || line == CardIndex()) return -1;
   if (IsDigitalLine() && drive->confGroupCount <= 0) return -2;
   return conf->LinkTo(line, value, true);
