@@ -20,6 +20,25 @@ struct LinearTable {
 };
 const LinearTable kLinear;
 
+// A-law codes by 13-bit magnitude, so a mix encodes by lookup.
+struct ALawTable {
+  uint8_t code[4096];
+  ALawTable() {
+    for (int m = 0; m < 4096; m++) code[m] = LinearToALaw(static_cast<int16_t>(m << 3)) ^ 0xD5;
+  }
+};
+const ALawTable kALaw;
+
+}  // namespace
+
+uint8_t EncodeALaw(int pcm) {
+  pcm = std::clamp(pcm, -32768, 32767);
+  if (pcm >= 0) return kALaw.code[std::min(pcm >> 3, 0xFFF)] ^ 0xD5;
+  return kALaw.code[std::min((-pcm - 1) >> 3, 0xFFF)] ^ 0x55;
+}
+
+namespace {
+
 // Gains as factors in 1/4096.
 struct GainTable {
   int q12[kMaxGainDb - kMinGainDb + 1];
@@ -52,8 +71,7 @@ bool Combine(const Source* s, size_t n, uint8_t* out) {
       for (int i = 0; i < kFrameSamples; i++) acc[i] += (kLinear.v[b[i]] * f) / 4096;
     }
   }
-  for (int i = 0; i < kFrameSamples; i++)
-    out[i] = LinearToALaw(static_cast<int16_t>(std::clamp(acc[i], -32768, 32767)));
+  for (int i = 0; i < kFrameSamples; i++) out[i] = EncodeALaw(acc[i]);
   return true;
 }
 

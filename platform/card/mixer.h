@@ -57,6 +57,9 @@ struct MixScratch {
 // decoded, scaled, summed, clipped and encoded. False when there is none.
 bool Combine(const Source* s, size_t n, uint8_t* out);
 
+// LinearToALaw of a sum, clipped to 16 bits first, by table.
+uint8_t EncodeALaw(int pcm);
+
 // The samples of a play that fall in the frame starting at tick t (silence
 // around them); false when none does. Reads the file in chunks.
 bool PlayFrame(PlayState* p, uint32_t t, uint8_t* out);

@@ -101,6 +101,13 @@ TEST(CardMixer, CombineTable) {
   }
 }
 
+TEST(CardMixer, TableEncoderMatchesTheCodecAndClips) {
+  for (int v = -32768; v <= 32767; v++)
+    ASSERT_EQ(card::EncodeALaw(v), card::LinearToALaw(static_cast<int16_t>(v))) << v;
+  EXPECT_EQ(card::EncodeALaw(100000), card::LinearToALaw(32767));
+  EXPECT_EQ(card::EncodeALaw(-100000), card::LinearToALaw(-32768));
+}
+
 TEST(CardMixer, ToneLevelsReadBack) {
   for (double dbm0 : {0.0, -10.0, -20.0, -30.0})
     EXPECT_NEAR(card::LevelDbm0(card::ToneALaw(1004, dbm0, 200)), dbm0, 0.3) << dbm0;
