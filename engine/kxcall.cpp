@@ -83,9 +83,9 @@ int TagKxCall::CheckDial() {
 
 int TagKxCall::GetHookState() { return (lineType == kLineVir || callState == kCallConnected) ? 1 : 0; }
 
-int TagKxCall::RecvFskMsg(int& type, std::string& data) {
-  type = 0;
-  data.clear();
+int TagKxCall::RecvFskMsg(int& number, std::string& text, int) {
+  number = 0;
+  text.clear();
   return 0;
 }
 

@@ -133,19 +133,30 @@ class TagKxCall {
   virtual int GetLinkList(std::vector<int>& lines, std::vector<int>& listen, std::vector<int>& values) { return 0; }
   virtual int SetBreak(uint8_t flag) { return breakOnKey = flag; }
   virtual int Dial(const std::string& number) { return 0; }
-  virtual int ImSend(const std::string&, const std::string&, const std::string&) { return 0; }
+  // Instant messages. Outputs are references the implementation fills; the
+  // defaults leave them as they came (empty) and return 0.
+  virtual int ImSend(const std::string& to, const std::string& from, const std::string& body, int bodyLen) { return 0; }
   virtual int ImTest() { return 0; }
-  virtual int ImRead(std::string&, std::string&, std::string&, int) { return 0; }
-  virtual int ImRecv(std::string&, int) { return 0; }
-  virtual int ImMsgGetField(int, const std::string&, std::string&) { return 0; }
-  virtual int ImMakeAns(const std::vector<std::string>&) { return 0; }
-  virtual int ImMsgFree(int) { return 0; }
-  virtual int ImMakeReq(const std::vector<std::string>&) { return 0; }
-  virtual int ImFileSend(const std::vector<std::string>&) { return 0; }
-  virtual int ImFileRecv(const std::vector<std::string>&) { return 0; }
-  virtual int ImFileCheck(const std::vector<std::string>&) { return 0; }
-  virtual int ImFileEnd(int) { return 0; }
-  virtual int ImFileProcAnswer(int) { return 0; }
+  virtual int ImRead(std::string& a, std::string& b, std::string& c, std::string& d) { return 0; }
+  virtual int ImRecv(std::string& text, int& number) { return 0; }
+  virtual int ImMsgGetField(int msg, const std::string& field, const std::string& def, std::string& out) { return 0; }
+  virtual int ImMakeAns(int msg, int code, const std::string& a, const std::string& b, const std::string& c,
+                        const std::string& d) {
+    return 0;
+  }
+  virtual int ImMsgFree(int msg) { return 0; }
+  // Eight texts and the identifier buffer (a new identifier when it was empty).
+  virtual int ImMakeReq(const std::vector<std::string>& texts, std::string& id) { return 0; }
+  virtual int ImFileSend(const std::string& file, std::string& id, int& n1, std::string& t1, int& n2, std::string& t2) {
+    return 0;
+  }
+  virtual int ImFileRecv(int transfer, const std::string& text, int option, int& n1, std::string& a, std::string& b,
+                         std::string& c, int& n2, std::string& t) {
+    return 0;
+  }
+  virtual int ImFileCheck(int transfer, int& a, int& b) { return 0; }
+  virtual int ImFileEnd(int transfer) { return 0; }
+  virtual int ImFileProcAnswer(const std::string& text) { return 0; }
   virtual int CheckDial();
   virtual int MakeRing(const std::string& number) { return 0; }
   virtual int GetHookState();
@@ -160,14 +171,21 @@ class TagKxCall {
   virtual int EndRtp() { return 0; }
   virtual int GetCallType() { return 0; }
   virtual int SendFskMsg(int type, const std::string& data, int len) { return 0; }
-  virtual int RecvFskMsg(int& type, std::string& data);
-  virtual int SipGetDestAddr(std::string&, std::string&) { return -1; }
-  virtual int SipGetAccAddr(std::string&, std::string&, std::string&, std::string&) { return -1; }
-  virtual int SipSetDialRoute(const std::string&, int) { return 0; }
-  virtual int SipGetRtpCount(int&, int&) { return 0; }
-  virtual int SipOnGetAccPwd(const std::string&) { return 0; }
-  virtual int SipOnGetAccPwdIp(const std::string&) { return 0; }
-  virtual int SipOnRegisterNotify(const std::string&) { return 0; }
+  // An FSK message received: its number and text (at most 1024 bytes); the
+  // third value is the script's.
+  virtual int RecvFskMsg(int& number, std::string& text, int third);
+  // SIP. Outputs are references the implementation fills.
+  virtual int SipGetDestAddr(const std::string& dest, std::string& addr) { return -1; }
+  virtual int SipGetAccAddr(const std::string& a, const std::string& b, std::string& addr, int& number) { return -1; }
+  virtual int SipSetDialRoute(const std::string& a, const std::string& b) { return 0; }
+  virtual int SipGetRtpCount(int& a, int& b) { return 0; }
+  // The SIP layer calls these back on its own thread (see operations/sip.h).
+  using AccPwdFn = int (*)(const std::string& account, std::string& out1, std::string& out2);
+  using AccPwdIpFn = int (*)(const std::string& account, std::string& out1, std::string& out2, std::string& out3);
+  using RegisterNotifyFn = int (*)(const std::string& a, const std::string& b, int x, int y);
+  virtual int SipOnGetAccPwd(AccPwdFn fn) { return 0; }
+  virtual int SipOnGetAccPwdIp(AccPwdIpFn fn) { return 0; }
+  virtual int SipOnRegisterNotify(RegisterNotifyFn fn) { return 0; }
   virtual int CreateConfRoom(int& isSipConf, int& session) { return -1; }
   virtual int JoinConfRoom(int session, int isSipConf, int isListen) { return -1; }
   virtual int LeaveConfRoom(int session, int isSipConf) { return -1; }
@@ -185,19 +203,22 @@ class TagKxCall {
   }
   virtual int IsConfPlayEnd(int session, int isSipConf, int handle) { return -1; }
   virtual int StopConfPlay(int session, int isSipConf, int handle) { return -1; }
-  virtual int SipProxyRecv(const std::vector<std::string>&) { return 0; }
-  virtual int SipProxyGetField(const std::vector<std::string>&) { return 0; }
-  virtual int SipProxyAddField(const std::vector<std::string>&) { return 0; }
-  virtual int SipProxyRemoveField(const std::vector<std::string>&) { return 0; }
-  virtual int SipProxySend(const std::vector<std::string>&) { return 0; }
-  virtual int SipProxySendEx(const std::vector<std::string>&) { return 0; }
-  virtual int SipProxyDirAns(const std::vector<std::string>&) { return 0; }
-  virtual int SipProxySendKeepAlives(const std::vector<std::string>&) { return 0; }
-  virtual int SipUnregisterSpecUser(const std::string&) { return 0; }
-  virtual int SipSetRtpAddr(const std::vector<std::string>&) { return 0; }
+  virtual int SipProxyRecv(std::string& first, std::string& second, int& number, std::string& third) { return 0; }
+  // def is null when the script gave null.
+  virtual int SipProxyGetField(int msg, const std::string& field, const std::string* def, std::string& out) {
+    return 0;
+  }
+  virtual int SipProxyAddField(int msg, const std::string& field, const std::string& value, int pos) { return 0; }
+  virtual int SipProxyRemoveField(int msg, const std::string& field) { return 0; }
+  virtual int SipProxySend(int msg, const std::string& dest) { return 0; }
+  virtual int SipProxySendEx(int msg, const std::string& dest, int option) { return 0; }
+  virtual int SipProxyDirAns(int msg, int code, const std::string& text) { return 0; }
+  virtual int SipProxySendKeepAlives(const std::string& a, const std::string& b) { return 0; }
+  virtual int SipUnregisterSpecUser(const std::string& user) { return 0; }
+  virtual int SipSetRtpAddr(const std::string& addr, int port, const std::string& third) { return 0; }
   virtual int SetSigPara(int type, int value);
   virtual int SetSigParaStr(int type, const std::string& text) { return 0; }
-  virtual int SipGetAccStat(std::string&) { return 0; }
+  virtual int SipGetAccStat(const std::string& account) { return 0; }
   virtual int IsMediaOk() { return 1; }
   virtual int GetChState() { return 0; }
   // Digital classes only; the base does nothing.
@@ -216,6 +237,19 @@ class TagKxCall {
     Hangup();
     return true;
   }
+
+  // Named conference rooms (engine/confrooms.h), through the room slots above.
+  // Join: the room's member count, -2 the room cannot be created, -3 the join failed.
+  int JoinNameConf(const std::string& room, int isListen);
+  // The session left, or 0; the last member out closes the room.
+  int ExitNameConf();
+  int GetConfMembers(const std::string& room, std::map<int, int>* members);
+  int FindConfOfLine(int line, int32_t* isListen, std::string* room, int32_t* session);
+  // The handle; -1 no room, -2 already recording or playing, -3 failed.
+  int RecNameConf(const std::string& room, const std::string& file);
+  int PlayNameConf(const std::string& room, const std::string& file, int wait);
+  // 0 started, the elapsed ms of a running member record, -1 no member, -3 failed.
+  int RecNameConfCh(const std::string& room, int line, const std::string& file);
 
   // "lcnt=%d, %s" through Log / LogAlways.
   void Log(const std::string& text) const;

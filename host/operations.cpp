@@ -29,6 +29,11 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"server pages", ServerPageOperations},
       {"fax", FaxOperations},
       {"databases", DatabaseOperations},
+      {"line linking", LinkingOperations},
+      {"conference rooms", ConferenceOperations},
+      {"signalling", SignallingOperations},
+      {"SIP", SipOperations},
+      {"instant messages", ImOperations},
   };
   return families;
 }

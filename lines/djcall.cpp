@@ -202,7 +202,13 @@ int TagDjBaseCall::StartCardPlay(const std::string& file, int position, LoopMark
   int r;
   {
     plat::CardLock g(DjCard());
-    r = CardPlayFile(path, mode);
+    // A linked line plays into its group, where its partners hear it.
+    if (conf->group >= 0) {
+      r = GroupPlay(path);
+      if (r < 0) return r;
+    } else {
+      r = CardPlayFile(path, mode);
+    }
     if (r >= 0) {
       chPlayActive = 1;
       MarkLoop(loop, file);
@@ -250,6 +256,7 @@ int TagDjBaseCall::ReLoopPlay() {
     plat::CardLock g(DjCard());
     if (loopPlay) return -1;
     if (loopFile.empty()) return -2;
+    if (conf->group >= 0) return -3;
     file = loopFile;
     pos = playPos;
   }
@@ -263,7 +270,10 @@ int TagDjBaseCall::Record(const std::string& file, int maxSeconds, uint8_t stopO
   bool started;
   {
     plat::CardLock g(c);
-    started = RecordStarted(CardRecordFile(path, ByteLimit(maxSeconds)));
+    if (conf->group >= 0)
+      started = GroupRecord(path, ByteLimit(maxSeconds)) == 0;
+    else
+      started = RecordStarted(CardRecordFile(path, ByteLimit(maxSeconds)));
     if (started) chRecActive = 1;
   }
   if (!started) return -1;
@@ -302,6 +312,13 @@ int TagDjBaseCall::StartRecord(const std::string& file, int maxSeconds) {
   std::string path = plat::ResolvePath(file);
   plat::CardLock g(c);
   recordFile.clear();
+  if (conf->group >= 0) {
+    if (GroupRecord(path, ByteLimit(maxSeconds)) < 0) return -1;
+    chRecActive = 1;
+    recording = 1;
+    recordFile = path;
+    return 0;
+  }
   int r = CardRecordFile(path, ByteLimit(maxSeconds));
   if (!RecordStarted(r)) {
     Log(Format("Record(%s) Error : %d", file.c_str(), r));
@@ -366,6 +383,7 @@ bool TagDjDigitCall::RecordFinished() {
   plat::SimCard& c = drive->Card();
   plat::CardLock g(c);
   if (!chRecActive) return true;
+  if (confRecordHandle >= 0) return c.VoiceFinished(confRecordHandle) != 0;
   return c.VoiceFinished(c.ChannelRecordVoice(channel)) != 0;
 }
 

@@ -9,7 +9,11 @@
 // copied only after the lock is released.
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "lines/confline.h"
 
 #include "engine/kxcall.h"
 
@@ -41,7 +45,7 @@ KeysModeLookup GetKeysModeLookup();
 
 class TagDjBaseCall : public TagKxCall {
  public:
-  explicit TagDjBaseCall(TagDjDigitDrive* d) : drive(d) {}
+  explicit TagDjBaseCall(TagDjDigitDrive* d) : drive(d), conf(std::make_unique<TagConfLine>(this, d)) {}
 
   TagDjDigitDrive* const drive;
   ~TagDjBaseCall() override;
@@ -66,6 +70,21 @@ class TagDjBaseCall : public TagKxCall {
   int Record(const std::string& file, int maxSeconds, uint8_t stopOnHash) override;
   int StartRecord(const std::string& file, int maxSeconds) override;
   int KeysLen() override;
+
+  // Links with other card lines (djconf.cpp).
+  int LinkTo(int line, int value) override;
+  int UnlinkTo(int line, int value) override;
+  int UnlinkAll() override;
+  int ListenTo(int line, int value) override;
+  int GetLinkList(std::vector<int>& lines, std::vector<int>& listen, std::vector<int>& values) override;
+  // The line's card index, and the number its link log lines show (the
+  // channel, or the analog port).
+  virtual int CardIndex() const = 0;
+  virtual int LinkTag() const = 0;
+  bool IsDigitalLine() const;
+  // The conference group the line is in, -1 when none.
+  int ConfGroup();
+  const std::unique_ptr<TagConfLine> conf;
 
   // One poll of the line's keys into the buffer.
   virtual void ReadKeys() = 0;
@@ -93,9 +112,8 @@ class TagDjBaseCall : public TagKxCall {
 
   // Sends or receives a fax on the line and waits until it ends.
   int FaxTransfer(const std::string& file, bool send);
-  // The line's card index, and one poll of a running fax: false when the
-  // line went down and the wait ends.
-  virtual int CardIndex() const = 0;
+  // One poll of a running fax: false when the line went down and the wait
+  // ends.
   virtual bool FaxPoll() = 0;
 
   // What the channel and the port do differently.
@@ -105,6 +123,10 @@ class TagDjBaseCall : public TagKxCall {
   virtual int WaveModeOffset() const = 0;
   // The voice of the line's running play, negative when none; under the card lock.
   virtual int CardPlayVoice() = 0;
+  // The line's play or record goes into its group when it is in one: the
+  // handle, or a negative result. Under the card lock.
+  int GroupPlay(const std::string& path);
+  int GroupRecord(const std::string& path, int maxBytes);
   // The card's record into a file, and whether its result means it started.
   virtual int CardRecordFile(const std::string& path, int maxBytes) = 0;
   virtual bool RecordStarted(int result) const = 0;
@@ -132,6 +154,8 @@ class TagDjDigitCall : public TagDjBaseCall {
   int WaitUnblocked(int timeout) override { return 1; }
 
   int StartLoopPlayOn(const std::string& file, int pcFlag);
+  int CardIndex() const override { return channel; }
+  int LinkTag() const override { return channel; }
   void ReadKeys() override;
   bool RecordFinished() override;
 
@@ -158,7 +182,6 @@ class TagDjDigitCall : public TagDjBaseCall {
   bool RecordStarted(int result) const override { return result != 0; }
   bool StillConnected() override { return PollState() != 0; }
   uint32_t RecordPollMs() const override { return 220; }
-  int CardIndex() const override { return channel; }
   bool FaxPoll() override;
   // Plays a ".WAV" file on the PC's sound output; nothing goes to the channel.
   static void LocalPlay(const std::string& file);

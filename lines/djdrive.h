@@ -62,6 +62,23 @@ class TagDjDigitDrive : public TagKxCard {
   // total := the pool's size, inUse := channels linked; returns inUse.
   int GetFaxCounts(int& total, int& inUse);
 
+  // Conference groups and switching (djconf.cpp). A card index outside the
+  // card gives -1.
+  int AllocConfGroup();
+  void FreeConfGroup(int group);
+  int AddToConf(int group, int index, bool listen);
+  int SubToConf(int group, int index);
+  int ConfPlay(int group, const std::string& file);
+  bool ConfPlayDone(int handle);
+  int ConfStopPlay(int handle);
+  int ConfRecord(int group, const std::string& file, int byteLimit, int recPos);
+  int ConfStopRecord(int handle);
+  void SetMemberGroup(int index, int group, int host);
+  int GetMemberGroup(int index);
+  int AskHostUnlink(int host, int index, int value);
+  // The library's channel type (0 digital, 1 analog) and channel of a card index.
+  void ChannelOf(int index, int* type, int* ch) const;
+
   int faxCount = 0;
   int digitalCount = 0;
   int analogCount = 0;

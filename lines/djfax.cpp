@@ -104,8 +104,6 @@ bool TagDjDigitCall::FaxPoll() {
   return PollState() != 0;
 }
 
-int TagDjUserCall::CardIndex() const { return drive->digitalCount + port; }
-
 // An analog port only keeps its loop play going; the wait ends at a final
 // state or an interrupt.
 bool TagDjUserCall::FaxPoll() {

@@ -43,6 +43,8 @@ TagDjUserCall::TagDjUserCall(int lineNumber, int p, TagDjDigitDrive* d) : TagDjB
   interrupted = 0;
 }
 
+int TagDjUserCall::CardIndex() const { return drive->digitalCount + port; }
+
 // ---------------------------------------------------------------- media
 
 int TagDjUserCall::CardPlayFile(const std::string& path, int mode) {
@@ -61,6 +63,7 @@ bool TagDjUserCall::RecordFinished() {
   {
     plat::CardLock g(c);
     if (!chRecActive) return true;
+    if (confRecordHandle >= 0) return c.VoiceFinished(confRecordHandle) != 0;
     voice = c.PortRecordVoice(port);
     if (voice >= 0) return c.VoiceFinished(voice) != 0;
     chRecActive = 0;

@@ -24,6 +24,8 @@ class TagDjUserCall : public TagDjBaseCall {
   int PollState() override;
 
   bool IsUserPort() const { return lineType == kLineAIn; }
+  int CardIndex() const override;
+  int LinkTag() const override { return port; }
   void ReadKeys() override;
   bool RecordFinished() override;
 
@@ -46,6 +48,5 @@ class TagDjUserCall : public TagDjBaseCall {
   bool RecordStarted(int result) const override { return result >= 0; }
   bool StillConnected() override { return GetHookState() != 0; }
   uint32_t RecordPollMs() const override { return 200; }
-  int CardIndex() const override;
   bool FaxPoll() override;
 };

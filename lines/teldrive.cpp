@@ -48,6 +48,7 @@ void TagTelDrive::UnbindDbLibraries() {
 
 TagTelDrive::TagTelDrive(const std::string& cfgFile, TagRunCfg* cfg, TagTelDriveHooks hooks)
     : hooks_(std::move(hooks)) {
+  SetConfRooms(&confRooms);
   runGate = 1;
   std::string version;
   {
@@ -119,6 +120,7 @@ TagTelDrive::TagTelDrive(const std::string& cfgFile, TagRunCfg* cfg, TagTelDrive
 }
 
 TagTelDrive::~TagTelDrive() {
+  SetConfRooms(nullptr);
   if (status.load() == -100) {
     UnbindDbLibraries();
     return;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "lines/dblibs.h"
+#include "engine/confrooms.h"
 #include "lines/kxcard.h"
 #include "platform/thread.h"
 
@@ -93,6 +94,8 @@ class TagTelDrive {
   std::unique_ptr<TagKxCard> pSipCard;
   std::unique_ptr<TagKxCard> pVirCard;
   std::vector<TagTelLine*> lines;  // freed through their cards
+  // The named conference rooms of all lines, installed for the call objects.
+  TagNameConfCtrl confRooms;
   int telCount = 0;
 
  private:

@@ -43,3 +43,8 @@ const TagOpTable& DllOperations();
 const TagOpTable& ServerPageOperations();
 const TagOpTable& FaxOperations();
 const TagOpTable& DatabaseOperations();
+const TagOpTable& LinkingOperations();
+const TagOpTable& ConferenceOperations();
+const TagOpTable& SignallingOperations();
+const TagOpTable& SipOperations();
+const TagOpTable& ImOperations();

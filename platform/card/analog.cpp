@@ -62,7 +62,10 @@ int SimCard::PortRecordFile(int port, const std::string& file, int recPos, int l
   if (!l) return -1;
   int forced = 0;
   if (Forced("RECORD", &forced)) return forced;
+  bool fresh = !UsesUpstream(*l);
+  Mix(TickCount());
   int r = StartRecord(&l->rec, file, recPos, limit);
+  if (r == 0 && fresh) mix_[static_cast<size_t>(IndexOf(l))].upFrom = l->rec.startTick;
   if (r == 0) l->recVoice = true;
   return r;
 }

@@ -92,6 +92,8 @@ int SimCard::Start(const std::string& text, const std::string& promptIni) {
     l.portType = cfg_.portTypes[i];
     l.state = card::kChanNotIsup;
   }
+  mix_.assign(lines_.size(), card::MixLine{});
+  mixTick_ = TickCount();
   started_ = true;
   if (!cfg_.control.empty()) {
     farEnd_ = std::make_unique<SimCardFarEnd>(*this);
@@ -127,6 +129,7 @@ void SimCard::Reset() {
   }
   confVoices_.clear();
   lines_.clear();
+  mix_.clear();
   fax_.clear();
   farFax_.clear();
   digital_ = 0;

@@ -9,6 +9,7 @@
 
 #include "platform/card/channel.h"
 #include "platform/card/config.h"
+#include "platform/card/mixer.h"
 
 // The software card: an E1 card with ISUP signalling, analog ports, DTMF,
 // play and record on files, switching, conference groups, a fax pool and FSK
@@ -21,6 +22,23 @@
 //
 // Every call takes the card lock, which is re-entrant so that a caller may
 // hold it across a short fixed sequence of calls (Lock/Unlock or CardLock).
+//
+// Audio: every line has an upstream (what its far end sends: the fed audio,
+// else silence) and a downstream (what its far end hears), made in 20 ms
+// frames for all lines together whenever the card is pushed or polled:
+// downstream = own play + two-party partner's upstream + the other talking
+// members of its group at their join gains + plays into the group. A single
+// source at 0 dB passes its A-law bytes unchanged; several are decoded,
+// summed, clipped and encoded. A line record takes its upstream, a group
+// record the group's mix. Fed audio is taken only while something uses the
+// line's upstream (its record, a link or a group), so what a test feeds
+// before a record waits for it. Join gains are in dB for both conference
+// interfaces, clamped to -60..+20. The far end hears the last 60 s.
+//
+// Conference blocks: groups come in blocks of 16, each group bringing four
+// member places that its block shares; a block's count (ConfBlockCount) is
+// its free member places, so a block qualifies for a new group while it has
+// room for two members, and its last free group is not passed over.
 //
 // Forced failures: a role listed under [Fail] in SimCard.ini makes that call
 // give the listed result. Roles (upper-case names in the comments): START,
@@ -250,6 +268,16 @@ class SimCard {
   // Stops a modem transfer where it stands; the far end keeps its result.
   void EndFaxModem(FaxChannel* f);
   void Reset();
+  // The mixer (mixer.cpp): makes every frame that has ended by now.
+  void Mix(uint32_t now);
+  void MixFrame(uint32_t t);
+  void SkipFrames(uint32_t frames);
+  // Before a line starts using its upstream: mixes up to now and, when
+  // nothing used the upstream so far, fed audio is taken from now on.
+  void UpstreamStarts(Line* l);
+  bool UsesUpstream(const Line& l) const;
+  void WriteRecordFrame(RecordState* r, uint32_t t, const uint8_t* frame);
+  std::vector<uint8_t> HeardAudio(int index, uint32_t ms);
 
   std::string iniPath_;
   std::recursive_mutex lock_;
@@ -272,6 +300,9 @@ class SimCard {
   bool isupOpen_ = false;
   bool fskOpen_ = false;
   std::atomic<uint64_t> pushes_{0};
+  std::vector<card::MixLine> mix_;
+  uint32_t mixTick_ = 0;  // start of the next frame to make
+  card::MixScratch scratch_;
   std::unique_ptr<SimCardFarEnd> farEnd_;
   std::unique_ptr<SimCardControl> control_;
 };

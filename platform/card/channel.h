@@ -50,6 +50,12 @@ struct PlayState {
   uint32_t startTick = 0;
   uint64_t played = 0;  // samples, when stopped
   bool stopped = false;
+  // The file sample the play ends before: its length, or where it was
+  // stopped. The mixer reads the file up to there in chunks.
+  uint64_t endSample = 0;
+  std::vector<uint8_t> chunk;
+  uint64_t chunkFrom = 0;
+  bool chunkFailed = false;
 };
 
 struct RecordState {
@@ -124,6 +130,7 @@ struct Line {
   int partner = -1;  // card index joined by two-party switching
   int group = -1;
   bool listen = false;
+  int gain = 0;  // join gain in dB, how the others hear this member
 };
 
 // Queues the far end's keys one tone and pause behind the last key; after a

@@ -243,6 +243,55 @@ std::string GroupCmd(const Call& c) {
   return "OK " + std::to_string(gno) + (listen ? " listen" : " talk");
 }
 
+std::string HeardCmd(const Call& c) {
+  const auto& w = c.w;
+  if (w.size() < 3) return "ERR HEARD ch path [ms]";
+  int ms = 60000;
+  if (w.size() > 3 && (!ToInt(w[3], &ms) || ms <= 0 || ms > 60000)) return "ERR bad window, 1 to 60000 ms";
+  std::vector<uint8_t> a = c.far.Heard(c.ch, static_cast<uint32_t>(ms));
+  FILE* f = OpenFile(w[2], "wb");
+  if (!f) return "ERR cannot write " + w[2];
+  size_t n = a.empty() ? 0 : fwrite(a.data(), 1, a.size(), f);
+  fclose(f);
+  return "OK " + std::to_string(n);
+}
+
+std::string LevelCmd(const Call& c) {
+  int ms = 1000;
+  if (c.w.size() > 2 && (!ToInt(c.w[2], &ms) || ms <= 0 || ms > 60000)) return "ERR bad window, 1 to 60000 ms";
+  char buf[32];
+  snprintf(buf, sizeof buf, "%.1f", c.far.HeardLevel(c.ch, static_cast<uint32_t>(ms)));
+  return std::string("OK ") + buf;
+}
+
+std::string ToneCmd(const Call& c) {
+  int hz = 0, level = 0, ms = 0;
+  if (!c.IntArg(2, &hz) || !c.IntArg(3, &level) || !c.IntArg(4, &ms) || ms < 0) return "ERR TONE ch hz dBm0 ms";
+  return c.Done(c.far.Tone(c.ch, hz, level, static_cast<uint32_t>(ms)));
+}
+
+std::string GroupsCmd(const Call& c) {
+  std::string s = "OK";
+  auto groups = c.far.Groups();
+  for (size_t i = 0; i < groups.size(); i++) {
+    s += (i ? " | " : " ") + std::to_string(groups[i].group) + ":";
+    for (size_t k = 0; k < groups[i].members.size(); k++) {
+      const auto& m = groups[i].members[k];
+      s += (k ? " " : "") + std::to_string(m.ch) + (m.listen ? "/listen/" : "/talk/") + std::to_string(m.gain);
+    }
+  }
+  return s;
+}
+
+std::string GroupVoicesCmd(const Call& c) {
+  std::string s = "OK";
+  auto voices = c.far.GroupVoices();
+  for (size_t i = 0; i < voices.size(); i++)
+    s += (i ? " | " : " ") + std::to_string(voices[i].group) + ":" + (voices[i].record ? "record" : "play") +
+         ":" + std::to_string(voices[i].handle) + ":" + (voices[i].running ? "run" : "ended") + ":" + voices[i].file;
+  return s;
+}
+
 const Command kCommands[] = {
     {"CALL", "ch (IAM hex.. | caller called [first [redir]])", true, CallCmd},
     {"DTMF", "ch keys", true, DtmfCmd},
@@ -271,6 +320,11 @@ const Command kCommands[] = {
     {"FAXMACHINE", "ch [SEND file [ident] | RECV file [ident] | CLEAR]", true, FaxMachineCmd},
     {"GROUP", "ch", true, GroupCmd},
     {"PARTNER", "ch", true, [](const Call& c) { return "OK " + std::to_string(c.far.Partner(c.ch)); }},
+    {"HEARD", "ch path [ms]", true, HeardCmd},
+    {"LEVEL", "ch [ms]", true, LevelCmd},
+    {"TONE", "ch hz dBm0 ms", true, ToneCmd},
+    {"GROUPS", "", false, GroupsCmd},
+    {"GROUPVOICES", "", false, GroupVoicesCmd},
     {"PUSHES", "", false, [](const Call& c) { return "OK " + std::to_string(c.card.PushCount()); }},
     {"HELP", "", false, Help},
 };

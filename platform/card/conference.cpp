@@ -1,6 +1,10 @@
 // Conference groups, older and newer interface, with group play and record.
 #include "platform/card/card.h"
 
+#include <algorithm>
+
+#include "platform/tick.h"
+
 namespace plat {
 
 int SimCard::ConfStartOld() {
@@ -65,8 +69,10 @@ int SimCard::ConfJoin(int group, int type, int ch, int mode, int gain, int volum
   } else if (l->group >= 0) {
     r = -5;
   } else {
+    UpstreamStarts(l);
     l->group = group;
     l->listen = mode == 1;
+    l->gain = std::clamp(gain, card::kMinGainDb, card::kMaxGainDb);
     r = 0;
   }
   confLast_ = r;
@@ -80,8 +86,10 @@ int SimCard::ConfEnter(uint16_t group, int listen, int type, int ch, int gain, i
   if (Forced("JOIN", &r)) return r;
   if (!confOpen_ || !l || group >= confCount_) return -1;
   if (l->group >= 0 && l->group != group) return -5;
+  UpstreamStarts(l);
   l->group = group;
   l->listen = listen != 0;
+  l->gain = std::clamp(gain, card::kMinGainDb, card::kMaxGainDb);
   return 0;
 }
 
@@ -94,6 +102,7 @@ int SimCard::ConfExit(int type, int ch, int) {
   CardLock g(*this);
   Line* l = ByType(type, ch);
   int r = (!l || l->group < 0) ? -1 : 0;
+  Mix(TickCount());
   if (r == 0) l->group = -1;
   confLast_ = r;
   return r;
@@ -107,6 +116,7 @@ int SimCard::ConfFreeGroupNew(int group) {
     confLast_ = -1;
     return -1;
   }
+  Mix(TickCount());
   for (Line& l : lines_)
     if (l.group == group) l.group = -1;
   confLast_ = 0;
@@ -133,16 +143,16 @@ int SimCard::ConfLastResult() {
   return confLast_;
 }
 
+// Free member places of a block (see the header comment): four a group,
+// shared by the block's groups.
 int SimCard::ConfBlockCount(uint16_t block) {
   CardLock g(*this);
-  int free = 0;
-  for (int gno = block * 16; gno < block * 16 + 16 && gno < confCount_; gno++) {
-    bool used = false;
-    for (const Line& l : lines_)
-      if (l.group == gno) used = true;
-    if (!used) free++;
-  }
-  return free;
+  int first = block * 16;
+  int groups = std::clamp(confCount_ - first, 0, 16);
+  int used = 0;
+  for (const Line& l : lines_)
+    if (l.group >= first && l.group < first + groups) used++;
+  return std::max(0, groups * card::kMemberPlacesPerGroup - used);
 }
 
 int SimCard::ConfPlayFile(uint16_t group, const std::string& file, int mode, int term) {
@@ -161,6 +171,7 @@ int SimCard::ConfPlayFile(uint16_t group, const std::string& file, int mode, int
 
 int SimCard::ConfStopPlay(int handle) {
   CardLock g(*this);
+  Mix(TickCount());
   return confVoices_.erase(handle) ? 0 : -1;
 }
 
@@ -172,6 +183,7 @@ int SimCard::ConfRecordFile(uint16_t group, const std::string& file, int recPos,
   ConfVoice v;
   v.record = true;
   v.group = group;
+  Mix(TickCount());
   if (StartRecord(&v.rec, file, recPos, limit) != 0) return -2;
   int h = card::kConfVoiceBase + (nextConfVoice_++ % card::kConfVoiceBase);
   confVoices_[h] = v;

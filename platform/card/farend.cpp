@@ -4,6 +4,7 @@
 #include "platform/card/farend.h"
 
 #include <algorithm>
+#include <map>
 
 #include "platform/card/card.h"
 #include "platform/card/isupmsg.h"
@@ -256,8 +257,51 @@ bool SimCardFarEnd::Feed(int ch, const std::vector<uint8_t>& alaw) {
     return Fail("no channel " + std::to_string(ch));
   SimCard::Line& l = card_.lines_[static_cast<size_t>(ch)];
   if (l.feed.size() + alaw.size() > kFeedMax) return Fail("too much audio queued");
+  card_.Mix(TickCount());  // frames already over do not take it
   l.feed.insert(l.feed.end(), alaw.begin(), alaw.end());
   return true;
+}
+
+std::vector<uint8_t> SimCardFarEnd::Heard(int ch, uint32_t ms) {
+  CardLock g(card_);
+  return card_.HeardAudio(ch, ms);
+}
+
+double SimCardFarEnd::HeardLevel(int ch, uint32_t ms) { return card::LevelDbm0(Heard(ch, ms)); }
+
+bool SimCardFarEnd::Tone(int ch, int hz, double dbm0, uint32_t ms) {
+  if (hz <= 0 || hz >= 4000) return Fail("frequency of 1 to 3999 Hz");
+  if (dbm0 > 3.14 || dbm0 < -60) return Fail("level of -60 to 3.14 dBm0");
+  if (ms == 0 || ms > 60000) return Fail("length of 1 to 60000 ms");
+  return Feed(ch, card::ToneALaw(hz, dbm0, ms));
+}
+
+std::vector<SimCardFarEnd::GroupInfo> SimCardFarEnd::Groups() {
+  CardLock g(card_);
+  std::map<int, GroupInfo> by;
+  for (size_t i = 0; i < card_.lines_.size(); i++) {
+    const SimCard::Line& l = card_.lines_[i];
+    if (l.group < 0) continue;
+    GroupInfo& gi = by[l.group];
+    gi.group = l.group;
+    gi.members.push_back({static_cast<int>(i), l.listen, l.gain});
+  }
+  std::vector<GroupInfo> out;
+  for (auto& [k, v] : by) out.push_back(v);
+  return out;
+}
+
+std::vector<SimCardFarEnd::GroupVoice> SimCardFarEnd::GroupVoices() {
+  CardLock g(card_);
+  uint32_t now = TickCount();
+  card_.Mix(now);
+  std::vector<GroupVoice> out;
+  for (auto& [h, v] : card_.confVoices_) {
+    if (!v.record) card_.AdvancePlay(&v.play, nullptr, now);
+    out.push_back({h, v.group, v.record, v.record ? v.rec.active : v.play.active,
+                   v.record ? v.rec.file : v.play.file});
+  }
+  return out;
 }
 
 bool SimCardFarEnd::FeedFile(int ch, const std::string& path) {

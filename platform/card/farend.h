@@ -101,6 +101,33 @@ class SimCardFarEnd {
     std::string remoteId;
   };
   bool FaxMachineState(int ch, FaxMachineInfo* out);
+  // What the channel's far end heard over the last ms milliseconds (at most
+  // 60 s, whole 20 ms frames), silence where it heard nothing.
+  std::vector<uint8_t> Heard(int ch, uint32_t ms);
+  // The level of that in dBm0 (-99 silence).
+  double HeardLevel(int ch, uint32_t ms);
+  // A sine tone the far end sends into the channel, behind what is queued.
+  bool Tone(int ch, int hz, double dbm0, uint32_t ms);
+  struct GroupMember {
+    int ch = -1;
+    bool listen = false;
+    int gain = 0;
+  };
+  struct GroupInfo {
+    int group = -1;
+    std::vector<GroupMember> members;
+  };
+  // Groups that have members, in group order.
+  std::vector<GroupInfo> Groups();
+  struct GroupVoice {
+    int handle = 0;
+    int group = -1;
+    bool record = false;
+    bool running = false;
+    std::string file;
+  };
+  // The plays and records of the groups.
+  std::vector<GroupVoice> GroupVoices();
   // Conference group of a line (-1 none) and whether it listens.
   int Group(int ch, bool* listen = nullptr);
   int Partner(int ch);

@@ -1,6 +1,8 @@
 // Two-party switching between channels and ports.
 #include "platform/card/card.h"
 
+#include "platform/tick.h"
+
 namespace plat {
 
 int SimCard::LinkTrunkAndUser(int ch, int port) {
@@ -10,6 +12,8 @@ int SimCard::LinkTrunkAndUser(int ch, int port) {
   int forced = 0;
   if (Forced("LINK", &forced)) return forced;
   if (!a || !b || a->partner >= 0 || b->partner >= 0) return 0;
+  UpstreamStarts(a);
+  UpstreamStarts(b);
   a->partner = IndexOf(b);
   b->partner = IndexOf(a);
   return 1;
@@ -19,6 +23,7 @@ int SimCard::ClearLinkTrunkAndUserByTrunk(int ch) {
   CardLock g(*this);
   Line* a = Digital(ch);
   if (!a || a->partner < digital_) return 0;
+  Mix(TickCount());
   lines_[static_cast<size_t>(a->partner)].partner = -1;
   a->partner = -1;
   return 1;
@@ -28,6 +33,7 @@ int SimCard::ClearLinkTrunkAndUserByUser(int port) {
   CardLock g(*this);
   Line* b = Port(port);
   if (!b || b->partner < 0 || b->partner >= digital_) return 0;
+  Mix(TickCount());
   lines_[static_cast<size_t>(b->partner)].partner = -1;
   b->partner = -1;
   return 1;
@@ -40,6 +46,8 @@ int SimCard::LinkTrunkAndTrunk(int ch1, int ch2) {
   int forced = 0;
   if (Forced("LINK", &forced)) return forced;
   if (!a || !b || a == b || a->partner >= 0 || b->partner >= 0) return 0;
+  UpstreamStarts(a);
+  UpstreamStarts(b);
   a->partner = ch2;
   b->partner = ch1;
   return 1;
@@ -49,6 +57,7 @@ int SimCard::ClearLinkTrunkAndTrunk(int ch) {
   CardLock g(*this);
   Line* a = Digital(ch);
   if (!a || a->partner < 0 || a->partner >= digital_) return 0;
+  Mix(TickCount());
   lines_[static_cast<size_t>(a->partner)].partner = -1;
   a->partner = -1;
   return 1;
@@ -61,6 +70,8 @@ int SimCard::LinkUserAndUser(int port1, int port2) {
   int forced = 0;
   if (Forced("LINK", &forced)) return forced;
   if (!a || !b || a == b || a->partner >= 0 || b->partner >= 0) return 0;
+  UpstreamStarts(a);
+  UpstreamStarts(b);
   a->partner = IndexOf(b);
   b->partner = IndexOf(a);
   return 1;
@@ -70,6 +81,7 @@ int SimCard::ClearLinkUserAndUser(int port) {
   CardLock g(*this);
   Line* a = Port(port);
   if (!a || a->partner < digital_) return 0;
+  Mix(TickCount());
   lines_[static_cast<size_t>(a->partner)].partner = -1;
   a->partner = -1;
   return 1;

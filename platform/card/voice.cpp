@@ -25,6 +25,8 @@ int SimCard::StartPlay(Line* l, PlayState* p, const std::string& file, int mode,
   p->mode = mode;
   p->info = info;
   p->startSample = std::min<uint64_t>(static_cast<uint64_t>(pos), info.samples);
+  p->endSample = info.samples;
+  Mix(TickCount());
   p->startTick = TickCount();
   if (l) {
     PlayEntry e;
@@ -53,32 +55,11 @@ void SimCard::AdvancePlay(PlayState* p, PlayEntry* e, uint32_t now) {
   }
 }
 
-void SimCard::AdvanceRecord(RecordState* r, std::deque<uint8_t>* feed, uint32_t now) {
-  if (!r->active) return;
-  uint64_t due = static_cast<uint64_t>(static_cast<uint32_t>(now - r->startTick)) * 8;
-  if (due > r->limit) due = r->limit;
-  if (due <= r->written) return;
-  // In blocks, so a record nobody polled for long needs no large buffer.
-  uint8_t buf[8192];
-  while (r->written < due) {
-    size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof buf, due - r->written));
-    size_t i = 0;
-    for (; i < n && feed && !feed->empty(); i++) {
-      buf[i] = feed->front();
-      feed->pop_front();
-    }
-    memset(buf + i, card::kALawSilence, n - i);
-    if (r->fp) fwrite(buf, 1, n, r->fp);
-    r->written += n;
-  }
-  if (r->written >= r->limit) {
-    if (r->fp) fclose(r->fp);
-    r->fp = nullptr;
-    r->active = false;
-  }
-}
+// Records are written by the mixer frame by frame.
+void SimCard::AdvanceRecord(RecordState*, std::deque<uint8_t>*, uint32_t now) { Mix(now); }
 
 void SimCard::AdvanceLine(Line* l, uint32_t now) {
+  Mix(now);
   PlayEntry* e = l->playIndex >= 0 ? &l->played[static_cast<size_t>(l->playIndex)] : nullptr;
   AdvancePlay(&l->play, e, now);
   AdvanceRecord(&l->rec, &l->feed, now);
@@ -94,6 +75,10 @@ bool SimCard::PlayDone(Line* l, uint32_t now) {
 void SimCard::StopPlayOf(Line* l) {
   uint32_t now = TickCount();
   AdvanceLine(l, now);
+  if (l->play.active) {
+    uint64_t elapsed = static_cast<uint64_t>(static_cast<uint32_t>(now - l->play.startTick)) * 8;
+    l->play.endSample = std::min(l->play.endSample, l->play.startSample + elapsed);
+  }
   l->play.active = false;
   l->playIndex = -1;
 }
@@ -105,6 +90,12 @@ int SimCard::StartRecord(RecordState* r, const std::string& file, int recPos, in
   if (recPos > 0) {
     fp = OpenFile(file, "r+b");
     if (!fp) fp = OpenFile(file, "w+b");
+    // A file shorter than the position is filled with silence up to it, so
+    // the record starts after quiet rather than after zero bytes.
+    if (fp && fseek(fp, 0, SEEK_END) == 0) {
+      long size = ftell(fp);
+      for (long i = size < 0 ? recPos : size; i < recPos; i++) fputc(card::kALawSilence, fp);
+    }
     if (fp && fseek(fp, recPos, SEEK_SET) != 0) {
       fclose(fp);
       fp = nullptr;
@@ -126,7 +117,22 @@ int SimCard::StartRecord(RecordState* r, const std::string& file, int recPos, in
 }
 
 void SimCard::StopRecordOf(RecordState* r, std::deque<uint8_t>* feed) {
-  AdvanceRecord(r, feed, TickCount());
+  uint32_t now = TickCount();
+  Mix(now);
+  // The part of a frame not mixed yet still belongs to the record.
+  if (r->active) {
+    int32_t d = static_cast<int32_t>(now - mixTick_);
+    int32_t sinceStart = static_cast<int32_t>(now - r->startTick);
+    uint64_t n = static_cast<uint64_t>(std::max(0, std::min(d, sinceStart))) * 8;
+    n = std::min<uint64_t>(n, r->limit - r->written);
+    std::vector<uint8_t> buf(static_cast<size_t>(n), card::kALawSilence);
+    for (size_t i = 0; i < buf.size() && feed && !feed->empty(); i++) {
+      buf[i] = feed->front();
+      feed->pop_front();
+    }
+    if (r->fp && n > 0) fwrite(buf.data(), 1, buf.size(), r->fp);
+    r->written += n;
+  }
   if (r->fp) fclose(r->fp);
   r->fp = nullptr;
   r->active = false;
@@ -238,7 +244,11 @@ int SimCard::ChannelRecordFile(int ch, const std::string& file, int recPos, int 
   if (!l) return 0;
   int forced = 0;
   if (Forced("RECORD", &forced)) return forced;
+  bool fresh = !UsesUpstream(*l);
+  Mix(TickCount());
   if (StartRecord(&l->rec, file, recPos, limit) != 0) return 0;
+  // Fed audio is the record's from its first sample.
+  if (fresh) mix_[static_cast<size_t>(IndexOf(l))].upFrom = l->rec.startTick;
   l->recVoice = true;
   return 1;
 }

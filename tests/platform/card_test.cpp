@@ -639,10 +639,10 @@ TEST_F(CardOldConfTest, ConferenceOlderInterface) {
   uint8_t block[8] = {};
   ASSERT_EQ(card_->ConfResourcesOld(block, sizeof block), 0);
   EXPECT_EQ(block[4] | (block[5] << 8), 40);
-  EXPECT_EQ(card_->ConfBlockCount(0), 16);
-  EXPECT_EQ(card_->ConfBlockCount(2), 8);  // groups 32..39
+  EXPECT_EQ(card_->ConfBlockCount(0), 64);  // free member places, four a group
+  EXPECT_EQ(card_->ConfBlockCount(2), 32);  // groups 32..39
   EXPECT_EQ(card_->ConfEnter(3, 0, 0, 1, 0, 0), 0);
-  EXPECT_EQ(card_->ConfBlockCount(0), 15);
+  EXPECT_EQ(card_->ConfBlockCount(0), 63);
   EXPECT_EQ(card_->ConfGroupOfOld(0, 1), 3);
   EXPECT_EQ(card_->ConfEnter(4, 0, 0, 1, 0, 0), -5);
   EXPECT_EQ(card_->ConfLeave(0, 1), 0);
