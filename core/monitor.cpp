@@ -83,14 +83,6 @@ TagMonitor::TagMonitor(int lines, TagMonitorSettings settings)
 
 TagMonitor::~TagMonitor() = default;
 
-uint64_t TagMonitor::Pack(const TagRunMark& m) {
-  uint64_t v = static_cast<uint32_t>(m.index);
-  v |= (static_cast<uint64_t>(static_cast<uint32_t>(m.function + 1)) & 0x3FFFFFFFu) << 32;
-  if (m.isCall) v |= 1ull << 62;
-  if (m.prevWasCall) v |= 1ull << 63;
-  return v;
-}
-
 TagRunMark TagMonitor::GetRunMark(int line) const {
   TagRunMark m;
   if (!Valid(line)) return m;
@@ -460,6 +452,10 @@ TagMonitor* CurrentMonitor() {
     c.gen = g_monitorGen.load(std::memory_order_relaxed);
   }
   return c.monitor.get();
+}
+
+TagRunPublisher::TagRunPublisher(int line) : monitor_(GetMonitor()) {
+  if (monitor_) slot_ = monitor_->RunSlot(line);
 }
 
 // --- notification functions ----------------------------------------------------

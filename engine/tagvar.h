@@ -199,6 +199,30 @@ class TagVar {
   //   % (ints; divisor 0: none)   [ the element a[b] (copy, or null)
   // Int arithmetic wraps; INT_MIN / -1 is INT_MIN, INT_MIN % -1 is 0.
   static bool Calculate(char op, TagVar& target, const TagVar& a, const TagVar* b);
+  // The int-and-int steps of Calculate, inline for the run loop: + - * and
+  // the six comparisons when both operands are ints and the target is a
+  // writable non-map. Anything else returns false having written nothing;
+  // the caller then calls Calculate, which gives the same results.
+  static bool CalculateInts(char op, TagVar& t, const TagVar& a, const TagVar& b) {
+    if (((a.type_ ^ kInt) | (b.type_ ^ kInt)) != 0 || t.isConst_ || t.type_ == kMap) return false;
+    const uint32_t x = static_cast<uint32_t>(a.int_), y = static_cast<uint32_t>(b.int_);
+    int32_t r;
+    switch (op) {
+      case '+': r = static_cast<int32_t>(x + y); break;
+      case '-': r = static_cast<int32_t>(x - y); break;
+      case '*': r = static_cast<int32_t>(x * y); break;
+      case '<': r = a.int_ < b.int_; break;
+      case '>': r = a.int_ > b.int_; break;
+      case 'l': r = a.int_ <= b.int_; break;
+      case 'g': r = a.int_ >= b.int_; break;
+      case '=': r = a.int_ == b.int_; break;
+      case '#': r = a.int_ != b.int_; break;
+      default: return false;
+    }
+    t.type_ = kInt;
+    t.int_ = r;
+    return true;
+  }
 
   // ---- map access ----
   // A copy of the element under key into out (Assign), or null when this is

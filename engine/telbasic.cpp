@@ -42,6 +42,9 @@ TagTelBasic::TagTelBasic(const std::string& file, int line, TagKxCall* call, int
     : TagCompileDiag(line, mode != 0, outerScript != nullptr),
       outer(outerScript),
       services_(std::make_unique<TagLineServices>()) {
+  // A nested script shares its top script's word: one line, one thread.
+  if (outerScript) attention = outerScript->attention;
+  BindRunFlags();
   // Many lines loading at once can saturate the machine: let the first go,
   // pace the others by the process's own processor use.
   if (line > 0 && mode == 1 && !outerScript) {
@@ -67,6 +70,8 @@ TagTelBasic::TagTelBasic(const std::string& file, int line, TagKxCall* call, int
 
 TagTelBasic::TagTelBasic(const std::string& file, const std::string& functionName, TagTelBasic* parentScript)
     : TagCompileDiag(*parentScript), parent(parentScript) {
+  attention = parentScript->attention;
+  BindRunFlags();
   scriptFile = file;
   name = functionName;
   callObject = parentScript->callObject;
@@ -76,6 +81,12 @@ TagTelBasic::TagTelBasic(const std::string& file, const std::string& functionNam
   auto ret = std::make_unique<TagVar>();
   ret->DefineInt("_retVal", -1, false);
   AddVariable(std::move(ret));
+}
+
+void TagTelBasic::BindRunFlags() {
+  for (TagRunFlag* f : {&paused, &quitRequested, &reloadRequested, &stopRequested, &hardStop, &lineStopping})
+    f->Bind(attention);
+  timers.BindAttention(attention);
 }
 
 void TagTelBasic::AddBuiltins() {
