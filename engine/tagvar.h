@@ -100,7 +100,18 @@ class TagVar {
   // The heart of every copy between variables: nothing when src is this value
   // or this is const; moves map counts; copies type and value; keeps name and
   // const flag. A string source copies all IntValue() bytes.
-  void Assign(const TagVar& src);
+  void Assign(const TagVar& src) {
+    // Ints into a writable non-map: no reference counts to move, no call.
+    if (src.type_ == kInt && type_ != kMap && !isConst_) {
+      type_ = kInt;
+      int_ = src.int_;
+      dbl_ = src.dbl_;
+      handle_ = src.handle_;
+      fn_ = src.fn_;
+      return;
+    }
+    AssignGeneral(src);
+  }
 
   // ---- reads ----
   int Type() const { return type_; }
@@ -263,6 +274,7 @@ class TagVar {
 
  private:
   friend class TagMapObject;
+  void AssignGeneral(const TagVar& src);
   TagVar& SetIntSlow(int32_t v);
   TagVar& SetDoubleSlow(double v);
   int32_t AsIntSlow() const;

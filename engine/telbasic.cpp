@@ -173,11 +173,6 @@ bool TagTelBasic::IsReloadPending() const {
          callObject->callState.load() != kCallConnected;
 }
 
-int TagTelBasic::SetReturnValue(const TagVar& value) {
-  RetVal().Assign(value);
-  return RetVal().IntValue();
-}
-
 TagVar* TagTelBasic::AddVariable(std::unique_ptr<TagVar> v) {
   variables.push_back(std::move(v));
   return variables.back().get();

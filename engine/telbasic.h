@@ -63,7 +63,11 @@ class TagTelBasic : public TagCompileDiag {
   bool IsQuitRequested() const { return quitRequested.load() != 0; }
 
   // _retVal := value; returns its int field.
-  int SetReturnValue(const TagVar& value);
+  int SetReturnValue(const TagVar& value) {
+    TagVar& r = RetVal();
+    r.Assign(value);
+    return r.IntValue();
+  }
   void SetSndExt(const std::string& ext) { sndExt = ext; }
   void SetPruneFunctions(bool flag) { pruneFunctions = flag ? 1 : 0; }
   // The variable of value's name is assigned it, or a copy is added; function
