@@ -111,8 +111,23 @@ std::pair<int, int> TagMonitor::FreshStateColors(TagLineRec& r) {
 }
 
 void TagMonitor::Mark(int line, int cell, int fg, int bg) {
+  if (cell == kCellKeys) {
+    // The line thread waiting for keys looks at the cell now.
+    plat::Wakeup* wake;
+    {
+      std::lock_guard<std::mutex> l(slots_[line].lock);
+      wake = slots_[line].keysWake;
+    }
+    if (wake) wake->Notify();
+  }
   std::lock_guard<std::mutex> l(sinkLock_);
   if (sink_) sink_->MarkCell(line, cell, fg, bg);
+}
+
+void TagMonitor::SetKeysWakeup(int line, plat::Wakeup* wake) {
+  if (!Valid(line)) return;
+  std::lock_guard<std::mutex> l(slots_[line].lock);
+  slots_[line].keysWake = wake;
 }
 
 void TagMonitor::AttachSink(TagCellSink* sink) {

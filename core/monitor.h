@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/wakeup.h"
+
 // The line monitor: for every telephone line the eight texts of its row in the
 // main window's grid, with colours and a changed flag per cell. Line threads
 // write through the notification functions below; the display tick copies the
@@ -221,6 +223,10 @@ class TagMonitor {
   std::string TakeKeys(int line, size_t count);
   // Keys typed by the operator.
   void AppendKeys(int line, std::string_view keys);
+  // The wakeup of the line thread waiting for keys (null: none); every change
+  // of the keys cell notifies it. The waiter removes it before the wakeup
+  // goes away.
+  void SetKeysWakeup(int line, plat::Wakeup* wake);
   // An editor session on the keys cell: what it started from, then its
   // result. Keys handed out meanwhile are not given back, keys that arrived
   // meanwhile are kept when the edit only added keys.
@@ -239,6 +245,7 @@ class TagMonitor {
     std::shared_ptr<const TagRunSource> source;
     uint64_t sourceGen = 0;
     uint64_t keysConsumed = 0;
+    plat::Wakeup* keysWake = nullptr;
     // Display tick only.
     int shownStatement = -1;
     uint64_t shownSourceGen = 0;

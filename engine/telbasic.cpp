@@ -44,6 +44,7 @@ TagTelBasic::TagTelBasic(const std::string& file, int line, TagKxCall* call, int
       services_(std::make_unique<TagLineServices>()) {
   // A nested script shares its top script's word: one line, one thread.
   if (outerScript) attention = outerScript->attention;
+  callObject = call;
   BindRunFlags();
   // Many lines loading at once can saturate the machine: let the first go,
   // pace the others by the process's own processor use.
@@ -71,10 +72,10 @@ TagTelBasic::TagTelBasic(const std::string& file, int line, TagKxCall* call, int
 TagTelBasic::TagTelBasic(const std::string& file, const std::string& functionName, TagTelBasic* parentScript)
     : TagCompileDiag(*parentScript), parent(parentScript) {
   attention = parentScript->attention;
+  callObject = parentScript->callObject;
   BindRunFlags();
   scriptFile = file;
   name = functionName;
-  callObject = parentScript->callObject;
   auto temp = std::make_unique<TagVar>();
   temp->DefineInt("_tempVal", 0, false);
   AddVariable(std::move(temp));
@@ -84,8 +85,11 @@ TagTelBasic::TagTelBasic(const std::string& file, const std::string& functionNam
 }
 
 void TagTelBasic::BindRunFlags() {
-  for (TagRunFlag* f : {&paused, &quitRequested, &reloadRequested, &stopRequested, &hardStop, &lineStopping})
-    f->Bind(attention);
+  // A line asleep in a wait hears of a stop, quit or reload at once.
+  plat::Wakeup* wake = callObject ? &callObject->wakeup : nullptr;
+  for (TagRunFlag* f : {&quitRequested, &reloadRequested, &stopRequested, &hardStop, &lineStopping})
+    f->Bind(attention, wake);
+  paused.Bind(attention);
   timers.BindAttention(attention);
 }
 
@@ -118,6 +122,8 @@ TagTelBasic::~TagTelBasic() {
       std::remove(plat::ResolvePath(TtsFileName(lang)).c_str());
     }
   }
+  // Bodies and nested scripts may go after their call object: no notice.
+  stopRequested.Bind(attention);
   stopRequested = 1;
   if (mainInstance && !nested && callObject) callObject->interrupted = 1;
   if (services_) services_->CloseAll();
