@@ -161,8 +161,8 @@ int TagTelBasic::Run() {
     if (attend) {
       attn.exchange(0);
       cleared = true;
-      root.timers.Poll();
     }
+    root.timers.Poll();
     callObject->ServeHangupRequest();
     curOper = op->Next();
     bool pending = false;
@@ -171,7 +171,7 @@ int TagTelBasic::Run() {
                         (nested && outer ? outer->quitRequested.load() | outer->reloadRequested.load() : 0)) != 0;
       pending = raw && QuitOrReloadPending();
       pauseNext = paused.load() != 0;
-      if (raw || pauseNext || root.timers.EnabledCount() > 0) attn.store(1, std::memory_order_relaxed);
+      if (raw || pauseNext) attn.store(1, std::memory_order_relaxed);
       if (hardStop.load() || (nested && root.hardStop.load())) running = false;
     }
     if (pending && quitIndex > 0 && runState != 7) {
@@ -245,8 +245,8 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
     if (attend) {
       attn.exchange(0);
       cleared = true;
-      root.timers.Poll();
     }
+    root.timers.Poll();
     curOper = op->Next();
     if (!curOper) break;
     if (attend) {
@@ -255,7 +255,7 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
                         (outerOf ? outerOf->quitRequested.load() | outerOf->reloadRequested.load() : 0)) != 0;
       if (raw && owner->QuitOrReloadPending() && owner->runState != 7) break;
       pauseNext = owner->paused.load() != 0;
-      if (raw || pauseNext || root.timers.EnabledCount() > 0) attn.store(1, std::memory_order_relaxed);
+      if (raw || pauseNext) attn.store(1, std::memory_order_relaxed);
       if (stopRequested.load() || root.hardStop.load() || root.lineStopping.load()) break;
     }
     if (owner->hangupIndex > 0 && callObject->callState.load() == kCallReleased && owner->runState != 7) break;

@@ -90,7 +90,6 @@ void TagTelBasic::BindRunFlags() {
   for (TagRunFlag* f : {&quitRequested, &reloadRequested, &stopRequested, &hardStop, &lineStopping})
     f->Bind(attention, wake);
   paused.Bind(attention);
-  timers.BindAttention(attention);
 }
 
 void TagTelBasic::AddBuiltins() {

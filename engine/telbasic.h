@@ -293,8 +293,8 @@ class TagTelBasic : public TagCompileDiag {
   // The stop of the line: raised by the line manager and never cleared by a
   // run start, so a stop that comes before the run thread reaches Run is kept.
   TagRunFlag lineStopping;
-  // The line's attention word (its top script's), raised by the run flags,
-  // the timers and an inner run loop that ends; see runflag.h.
+  // The line's attention word (its top script's), raised by the run flags
+  // and by an inner run loop that ends; see runflag.h.
   std::atomic<uint32_t>* attention = &attentionWord_;
   // The grid publication of the line's running top script, or null.
   const class TagRunPublisher* runPublisher = nullptr;
@@ -345,8 +345,6 @@ class TagTelBasic : public TagCompileDiag {
  private:
   std::atomic<uint32_t> attentionWord_{1};
   void BindRunFlags();
-  // The attention path of the run loops: requests, timers, pause.
-  bool Attend(TagTelBasic& root, bool& pauseNext, int& r);
   std::unique_ptr<TagLineServices> services_;  // main instances only
   void AddBuiltins();
   void DeleteOperationsAndVariables();

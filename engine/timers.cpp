@@ -33,7 +33,6 @@ void TagSysTimers::SetEnabled(TagTimer& t, bool on) {
   if (t.enabled == on) return;
   t.enabled = on;
   enabledCount_ += on ? 1 : -1;
-  if (on && attention_) attention_->store(1, std::memory_order_relaxed);
 }
 
 int TagSysTimers::Start(const TagVar& v, int ms) {

@@ -2,7 +2,6 @@
 // Script timers: functions called periodically by the run loops between
 // operations ("StartTimer(", "StopTimer("). Not threads: a due timer runs its
 // function synchronously on the line's thread.
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -51,9 +50,6 @@ class TagSysTimers {
   // The int 0 stops every timer; else -1 when no timer has that name, or 0.
   int Stop(const TagVar& v);
   void StopAll();
-  // The line's attention word: raised while a timer is enabled, so the run
-  // loops poll.
-  void BindAttention(std::atomic<uint32_t>* word) { attention_ = word; }
   // Between operations: leaves at once when nothing is enabled or a timer's
   // own function is running.
   void Poll() {
@@ -79,7 +75,6 @@ class TagSysTimers {
   uint32_t nextDue_ = 0;
   bool busy_ = false;
   bool hasDead_ = false;
-  std::atomic<uint32_t>* attention_ = nullptr;
 };
 
 // "StartTimer(" function, seconds (kind 'g'). Registers at construction.
