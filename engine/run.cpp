@@ -59,6 +59,20 @@ bool IsCall(const TagOper* op) { return op && op->kind == 'R'; }
   }
 }
 
+// Braces only pass on to the next statement: they are stepped over without a
+// dispatch, keeping what their own run leaves behind (the loop's record of
+// the statement before, a 0 in _retVal). One that the debugger may stop at
+// runs as a statement.
+[[gnu::always_inline]] inline TagOper* StepOverBraces(TagOper* op, TagOper*& last, TagVar& retVal) {
+  while (op && (op->kind == '{' || op->kind == '}') && !op->HasBreakpoint() && op->preExpressions.empty()) {
+    op->prev = last;
+    last = op;
+    retVal.SetInt(0);
+    op = op->Next();
+  }
+  return op;
+}
+
 // Maps held by variables are released when a run ends. A function body keeps
 // its _retVal: it is the call's result, which the call hands to its caller
 // and then releases.
@@ -133,6 +147,7 @@ int TagTelBasic::Run() {
     running = false;
   }
   while (running) {
+    if (!pauseNext) curOper = StepOverBraces(curOper, last, retVal);
     if (!curOper) {
       if (quitRequested.load()) break;
       curOper = operations.front();
@@ -224,6 +239,7 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
   bool running = !stopRequested.load() && callObject && curOper && !root.hardStop.load() && !root.lineStopping.load();
   const TagTelBasic* outerOf = owner->nested ? owner->outer : nullptr;
   while (running) {
+    if (!pauseNext && !(curOper = StepOverBraces(curOper, last, retVal))) break;
     TagOper* op = curOper;
     op->prev = last;
     curOperIndex.store(op->index, std::memory_order_relaxed);

@@ -345,6 +345,36 @@ TEST_F(ScriptRun, PauseAndStepReachATightLoop) {
   EXPECT_TRUE(ended);
 }
 
+// Braces are stepped over without running, yet they leave what they always
+// left: a 0 in _retVal after a block, and a breakpoint on one still stops
+// the line there.
+TEST_F(ScriptRun, BracesKeepTheirResultAndBreakpoints) {
+  Load("function f()\n{\nreturn(7)\n}\nx = 0\nif(x == 0)\n{\ny = f()\n}\nz = _retVal\n"
+       "Print(\"y\" + y + \"z\" + z)\nreturn(0)\n")
+      .Run();
+  EXPECT_EQ(Printed(), "y7z0");
+
+  for (char brace : {'{', '}'}) {
+    SCOPED_TRACE(brace);
+    TagTelBasic& t = Load("n = 0\nwhile(n < 2000000000)\n{\nn = n + 1\n}\nreturn(0)\nOnSysQuit()\nreturn(0)\n");
+    int at = -1;
+    for (TagOper* op : t.operations)
+      if (op->kind == brace && at < 0) at = op->index;
+    ASSERT_GE(at, 0);
+    std::remove((dir_ / "_stdout0.txt").c_str());
+    t.SetBreakpoint(at, true);
+    std::thread run([&] { t.Run(); });
+    EXPECT_TRUE(WaitFor([&] { return t.IsPaused() && t.curOperIndex.load() == at; }));
+    t.SetBreakpoint(at, false);
+    t.SetPaused(false);
+    t.SetQuitRequest(true);
+    bool ended = WaitFor([&] { return t.runEnded.load() == 1; });
+    if (!ended) t.hardStop = 1;
+    run.join();
+    EXPECT_TRUE(ended);
+  }
+}
+
 }  // namespace
 
 #define RODIZ_FUZZ_NO_MAIN
