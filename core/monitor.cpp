@@ -83,14 +83,6 @@ TagMonitor::TagMonitor(int lines, TagMonitorSettings settings)
 
 TagMonitor::~TagMonitor() = default;
 
-uint64_t TagMonitor::Pack(const TagRunMark& m) {
-  uint64_t v = static_cast<uint32_t>(m.index);
-  v |= (static_cast<uint64_t>(static_cast<uint32_t>(m.function + 1)) & 0x3FFFFFFFu) << 32;
-  if (m.isCall) v |= 1ull << 62;
-  if (m.prevWasCall) v |= 1ull << 63;
-  return v;
-}
-
 TagRunMark TagMonitor::GetRunMark(int line) const {
   TagRunMark m;
   if (!Valid(line)) return m;
@@ -119,8 +111,23 @@ std::pair<int, int> TagMonitor::FreshStateColors(TagLineRec& r) {
 }
 
 void TagMonitor::Mark(int line, int cell, int fg, int bg) {
+  if (cell == kCellKeys) {
+    // The line thread waiting for keys looks at the cell now.
+    plat::Wakeup* wake;
+    {
+      std::lock_guard<std::mutex> l(slots_[line].lock);
+      wake = slots_[line].keysWake;
+    }
+    if (wake) wake->Notify();
+  }
   std::lock_guard<std::mutex> l(sinkLock_);
   if (sink_) sink_->MarkCell(line, cell, fg, bg);
+}
+
+void TagMonitor::SetKeysWakeup(int line, plat::Wakeup* wake) {
+  if (!Valid(line)) return;
+  std::lock_guard<std::mutex> l(slots_[line].lock);
+  slots_[line].keysWake = wake;
 }
 
 void TagMonitor::AttachSink(TagCellSink* sink) {
@@ -460,6 +467,10 @@ TagMonitor* CurrentMonitor() {
     c.gen = g_monitorGen.load(std::memory_order_relaxed);
   }
   return c.monitor.get();
+}
+
+TagRunPublisher::TagRunPublisher(int line) : monitor_(GetMonitor()) {
+  if (monitor_) slot_ = monitor_->RunSlot(line);
 }
 
 // --- notification functions ----------------------------------------------------

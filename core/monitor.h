@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/wakeup.h"
+
 // The line monitor: for every telephone line the eight texts of its row in the
 // main window's grid, with colours and a changed flag per cell. Line threads
 // write through the notification functions below; the display tick copies the
@@ -185,6 +187,22 @@ class TagMonitor {
     h.statement.store(mark.statement, std::memory_order_relaxed);
     h.mark.store(Pack(mark), std::memory_order_relaxed);
   }
+  // Written by the line's own thread after every statement; apart from the
+  // records so that lines do not share cache lines.
+  struct alignas(64) Hot {
+    std::atomic<int> statement{-1};
+    std::atomic<uint64_t> mark{0};
+  };
+  // The run slot of a line (null outside the grid) for a run loop that
+  // publishes without looking the monitor up per statement.
+  Hot* RunSlot(int line) { return Valid(line) ? &hot_[line] : nullptr; }
+  static uint64_t Pack(const TagRunMark& m) {
+    uint64_t v = static_cast<uint32_t>(m.index);
+    v |= (static_cast<uint64_t>(static_cast<uint32_t>(m.function + 1)) & 0x3FFFFFFFu) << 32;
+    if (m.isCall) v |= 1ull << 62;
+    if (m.prevWasCall) v |= 1ull << 63;
+    return v;
+  }
   TagRunMark GetRunMark(int line) const;
   void UpdateRunInfo();
 
@@ -205,6 +223,10 @@ class TagMonitor {
   std::string TakeKeys(int line, size_t count);
   // Keys typed by the operator.
   void AppendKeys(int line, std::string_view keys);
+  // The wakeup of the line thread waiting for keys (null: none); every change
+  // of the keys cell notifies it. The waiter removes it before the wakeup
+  // goes away.
+  void SetKeysWakeup(int line, plat::Wakeup* wake);
   // An editor session on the keys cell: what it started from, then its
   // result. Keys handed out meanwhile are not given back, keys that arrived
   // meanwhile are kept when the edit only added keys.
@@ -223,18 +245,11 @@ class TagMonitor {
     std::shared_ptr<const TagRunSource> source;
     uint64_t sourceGen = 0;
     uint64_t keysConsumed = 0;
+    plat::Wakeup* keysWake = nullptr;
     // Display tick only.
     int shownStatement = -1;
     uint64_t shownSourceGen = 0;
   };
-  // Written by the line's own thread after every statement; apart from the
-  // records so that lines do not share cache lines.
-  struct alignas(64) Hot {
-    std::atomic<int> statement{-1};
-    std::atomic<uint64_t> mark{0};
-  };
-
-  static uint64_t Pack(const TagRunMark& m);
   bool Valid(int line) const { return line >= 0 && line < lines_; }
   // Colours of cells 0 to 4 after a text change (fresh for a running line).
   static std::pair<int, int> FreshStateColors(TagLineRec& r);
@@ -291,6 +306,35 @@ inline void DispSubRunLine(int statement, int index, int line, int function, boo
   if (isCloseing.load(std::memory_order_relaxed)) return;
   if (TagMonitor* m = CurrentMonitor()) m->PublishRun(line, TagRunMark{statement, index, function, isCall, prevWasCall});
 }
+
+// What a run loop publishes for the grid, looked up once per run: it keeps
+// the monitor alive for the run and publishes each statement with plain
+// stores into the line's slot. Nothing while there is no monitor or the
+// system is closing.
+class TagRunPublisher {
+ public:
+  TagRunPublisher() = default;
+  explicit TagRunPublisher(int line);
+  TagRunPublisher(const TagRunPublisher&) = delete;
+  TagRunPublisher& operator=(const TagRunPublisher&) = delete;
+  // As DispRunLine.
+  void Main(int statement) const {
+    if (!slot_ || isCloseing.load(std::memory_order_relaxed)) return;
+    slot_->statement.store(statement, std::memory_order_relaxed);
+    slot_->mark.store(static_cast<uint32_t>(statement), std::memory_order_relaxed);
+  }
+  // As DispSubRunLine.
+  void Sub(int statement, int index, int function, bool isCall, bool prevWasCall) const {
+    if (!slot_ || isCloseing.load(std::memory_order_relaxed)) return;
+    slot_->statement.store(statement, std::memory_order_relaxed);
+    slot_->mark.store(TagMonitor::Pack(TagRunMark{statement, index, function, isCall, prevWasCall}),
+                      std::memory_order_relaxed);
+  }
+
+ private:
+  std::shared_ptr<TagMonitor> monitor_;
+  TagMonitor::Hot* slot_ = nullptr;
+};
 
 // The state texts (GB bytes) and their translation.
 struct TagStateText {

@@ -79,7 +79,8 @@ int TagCall::Execute() {
                body->name.c_str(), body->paramCount, argc, body->scriptFile.c_str(), lineNo, text.c_str());
     return Fail(-2);
   }
-  TagTelBasic* root = TagTelBasic::GetRoot(inst_);
+  if (!root_) root_ = TagTelBasic::GetRoot(inst_);
+  TagTelBasic* root = root_;
   if (root->callDepth >= kMaxDepth) {
     LogAlwaysF("function calling err: '%s()' nested deeper than %d calls. [FILE=%s:LINE=%d:%s]", body->name.c_str(),
                kMaxDepth, body->scriptFile.c_str(), lineNo, text.c_str());
@@ -103,7 +104,7 @@ int TagCall::Execute() {
     for (int i = 0; i < argc; ++i) {
       TagVar& p = *body->params[static_cast<size_t>(i)];
       TagVar* a = args_[static_cast<size_t>(i)];
-      if (!a->IsConst()) a->Assign(p);
+      if (copyBack_[static_cast<size_t>(i)] && !a->IsConst()) a->Assign(p);
       if (p.IsMap()) p.SetInt(0);
     }
     const int r = inst_->SetReturnValue(body->RetVal());
@@ -124,7 +125,7 @@ int TagCall::Execute() {
   saved->Restore(*body);
   for (int i = 0; i < argc; ++i) {
     TagVar* a = args_[static_cast<size_t>(i)];
-    if (!a->IsConst()) a->Assign(results[static_cast<size_t>(i)]);
+    if (copyBack_[static_cast<size_t>(i)] && !a->IsConst()) a->Assign(results[static_cast<size_t>(i)]);
     results[static_cast<size_t>(i)].SetInt(0);
   }
   const int r = inst_->SetReturnValue(ret);

@@ -1,10 +1,12 @@
 #pragma once
 // Calls from a script: script functions (TagCall, kind 'R') and functions of
 // user libraries declared with "DllFunction(" (TagDllCall, kind 'g').
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "engine/oper.h"
+#include "engine/tagvar.h"
 
 class TagVar;
 class TagTelBasic;
@@ -13,7 +15,12 @@ class TagCall : public TagOper {
  public:
   static constexpr int kMaxDepth = 64;
   TagCall(TagVar* function, TagTelBasic* callingInstance) : fn_(function), inst_(callingInstance) {}
-  void AddArg(TagVar* v) { args_.push_back(v); }
+  // A temporary of the expression compiler takes no result back: nothing
+  // reads it before the next expression writes it.
+  void AddArg(TagVar* v) {
+    args_.push_back(v);
+    copyBack_.push_back(v->Name().rfind("__m", 0) != 0);
+  }
   // The function's _retVal as an int; -1 not a function, -2 wrong argument
   // count, -3 calls nested too deep. The caller's _retVal gets the result or
   // the error code.
@@ -23,7 +30,9 @@ class TagCall : public TagOper {
   int Fail(int code);
   TagVar* fn_;
   TagTelBasic* inst_;
+  TagTelBasic* root_ = nullptr;  // inst_'s line root, found at the first call
   std::vector<TagVar*> args_;
+  std::vector<uint8_t> copyBack_;
 };
 
 // The user library bridge lives above the engine and installs how a call of a

@@ -9,7 +9,7 @@
 
 // ---- steps ----
 
-int TagCalculate::Execute() {
+int TagCalculate::ExecuteGeneral() {
   if (!key_) {
     TagVar::Calculate(op_, *target_, *a_, b_);
     return 0;
@@ -22,11 +22,6 @@ int TagCalculate::Execute() {
 
 TagExpre::~TagExpre() {
   for (TagCalculate* s : steps_) delete s;
-}
-
-int TagExpre::Execute() {
-  for (TagCalculate* s : steps_) s->Execute();
-  return static_cast<int>(steps_.size());
 }
 
 TagMulPlus::TagMulPlus(std::vector<TagVar*> operands, TagVar* target, TagVar* key)

@@ -7,17 +7,23 @@
 #include <vector>
 
 #include "engine/oper.h"
+#include "engine/tagvar.h"
 
 class TagVar;
 class TagTelBasic;
 
 // target (or its element under key) := a op b. b is null for the unary forms
 // and plain assignment (op 0).
-class TagCalculate : public TagOper {
+class TagCalculate final : public TagOper {
  public:
   TagCalculate(char op, TagVar* target, TagVar* a, TagVar* b, TagVar* key = nullptr)
       : op_(op), a_(a), b_(b), target_(target), key_(key) {}
-  int Execute() override;
+  int Execute() override {
+    // Ints first without a call; everything else (and every other type) the
+    // general way.
+    if (!key_ && b_ && TagVar::CalculateInts(op_, *target_, *a_, *b_)) return 0;
+    return ExecuteGeneral();
+  }
 
   char Op() const { return op_; }
   TagVar* A() const { return a_; }
@@ -30,6 +36,7 @@ class TagCalculate : public TagOper {
   }
 
  private:
+  int ExecuteGeneral();
   char op_;
   TagVar* a_;
   TagVar* b_;
@@ -38,12 +45,15 @@ class TagCalculate : public TagOper {
 };
 
 // Steps run in order; the result is the last step's target.
-class TagExpre : public TagOper {
+class TagExpre final : public TagOper {
  public:
   explicit TagExpre(std::vector<TagCalculate*> steps) : steps_(std::move(steps)) {}
   ~TagExpre() override;
   // Runs every step; returns their count.
-  int Execute() override;
+  int Execute() override {
+    for (TagCalculate* s : steps_) s->Execute();
+    return static_cast<int>(steps_.size());
+  }
   TagVar* Result() const { return steps_.empty() ? nullptr : steps_.back()->Target(); }
   const std::vector<TagCalculate*>& Steps() const { return steps_; }
 

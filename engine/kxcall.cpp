@@ -23,7 +23,7 @@ int TagCfgTones::Set(int key, const int32_t params[9]) {
   return 0;
 }
 
-TagKxCall::TagKxCall() = default;
+TagKxCall::TagKxCall() { interrupted.Bind(nullptr, &wakeup); }
 
 TagKxCall::~TagKxCall() { DeletePlayer(); }
 

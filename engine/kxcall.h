@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/runflag.h"
+#include "platform/wakeup.h"
+
 class TagKxCard;
 
 // The sound-card player behind the base's PC play. The lines folder makes
@@ -230,7 +233,10 @@ class TagKxCall {
 
   // The operator's hang-up from the main window: only a request, which the
   // line's own thread carries out at its next poll or statement.
-  void RequestHangup() { hangupRequested.store(1); }
+  void RequestHangup() {
+    hangupRequested.store(1);
+    wakeup.Notify();
+  }
   // Hangs up when a request is waiting; true when it did. Line thread only.
   bool ServeHangupRequest() {
     if (hangupRequested.load(std::memory_order_relaxed) == 0 || hangupRequested.exchange(0) == 0) return false;
@@ -257,7 +263,20 @@ class TagKxCall {
 
   // --- public fields ---
   char name[81] = {};
-  std::atomic<uint8_t> interrupted{0};
+  // Where the line's thread sleeps while it waits for the card's far end or
+  // the operator's keys; hang-up requests, interruptions and stops of the
+  // line's scripts notify it.
+  plat::Wakeup wakeup;
+  // The longest a waiting line sleeps without a notice (1000 ms): it still
+  // looks now and then at what nothing notifies (and pushes the card's
+  // shared work). Tests lengthen it to show that the notices arrive; 0
+  // restores it.
+  static uint32_t IdleWaitMs() { return idleWaitMs_.load(std::memory_order_relaxed); }
+  static void SetIdleWaitForTest(uint32_t ms) { idleWaitMs_.store(ms ? ms : kIdleWaitMs); }
+  static constexpr uint32_t kIdleWaitMs = 1000;
+  // Notifies the wakeup when raised.
+  TagRunFlag interrupted;
+  static inline std::atomic<uint32_t> idleWaitMs_{kIdleWaitMs};
   std::atomic<uint8_t> hangupRequested{0};
   int32_t lineNo = 0;
   std::atomic<int32_t> isBlock{0};

@@ -1,4 +1,5 @@
 #include <memory>
+#include <optional>
 
 #include "engine/oper.h"
 #include "engine/scriptrand.h"
@@ -58,6 +59,20 @@ bool IsCall(const TagOper* op) { return op && op->kind == 'R'; }
   }
 }
 
+// Braces only pass on to the next statement: they are stepped over without a
+// dispatch, keeping what their own run leaves behind (the loop's record of
+// the statement before, a 0 in _retVal). One that the debugger may stop at
+// runs as a statement.
+[[gnu::always_inline]] inline TagOper* StepOverBraces(TagOper* op, TagOper*& last, TagVar& retVal) {
+  while (op && (op->kind == '{' || op->kind == '}') && !op->HasBreakpoint() && op->preExpressions.empty()) {
+    op->prev = last;
+    last = op;
+    retVal.SetInt(0);
+    op = op->Next();
+  }
+  return op;
+}
+
 // Maps held by variables are released when a run ends. A function body keeps
 // its _retVal: it is the call's result, which the call hands to its caller
 // and then releases.
@@ -114,42 +129,66 @@ int TagTelBasic::Run() {
 
   TagTelBasic& root = *Root();
   TagVar& retVal = RetVal();
+  std::atomic<uint32_t>& attn = *attention;
+  // The line's grid slot, looked up once: the top script's while one runs.
+  std::optional<TagRunPublisher> ownPublisher;
+  const TagRunPublisher* pub = root.runPublisher;
+  if (!pub || &root == this) {
+    pub = &ownPublisher.emplace(lineNo);
+    if (&root == this) runPublisher = pub;
+  }
   int r = 0;
   TagOper* last = nullptr;
-  while (!hardStop.load() && !(nested && root.hardStop.load())) {
+  bool pauseNext = paused.load(std::memory_order_relaxed) != 0;
+  bool cleared = false;
+  bool running = !hardStop.load() && !(nested && root.hardStop.load());
+  if (running && !callObject) {
+    LogAlways("pKxCall==NULL");
+    running = false;
+  }
+  while (running) {
+    if (!pauseNext) curOper = StepOverBraces(curOper, last, retVal);
     if (!curOper) {
       if (quitRequested.load()) break;
       curOper = operations.front();
       // A new pass: loops entered again start afresh.
       last = nullptr;
     }
-    if (!callObject) {
-      LogAlways("pKxCall==NULL");
-      break;
-    }
     TagOper* op = curOper;
     curOperIndex.store(op->index, std::memory_order_relaxed);
-    DispRunLine(runSourceBase + op->index, lineNo);
+    pub->Main(runSourceBase + op->index);
     op->prev = last;
-    if (op->HasBreakpoint()) {
-      paused = 1;
-      stepping = 0;
+    if (op->HasBreakpoint() | pauseNext) {
+      if (op->HasBreakpoint()) {
+        paused = 1;
+        stepping = 0;
+      }
+      WaitWhilePaused();
+      pauseNext = false;
     }
-    if (paused.load(std::memory_order_relaxed)) WaitWhilePaused();
     op->RunPreExpressions();
     r = op->Execute();
     StoreResult(retVal, *op, r);
     last = op;
     if (op->kind == 'r') break;
+    // Most statements find the word clear: nothing was asked of the line.
+    const bool attend = attn.load(std::memory_order_relaxed) != 0;
+    if (attend) {
+      attn.exchange(0);
+      cleared = true;
+    }
     root.timers.Poll();
     callObject->ServeHangupRequest();
     curOper = op->Next();
-    // Most statements see no request at all: test the raw flags first.
-    bool pending = (quitRequested.load(std::memory_order_relaxed) | reloadRequested.load(std::memory_order_relaxed) |
-                    (nested && outer ? outer->quitRequested.load(std::memory_order_relaxed) |
-                                           outer->reloadRequested.load(std::memory_order_relaxed)
-                                     : 0)) != 0 &&
-                   QuitOrReloadPending();
+    bool pending = false;
+    if (attend) {
+      const bool raw = (quitRequested.load() | reloadRequested.load() |
+                        (nested && outer ? outer->quitRequested.load() | outer->reloadRequested.load() : 0)) != 0;
+      pending = raw && QuitOrReloadPending();
+      pauseNext = paused.load() != 0;
+      if (raw || pauseNext) attn.store(1, std::memory_order_relaxed);
+      if (hardStop.load() || (nested && root.hardStop.load())) running = false;
+    }
     if (pending && quitIndex > 0 && runState != 7) {
       if (IsReloadPending() || (nested && outer && outer->IsReloadPending()))
         callObject->LogAlways("IsReload..., quitindex=" + std::to_string(quitIndex));
@@ -161,6 +200,9 @@ int TagTelBasic::Run() {
       curOper = operations[static_cast<size_t>(hangupIndex)];
     }
   }
+  // The loop that called in here reads the flags again.
+  if (cleared) attn.store(1);
+  if (ownPublisher && runPublisher == pub) runPublisher = nullptr;
   ReleaseMaps(*this);
   if (nested && callObject && callObject->callState.load() == kCallHungUpSection) callObject->callState = kCallReleased;
   curOperIndex = -1;
@@ -187,36 +229,55 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
   runEnded.store(0, std::memory_order_relaxed);
   curOperIndex.store(0, std::memory_order_relaxed);
   quitRequested.store(0, std::memory_order_relaxed);
+  std::atomic<uint32_t>& attn = *attention;
+  std::optional<TagRunPublisher> ownPublisher;
+  const TagRunPublisher* pub = root.runPublisher;
+  if (!pub) pub = &ownPublisher.emplace(lineNo);
   TagOper* last = nullptr;
-  while (!stopRequested.load() && callObject && curOper) {
-    if (root.hardStop.load() || root.lineStopping.load()) break;
+  bool pauseNext = owner->paused.load(std::memory_order_relaxed) != 0;
+  bool cleared = false;
+  bool running = !stopRequested.load() && callObject && curOper && !root.hardStop.load() && !root.lineStopping.load();
+  const TagTelBasic* outerOf = owner->nested ? owner->outer : nullptr;
+  while (running) {
+    if (!pauseNext && !(curOper = StepOverBraces(curOper, last, retVal))) break;
     TagOper* op = curOper;
     op->prev = last;
     curOperIndex.store(op->index, std::memory_order_relaxed);
-    DispSubRunLine(runSourceBase + op->index, op->index, lineNo, runSourceBase, IsCall(op), IsCall(last));
-    if (op->HasBreakpoint()) {
-      owner->paused = 1;
-      owner->stepping = 0;
+    pub->Sub(runSourceBase + op->index, op->index, runSourceBase, IsCall(op), IsCall(last));
+    if (op->HasBreakpoint() | pauseNext) {
+      if (op->HasBreakpoint()) {
+        owner->paused = 1;
+        owner->stepping = 0;
+      }
+      owner->WaitWhilePaused();
+      pauseNext = false;
     }
-    if (owner->paused.load(std::memory_order_relaxed)) owner->WaitWhilePaused();
     op->RunPreExpressions();
     int r = op->Execute();
     StoreResult(retVal, *op, r);
     last = op;
     if (op->kind == 'r') break;
+    const bool attend = attn.load(std::memory_order_relaxed) != 0;
+    if (attend) {
+      attn.exchange(0);
+      cleared = true;
+    }
     root.timers.Poll();
     curOper = op->Next();
-    if (!curOper || !callObject) break;
-    // The main loop has a jump to make: return to it.
-    const TagTelBasic* outerOf = owner->nested ? owner->outer : nullptr;
-    if ((owner->quitRequested.load(std::memory_order_relaxed) | owner->reloadRequested.load(std::memory_order_relaxed) |
-         (outerOf ? outerOf->quitRequested.load(std::memory_order_relaxed) |
-                        outerOf->reloadRequested.load(std::memory_order_relaxed)
-                  : 0)) != 0 &&
-        owner->QuitOrReloadPending() && owner->runState != 7)
-      break;
+    if (!curOper) break;
+    if (attend) {
+      // The main loop has a jump to make: return to it.
+      const bool raw = (owner->quitRequested.load() | owner->reloadRequested.load() |
+                        (outerOf ? outerOf->quitRequested.load() | outerOf->reloadRequested.load() : 0)) != 0;
+      if (raw && owner->QuitOrReloadPending() && owner->runState != 7) break;
+      pauseNext = owner->paused.load() != 0;
+      if (raw || pauseNext) attn.store(1, std::memory_order_relaxed);
+      if (stopRequested.load() || root.hardStop.load() || root.lineStopping.load()) break;
+    }
     if (owner->hangupIndex > 0 && callObject->callState.load() == kCallReleased && owner->runState != 7) break;
   }
+  // The loop that called in here reads the flags again.
+  if (cleared) attn.store(1);
   ReleaseMaps(*this, true);
   curOperIndex.store(-1, std::memory_order_relaxed);
   runEnded.store(1, std::memory_order_release);

@@ -413,7 +413,7 @@ TagVar& TagVar::AppendBytes(const void* p, size_t n) {
   return *this;
 }
 
-void TagVar::Assign(const TagVar& src) {
+void TagVar::AssignGeneral(const TagVar& src) {
   if (&src == this || isConst_) return;
   int32_t old = type_ == kMap ? handle_ : 0;
   if (src.type_ == kString) {

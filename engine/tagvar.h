@@ -100,7 +100,18 @@ class TagVar {
   // The heart of every copy between variables: nothing when src is this value
   // or this is const; moves map counts; copies type and value; keeps name and
   // const flag. A string source copies all IntValue() bytes.
-  void Assign(const TagVar& src);
+  void Assign(const TagVar& src) {
+    // Ints into a writable non-map: no reference counts to move, no call.
+    if (src.type_ == kInt && type_ != kMap && !isConst_) {
+      type_ = kInt;
+      int_ = src.int_;
+      dbl_ = src.dbl_;
+      handle_ = src.handle_;
+      fn_ = src.fn_;
+      return;
+    }
+    AssignGeneral(src);
+  }
 
   // ---- reads ----
   int Type() const { return type_; }
@@ -199,6 +210,30 @@ class TagVar {
   //   % (ints; divisor 0: none)   [ the element a[b] (copy, or null)
   // Int arithmetic wraps; INT_MIN / -1 is INT_MIN, INT_MIN % -1 is 0.
   static bool Calculate(char op, TagVar& target, const TagVar& a, const TagVar* b);
+  // The int-and-int steps of Calculate, inline for the run loop: + - * and
+  // the six comparisons when both operands are ints and the target is a
+  // writable non-map. Anything else returns false having written nothing;
+  // the caller then calls Calculate, which gives the same results.
+  static bool CalculateInts(char op, TagVar& t, const TagVar& a, const TagVar& b) {
+    if (((a.type_ ^ kInt) | (b.type_ ^ kInt)) != 0 || t.isConst_ || t.type_ == kMap) return false;
+    const uint32_t x = static_cast<uint32_t>(a.int_), y = static_cast<uint32_t>(b.int_);
+    int32_t r;
+    switch (op) {
+      case '+': r = static_cast<int32_t>(x + y); break;
+      case '-': r = static_cast<int32_t>(x - y); break;
+      case '*': r = static_cast<int32_t>(x * y); break;
+      case '<': r = a.int_ < b.int_; break;
+      case '>': r = a.int_ > b.int_; break;
+      case 'l': r = a.int_ <= b.int_; break;
+      case 'g': r = a.int_ >= b.int_; break;
+      case '=': r = a.int_ == b.int_; break;
+      case '#': r = a.int_ != b.int_; break;
+      default: return false;
+    }
+    t.type_ = kInt;
+    t.int_ = r;
+    return true;
+  }
 
   // ---- map access ----
   // A copy of the element under key into out (Assign), or null when this is
@@ -239,6 +274,7 @@ class TagVar {
 
  private:
   friend class TagMapObject;
+  void AssignGeneral(const TagVar& src);
   TagVar& SetIntSlow(int32_t v);
   TagVar& SetDoubleSlow(double v);
   int32_t AsIntSlow() const;

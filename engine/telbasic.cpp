@@ -42,6 +42,10 @@ TagTelBasic::TagTelBasic(const std::string& file, int line, TagKxCall* call, int
     : TagCompileDiag(line, mode != 0, outerScript != nullptr),
       outer(outerScript),
       services_(std::make_unique<TagLineServices>()) {
+  // A nested script shares its top script's word: one line, one thread.
+  if (outerScript) attention = outerScript->attention;
+  callObject = call;
+  BindRunFlags();
   // Many lines loading at once can saturate the machine: let the first go,
   // pace the others by the process's own processor use.
   if (line > 0 && mode == 1 && !outerScript) {
@@ -67,15 +71,25 @@ TagTelBasic::TagTelBasic(const std::string& file, int line, TagKxCall* call, int
 
 TagTelBasic::TagTelBasic(const std::string& file, const std::string& functionName, TagTelBasic* parentScript)
     : TagCompileDiag(*parentScript), parent(parentScript) {
+  attention = parentScript->attention;
+  callObject = parentScript->callObject;
+  BindRunFlags();
   scriptFile = file;
   name = functionName;
-  callObject = parentScript->callObject;
   auto temp = std::make_unique<TagVar>();
   temp->DefineInt("_tempVal", 0, false);
   AddVariable(std::move(temp));
   auto ret = std::make_unique<TagVar>();
   ret->DefineInt("_retVal", -1, false);
   AddVariable(std::move(ret));
+}
+
+void TagTelBasic::BindRunFlags() {
+  // A line asleep in a wait hears of a stop, quit or reload at once.
+  plat::Wakeup* wake = callObject ? &callObject->wakeup : nullptr;
+  for (TagRunFlag* f : {&quitRequested, &reloadRequested, &stopRequested, &hardStop, &lineStopping})
+    f->Bind(attention, wake);
+  paused.Bind(attention);
 }
 
 void TagTelBasic::AddBuiltins() {
@@ -107,6 +121,8 @@ TagTelBasic::~TagTelBasic() {
       std::remove(plat::ResolvePath(TtsFileName(lang)).c_str());
     }
   }
+  // Bodies and nested scripts may go after their call object: no notice.
+  stopRequested.Bind(attention);
   stopRequested = 1;
   if (mainInstance && !nested && callObject) callObject->interrupted = 1;
   if (services_) services_->CloseAll();
@@ -160,11 +176,6 @@ void TagTelBasic::SetReload(bool flag) {
 bool TagTelBasic::IsReloadPending() const {
   return reloadRequested.load() != 0 && runLine != nullptr && callObject &&
          callObject->callState.load() != kCallConnected;
-}
-
-int TagTelBasic::SetReturnValue(const TagVar& value) {
-  RetVal().Assign(value);
-  return RetVal().IntValue();
 }
 
 TagVar* TagTelBasic::AddVariable(std::unique_ptr<TagVar> v) {

@@ -16,6 +16,7 @@
 #include "engine/compilediag.h"
 #include "engine/debugsvc.h"
 #include "engine/oper.h"
+#include "engine/runflag.h"
 #include "engine/stdout.h"
 #include "engine/tagvar.h"
 #include "engine/timers.h"
@@ -62,7 +63,11 @@ class TagTelBasic : public TagCompileDiag {
   bool IsQuitRequested() const { return quitRequested.load() != 0; }
 
   // _retVal := value; returns its int field.
-  int SetReturnValue(const TagVar& value);
+  int SetReturnValue(const TagVar& value) {
+    TagVar& r = RetVal();
+    r.Assign(value);
+    return r.IntValue();
+  }
   void SetSndExt(const std::string& ext) { sndExt = ext; }
   void SetPruneFunctions(bool flag) { pruneFunctions = flag ? 1 : 0; }
   // The variable of value's name is assigned it, or a copy is added; function
@@ -108,22 +113,22 @@ class TagTelBasic : public TagCompileDiag {
   // --- fields ---
   uint8_t pruneFunctions = 1;
   std::string definitionText;
-  std::atomic<uint8_t> paused{0};
+  TagRunFlag paused;
   std::atomic<uint8_t> stepping{0};
   std::vector<TagTelBasic*> functions;  // owned bodies
   std::map<std::string, int> callers;
   TagOper* curOper = nullptr;
-  std::atomic<uint8_t> quitRequested{0};
+  TagRunFlag quitRequested;
   std::vector<TagOper*> operations;  // owned
-  std::atomic<uint8_t> reloadRequested{0};
+  TagRunFlag reloadRequested;
   void* runLine = nullptr;  // the line record whose threads run this instance
   int runState = -1;
   std::string name;
   uint8_t wasScrambled = 0;
   std::vector<std::unique_ptr<TagVar>> variables;
   int initResult = 0;
-  std::atomic<uint8_t> stopRequested{0};
-  std::atomic<uint8_t> hardStop{0};
+  TagRunFlag stopRequested;
+  TagRunFlag hardStop;
   std::atomic<uint8_t> runEnded{1};
   int hangupIndex = -1;
   int quitIndex = -1;
@@ -287,7 +292,12 @@ class TagTelBasic : public TagCompileDiag {
   bool QuitOrReloadPending() const;
   // The stop of the line: raised by the line manager and never cleared by a
   // run start, so a stop that comes before the run thread reaches Run is kept.
-  std::atomic<uint8_t> lineStopping{0};
+  TagRunFlag lineStopping;
+  // The line's attention word (its top script's), raised by the run flags
+  // and by an inner run loop that ends; see runflag.h.
+  std::atomic<uint32_t>* attention = &attentionWord_;
+  // The grid publication of the line's running top script, or null.
+  const class TagRunPublisher* runPublisher = nullptr;
   // First statement id of this body in the line's statement texts.
   int runSourceBase = 0;
   // The print sink (a main instance's; closed at the end of its run).
@@ -333,6 +343,8 @@ class TagTelBasic : public TagCompileDiag {
   std::shared_ptr<const TagDebugSnapshot> debugSnapshot;
 
  private:
+  std::atomic<uint32_t> attentionWord_{1};
+  void BindRunFlags();
   std::unique_ptr<TagLineServices> services_;  // main instances only
   void AddBuiltins();
   void DeleteOperationsAndVariables();

@@ -170,6 +170,7 @@ void TagDjDigitDrive::FreeLine(TagTelLine* line) {
   if (line && line->call) {
     for (auto& c : calls_)
       if (c == line->call) c = nullptr;
+    if (auto* d = dynamic_cast<TagDjDigitCall*>(line->call)) card_->SetChannelWakeup(d->channel, nullptr);
   }
   TagKxCard::FreeLine(line);
 }
@@ -245,9 +246,12 @@ TagTelLine* TagDjIsupDrive::MakeLine(int index, int lineNumber) {
   auto* line = new TagTelLine(lineNumber, this);
   GetLineName(index, line->name);
   TagDjBaseCall* call;
-  if (index < digitalCount)
-    call = new TagDjIsupCall(index, this);
-  else
+  if (index < digitalCount) {
+    auto* digital = new TagDjIsupCall(index, this);
+    // The far end wakes the line when it changes the channel.
+    card_->SetChannelWakeup(index, &digital->wakeup);
+    call = digital;
+  } else
     call = new TagDjUserCall(index, index - digitalCount, this);
   SetCall(index, call);
   line->call = call;

@@ -167,7 +167,9 @@ int TagDjIsupCall::WaitRing(int n) {
       Answer(chargeFlag);
       break;
     }
-    plat::SleepMs(210);
+    // Until the far end changes the channel or the line is interrupted; the
+    // time-out only keeps the card's shared work pushed now and then.
+    wakeup.Wait(IdleWaitMs());
   }
   if (!interrupted) ClearKeys();
   return 0;

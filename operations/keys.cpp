@@ -3,6 +3,7 @@
 #include "operations/keys.h"
 
 #include <algorithm>
+#include <memory>
 #include <string>
 
 #include "engine/telbasic.h"
@@ -74,6 +75,16 @@ class TagPcGetKeys : public TagCallOper {
     uint32_t lastKey = start;
     size_t lastLen = 0;
     const int line = root.lineNo;
+    // Keys typed into the cell wake the line at once; so do stops and the
+    // operator's hang-up (through the call object's wakeup).
+    struct KeysWaiter {
+      std::shared_ptr<TagMonitor> monitor;
+      int line;
+      ~KeysWaiter() {
+        if (monitor) monitor->SetKeysWakeup(line, nullptr);
+      }
+    } waiter{GetMonitor(), line};
+    if (waiter.monitor) waiter.monitor->SetKeysWakeup(line, &c.wakeup);
     while (!root.stopRequested && !root.lineStopping) {
       c.PollState();
       if (c.callState == kCallReleased) break;
@@ -118,7 +129,15 @@ class TagPcGetKeys : public TagCallOper {
         Arg(0).SetString("");
         return -1;
       }
-      plat::SleepMs(30);
+      // Asleep until a notice or the nearer time-out.
+      uint32_t wait = TagKxCall::IdleWaitMs();
+      auto until = [&](uint32_t from, int seconds) {
+        const uint32_t due = static_cast<uint32_t>(seconds) * 1000u + 1u, gone = now - from;
+        if (gone < due) wait = std::min(wait, due - gone);
+      };
+      if (k > 0) until(lastKey, k);
+      if (t > 0) until(start, t);
+      c.wakeup.Wait(wait);
     }
     Arg(0).SetString("");
     return -2;

@@ -19,7 +19,7 @@ std::string_view CText(const TagVar& v) { return std::string_view(v.Text()); }
 
 // The flag that ends a runaway search when the line is stopped.
 const std::atomic<uint8_t>* InterruptOf(TagTelBasic* root) {
-  return root && root->callObject ? &root->callObject->interrupted : nullptr;
+  return root && root->callObject ? &root->callObject->interrupted.Raw() : nullptr;
 }
 
 // Stores text under the int key of a map variable (made a map first).

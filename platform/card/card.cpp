@@ -150,6 +150,16 @@ int SimCard::InitDigitalChannels() {
   return started_ ? 0 : -1;
 }
 
+void SimCard::SetChannelWakeup(int index, Wakeup* wake) {
+  if (index < 0) return;
+  CardLock g(*this);
+  if (static_cast<size_t>(index) >= wakes_.size()) {
+    if (!wake) return;
+    wakes_.resize(static_cast<size_t>(index) + 1, nullptr);
+  }
+  wakes_[static_cast<size_t>(index)] = wake;
+}
+
 int SimCard::DigitalChannelCount() {
   CardLock g(*this);
   return started_ ? digital_ : 0;

@@ -10,6 +10,7 @@
 #include "platform/card/channel.h"
 #include "platform/card/config.h"
 #include "platform/card/mixer.h"
+#include "platform/wakeup.h"
 
 // The software card: an E1 card with ISUP signalling, analog ports, DTMF,
 // play and record on files, switching, conference groups, a fax pool and FSK
@@ -82,6 +83,10 @@ class SimCard {
   int PortOffHook(int port);
   int PortOnHook(int port);
   int EnablePort(int port);
+  // The wakeup of the line waiting on a card index (null: none). The far end
+  // notifies it whenever it changes that channel, so the line need not poll
+  // while it waits. It stays across a restart of the card.
+  void SetChannelWakeup(int index, Wakeup* wake);
   // Config and last error for the caller's start message.
   card::CardConfig Config();
   std::string ConfigError();
@@ -289,6 +294,12 @@ class SimCard {
   std::string cfgError_;
   int digital_ = 0;
   std::vector<Line> lines_;
+  std::vector<Wakeup*> wakes_;
+  // Card lock held.
+  void WakeChannel(int index) {
+    if (index >= 0 && static_cast<size_t>(index) < wakes_.size() && wakes_[static_cast<size_t>(index)])
+      wakes_[static_cast<size_t>(index)]->Notify();
+  }
   std::map<int, ConfVoice> confVoices_;
   int nextConfVoice_ = 0;
   int confCount_ = 0;

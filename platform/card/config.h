@@ -6,7 +6,7 @@
 // The software card's shape, read from SimCard.ini:
 //
 //   [Card]
-//   E1Links      = 1                    ; 30 time slots each, 0..16
+//   E1Links      = 1                    ; 30 time slots each, 0..32
 //   AnalogPorts  = USER, USER, TRUNK    ; USER, TRUNK, TYPE2 or OTHER, at most 200
 //   FaxChannels  = 2                    ; 0: the card has no fax
 //   ConfGroups   = 32                   ; 0: no conference resources, at most 512
@@ -38,7 +38,7 @@ struct CardConfig {
   std::map<std::string, int> fail;
 };
 
-constexpr int kMaxE1Links = 16;
+constexpr int kMaxE1Links = 32;
 constexpr int kMaxAnalogPorts = 200;
 constexpr int kMaxConfGroups = 512;
 constexpr int kMaxFaxChannels = 64;

@@ -51,6 +51,7 @@ bool SimCardFarEnd::IncomingIam(int ch, const std::vector<uint8_t>& iam) {
   card::ClearKeys(l, TickCount());
   l->cause = 0;
   l->state = card::kChanIncoming;
+  card_.WakeChannel(ch);
   return true;
 }
 
@@ -74,6 +75,7 @@ bool SimCardFarEnd::Dtmf(int ch, const std::string& keys) {
     return Fail("key queue full: " + std::to_string(count) + " keys, room for " + std::to_string(room) +
                 ", none queued");
   card::QueueKeys(&l, keys, TickCount());
+  card_.WakeChannel(ch);
   return true;
 }
 
@@ -85,6 +87,7 @@ bool SimCardFarEnd::Acm(int ch, const std::vector<uint8_t>& acm) {
   if (acm.empty() || acm.size() > 300) return Fail("ACM of 1 to 300 bytes");
   l->lastRaw = acm;
   l->events |= card::kEventAcm;
+  card_.WakeChannel(ch);
   return true;
 }
 
@@ -95,6 +98,7 @@ bool SimCardFarEnd::Cpg(int ch, int cause) {
   if (l->state != card::kChanCallingOut) return Fail("no call-out, state " + std::to_string(l->state));
   l->cause = cause;
   l->events |= card::kEventCpg;
+  card_.WakeChannel(ch);
   return true;
 }
 
@@ -107,11 +111,13 @@ bool SimCardFarEnd::Answer(int ch, int state) {
     if (l.portType == card::kPortUser) return Fail("a user port is answered by HOOK OFF");
     if (!l.offHook) return Fail("trunk port on hook");
     l.connected = true;
+    card_.WakeChannel(ch);
     return true;
   }
   if (state != card::kChanOutAnswered && state != card::kChanOutConnected) return Fail("answer state is 8 or 10");
   if (l.state != card::kChanCallingOut) return Fail("no call-out, state " + std::to_string(l.state));
   l.state = state;
+  card_.WakeChannel(ch);
   return true;
 }
 
@@ -122,12 +128,14 @@ bool SimCardFarEnd::Release(int ch, int cause) {
   SimCard::Line& l = card_.lines_[static_cast<size_t>(ch)];
   if (!l.digital) {
     l.connected = false;
+    card_.WakeChannel(ch);
     return true;
   }
   if (!InCall(l.state)) return Fail("no call, state " + std::to_string(l.state));
   card::DropKeysToCome(&l, TickCount());
   l.cause = cause;
   l.state = card::kChanReleasedByFar;
+  card_.WakeChannel(ch);
   return true;
 }
 
@@ -138,6 +146,7 @@ bool SimCardFarEnd::Block(int ch) {
   if (l->state != card::kChanIdle && l->state != card::kChanBlocked)
     return Fail("channel busy, state " + std::to_string(l->state));
   l->state = card::kChanBlocked;
+  card_.WakeChannel(ch);
   return true;
 }
 
@@ -146,6 +155,7 @@ bool SimCardFarEnd::Unblock(int ch) {
   SimCard::Line* l = card_.Digital(ch);
   if (!l) return Fail("no digital channel " + std::to_string(ch));
   if (l->state == card::kChanBlocked) l->state = card::kChanIdle;
+  card_.WakeChannel(ch);
   return true;
 }
 
@@ -320,6 +330,7 @@ bool SimCardFarEnd::Hook(int ch, bool offHook) {
   l->offHook = offHook;
   if (offHook) l->ringing = false;
   if (!offHook) card::DropKeysToCome(l, TickCount());
+  card_.WakeChannel(ch);
   return true;
 }
 

@@ -147,7 +147,9 @@ TEST(SystemOps, UserCellsReachTheRemoteMonitor) {
       },
       60000))
       << inst.LogText();
-  EXPECT_EQ(inst.Read("_stdout0.txt"), "shown 0 0\n");
+  // The cell is shown before the script prints: wait for the print too.
+  EXPECT_TRUE(e2e::WaitFor([&] { return inst.Read("_stdout0.txt") == "shown 0 0\n"; }, 60000))
+      << inst.Read("_stdout0.txt");
   EXPECT_EQ(inst.Stop(), 0);
 }
 

@@ -240,16 +240,24 @@ namespace {
 // while the script spins in its loop.
 TEST_F(ScriptRun, SectionsByPrintedBytes) {
   const std::string spin = "Print(\"a\")\nn = 0\nwhile(n < 2000000000)\n{\nn = n + 1\n}\n";
+  // What reaches the spinning line from this thread.
+  enum Request { kQuit, kRelease, kHangupRequest, kReload };
   struct Case {
     const char* name;
     std::string script;
-    bool release;  // else a quit
+    Request request;
     const char* printed;
     const char* logged;
   } cases[] = {
-      {"QuitWithoutSection", spin, false, "a", "sysQuitIndex<=0"},
-      {"QuitSection", spin + "return(0)\nOnSysQuit()\nPrint(\"q\")\nreturn(0)\n", false, "aq", nullptr},
-      {"HangupSection", spin + "return(0)\nOnDisconn()\nPrint(\"h\" + _retVal)\nreturn(0)\n", true, "ah0", nullptr},
+      {"QuitWithoutSection", spin, kQuit, "a", "sysQuitIndex<=0"},
+      {"QuitSection", spin + "return(0)\nOnSysQuit()\nPrint(\"q\")\nreturn(0)\n", kQuit, "aq", nullptr},
+      {"HangupSection", spin + "return(0)\nOnDisconn()\nPrint(\"h\" + _retVal)\nreturn(0)\n", kRelease, "ah0",
+       nullptr},
+      // The operator's hang-up is carried out by the line's own thread.
+      {"HangupRequest", spin + "return(0)\nOnDisconn()\nPrint(\"h\")\nreturn(0)\n", kHangupRequest, "ah",
+       nullptr},
+      {"ReloadWithoutCall", spin + "return(0)\nOnSysQuit()\nPrint(\"r\")\nreturn(0)\n", kReload, "ar",
+       "IsReload..., quitindex="},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -259,10 +267,15 @@ TEST_F(ScriptRun, SectionsByPrintedBytes) {
     // In the loop (the statement index is published for other threads; the
     // variables are not).
     bool spinning = WaitFor([&] { return t.runEnded.load() == 0 && t.curOperIndex.load() >= 2; });
-    if (c.release)
-      call_.callState = kCallReleased;
-    else
-      t.SetQuitRequest(true);
+    switch (c.request) {
+      case kQuit: t.SetQuitRequest(true); break;
+      case kRelease: call_.callState = kCallReleased; break;
+      case kHangupRequest: call_.RequestHangup(); break;
+      case kReload:
+        t.runLine = &t;  // run by a line's threads, as a reload needs
+        t.SetReload(true);
+        break;
+    }
     bool ended = WaitFor([&] { return t.runEnded.load() == 1; });
     if (!ended) t.hardStop = 1;
     run.join();
@@ -272,6 +285,93 @@ TEST_F(ScriptRun, SectionsByPrintedBytes) {
     if (c.logged) {
       EXPECT_NE(LogText().find(c.logged), std::string::npos);
     }
+  }
+}
+
+// A timer fires while the line spins in a loop of plain statements, in the
+// main body and inside a function body.
+TEST_F(ScriptRun, TimerFiresInsideATightLoop) {
+  const std::string head = "hits = 0\nfunction tick()\n{\nhits = hits + 1\n}\n";
+  const std::string loop = "n = 0\nwhile(hits < 3)\n{\nn = n + 1\n}\n";
+  struct Case {
+    const char* name;
+    std::string script;
+  } cases[] = {
+      {"MainBody", head + "StartTimer(tick, 0.01)\n" + loop + "Print(\"t\" + hits)\nreturn(0)\n"},
+      {"FunctionBody", head + "function spin()\n{\n" + loop + "}\nStartTimer(tick, 0.01)\nspin()\n" +
+                           "Print(\"t\" + hits)\nreturn(0)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove((dir_ / "_stdout0.txt").c_str());
+    TagTelBasic& t = Load(c.script);
+    std::thread run([&] { t.Run(); });
+    bool ended = WaitFor([&] { return t.runEnded.load() == 1; });
+    if (!ended) t.hardStop = 1;
+    run.join();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(Printed(), "t3");
+  }
+}
+
+// The debugger pauses a spinning loop between two statements, steps it one
+// statement at a time and lets it go; a quit then ends it.
+TEST_F(ScriptRun, PauseAndStepReachATightLoop) {
+  TagTelBasic& t = Load("n = 0\nwhile(n < 2000000000)\n{\nn = n + 1\n}\nreturn(0)\nOnSysQuit()\nreturn(0)\n");
+  std::thread run([&] { t.Run(); });
+  EXPECT_TRUE(WaitFor([&] { return t.runEnded.load() == 0 && t.curOperIndex.load() >= 2; }));
+  t.SetPaused(true);
+  // Held: the published statement stays where the pause caught it.
+  int at = -1;
+  EXPECT_TRUE(WaitFor([&] {
+    int before = t.curOperIndex.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    at = t.curOperIndex.load();
+    return at == before && t.debugRefreshes.load() > 0;
+  }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(t.curOperIndex.load(), at);
+  // One step moves on by one statement and holds again.
+  t.Step();
+  EXPECT_TRUE(WaitFor([&] { return t.curOperIndex.load() != at; }));
+  const int stepped = t.curOperIndex.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(t.curOperIndex.load(), stepped);
+  t.SetPaused(false);
+  t.SetQuitRequest(true);
+  bool ended = WaitFor([&] { return t.runEnded.load() == 1; });
+  if (!ended) t.hardStop = 1;
+  run.join();
+  EXPECT_TRUE(ended);
+}
+
+// Braces are stepped over without running, yet they leave what they always
+// left: a 0 in _retVal after a block, and a breakpoint on one still stops
+// the line there.
+TEST_F(ScriptRun, BracesKeepTheirResultAndBreakpoints) {
+  Load("function f()\n{\nreturn(7)\n}\nx = 0\nif(x == 0)\n{\ny = f()\n}\nz = _retVal\n"
+       "Print(\"y\" + y + \"z\" + z)\nreturn(0)\n")
+      .Run();
+  EXPECT_EQ(Printed(), "y7z0");
+
+  for (char brace : {'{', '}'}) {
+    SCOPED_TRACE(brace);
+    TagTelBasic& t = Load("n = 0\nwhile(n < 2000000000)\n{\nn = n + 1\n}\nreturn(0)\nOnSysQuit()\nreturn(0)\n");
+    int at = -1;
+    for (TagOper* op : t.operations)
+      if (op->kind == brace && at < 0) at = op->index;
+    ASSERT_GE(at, 0);
+    std::remove((dir_ / "_stdout0.txt").c_str());
+    t.SetBreakpoint(at, true);
+    std::thread run([&] { t.Run(); });
+    EXPECT_TRUE(WaitFor([&] { return t.IsPaused() && t.curOperIndex.load() == at; }));
+    t.SetBreakpoint(at, false);
+    t.SetPaused(false);
+    t.SetQuitRequest(true);
+    bool ended = WaitFor([&] { return t.runEnded.load() == 1; });
+    if (!ended) t.hardStop = 1;
+    run.join();
+    EXPECT_TRUE(ended);
   }
 }
 

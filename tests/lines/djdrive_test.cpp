@@ -129,6 +129,28 @@ TEST_F(DjDrive, ChannelLinkAndSlot) {
   }
 }
 
+// The largest card: 32 links, 960 channels; a call reaches the last one.
+TEST_F(DjDrive, ThirtyTwoLinksGiveNineHundredSixtyLines) {
+  testsupport::WriteFile(dir_ / "SimCard.ini", "[Card]\nE1Links=32\n");
+  Open();
+  EXPECT_EQ(drive_->status, 0);
+  EXPECT_EQ(drive_->digitalCount, 960);
+  struct Case {
+    int ch, link, slot;
+  } cases[] = {{480, 16, 0}, {959, 31, 29}};
+  for (const auto& c : cases) {
+    TagDjIsupCall* call = Digital(c.ch);
+    ASSERT_NE(call, nullptr);
+    EXPECT_EQ(call->link, c.link) << c.ch;
+    EXPECT_EQ(call->slot, c.slot) << c.ch;
+  }
+  TagDjIsupCall* last = Digital(959);
+  ASSERT_NE(last, nullptr);
+  ASSERT_TRUE(far_->IncomingCall(959, "777", "8613")) << far_->Error();
+  ASSERT_EQ(last->WaitRing(1), 0);
+  EXPECT_EQ(last->callerNumber, "777");
+}
+
 TEST_F(DjDrive, PortsOfOtherTypesAreNamedUnknown) {
   testsupport::WriteFile(dir_ / "SimCard.ini", "[Card]\nE1Links=1\nAnalogPorts=TYPE2, OTHER, TRUNK\n");
   Open();

@@ -73,6 +73,40 @@ TEST_F(DjIsup, IncomingIamIsDecodedAcknowledgedAndAnswered) {
   EXPECT_EQ(testsupport::ReadFile(dir_ / "iam03_21.dat"), std::string(iam.begin(), iam.end()));
 }
 
+// A line waiting for a call sleeps until the far end changes its channel or
+// the line is interrupted. The idle look-round is lengthened far past the
+// test's own time-out, so only the notice can end these waits.
+TEST_F(DjIsup, WaitRingSleepsUntilACallOrAnInterruption) {
+  struct Case {
+    const char* name;
+    int ch;
+    bool call;  // else an interruption
+    int state;  // the line's call state afterwards
+  } cases[] = {{"CallArrives", 6, true, kCallConnected}, {"Interrupted", 7, false, kCallNone}};
+  TagKxCall::SetIdleWaitForTest(600000);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TagDjIsupCall* line = Digital(c.ch);
+    ASSERT_NE(line, nullptr);
+    line->interrupted = 0;
+    std::atomic<bool> done{false};
+    std::thread waiting([&] {
+      line->WaitRing(1);
+      done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // most likely asleep by now
+    if (c.call)
+      EXPECT_TRUE(far_->IncomingCall(c.ch, "777", "8613")) << far_->Error();
+    else
+      line->interrupted = 1;
+    EXPECT_TRUE(WaitFor([&] { return done.load(); }));
+    if (!done.load()) line->interrupted = 1;  // the notice was lost: end the wait anyway
+    waiting.join();
+    EXPECT_EQ(line->callState.load(), c.state);
+  }
+  TagKxCall::SetIdleWaitForTest(0);
+}
+
 TEST_F(DjIsup, NoChargeAnswerAndRedirectedCallAcm) {
   TagDjIsupCall* c = Digital(4);
   c->chargeFlag = 0;

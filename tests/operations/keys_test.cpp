@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <thread>
 
 #include "core/monitor.h"
@@ -7,6 +9,7 @@
 #include "operations/keys.h"
 #include "platform/tick.h"
 #include "tests/operations/ivr_fixture.h"
+#include "tests/support/waitfor.h"
 
 namespace ivrtest {
 namespace {
@@ -153,6 +156,42 @@ TEST_F(PcKeys, KeysTypedWhileWaitingAreCollected) {
   EXPECT_EQ(r, 3);
   EXPECT_EQ(out->ToText(), "42");
   EXPECT_EQ(monitor_->GetKeys(3), "9");
+}
+
+// A line waiting for keys without a time-out sleeps until something that
+// concerns it happens. The idle look-round is lengthened far past the test's
+// own time-out, so only the notice can end these waits.
+TEST_F(PcKeys, TypedKeysHangupAndStopWakeTheWaitingLine) {
+  struct Case {
+    const char* name;
+    std::function<void()> act;
+    int result;
+    const char* out;
+  } cases[] = {
+      {"KeysTyped", [this] { monitor_->AppendKeys(3, "7#"); }, 2, "7"},
+      {"KeysSet", [this] { monitor_->SetKeys(3, "55"); }, 2, "55"},
+      {"OperatorHangup", [this] { call_.RequestHangup(); }, -2, ""},
+      {"LineStopped", [this] { inst_->stopRequested = 1; }, -2, ""},
+  };
+  TagKxCall::SetIdleWaitForTest(600000);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    monitor_->ClearKeys(3);
+    call_.callState = kCallConnected;
+    inst_->stopRequested = 0;
+    TagVar* out = Str("old");
+    std::atomic<int> result{1000};
+    std::thread waiting([&] { result = Run(KeywordId::PcGetKeys, {out, Int(2), Int(0)}); });
+    plat::SleepMs(100);  // most likely asleep by now; if not, it finds the change at its first look
+    c.act();
+    EXPECT_TRUE(testsupport::WaitFor([&] { return result.load() != 1000; }));
+    if (result.load() == 1000) inst_->stopRequested = 1;  // the notice was lost: end the wait anyway
+    waiting.join();
+    EXPECT_EQ(result.load(), c.result);
+    EXPECT_EQ(out->ToText(), c.out);
+  }
+  TagKxCall::SetIdleWaitForTest(0);
+  inst_->stopRequested = 0;
 }
 
 TEST_F(PcKeys, TimeOutKeepsTheCellAndReleaseOrStopEndsWithMinusTwo) {

@@ -106,8 +106,10 @@ TEST(CardConfig, ParseTable) {
     bool ok;
   } cases[] = {
       {"[Card]\nE1Links=2\n", true},
-      {"[card]\ne1links = 16 ; most\n", true},
-      {"[Card]\nE1Links=17\n", false},
+      {"[card]\ne1links = 16\n", true},
+      {"[Card]\nE1Links=17\n", true},
+      {"[Card]\nE1Links = 32 ; 960 channels, the most\n", true},
+      {"[Card]\nE1Links=33\n", false},
       {"[Card]\nE1Links=-1\n", false},
       {"[Card]\nAnalogPorts=USER,FOO\n", false},
       {"[Card]\nConfGroups=513\n", false},

@@ -1,0 +1,154 @@
+// What waiting lines cost: the share of one core the process uses (its CPU
+// time over wall time) while
+//   - 960 trunk lines of a 32-link card wait for a call in WaitRing, and
+//   - 480 virtual lines wait in "GetKeys(" for keys typed into their cells.
+// Each line waits on its own thread, as on the running system.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/monitor.h"
+#include "engine/keyword.h"
+#include "engine/kxcall.h"
+#include "engine/opfactory.h"
+#include "engine/telbasic.h"
+#include "host/operations.h"
+#include "lines/djdrive.h"
+#include "lines/djisup.h"
+#include "platform/thread.h"
+#include "platform/tick.h"
+
+namespace {
+
+constexpr uint32_t kWaitMs = 3000;
+
+double ProcessCpuSeconds() {
+  timespec ts;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+struct TempDir {
+  std::string path;
+  TempDir() {
+    char tmpl[] = "/tmp/bench_idle_XXXXXX";
+    path = mkdtemp(tmpl);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+};
+
+// Measures the process while the lines wait for kWaitMs, then ends them.
+template <typename End>
+void MeasureWaiting(benchmark::State& state, std::vector<std::unique_ptr<plat::Thread>>& threads, End end) {
+  plat::SleepMs(300);  // every thread started and asleep
+  const double cpu0 = ProcessCpuSeconds();
+  const uint32_t t0 = plat::TickCount();
+  plat::SleepMs(kWaitMs);
+  const double wall = static_cast<double>(plat::TickCount() - t0) / 1000.0;
+  const double cpu = ProcessCpuSeconds() - cpu0;
+  end();
+  for (auto& t : threads) t->Join();
+  state.counters["core_percent"] = 100.0 * cpu / wall;
+  state.counters["lines"] = static_cast<double>(threads.size());
+}
+
+void BM_TrunkLinesWaitingForCalls(benchmark::State& state) {
+  const int links = static_cast<int>(state.range(0));
+  TempDir dir;
+  std::ofstream(dir.path + "/SimCard.ini") << "[Card]\nE1Links=" << links << "\nAnalogPorts=\n";
+  TagDjIsupDrive drive(dir.path + "/SimCard.ini");
+  std::vector<TagTelLine*> lines;
+  for (int i = 0; i < drive.telCount; ++i) lines.push_back(drive.MakeLine(i, i));
+  if (static_cast<int>(lines.size()) != links * 30) {
+    state.SkipWithError("the card did not give every channel");
+    for (TagTelLine* l : lines) drive.FreeLine(l);
+    return;
+  }
+  for (auto _ : state) {
+    std::vector<std::unique_ptr<plat::Thread>> threads;
+    for (TagTelLine* l : lines) {
+      auto* c = static_cast<TagDjIsupCall*>(l->call);
+      c->interrupted = 0;
+      threads.push_back(std::make_unique<plat::Thread>());
+      threads.back()->Start([c] { c->WaitRing(1); });
+    }
+    MeasureWaiting(state, threads, [&] {
+      for (TagTelLine* l : lines) l->call->interrupted = 1;
+    });
+  }
+  for (TagTelLine* l : lines) drive.FreeLine(l);
+}
+BENCHMARK(BM_TrunkLinesWaitingForCalls)->Arg(16)->Arg(32)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+class VirtualCall : public TagKxCall {
+ public:
+  explicit VirtualCall(int line) {
+    lineNo = line;
+    lineType = kLineVir;
+    callState = kCallConnected;
+  }
+};
+
+// One virtual line: its call object, script instance and "GetKeys(" with no
+// time-out.
+struct VirtualLine {
+  VirtualCall call;
+  std::unique_ptr<TagTelBasic> inst;
+  TagVar keys, max, seconds;
+  std::vector<TagVar*> args{&keys, &max, &seconds};
+  std::unique_ptr<TagOper> getKeys;
+  explicit VirtualLine(int line) : call(line) {
+    inst = std::make_unique<TagTelBasic>("none.kxs", line, &call, 0);
+    inst->initResult = 0;
+    keys.SetString("");
+    max.SetInt(5);
+    seconds.SetInt(0);
+    const RecKeyword& kw = KeywordRec(KeywordId::GetKeys);
+    getKeys.reset(TagOpFactory::Instance().Make(TagOpArgs{kw, args, inst.get(), inst.get(), kLineVir, line}));
+  }
+  ~VirtualLine() {
+    getKeys.reset();
+    inst.reset();
+  }
+};
+
+void BM_VirtualLinesWaitingForKeys(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  TempDir dir;
+  const auto old = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path);
+  std::ofstream("none.kxs") << "return(0)\n";
+  RegisterAllOperations();
+  auto monitor = std::make_shared<TagMonitor>(count, TagMonitorSettings{});
+  SetMonitor(monitor);
+  {
+    std::vector<std::unique_ptr<VirtualLine>> lines;
+    for (int i = 0; i < count; ++i) lines.push_back(std::make_unique<VirtualLine>(i));
+    for (auto _ : state) {
+      std::vector<std::unique_ptr<plat::Thread>> threads;
+      for (auto& l : lines) {
+        l->inst->stopRequested = 0;
+        VirtualLine* p = l.get();
+        threads.push_back(std::make_unique<plat::Thread>());
+        threads.back()->Start([p] { p->getKeys->Execute(); });
+      }
+      MeasureWaiting(state, threads, [&] {
+        for (auto& l : lines) l->inst->stopRequested = 1;
+      });
+    }
+  }
+  SetMonitor(nullptr);
+  std::filesystem::current_path(old);
+}
+BENCHMARK(BM_VirtualLinesWaitingForKeys)->Arg(480)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
