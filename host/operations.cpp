@@ -27,6 +27,7 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"system", SystemOperations},
       {"user libraries", DllOperations},
       {"server pages", ServerPageOperations},
+      {"speech", SpeechOperations},
   };
   return families;
 }

@@ -95,6 +95,15 @@ int CGetHypy::LoadVocLib(const std::string& dir) {
   return 0;
 }
 
+void CGetHypy::Unload() {
+  std::lock_guard<std::mutex> l(lock_);
+  state_.store(-1);
+  index_.clear();
+  table_.clear();
+  duoyin_.clear();
+  loads_.store(0);
+}
+
 bool CGetHypy::Lookup(const std::string& name, TagWord& out) const {
   std::lock_guard<std::mutex> l(lock_);
   auto it = index_.find(name);

@@ -63,6 +63,8 @@ class CGetHypy {
   // cannot be made; -2 the library cannot be opened.
   int TextToWave(std::string_view text, const std::string& path);
 
+  // Back to not loaded. Only while no line speaks (tests, exit).
+  void Unload();
   // The index entry of a name, under the lock; false when there is none.
   bool Lookup(const std::string& name, TagWord& out) const;
   int State() const { return state_.load(std::memory_order_acquire); }

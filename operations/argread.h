@@ -41,3 +41,4 @@ const TagOpTable& HttpUdpOperations();
 const TagOpTable& SystemOperations();
 const TagOpTable& DllOperations();
 const TagOpTable& ServerPageOperations();
+const TagOpTable& SpeechOperations();
