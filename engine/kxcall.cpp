@@ -5,6 +5,7 @@
 
 #include "core/cpumeter.h"
 #include "core/log.h"
+#include "engine/speechhooks.h"
 #include "platform/path.h"
 #include "platform/tick.h"
 
@@ -208,8 +209,18 @@ int TagKxCall::PollState() {
 int TagKxCall::TxtSpeak(const std::string& text, int fileFlag, int xmlFlag, int onPc) {
   if (onPc == 0) return -1;
   StopPlay();
-  // Speech on the sound card arrives with the speech engine; until then the
-  // request fails visibly instead of pretending to have spoken.
-  LogAlways("TxtSpeak: no speech engine on this system");
-  return -1;
+  auto make = SpeechHooks().makePcSpeaker;
+  if (!make) {
+    LogAlways("TxtSpeak: no speech engine on this system");
+    return -1;
+  }
+  std::unique_ptr<TagPcSpeaker> voice = make(-1, &interrupted.Raw());
+  int r = voice->Speak(text, fileFlag, xmlFlag);
+  if (r == 0) {
+    // The engine's first sound comes late; the wait still ends with the line.
+    for (int waited = 0; waited < 1800 && interrupted.load() == 0; waited += 30) WaitMs(30);
+    while (interrupted.load() == 0 && !voice->IsDone()) WaitMs(30);
+  }
+  voice.reset();
+  return r;
 }

@@ -7,6 +7,7 @@
 #include "core/log.h"
 #include "core/monitor.h"
 #include "engine/kxcall.h"
+#include "engine/speechhooks.h"
 #include "platform/text.h"
 #include "platform/tick.h"
 
@@ -125,6 +126,10 @@ int TagTelBasic::Run() {
   runEnded = 0;
   quitRequested = 0;
   if (!nested && callObject) callObject->callState = kCallNone;
+  if (!nested) {
+    auto make = SpeechHooks().makeFileSpeaker;
+    msTts = make ? make() : nullptr;
+  }
   PublishRunSource(*this);
 
   TagTelBasic& root = *Root();

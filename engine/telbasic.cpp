@@ -7,6 +7,7 @@
 #include "core/cpumeter.h"
 #include "core/log.h"
 #include "engine/kxcall.h"
+#include "engine/speechhooks.h"
 #include "platform/path.h"
 #include "platform/tick.h"
 #include "platform/scriptfds.h"
@@ -253,22 +254,31 @@ int TagTelBasic::SetTtsPara(int mode, const std::string& para1, const std::strin
   ttsMode = mode;
   ttsPara1 = para1;
   ttsPara2 = para2;
-  if (mode == 1) {
-    // The pinyin engine joins with speech synthesis; until then it is not ready.
+  if (mode != 1) return 0;
+  TagSpeechHooks hooks = SpeechHooks();
+  if (!hooks.pinyinLoad) {
     LogAlways("SetTtsPara: no pinyin engine on this system");
     return -1;
   }
-  return 0;
+  return hooks.pinyinLoad(para1);
 }
 
 int TagTelBasic::PinyinSpeakToFile(const std::string& text, const std::string& file) {
-  LogAlways("PinyinSpeakToFile: no pinyin engine on this system");
-  return -1;
+  TagSpeechHooks hooks = SpeechHooks();
+  if (!hooks.pinyinLoad || !hooks.pinyinToWave) {
+    LogAlways("PinyinSpeakToFile: no pinyin engine on this system");
+    return -1;
+  }
+  const TagTelBasic& root = *GetRoot(const_cast<TagTelBasic*>(this));
+  // A library that failed to load is tried again; its result shows below.
+  hooks.pinyinLoad(root.ttsPara1);
+  return hooks.pinyinToWave(text, file);
 }
 
 int TagTelBasic::SapiSpeakToFile(const std::string& text, const std::string& file, int flag, int n) {
-  // No speech voice is made for the instance yet.
-  return -100;
+  TagTelBasic& root = *Root();
+  if (!root.msTts) return -100;
+  return root.msTts->SpeakToFile(text, file, flag, n);
 }
 
 int TagTelBasic::TcpConnectWait(int* socket, const std::string& host, int port, int seconds) {

@@ -154,6 +154,8 @@ class TagTelBasic : public TagCompileDiag {
   uint8_t playToFile = 0;
   int ttsMode = 0;
   std::string ttsPara1, ttsPara2;
+  // Speaks into voice files; made by each run of the main instance.
+  std::unique_ptr<class TagFileSpeaker> msTts;
   TagTelBasic* runningNested = nullptr;
   TagTelBasic* outer = nullptr;
   std::string sndExt = ".WAV";

@@ -34,6 +34,7 @@ const std::vector<TagOpFamily>& OperationFamilies() {
       {"signalling", SignallingOperations},
       {"SIP", SipOperations},
       {"instant messages", ImOperations},
+      {"speech", SpeechOperations},
   };
   return families;
 }

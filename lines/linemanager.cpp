@@ -4,6 +4,7 @@
 #include "engine/telbasic.h"
 #include "lines/djcall.h"
 #include "lines/teldrive.h"
+#include "lines/tts.h"
 #include "lines/waveplay.h"
 
 namespace {
@@ -87,6 +88,7 @@ int LineKeysMode(int line) {
 
 void RegisterLineManager() {
   RegisterWavePlayer();
+  RegisterSpeech();
   SetKeysModeLookup(&LineKeysMode);
   SetLineManagerFactory([](const std::string& cfg, TagRunCfg* record) { return MakeTelDriveManager(cfg, record); });
 }

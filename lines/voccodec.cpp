@@ -1,5 +1,6 @@
 #include "lines/voccodec.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
@@ -104,6 +105,17 @@ inline int16_t AdpcmStep(unsigned nibble, int& pred, int& index) {
 int16_t ExpandG711(uint8_t b, bool isALaw) { return kExpand[isALaw ? 1 : 0][b]; }
 
 uint8_t LinearToALaw(int16_t s) { return kALaw[(s >> 3) + 4096]; }
+
+uint8_t LinearToMuLaw(int16_t s) {
+  int v = s;
+  const uint8_t sign = v < 0 ? 0x80 : 0;
+  if (v < 0) v = -v;
+  v = std::min(v, 32635) + 0x84;
+  int exponent = 7;
+  for (int mask = 0x4000; (v & mask) == 0 && exponent > 0; mask >>= 1) --exponent;
+  const int mantissa = (v >> (exponent + 3)) & 0x0F;
+  return static_cast<uint8_t>(~(sign | (exponent << 4) | mantissa));
+}
 
 uint8_t ALawByFormula(int16_t s) { return FormulaTable()[static_cast<uint16_t>(s) ^ 0x8000u]; }
 

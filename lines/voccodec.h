@@ -12,6 +12,8 @@ enum VocFormat : int { kVocALaw = 0, kVocMuLaw = 1, kVocPcm = 2 };
 int16_t ExpandG711(uint8_t b, bool isALaw);
 // G.711 A-law compression by segments.
 uint8_t LinearToALaw(int16_t s);
+// G.711 mu-law compression (bias 0x84, clipped at 32635).
+uint8_t LinearToMuLaw(int16_t s);
 // The A-law law with A = 87.6 in single precision (synthesized speech). Bit 7
 // is clear for positive samples, the opposite polarity of LinearToALaw.
 uint8_t ALawByFormula(int16_t s);

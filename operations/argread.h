@@ -48,3 +48,4 @@ const TagOpTable& ConferenceOperations();
 const TagOpTable& SignallingOperations();
 const TagOpTable& SipOperations();
 const TagOpTable& ImOperations();
+const TagOpTable& SpeechOperations();
