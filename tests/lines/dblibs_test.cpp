@@ -113,9 +113,11 @@ TEST_F(DbLibs, TheRealClientLibrariesBindByTheirNames) {
     const char* function;
   } cases[] = {{kDbLibMySql, "mysql_real_connect"}, {kDbLibSqlServer, "dbopen"}};
   for (const Case& c : cases) {
+    // The probe stays open: unloading the real libraries runs GnuTLS's
+    // finaliser, which ThreadSanitizer cannot follow (dynamic TLS), and the
+    // program keeps them loaded for its whole life anyway.
     void* probe = dlopen(DbLibraryName(c.which), RTLD_NOW | RTLD_LOCAL);
     if (probe == nullptr) continue;  // not installed here: the fakes above cover the rest
-    dlclose(probe);
     EXPECT_EQ(BindDbLibrary(c.which), 0) << DbLibraryName(c.which);
     EXPECT_NE(DbLibraryFunction(c.which, c.function), nullptr) << DbLibraryName(c.which);
   }
