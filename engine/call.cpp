@@ -91,7 +91,7 @@ int TagCall::Execute() {
     saved = std::make_unique<BodySnapshot>();
     saved->Save(*body);
   }
-  for (int i = 0; i < argc; ++i) body->params[static_cast<size_t>(i)]->Assign(*args_[static_cast<size_t>(i)]);
+  for (int i = 0; i < argc; ++i) body->params[static_cast<size_t>(i)]->Assign(*args_[static_cast<size_t>(i)].var);
 
   ++root->callDepth;
   ++body->activeCalls;
@@ -103,8 +103,8 @@ int TagCall::Execute() {
     // Value-result: arguments that are not const receive the parameters.
     for (int i = 0; i < argc; ++i) {
       TagVar& p = *body->params[static_cast<size_t>(i)];
-      TagVar* a = args_[static_cast<size_t>(i)];
-      if (copyBack_[static_cast<size_t>(i)] && !a->IsConst()) a->Assign(p);
+      const Arg& a = args_[static_cast<size_t>(i)];
+      if (a.copyBack && !a.var->IsConst()) a.var->Assign(p);
       if (p.IsMap()) p.SetInt(0);
     }
     const int r = inst_->SetReturnValue(body->RetVal());
@@ -124,8 +124,8 @@ int TagCall::Execute() {
   ret.Assign(body->RetVal());
   saved->Restore(*body);
   for (int i = 0; i < argc; ++i) {
-    TagVar* a = args_[static_cast<size_t>(i)];
-    if (copyBack_[static_cast<size_t>(i)] && !a->IsConst()) a->Assign(results[static_cast<size_t>(i)]);
+    const Arg& a = args_[static_cast<size_t>(i)];
+    if (a.copyBack && !a.var->IsConst()) a.var->Assign(results[static_cast<size_t>(i)]);
     results[static_cast<size_t>(i)].SetInt(0);
   }
   const int r = inst_->SetReturnValue(ret);

@@ -161,12 +161,19 @@ class TagCase : public TagOper {
 class TagReturn : public TagOper {
  public:
   TagReturn(TagTelBasic* inst, TagVar* value) : inst_(inst), value_(value) {}
+  ~TagReturn() override;
   int Execute() override;
   TagOper* Next() override { return nullptr; }
+  // A value computed by one step of its own ("return(a + b)") is computed
+  // here instead of as a pending expression: one dispatch less per return.
+  // Called once its pending expressions are attached.
+  void TakeValueStep();
 
  private:
   TagTelBasic* inst_;
   TagVar* value_;
+  TagExpre* valueExpr_ = nullptr;  // owned; its single step writes value_
+  TagCalculate* valueStep_ = nullptr;
 };
 
 // "OnDisconn(" (kind g) and "Close(" (kind x): the on-hang-up section.

@@ -219,7 +219,13 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
   caller = callingInstance;
   if (initResult != 0) return -1;
   TagTelBasic* owner = parent ? parent : this;
-  TagTelBasic& root = *Root();
+  // Every call ends with no map in the body's variables: unless one was made
+  // on this thread meanwhile, there is nothing to walk for. The first call
+  // walks whatever the compile left.
+  const uint32_t mapsBefore = TagVar::MapsMadeOnThread() - (runRoot ? 0u : 1u);
+  // The chain to the root is fixed once the body is compiled.
+  if (!runRoot) runRoot = Root();
+  TagTelBasic& root = *runRoot;
   TagVar& retVal = RetVal();
   // Per call: plain stores, no fences (other threads only look at these).
   stopRequested.store(operations.empty() ? 1 : 0, std::memory_order_relaxed);
@@ -278,7 +284,7 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
   }
   // The loop that called in here reads the flags again.
   if (cleared) attn.store(1);
-  ReleaseMaps(*this, true);
+  if (TagVar::MapsMadeOnThread() != mapsBefore) ReleaseMaps(*this, true);
   curOperIndex.store(-1, std::memory_order_relaxed);
   runEnded.store(1, std::memory_order_release);
   return 0;
