@@ -25,6 +25,7 @@ class TagCall : public TagOper {
 
  private:
   int Fail(int code);
+  int ExecuteReentrant(TagTelBasic* body, TagTelBasic* root);
   TagVar* fn_;
   TagTelBasic* inst_;
   TagTelBasic* root_ = nullptr;  // inst_'s line root, found at the first call

@@ -155,6 +155,8 @@ TagOper* TagSwitch::Next() {
   return default_ ? default_ : next;
 }
 
+TagReturn::TagReturn(TagTelBasic* inst, TagVar* value) : value_(value), ret_(&inst->RetVal()) {}
+
 TagReturn::~TagReturn() { delete valueExpr_; }
 
 void TagReturn::TakeValueStep() {
@@ -170,7 +172,8 @@ void TagReturn::TakeValueStep() {
 
 int TagReturn::Execute() {
   if (valueStep_) valueStep_->Execute();
-  return inst_->SetReturnValue(*value_);
+  ret_->Assign(*value_);
+  return ret_->IntValue();
 }
 
 // ---- section markers ----

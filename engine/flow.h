@@ -160,7 +160,7 @@ class TagCase : public TagOper {
 // "return(": _retVal of its instance := the value; the run ends here.
 class TagReturn : public TagOper {
  public:
-  TagReturn(TagTelBasic* inst, TagVar* value) : inst_(inst), value_(value) {}
+  TagReturn(TagTelBasic* inst, TagVar* value);
   ~TagReturn() override;
   int Execute() override;
   TagOper* Next() override { return nullptr; }
@@ -170,8 +170,8 @@ class TagReturn : public TagOper {
   void TakeValueStep();
 
  private:
-  TagTelBasic* inst_;
   TagVar* value_;
+  TagVar* ret_;  // the instance's _retVal: values never move
   TagExpre* valueExpr_ = nullptr;  // owned; its single step writes value_
   TagCalculate* valueStep_ = nullptr;
 };

@@ -43,6 +43,15 @@ bool IsCall(const TagOper* op) { return op && op->kind == 'R'; }
 
 // Stores an operation's result as its kind requires. On the hot path of every
 // statement: most have no target, so the store is skipped without a call.
+[[gnu::always_inline]] inline void StoreInto(const TagVarRef& ref, const TagVar& value) {
+  if (!ref.var) return;
+  // A plain variable takes the inline assignment; an element goes the long way.
+  if (!ref.key)
+    ref.var->Assign(value);
+  else
+    ref.Store(value);
+}
+
 [[gnu::always_inline]] inline void StoreResult(TagVar& ret, TagOper& op, int r) {
   switch (op.kind) {
     case 'v':
@@ -50,11 +59,11 @@ bool IsCall(const TagOper* op) { return op && op->kind == 'R'; }
       break;
     case 'R':
     case 'r':
-      if (op.resultRef.var) op.resultRef.Store(ret);
+      StoreInto(op.resultRef, ret);
       break;
     default:
       ret.SetInt(r);
-      if (op.resultRef.var) op.resultRef.Store(ret);
+      StoreInto(op.resultRef, ret);
       break;
   }
 }
