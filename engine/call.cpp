@@ -86,12 +86,8 @@ int TagCall::Execute() {
                kMaxDepth, body->scriptFile.c_str(), lineNo, text.c_str());
     return Fail(-3);
   }
-  std::unique_ptr<BodySnapshot> saved;
-  if (body->activeCalls > 0) {
-    saved = std::make_unique<BodySnapshot>();
-    saved->Save(*body);
-  }
-  for (int i = 0; i < argc; ++i) body->params[static_cast<size_t>(i)]->Assign(*args_[static_cast<size_t>(i)]);
+  if (body->activeCalls > 0) return ExecuteReentrant(body, root);
+  for (int i = 0; i < argc; ++i) body->params[static_cast<size_t>(i)]->Assign(*args_[static_cast<size_t>(i)].var);
 
   ++root->callDepth;
   ++body->activeCalls;
@@ -99,21 +95,34 @@ int TagCall::Execute() {
   --body->activeCalls;
   --root->callDepth;
 
-  if (!saved) {
-    // Value-result: arguments that are not const receive the parameters.
-    for (int i = 0; i < argc; ++i) {
-      TagVar& p = *body->params[static_cast<size_t>(i)];
-      TagVar* a = args_[static_cast<size_t>(i)];
-      if (copyBack_[static_cast<size_t>(i)] && !a->IsConst()) a->Assign(p);
-      if (p.IsMap()) p.SetInt(0);
-    }
-    const int r = inst_->SetReturnValue(body->RetVal());
-    // The body kept its result for this hand-over; a map held there goes now.
-    if (body->RetVal().IsMap()) body->RetVal().SetInt(0);
-    return r;
+  // Value-result: arguments that are not const receive the parameters.
+  for (int i = 0; i < argc; ++i) {
+    TagVar& p = *body->params[static_cast<size_t>(i)];
+    const Arg& a = args_[static_cast<size_t>(i)];
+    if (a.copyBack && !a.var->IsConst()) a.var->Assign(p);
+    if (p.IsMap()) p.SetInt(0);
   }
-  // A re-entrant call: results are taken before the outer call's state comes
-  // back, and copied after it, so they land in the outer call's variables.
+  const int r = inst_->SetReturnValue(body->RetVal());
+  // The body kept its result for this hand-over; a map held there goes now.
+  if (body->RetVal().IsMap()) body->RetVal().SetInt(0);
+  return r;
+}
+
+// A body called while a call of it is still running: its state is saved
+// around the inner call. Results are taken before the outer call's state
+// comes back, and copied after it, so they land in the outer call's variables.
+int TagCall::ExecuteReentrant(TagTelBasic* body, TagTelBasic* root) {
+  const int argc = static_cast<int>(args_.size());
+  auto saved = std::make_unique<BodySnapshot>();
+  saved->Save(*body);
+  for (int i = 0; i < argc; ++i) body->params[static_cast<size_t>(i)]->Assign(*args_[static_cast<size_t>(i)].var);
+
+  ++root->callDepth;
+  ++body->activeCalls;
+  body->RunFunction(inst_);
+  --body->activeCalls;
+  --root->callDepth;
+
   std::vector<TagVar> results(static_cast<size_t>(argc));
   for (int i = 0; i < argc; ++i) {
     TagVar& p = *body->params[static_cast<size_t>(i)];
@@ -124,8 +133,8 @@ int TagCall::Execute() {
   ret.Assign(body->RetVal());
   saved->Restore(*body);
   for (int i = 0; i < argc; ++i) {
-    TagVar* a = args_[static_cast<size_t>(i)];
-    if (copyBack_[static_cast<size_t>(i)] && !a->IsConst()) a->Assign(results[static_cast<size_t>(i)]);
+    const Arg& a = args_[static_cast<size_t>(i)];
+    if (a.copyBack && !a.var->IsConst()) a.var->Assign(results[static_cast<size_t>(i)]);
     results[static_cast<size_t>(i)].SetInt(0);
   }
   const int r = inst_->SetReturnValue(ret);

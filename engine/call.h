@@ -17,10 +17,7 @@ class TagCall : public TagOper {
   TagCall(TagVar* function, TagTelBasic* callingInstance) : fn_(function), inst_(callingInstance) {}
   // A temporary of the expression compiler takes no result back: nothing
   // reads it before the next expression writes it.
-  void AddArg(TagVar* v) {
-    args_.push_back(v);
-    copyBack_.push_back(v->Name().rfind("__m", 0) != 0);
-  }
+  void AddArg(TagVar* v) { args_.push_back({v, v->Name().rfind("__m", 0) != 0}); }
   // The function's _retVal as an int; -1 not a function, -2 wrong argument
   // count, -3 calls nested too deep. The caller's _retVal gets the result or
   // the error code.
@@ -28,11 +25,15 @@ class TagCall : public TagOper {
 
  private:
   int Fail(int code);
+  int ExecuteReentrant(TagTelBasic* body, TagTelBasic* root);
   TagVar* fn_;
   TagTelBasic* inst_;
   TagTelBasic* root_ = nullptr;  // inst_'s line root, found at the first call
-  std::vector<TagVar*> args_;
-  std::vector<uint8_t> copyBack_;
+  struct Arg {
+    TagVar* var;
+    bool copyBack;
+  };
+  std::vector<Arg> args_;
 };
 
 // The user library bridge lives above the engine and installs how a call of a

@@ -630,6 +630,7 @@ int TagTelBasic::CompileKeyword(int line, const std::string& src, const std::str
     }
   }
   AddOper(op, src, line, kindChar);
+  if (idx == static_cast<int>(KeywordId::Return)) static_cast<TagReturn*>(op)->TakeValueStep();
   return LinkBlocks(line, text);
 }
 

@@ -155,7 +155,26 @@ TagOper* TagSwitch::Next() {
   return default_ ? default_ : next;
 }
 
-int TagReturn::Execute() { return inst_->SetReturnValue(*value_); }
+TagReturn::TagReturn(TagTelBasic* inst, TagVar* value) : value_(value), ret_(&inst->RetVal()) {}
+
+TagReturn::~TagReturn() { delete valueExpr_; }
+
+void TagReturn::TakeValueStep() {
+  if (valueExpr_ || preExpressions.size() != 1) return;
+  auto* e = dynamic_cast<TagExpre*>(preExpressions.front());
+  if (!e || !e->preExpressions.empty() || e->Steps().size() != 1) return;
+  TagCalculate* s = e->Steps().front();
+  if (s->Key() || s->Target() != value_ || !s->preExpressions.empty()) return;
+  valueExpr_ = e;
+  valueStep_ = s;
+  preExpressions.clear();
+}
+
+int TagReturn::Execute() {
+  if (valueStep_) valueStep_->Execute();
+  ret_->Assign(*value_);
+  return ret_->IntValue();
+}
 
 // ---- section markers ----
 

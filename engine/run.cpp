@@ -44,6 +44,15 @@ bool IsCall(const TagOper* op) { return op && op->kind == 'R'; }
 
 // Stores an operation's result as its kind requires. On the hot path of every
 // statement: most have no target, so the store is skipped without a call.
+[[gnu::always_inline]] inline void StoreInto(const TagVarRef& ref, const TagVar& value) {
+  if (!ref.var) return;
+  // A plain variable takes the inline assignment; an element goes the long way.
+  if (!ref.key)
+    ref.var->Assign(value);
+  else
+    ref.Store(value);
+}
+
 [[gnu::always_inline]] inline void StoreResult(TagVar& ret, TagOper& op, int r) {
   switch (op.kind) {
     case 'v':
@@ -51,11 +60,11 @@ bool IsCall(const TagOper* op) { return op && op->kind == 'R'; }
       break;
     case 'R':
     case 'r':
-      if (op.resultRef.var) op.resultRef.Store(ret);
+      StoreInto(op.resultRef, ret);
       break;
     default:
       ret.SetInt(r);
-      if (op.resultRef.var) op.resultRef.Store(ret);
+      StoreInto(op.resultRef, ret);
       break;
   }
 }
@@ -224,7 +233,13 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
   caller = callingInstance;
   if (initResult != 0) return -1;
   TagTelBasic* owner = parent ? parent : this;
-  TagTelBasic& root = *Root();
+  // Every call ends with no map in the body's variables: unless one was made
+  // on this thread meanwhile, there is nothing to walk for. The first call
+  // walks whatever the compile left.
+  const uint32_t mapsBefore = TagVar::MapsMadeOnThread() - (runRoot ? 0u : 1u);
+  // The chain to the root is fixed once the body is compiled.
+  if (!runRoot) runRoot = Root();
+  TagTelBasic& root = *runRoot;
   TagVar& retVal = RetVal();
   // Per call: plain stores, no fences (other threads only look at these).
   stopRequested.store(operations.empty() ? 1 : 0, std::memory_order_relaxed);
@@ -283,7 +298,7 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
   }
   // The loop that called in here reads the flags again.
   if (cleared) attn.store(1);
-  ReleaseMaps(*this, true);
+  if (TagVar::MapsMadeOnThread() != mapsBefore) ReleaseMaps(*this, true);
   curOperIndex.store(-1, std::memory_order_relaxed);
   runEnded.store(1, std::memory_order_release);
   return 0;

@@ -119,6 +119,7 @@ double TagVar::ParseDouble(std::string_view s) {
 
 TagVar::TagVar(const TagVar& o)
     : name_(o.name_), dbl_(o.dbl_), fn_(o.fn_), int_(o.int_), handle_(o.handle_), type_(o.type_), isConst_(o.isConst_) {
+  if (o.type_ == kMap) ++mapsMade_;
   if (o.type_ == kString && o.int_ > 1) {
     size_t n = size_t(o.int_) - 1;
     text_ = new (std::nothrow) char[n + 1];
@@ -146,6 +147,7 @@ TagVar::TagVar(TagVar&& o) noexcept
   o.text_ = nullptr;
   o.cap_ = 0;
   if (o.type_ == kString) o.int_ = 1;
+  if (type_ == kMap) ++mapsMade_;
 }
 
 TagVar::~TagVar() { delete[] text_; }
@@ -349,6 +351,7 @@ void TagVar::PutMap(TagVar& t, int32_t h, bool acquire) {
   int32_t old = t.type_ == kMap && acquire ? t.handle_ : 0;
   if (acquire && h > 0) TagMapObject::Instance().AddRef(h);
   t.type_ = kMap;
+  ++mapsMade_;
   t.handle_ = h;
   ReleaseMap(old);
 }
@@ -421,6 +424,7 @@ void TagVar::AssignGeneral(const TagVar& src) {
     if (!WriteBytes(src.Text(), src.TextLen())) return;
   } else {
     if (src.type_ == kMap) {
+      ++mapsMade_;
       if (old == src.handle_)
         old = 0;
       else if (src.handle_ > 0)
@@ -441,6 +445,7 @@ void TagVar::CopyValueNoRef(const TagVar& src) {
     WriteBytes(src.Text(), src.TextLen());
     return;
   }
+  if (src.type_ == kMap) ++mapsMade_;
   type_ = src.type_;
   int_ = src.int_;
   dbl_ = src.dbl_;
@@ -871,6 +876,7 @@ TagVar& TagVar::Item(const TagVar& key) {
     item = reg.Get(h);
     if (!item) return ConstNull();
     item->refCount = 1;
+    ++mapsMade_;
     type_ = kMap;
     handle_ = h;
   }

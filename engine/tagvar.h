@@ -268,6 +268,9 @@ class TagVar {
   // the trimmed form of ToText.
   static void AppendInt(std::string& out, int32_t v);
   static void AppendDouble(std::string& out, double v, bool trim);
+  // Counts, per thread, the values that became a map: a function body whose
+  // call left it unchanged holds no map to release on return.
+  static uint32_t MapsMadeOnThread() { return mapsMade_; }
   // The leading number of a text, as AsInt and AsDouble read a string.
   static int32_t ParseInt(std::string_view s);
   static double ParseDouble(std::string_view s);
@@ -293,6 +296,7 @@ class TagVar {
   // Makes t the map h; acquire adds the reference that an assignment would.
   static void PutMap(TagVar& t, int32_t h, bool acquire);
   static void ReleaseMap(int32_t h);
+  static inline thread_local uint32_t mapsMade_ = 0;
 
   std::string name_;
   char* text_ = nullptr;  // nullptr: the empty text

@@ -231,6 +231,7 @@ class TagTelBasic : public TagCompileDiag {
   // Nesting of script function calls on this line (root) and of this body.
   int callDepth = 0;
   int activeCalls = 0;
+  TagTelBasic* runRoot = nullptr;  // a body's Root(), kept by its first call
   // Functions of user libraries declared by "DllFunction(": name -> argument
   // count (negative: any). Kept on the main instance.
   std::map<std::string, int> dllFunctions;

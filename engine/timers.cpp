@@ -33,6 +33,7 @@ void TagSysTimers::SetEnabled(TagTimer& t, bool on) {
   if (t.enabled == on) return;
   t.enabled = on;
   enabledCount_ += on ? 1 : -1;
+  if (on && !tick_) tick_ = &plat::SharedTickWord();
 }
 
 int TagSysTimers::Start(const TagVar& v, int ms) {
@@ -74,13 +75,12 @@ void TagSysTimers::PlanNext() {
   }
   // On the coarse clock's scale, which the poll reads: a timer due at once
   // is looked at by the next poll.
-  nextDue_ = plat::CoarseTickCount() + static_cast<uint32_t>(soonest);
+  nextDue_ = (tick_ ? tick_->load() : plat::CoarseTickCount()) + static_cast<uint32_t>(soonest);
 }
 
 void TagSysTimers::PollDue() {
-  // The coarse clock lags by a few ms at most: a timer fires at most that
-  // much late, never early (each timer decides on the exact clock).
-  if (static_cast<int32_t>(plat::CoarseTickCount() - nextDue_) < 0) return;
+  // The shared tick lags by a few ms: a timer fires at most that much late,
+  // never early (each timer decides on the exact clock).
   busy_ = true;
   for (auto& [name, t] : timers_)
     if (!t->dead) t->Fire();

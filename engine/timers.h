@@ -2,6 +2,7 @@
 // Script timers: functions called periodically by the run loops between
 // operations ("StartTimer(", "StopTimer("). Not threads: a due timer runs its
 // function synchronously on the line's thread.
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -54,6 +55,8 @@ class TagSysTimers {
   // own function is running.
   void Poll() {
     if (enabledCount_ == 0 || busy_) return;
+    // Not due yet: one load of the shared tick, no clock read.
+    if (static_cast<int32_t>(tick_->load(std::memory_order_relaxed) - nextDue_) < 0) return;
     PollDue();
   }
   // Removes the timers registered by inst or its function bodies (a nested
@@ -73,6 +76,8 @@ class TagSysTimers {
   // No enabled timer is due before this tick: most polls end with one cheap
   // clock read.
   uint32_t nextDue_ = 0;
+  // The process's shared tick, once a timer has been enabled.
+  const std::atomic<uint32_t>* tick_ = nullptr;
   bool busy_ = false;
   bool hasDead_ = false;
 };

@@ -6,7 +6,45 @@
 
 #include <sched.h>
 
+#include <thread>
+
 namespace plat {
+
+namespace {
+
+// Trivially destroyed: readers that outlive the ticker still read a value.
+std::atomic<uint32_t> g_sharedTick{0};
+
+class SharedTicker {
+ public:
+  SharedTicker() : thread_([this] { Loop(); }) {}
+  ~SharedTicker() {
+    stop_.store(true);
+    thread_.join();
+  }
+
+ private:
+  void Loop() {
+    while (!stop_.load()) {
+      SleepMs(2);
+      g_sharedTick.store(CoarseTickCount(), std::memory_order_relaxed);
+    }
+  }
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+}  // namespace
+
+const std::atomic<uint32_t>& SharedTickWord() {
+  static const bool started = [] {
+    g_sharedTick.store(CoarseTickCount());
+    static SharedTicker ticker;
+    return true;
+  }();
+  (void)started;
+  return g_sharedTick;
+}
 
 uint32_t TickCount() {
   timespec ts{};

@@ -93,6 +93,19 @@ const FlowCase kFlowCases[] = {
     {"FunctionReturnsMap", "function mk(a)\n{\nm = 0\nm[1] = a\nreturn(m)\n}\nr = mk(5)\nx = r[1] + 0;\n", "x", "5"},
     {"MapArgumentValueResult",
      "function add(m)\n{\nm[\"k\"] = 1\n}\nq = 0\nq[\"a\"] = 2\nadd(q)\nn = 0\nfor(k in q)\n{\nn++\n}\n", "n", "2"},
+    // A return of one step computes it within the return: the same wrap,
+    // fallbacks and repeated use as any other expression.
+    {"ReturnStepWraps", "function f(a, b)\n{\nreturn(a + b)\n}\nx = 2147483647\nr = f(x, 1)\n", "r", "-2147483648"},
+    {"ReturnStepStringFallback", "function f(a, b)\n{\nreturn(a + b)\n}\nr = f(\"n\", 12)\n", "r", "n12"},
+    {"ReturnStepDoubleFallback", "function f(a, b)\n{\nreturn(a * b)\n}\nr = f(3, 0.5)\n", "r", "1.5"},
+    {"ReturnStepCompare", "function f(a, b)\n{\nreturn(a < b)\n}\nr = f(4, 5)\nq = f(5, 4)\nr = r * 10 + q;\n", "r",
+     "10"},
+    {"ReturnStepElement", "function f(m)\n{\nreturn(m[2] + 1)\n}\nv = 0\nv[2] = 41\nr = f(v)\n", "r", "42"},
+    {"ReturnStepInALoop",
+     "function f(a, b)\n{\nreturn(a + b)\n}\ni = 0\ns = 0\nwhile(i < 5)\n{\nt = f(i, 1)\ns = s + t\ni = i + 1\n}\n", "s",
+     "15"},
+    {"ReturnStepRecursion",
+     "function f(n)\n{\nif(n <= 0)\n{\nreturn(0)\n}\nm = n - 1\nr = f(m)\nreturn(r + n)\n}\nv = f(4)\n", "v", "10"},
     {"ConstAndLiteral", "const N = 5\nx = N + 5\n", "x", "10"},
     {"ElementTarget", "m = 0\nm[5] = 1 + 1\nx = m[5] + 1;\n", "x", "3"},
     {"ComplexElementTarget", "m = 0\ni = 1\nm[i] = i * 3 + 1;\ny = m[1] + 0;\n", "y", "4"},
@@ -236,6 +249,43 @@ TEST_F(FlowDetailTest, DeepestCallsFitALineStack) {
   line.Join();
   EXPECT_EQ(Text("deep"), "63");
   EXPECT_EQ(Text("too"), "-3");
+}
+
+}  // namespace
+
+namespace {
+
+// A body's variables hold no map once its call returns, however the map came
+// in, also when later calls make none.
+TEST_F(FlowDetailTest, BodyMapsAreReleasedOnReturn) {
+  struct Case {
+    const char* name;
+    const char* script;
+  };
+  const Case cases[] = {
+      {"ElementWrite", "function f(a)\n{\nm = 0\nm[1] = a\nreturn(1)\n}\nr = f(5)\nr = f(6)\n"},
+      {"AssignedFromGlobal", "g = 0\ng[1] = 2\nfunction f(a)\n{\nm = g\nreturn(a)\n}\nr = f(5)\nr = f(6)\n"},
+      {"ReturnedByAnotherBody",
+       "function mk(a)\n{\nk = 0\nk[1] = a\nreturn(k)\n}\nfunction f(a)\n{\nm = mk(a)\nreturn(a)\n}\nr = f(5)\n"},
+      {"ParameterKeptInALocal",
+       "function f(p)\n{\nm = p\nreturn(1)\n}\nq = 0\nq[1] = 1\nr = f(q)\nfunction g(a)\n{\nreturn(a + 1)\n}\nr = g(r)\n"},
+      {"MadeOnlyByTheFirstCall",
+       "function f(a)\n{\nif(a > 0)\n{\nm = 0\nm[1] = a\n}\nreturn(a)\n}\nr = f(1)\nr = f(0)\nr = f(0)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TagTelBasic& t = Compile(std::string(c.script) + "return(0)\n");
+    ASSERT_EQ(t.errorCount, 0) << Report();
+    Run();
+    ASSERT_FALSE(t.functions.empty());
+    for (TagTelBasic* body : t.functions) {
+      for (const auto& v : body->variables) {
+        if (v) {
+          EXPECT_FALSE(v->IsMap()) << body->name << "." << v->Name();
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -95,6 +95,27 @@ TEST_F(TimerTest, FiresRepeatedlyBetweenShortOperations) {
   EXPECT_GE(plat::TickCount() - start, 4u * 30u);
 }
 
+// Statements that never wait: the timer still comes due between them.
+TEST_F(TimerTest, FiresInsideATightLoop) {
+  int n = 0;
+  AddTimer("f", &n);
+  ASSERT_EQ(inst_->timers.Start(Named("f"), 20), 0);
+  const uint32_t start = plat::TickCount();
+  int64_t passes = 0;
+  Add([&] {
+    ++passes;
+    return 0;
+  });
+  Add([&] {
+    if (n >= 3 || plat::TickCount() - start > 20000) inst_->SetQuitRequest(true);
+    return 0;
+  });
+  inst_->Run();
+  EXPECT_GE(n, 3);
+  EXPECT_GT(passes, 3);
+  EXPECT_GE(plat::TickCount() - start, 3u * 20u);
+}
+
 TEST_F(TimerTest, LongOperationGivesOneLateFiring) {
   int n = 0, seenAfterLong = -1;
   AddTimer("f", &n);

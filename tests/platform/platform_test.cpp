@@ -12,6 +12,7 @@
 #include "platform/thread.h"
 #include "platform/tick.h"
 #include "tests/support/tempdir.h"
+#include "tests/support/waitfor.h"
 
 using testsupport::ReadFile;
 using testsupport::TempDir;
@@ -31,6 +32,20 @@ TEST(Tick, CoarseFollowsTheSameClock) {
     uint32_t exact = plat::TickCount();
     EXPECT_LE(static_cast<int32_t>(coarse - exact), 0);
     EXPECT_LT(static_cast<int32_t>(exact - coarse), 1000);
+    plat::SleepMs(1);
+  }
+}
+
+// The shared tick moves on by itself and never runs ahead of the clock.
+TEST(Tick, SharedTickFollowsTheClock) {
+  const std::atomic<uint32_t>& word = plat::SharedTickWord();
+  const uint32_t first = word.load();
+  EXPECT_TRUE(testsupport::WaitFor([&] { return static_cast<int32_t>(word.load() - first) >= 20; }));
+  for (int i = 0; i < 20; ++i) {
+    const uint32_t shared = word.load();
+    const uint32_t exact = plat::TickCount();
+    EXPECT_LE(static_cast<int32_t>(shared - exact), 0);
+    EXPECT_LT(static_cast<int32_t>(exact - shared), 1000);
     plat::SleepMs(1);
   }
 }
