@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/temp_cwd.h"
 #include "engine/kxcall.h"
 #include "engine/memkxs.h"
 #include "engine/telbasic.h"
@@ -35,22 +36,6 @@ void Record(benchmark::State& state, int64_t passes) {
 }
 
 class PlainCall : public TagKxCall {};
-
-// Works in a temporary folder: building an instance writes its report file.
-struct TempCwd {
-  std::filesystem::path old = std::filesystem::current_path();
-  std::string dir;
-  TempCwd() {
-    char tmpl[] = "/tmp/rodiz-bench-XXXXXX";
-    dir = mkdtemp(tmpl) ? tmpl : "/tmp";
-    std::filesystem::current_path(dir);
-  }
-  ~TempCwd() {
-    std::filesystem::current_path(old);
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-};
 
 const std::string kScriptLoop =
     "i = 0\nn = 0\nwhile(i < " + std::to_string(kPasses) + ")\n{\nn = n + i\ni = i + 1\n}\nreturn(0)\n";

@@ -14,6 +14,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "bench/temp_cwd.h"
 #include "core/runcfg.h"
 #include "engine/kxcall.h"
 #include "engine/memkxs.h"
@@ -27,22 +28,6 @@
 #include "services/sharemem.h"
 
 namespace {
-
-// Works in a temporary folder: building an instance writes its report file.
-struct TempCwd {
-  std::filesystem::path old = std::filesystem::current_path();
-  std::string dir;
-  TempCwd() {
-    char tmpl[] = "/tmp/rodiz-bench-XXXXXX";
-    dir = mkdtemp(tmpl) ? tmpl : "/tmp";
-    std::filesystem::current_path(dir);
-  }
-  ~TempCwd() {
-    std::filesystem::current_path(old);
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-};
 
 TagMsgFields Message(int sender, int a, int b, int c) {
   TagMsgFields m;

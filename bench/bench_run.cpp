@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/temp_cwd.h"
 #include "engine/memkxs.h"
 #include "engine/oper.h"
 #include "engine/tagvar.h"
@@ -57,22 +58,6 @@ class Leave : public TagOper {
 };
 
 class PlainCall : public TagKxCall {};
-
-// Works in a temporary folder: building an instance writes its report file.
-struct TempCwd {
-  std::filesystem::path old = std::filesystem::current_path();
-  std::string dir;
-  TempCwd() {
-    char tmpl[] = "/tmp/rodiz-bench-XXXXXX";
-    dir = mkdtemp(tmpl) ? tmpl : "/tmp";
-    std::filesystem::current_path(dir);
-  }
-  ~TempCwd() {
-    std::filesystem::current_path(old);
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-};
 
 TagVar* NewVar(TagTelBasic& inst, int v) {
   auto p = std::make_unique<TagVar>();
