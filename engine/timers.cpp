@@ -33,7 +33,17 @@ void TagSysTimers::SetEnabled(TagTimer& t, bool on) {
   if (t.enabled == on) return;
   t.enabled = on;
   enabledCount_ += on ? 1 : -1;
-  if (on && !tick_) tick_ = &plat::SharedTickWord();
+  // The shared tick runs only while some line has a timer enabled.
+  if (on && enabledCount_ == 1) {
+    plat::HoldSharedTick();
+    tick_ = &plat::SharedTickWord();
+  } else if (!on && enabledCount_ == 0) {
+    plat::ReleaseSharedTick();
+  }
+}
+
+TagSysTimers::~TagSysTimers() {
+  if (enabledCount_ > 0) plat::ReleaseSharedTick();
 }
 
 int TagSysTimers::Start(const TagVar& v, int ms) {

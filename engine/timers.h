@@ -36,6 +36,7 @@ class TagTimer {
 class TagSysTimers {
  public:
   TagSysTimers() = default;
+  ~TagSysTimers();
   TagSysTimers(const TagSysTimers&) = delete;
   TagSysTimers& operator=(const TagSysTimers&) = delete;
 

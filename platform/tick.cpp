@@ -6,6 +6,8 @@
 
 #include <sched.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace plat {
@@ -14,18 +16,32 @@ namespace {
 
 // Trivially destroyed: readers that outlive the ticker still read a value.
 std::atomic<uint32_t> g_sharedTick{0};
+// Holders of the shared tick (enabled timers' owners): while there are none
+// the ticker sleeps instead of waking 500 times a second.
+std::atomic<int> g_tickUsers{0};
+std::mutex g_tickLock;
+std::condition_variable g_tickWake;
 
 class SharedTicker {
  public:
   SharedTicker() : thread_([this] { Loop(); }) {}
   ~SharedTicker() {
-    stop_.store(true);
+    {
+      std::lock_guard<std::mutex> g(g_tickLock);
+      stop_.store(true);
+    }
+    g_tickWake.notify_all();
     thread_.join();
   }
 
  private:
   void Loop() {
     while (!stop_.load()) {
+      if (g_tickUsers.load() <= 0) {
+        std::unique_lock<std::mutex> g(g_tickLock);
+        g_tickWake.wait(g, [this] { return stop_.load() || g_tickUsers.load() > 0; });
+        continue;
+      }
       SleepMs(2);
       g_sharedTick.store(CoarseTickCount(), std::memory_order_relaxed);
     }
@@ -45,6 +61,18 @@ const std::atomic<uint32_t>& SharedTickWord() {
   (void)started;
   return g_sharedTick;
 }
+
+void HoldSharedTick() {
+  SharedTickWord();
+  if (g_tickUsers.fetch_add(1) == 0) {
+    // The word went stale while nobody held it: fresh before the first read.
+    g_sharedTick.store(CoarseTickCount());
+    { std::lock_guard<std::mutex> g(g_tickLock); }
+    g_tickWake.notify_all();
+  }
+}
+
+void ReleaseSharedTick() { g_tickUsers.fetch_sub(1); }
 
 uint32_t TickCount() {
   timespec ts{};

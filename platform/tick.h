@@ -14,7 +14,11 @@ uint32_t CoarseTickCount();
 // single thread that the first call starts (and the process joins at exit):
 // reading it is one load, for checks made between every two statements.
 // It may lag the clock by a few ms more under load, never run ahead.
+// It moves only while somebody holds it (the word is fresh when a hold
+// begins); each hold is released once.
 const std::atomic<uint32_t>& SharedTickWord();
+void HoldSharedTick();
+void ReleaseSharedTick();
 
 // Sleeps the calling thread for the given milliseconds (0 yields).
 void SleepMs(uint32_t ms);

@@ -36,9 +36,11 @@ TEST(Tick, CoarseFollowsTheSameClock) {
   }
 }
 
-// The shared tick moves on by itself and never runs ahead of the clock.
-TEST(Tick, SharedTickFollowsTheClock) {
+// The shared tick moves on by itself while held, never runs ahead of the
+// clock, rests when released and is fresh again when the next hold begins.
+TEST(Tick, SharedTickFollowsTheClockWhileHeld) {
   const std::atomic<uint32_t>& word = plat::SharedTickWord();
+  plat::HoldSharedTick();
   const uint32_t first = word.load();
   EXPECT_TRUE(testsupport::WaitFor([&] { return static_cast<int32_t>(word.load() - first) >= 20; }));
   for (int i = 0; i < 20; ++i) {
@@ -48,6 +50,16 @@ TEST(Tick, SharedTickFollowsTheClock) {
     EXPECT_LT(static_cast<int32_t>(exact - shared), 1000);
     plat::SleepMs(1);
   }
+  plat::ReleaseSharedTick();
+  EXPECT_TRUE(testsupport::WaitFor([&] {
+    const uint32_t before = word.load();
+    plat::SleepMs(30);
+    return word.load() == before;
+  }));
+  plat::SleepMs(300);
+  plat::HoldSharedTick();
+  EXPECT_LT(static_cast<int32_t>(plat::TickCount() - word.load()), 200);
+  plat::ReleaseSharedTick();
 }
 
 TEST(Thread, RunsWithRequestedStackAndJoins) {
