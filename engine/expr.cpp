@@ -46,7 +46,15 @@ int TagMulPlus::Execute() {
 
 namespace {
 
-bool IsOperatorByte(char c) { return std::strchr("+-*/%><!=()|&[],^~", c) != nullptr && c != '\0'; }
+// A table, not a search of the set: every byte of every expression asks.
+struct OperatorBytes {
+  bool is[256] = {};
+  constexpr OperatorBytes() {
+    for (const char* p = "+-*/%><!=()|&[],^~"; *p; ++p) is[static_cast<unsigned char>(*p)] = true;
+  }
+};
+constexpr OperatorBytes kOperatorBytes;
+bool IsOperatorByte(char c) { return kOperatorBytes.is[static_cast<unsigned char>(c)]; }
 
 // A literal token (quotes included) as its bytes.
 std::string DecodeLiteral(std::string_view tok) {
@@ -76,6 +84,7 @@ std::string DecodeLiteral(std::string_view tok) {
 bool TagComplexExpre::Tokenize(std::string_view text, std::vector<Token>& out, std::string& error,
                                std::string& warning, bool& purePlus) {
   out.clear();
+  out.reserve(16);
   purePlus = false;
   std::string cur;
   bool inLiteral = false, closedLiteral = false, number = false;
@@ -162,6 +171,10 @@ bool TagComplexExpre::Tokenize(std::string_view text, std::vector<Token>& out, s
 }
 
 bool TagComplexExpre::IsPurePlus(std::string_view text) {
+  // Fewer than two "+" bytes anywhere: not a chain, and no need to tokenise.
+  size_t plus = 0;
+  for (char c : text) plus += c == '+';
+  if (plus < 2) return false;
   std::vector<Token> toks;
   std::string e, w;
   bool pure = false;
