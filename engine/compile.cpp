@@ -192,9 +192,16 @@ int TagTelBasic::CompileStatement(const std::string& text, int line) {
   const long start = SkipLeadingComments(*this, text, line);
   if (start == kStrayCommentEnd) return -1;
   if (start < 0) return 0;
-  const std::string src = text.substr(static_cast<size_t>(start));
-  std::string work = src, comment;
-  if (StripComments(*this, work, comment, line, true) < 0) return -1;
+  // Most lines start at their statement and hold no comment: no copies then.
+  std::string srcCopy, workCopy, comment;
+  if (start > 0) srcCopy = text.substr(static_cast<size_t>(start));
+  const std::string& src = start > 0 ? srcCopy : text;
+  const bool strip = HasCommentMarkOrLineEnd(src);
+  if (strip) {
+    workCopy = src;
+    if (StripComments(*this, workCopy, comment, line, true) < 0) return -1;
+  }
+  const std::string& work = strip ? workCopy : src;
   pendingResult = TagVarRef{};
   if (IsBlankText(work)) return 0;
 

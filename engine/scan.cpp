@@ -115,9 +115,15 @@ long SkipLeadingComments(TagCompileDiag& diag, std::string_view text, int line) 
   return kNoStatement;
 }
 
+bool HasCommentMarkOrLineEnd(std::string_view text) {
+  for (char c : text)
+    if (c == '/' || c == '*' || c == '\n') return true;
+  return false;
+}
+
 int StripComments(TagCompileDiag& diag, std::string& text, std::string& comment, int line, bool cut) {
   // Without a comment mark or a line end every byte stays: no copy.
-  if (text.find_first_of("/*\n") == std::string::npos) {
+  if (!HasCommentMarkOrLineEnd(text)) {
     comment.clear();
     return 0;
   }
