@@ -193,6 +193,8 @@ TagComplexExpre::TagComplexExpre(std::string_view text, TagTelBasic* inst, const
   (void)note;  // notes are not stored with values
   bool pure = false;
   if (!Tokenize(text, tokens_, error_, warning_, pure)) return;
+  // One step per operator at most: the list never grows step by step.
+  steps_.reserve(tokens_.size() / 2 + 1);
   // Two operands in a row, or a call inside an expression.
   for (size_t i = 1; i < tokens_.size(); ++i) {
     const Token& p = tokens_[i - 1];

@@ -276,13 +276,16 @@ class TagTelBasic : public TagCompileDiag {
   void CompleteIf(TagOper* ifOp);
   void IndexNewVariables();
   void ReserveForLines(size_t lines);
+  bool constructing_ = false;  // the constructor's compile is running
   TagVar* NewLiteral(int operandKind, std::string_view literal);
   // Looked up by views of the source text, without a copy of the name.
   struct TagViewHash {
     using is_transparent = void;
     // FNV-1a: names and constant keys are short, and a library call per
-    // probe cost more than the mixing.
-    size_t operator()(std::string_view s) const noexcept {
+    // probe cost more than the mixing. Not noexcept on purpose: the standard
+    // library then keeps each key's hash in its node, and a probe does not
+    // hash again every key it passes.
+    size_t operator()(std::string_view s) const {
       uint64_t h = 14695981039346656037ull;
       for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
       return static_cast<size_t>(h);
