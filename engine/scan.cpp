@@ -116,8 +116,11 @@ long SkipLeadingComments(TagCompileDiag& diag, std::string_view text, int line) 
 }
 
 bool HasCommentMarkOrLineEnd(std::string_view text) {
-  for (char c : text)
-    if (c == '/' || c == '*' || c == '\n') return true;
+  // A lone "/" or "*" is an operator, and the text stays as it is.
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\n' || At(text, i, '/', '/') || At(text, i, '/', '*') || At(text, i, '*', '/')) return true;
+  }
   return false;
 }
 
