@@ -126,8 +126,8 @@ std::string GroupsProgram(bool lua) {
 // deletion is left out (timing paused), as freeing is not compiling.
 // Lua: luaL_loadfile of the same program's file (its reading included too),
 // the collector running as usual: its figure includes some freeing of
-// earlier passes, which still makes it the harder baseline, as stopping the
-// collector made each pass slower here (fresh pages instead of reused ones).
+// earlier passes, yet it is still the harder baseline, as stopping the
+// collector (and collecting between passes) made no pass faster here.
 void CompileInstances(benchmark::State& state, const char* file, int64_t passesPerRun) {
   PlainCall call;
   int64_t passes = 0;
