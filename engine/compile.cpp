@@ -1,4 +1,5 @@
 // The compile driver, the file loader and the statement compiler.
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -79,13 +80,10 @@ void TagTelBasic::CompileMain() {
 bool TagTelBasic::ReadLine(std::string_view text, size_t& pos, std::string& line, size_t capacity) {
   line.clear();
   if (pos >= text.size()) return false;
+  const size_t limit = std::min(text.size(), pos + std::min(capacity, text.size() - pos));
   size_t i = pos;
-  while (i < text.size() && line.size() < capacity) {
-    const char c = text[i];
-    if (c == '\r' || c == '\n') break;
-    line += c;
-    ++i;
-  }
+  while (i < limit && text[i] != '\r' && text[i] != '\n') ++i;
+  line.assign(text.data() + pos, i - pos);
   // The line end is consumed, also right after a line cut at the capacity.
   if (i < text.size() && text[i] == '\r') {
     ++i;
@@ -137,6 +135,7 @@ int TagTelBasic::LoadFile(int callLine, const std::string& file) {
   BeginFile();
 
   const std::string_view src(*text);
+  if (topFile) ReserveForLines(static_cast<size_t>(std::count(src.begin(), src.end(), '\n')) + 1);
   size_t pos = 0;
   int counter = 0;
   std::string line, more;
@@ -163,6 +162,17 @@ int TagTelBasic::LoadFile(int callLine, const std::string& file) {
   return counter;
 }
 
+void TagTelBasic::ReserveForLines(size_t lines) {
+  // Grown a step at a time, these lists and indexes would copy themselves
+  // over and over, and every freed old block returns pages to the system that
+  // the next growth faults in again. About one operation a line, and a name
+  // or a literal for most lines.
+  operations.reserve(operations.size() + lines);
+  variables.reserve(variables.size() + lines);
+  nameIndex_.reserve(nameIndex_.size() + lines / 2);
+  constIndex_.reserve(constIndex_.size() + lines / 2);
+}
+
 // ---- statements ----
 
 int TagTelBasic::CompileLine(const std::string& text, int line) {
@@ -182,9 +192,16 @@ int TagTelBasic::CompileStatement(const std::string& text, int line) {
   const long start = SkipLeadingComments(*this, text, line);
   if (start == kStrayCommentEnd) return -1;
   if (start < 0) return 0;
-  const std::string src = text.substr(static_cast<size_t>(start));
-  std::string work = src, comment;
-  if (StripComments(*this, work, comment, line, true) < 0) return -1;
+  // Most lines start at their statement and hold no comment: no copies then.
+  std::string srcCopy, workCopy, comment;
+  if (start > 0) srcCopy = text.substr(static_cast<size_t>(start));
+  const std::string& src = start > 0 ? srcCopy : text;
+  const bool strip = HasCommentMarkOrLineEnd(src);
+  if (strip) {
+    workCopy = src;
+    if (StripComments(*this, workCopy, comment, line, true) < 0) return -1;
+  }
+  const std::string& work = strip ? workCopy : src;
   pendingResult = TagVarRef{};
   if (IsBlankText(work)) return 0;
 
@@ -217,26 +234,30 @@ int TagTelBasic::CompileStatement(const std::string& text, int line) {
   const bool assignShape = shape == kShapeAssign || shape == kShapeCallAssign || shape == kShapeTwoWords ||
                            shape == kShapeIncDec || isConst;
   if (assignShape && (tl > 0 || incdec))
-    return CompileAssignPath(line, src, work, comment, isConst, shape, offset, incdec, incName, incOp);
+    return CompileAssignPath(line, src, work, comment, isConst, shape, offset, incdec, incName, incOp, target, index);
   if (shape < 0 && !isConst) return 0;  // a bare expression builds nothing
   return CompileKeyword(line, src, work, comment);
 }
 
 int TagTelBasic::CompileAssignPath(int line, const std::string& src, const std::string& work,
                                    const std::string& comment, bool isConst, int shape, size_t offset, bool incdec,
-                                   const std::string& incName, char incOp) {
-  std::string text = work;
+                                   const std::string& incName, char incOp, const std::string& splitName,
+                                   const std::string& splitIndex) {
+  std::string constText;
   if (isConst) {
     std::string kw;
     size_t kpos = 0;
     FindKeyword(work, kw, kpos);
-    text = work.substr(kpos);
+    constText = work.substr(kpos);
   }
-  // The element key of the target: one operand, nothing more complex.
+  const std::string& text = isConst ? constText : work;
+  // The element key of the target: one operand, nothing more complex. The
+  // statement's split of this same text gave name and index.
   TagVar* key = nullptr;
   std::string targetName, index;
   if (!incdec) {
-    SplitAssignTarget(text, targetName, index);
+    targetName = splitName;
+    index = splitIndex;
     if (!index.empty()) {
       if (index.back() != ']') {
         Report(line, CMsg::BadIndexSyntax, work);
@@ -329,7 +350,7 @@ int TagTelBasic::CompileAssignPath(int line, const std::string& src, const std::
   }
 
   // A longer right side: one part up to ";".
-  const std::string right = text.substr(text.find('=') + 1);
+  const std::string_view right = std::string_view(text).substr(text.find('=') + 1);
   std::vector<std::string> parts;
   const int n = SplitArgs(right, kMaxArgs, parts, ';', ';');
   if (n != 1) {

@@ -46,7 +46,15 @@ int TagMulPlus::Execute() {
 
 namespace {
 
-bool IsOperatorByte(char c) { return std::strchr("+-*/%><!=()|&[],^~", c) != nullptr && c != '\0'; }
+// A table, not a search of the set: every byte of every expression asks.
+struct OperatorBytes {
+  bool is[256] = {};
+  constexpr OperatorBytes() {
+    for (const char* p = "+-*/%><!=()|&[],^~"; *p; ++p) is[static_cast<unsigned char>(*p)] = true;
+  }
+};
+constexpr OperatorBytes kOperatorBytes;
+bool IsOperatorByte(char c) { return kOperatorBytes.is[static_cast<unsigned char>(c)]; }
 
 // A literal token (quotes included) as its bytes.
 std::string DecodeLiteral(std::string_view tok) {
@@ -76,13 +84,16 @@ std::string DecodeLiteral(std::string_view tok) {
 bool TagComplexExpre::Tokenize(std::string_view text, std::vector<Token>& out, std::string& error,
                                std::string& warning, bool& purePlus) {
   out.clear();
+  out.reserve(16);
   purePlus = false;
-  std::string cur;
+  // The token being read is always one run of the text: kept as its start
+  // and length, copied once when it ends.
+  size_t curStart = 0, curLen = 0;
   bool inLiteral = false, closedLiteral = false, number = false;
   int plusCount = 0, otherOps = 0;
   auto flush = [&]() {
-    if (!cur.empty()) out.push_back({cur, 2});
-    cur.clear();
+    if (curLen != 0) out.push_back({std::string(text.substr(curStart, curLen)), 2});
+    curLen = 0;
     closedLiteral = number = false;
   };
   const size_t n = text.size();
@@ -90,9 +101,10 @@ bool TagComplexExpre::Tokenize(std::string_view text, std::vector<Token>& out, s
   for (; i < n; ++i) {
     const char c = text[i];
     if (inLiteral) {
-      cur += c;
+      ++curLen;
       if (c == '\\' && i + 1 < n) {
-        cur += text[++i];
+        ++i;
+        ++curLen;
       } else if (c == '"') {
         inLiteral = false;
         closedLiteral = true;
@@ -100,11 +112,12 @@ bool TagComplexExpre::Tokenize(std::string_view text, std::vector<Token>& out, s
       continue;
     }
     if (c == '"') {
-      if (!cur.empty()) {
+      if (curLen != 0) {
         error = GBK("语法错误, 缺少操作符!");
         return false;
       }
-      cur += c;
+      curStart = i;
+      curLen = 1;
       inLiteral = true;
       continue;
     }
@@ -141,12 +154,14 @@ bool TagComplexExpre::Tokenize(std::string_view text, std::vector<Token>& out, s
       error = GBK("语法错误, 缺少操作符!");
       return false;
     }
-    if (cur.empty()) number = (c >= '0' && c <= '9') || c == '.';
-    else if (number && !((c >= '0' && c <= '9') || c == '.')) {
+    if (curLen == 0) {
+      number = (c >= '0' && c <= '9') || c == '.';
+      curStart = i;
+    } else if (number && !((c >= '0' && c <= '9') || c == '.')) {
       error = GBK("语法错误, 缺少操作符!");
       return false;
     }
-    cur += c;
+    ++curLen;
   }
   if (inLiteral) {
     error = GBK("语法错误, 缺少操作符!");
@@ -162,6 +177,10 @@ bool TagComplexExpre::Tokenize(std::string_view text, std::vector<Token>& out, s
 }
 
 bool TagComplexExpre::IsPurePlus(std::string_view text) {
+  // Fewer than two "+" bytes anywhere: not a chain, and no need to tokenise.
+  size_t plus = 0;
+  for (char c : text) plus += c == '+';
+  if (plus < 2) return false;
   std::vector<Token> toks;
   std::string e, w;
   bool pure = false;
@@ -174,6 +193,8 @@ TagComplexExpre::TagComplexExpre(std::string_view text, TagTelBasic* inst, const
   (void)note;  // notes are not stored with values
   bool pure = false;
   if (!Tokenize(text, tokens_, error_, warning_, pure)) return;
+  // One step per operator at most: the list never grows step by step.
+  steps_.reserve(tokens_.size() / 2 + 1);
   // Two operands in a row, or a call inside an expression.
   for (size_t i = 1; i < tokens_.size(); ++i) {
     const Token& p = tokens_[i - 1];
@@ -217,10 +238,6 @@ bool TagComplexExpre::Fail(std::string msg) {
   return false;
 }
 
-bool TagComplexExpre::IsOp(const char* op) const {
-  return pos_ < tokens_.size() && tokens_[pos_].type == 1 && tokens_[pos_].text == op;
-}
-
 TagVar* TagComplexExpre::Materialize(Val& v) {
   if (v.step >= 0) {
     TagVar* t = inst_->NewTempVar();
@@ -245,35 +262,55 @@ bool TagComplexExpre::Emit(char op, Val a, const Val* b, Val& out) {
 }
 
 namespace {
-struct LevelOps {
-  const char* ops[6];
-  char codes[6];
-};
-// Lowest first; level 7 and below are unary, postfix and primary.
-const LevelOps kLevels[] = {
-    {{"||", "&&"}, {'o', 'a'}},
-    {{"&", "^", "|"}, {'&', '^', '|'}},
-    {{"==", ">", "<", ">=", "<=", "!="}, {'=', '>', '<', 'g', 'l', '#'}},
-    {{"<<", ">>"}, {'L', 'R'}},
-    {{"+", "-"}, {'+', '-'}},
-    {{"*", "/", "%"}, {'*', '/', '%'}},
-};
+// The binary operators by level (1 lowest, 6 highest; level 7 and below are
+// unary, postfix and primary) and their step codes:
+//   1 || &&   2 & ^ |   3 == > < >= <= !=   4 << >>   5 + -   6 * / %
+// Found from the token's bytes at once: every operand passes every level.
+int BinaryLevel(const std::string& t, char& code) {
+  if (t.size() == 1) {
+    switch (t[0]) {
+      case '&': case '^': case '|': code = t[0]; return 2;
+      case '>': case '<': code = t[0]; return 3;
+      case '+': case '-': code = t[0]; return 5;
+      case '*': case '/': case '%': code = t[0]; return 6;
+      default: return 0;
+    }
+  }
+  if (t.size() != 2) return 0;
+  const char a = t[0], b = t[1];
+  if (a == '|' && b == '|') { code = 'o'; return 1; }
+  if (a == '&' && b == '&') { code = 'a'; return 1; }
+  if (b == '=') {
+    switch (a) {
+      case '=': code = '='; return 3;
+      case '>': code = 'g'; return 3;
+      case '<': code = 'l'; return 3;
+      case '!': code = '#'; return 3;
+      default: return 0;
+    }
+  }
+  if (a == '<' && b == '<') { code = 'L'; return 4; }
+  if (a == '>' && b == '>') { code = 'R'; return 4; }
+  return 0;
+}
 }  // namespace
+
+bool TagComplexExpre::IsOp1(char op) const {
+  if (pos_ >= tokens_.size()) return false;
+  const Token& t = tokens_[pos_];
+  return t.type == 1 && t.text.size() == 1 && t.text[0] == op;
+}
 
 bool TagComplexExpre::Level(int level, Val& out) {
   if (level > 6) return Unary(out);
   if (!Level(level + 1, out)) return false;
-  const LevelOps& lv = kLevels[level - 1];
   while (true) {
-    if (level == 1 && pos_ < tokens_.size() && tokens_[pos_].type == 1) {
-      const std::string& t = tokens_[pos_].text;
-      if ((t == ")" && parenDepth_ == 0) || (t == "]" && bracketDepth_ == 0))
-        return Fail(t + GBK("没有匹配的括号 "));
-    }
+    if (pos_ >= tokens_.size() || tokens_[pos_].type != 1) return true;
+    const std::string& t = tokens_[pos_].text;
+    if (level == 1 && ((t == ")" && parenDepth_ == 0) || (t == "]" && bracketDepth_ == 0)))
+      return Fail(t + GBK("没有匹配的括号 "));
     char code = 0;
-    for (int k = 0; k < 6 && lv.ops[k]; ++k)
-      if (IsOp(lv.ops[k])) code = lv.codes[k];
-    if (!code) return true;
+    if (BinaryLevel(t, code) != level) return true;
     ++pos_;
     Val rhs;
     if (!Level(level + 1, rhs)) return false;
@@ -282,12 +319,12 @@ bool TagComplexExpre::Level(int level, Val& out) {
 }
 
 bool TagComplexExpre::Unary(Val& out) {
-  for (const char* u : {"+", "-", "~", "!"}) {
-    if (IsOp(u)) {
+  for (char u : {'+', '-', '~', '!'}) {
+    if (IsOp1(u)) {
       ++pos_;
       Val v;
       if (!Postfix(v)) return false;
-      return Emit(u[0], v, nullptr, out);
+      return Emit(u, v, nullptr, out);
     }
   }
   return Postfix(out);
@@ -295,13 +332,13 @@ bool TagComplexExpre::Unary(Val& out) {
 
 bool TagComplexExpre::Postfix(Val& out) {
   if (!Primary(out)) return false;
-  while (IsOp("[")) {
+  while (IsOp1('[')) {
     if (parenDepth_ + bracketDepth_ >= kMaxNesting) return Fail(MsgText(CMsg::SyntaxError));
     ++pos_;
     ++bracketDepth_;
     Val idx;
     if (!Level(1, idx)) return false;
-    if (!IsOp("]")) return Fail(std::string("[") + GBK("没有匹配的括号 "));
+    if (!IsOp1(']')) return Fail(std::string("[") + GBK("没有匹配的括号 "));
     ++pos_;
     --bracketDepth_;
     if (!Emit('[', out, &idx, out)) return false;
@@ -318,7 +355,7 @@ bool TagComplexExpre::Primary(Val& out) {
     ++pos_;
     ++parenDepth_;
     if (!Level(1, out)) return false;
-    if (!IsOp(")")) return Fail(std::string("(") + GBK("没有匹配的括号 "));
+    if (!IsOp1(')')) return Fail(std::string("(") + GBK("没有匹配的括号 "));
     ++pos_;
     --parenDepth_;
     return true;

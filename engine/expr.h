@@ -119,7 +119,8 @@ class TagComplexExpre {
   bool Emit(char op, Val a, const Val* b, Val& out);
   TagVar* Materialize(Val& v);
   bool Resolve(const std::string& tok, TagVar*& out);
-  bool IsOp(const char* op) const;
+  // The current token is the one-byte operator op.
+  bool IsOp1(char op) const;
   bool Fail(std::string msg);
 
   TagTelBasic* inst_;

@@ -28,7 +28,13 @@ const RecKeyword* TagKeyword::Find(std::string_view name) const {
 }
 
 const RecKeyword* TagKeyword::ParseHead(std::string_view text, size_t& pos) const {
-  std::vector<std::string_view> words;
+  // Only the first three words shape a head; the count tells the rest.
+  std::string_view words[3];
+  size_t wordCount = 0;
+  auto push = [&](std::string_view w) {
+    if (wordCount < 3) words[wordCount] = w;
+    ++wordCount;
+  };
   size_t start = std::string_view::npos;  // start of the word being read
   bool noWords = false;  // a character no keyword may hold was met; only a brace can still win
   size_t i = 0;
@@ -39,11 +45,11 @@ const RecKeyword* TagKeyword::ParseHead(std::string_view text, size_t& pos) cons
       if (start != std::string_view::npos) {
         std::string_view word = text.substr(start, i - start);
         start = std::string_view::npos;
-        if (words.empty() && (word == "const" || word == "function")) {
+        if (wordCount == 0 && (word == "const" || word == "function")) {
           pos = atEnd ? text.size() : i + 1;
           return &KeywordRec(word == "const" ? KeywordId::Const : KeywordId::Function);
         }
-        words.push_back(word);
+        push(word);
       }
       if (atEnd || c == '\r' || c == '\n') break;
       continue;
@@ -59,12 +65,12 @@ const RecKeyword* TagKeyword::ParseHead(std::string_view text, size_t& pos) cons
     }
     if (c == '(' || c == ';') {
       if (start == std::string_view::npos) start = i;
-      words.push_back(text.substr(start, i + 1 - start));
+      push(text.substr(start, i + 1 - start));
       ++i;
       break;
     }
     if (c == '"' || c == '<') {
-      if (start != std::string_view::npos) words.push_back(text.substr(start, i - start));
+      if (start != std::string_view::npos) push(text.substr(start, i - start));
       break;
     }
     const bool allowed = start == std::string_view::npos ? IsAsciiLetter(c) || c == '_' || c == '#'
@@ -81,14 +87,14 @@ const RecKeyword* TagKeyword::ParseHead(std::string_view text, size_t& pos) cons
 
   // else if( and else if ( are one head; while ( is "while(", break ; is "break;".
   std::string head;
-  if (words.size() >= 2 && words[0] == "else") {
+  if (wordCount >= 2 && words[0] == "else") {
     head = "else ";
     head += words[1];
-    if (words.size() == 3 && words[2] == "(") head += '(';
-  } else if (words.size() == 2 && (words[1] == "(" || words[1] == ";")) {
+    if (wordCount == 3 && words[2] == "(") head += '(';
+  } else if (wordCount == 2 && (words[1] == "(" || words[1] == ";")) {
     head = std::string(words[0]) + std::string(words[1]);
-  } else if (!words.empty()) {
-    head = words[0];
+  } else if (wordCount > 0) {
+    return Lookup(words[0]);
   }
   return Lookup(head);
 }

@@ -7,6 +7,17 @@
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Byte sets as tables: the scanners ask about every byte of every line.
+struct ByteSet {
+  bool has[256] = {};
+  constexpr explicit ByteSet(const char* members) {
+    for (; *members; ++members) has[static_cast<unsigned char>(*members)] = true;
+  }
+  bool operator()(char c) const { return has[static_cast<unsigned char>(c)]; }
+};
+constexpr ByteSet kStatementDelimiters("(;{}+-*/[],%><=");
+constexpr ByteSet kSimpleOperators("!%*/<=>^~&|()[]+-");
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool At(std::string_view t, size_t i, char a, char b) { return i + 1 < t.size() && t[i] == a && t[i + 1] == b; }
 
@@ -104,7 +115,21 @@ long SkipLeadingComments(TagCompileDiag& diag, std::string_view text, int line) 
   return kNoStatement;
 }
 
+bool HasCommentMarkOrLineEnd(std::string_view text) {
+  // A lone "/" or "*" is an operator, and the text stays as it is.
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\n' || At(text, i, '/', '/') || At(text, i, '/', '*') || At(text, i, '*', '/')) return true;
+  }
+  return false;
+}
+
 int StripComments(TagCompileDiag& diag, std::string& text, std::string& comment, int line, bool cut) {
+  // Without a comment mark or a line end every byte stays: no copy.
+  if (!HasCommentMarkOrLineEnd(text)) {
+    comment.clear();
+    return 0;
+  }
   std::vector<int>& stack = diag.Comments();
   const std::string_view in(text);
   std::string out;
@@ -200,7 +225,7 @@ int ClassifyStatement(std::string_view text, size_t& offset, std::string& name, 
       inString = true;
       continue;
     }
-    if (std::strchr("(;{}+-*/[],%><=", c) != nullptr && c != '\0') {
+    if (kStatementDelimiters(c)) {
       endWord(i);
       if (count < kMaxTokens) tokens[count++] = Token{c, i, i + 1};
       continue;
@@ -466,7 +491,7 @@ int ParseSimpleExpression(TagOperand& first, char& op, TagOperand& second, std::
 
     const char next = i + 1 < n ? text[i + 1] : '\0';
     const bool startOfFirst = cur == &first && st == St::kNotStarted;
-    bool isOp = c != '\0' && std::strchr("!%*/<=>^~&|()[]+-", c) != nullptr;
+    bool isOp = kSimpleOperators(c);
     if (startOfFirst && (c == '+' || (c == '-' && IsDigit(next)))) isOp = false;
     if (isOp) {
       if (op != 0) return fail(-1, CMsg::MultipleOperators);

@@ -52,6 +52,10 @@ inline constexpr long kNoStatement = -1;
 inline constexpr long kStrayCommentEnd = -2;
 long SkipLeadingComments(TagCompileDiag& diag, std::string_view text, int line);
 
+// A "//", "/*", "*/" or LF in the text: without one, StripComments changes
+// nothing.
+bool HasCommentMarkOrLineEnd(std::string_view text);
+
 // Removes the comments of a statement: "//" to the end of the line, block
 // comments opened here (closed on this line or later). Code after a "*/" on
 // the same line stays part of the statement. comment receives the last

@@ -33,6 +33,29 @@ bool ConstKey(const TagVar& v, std::string& key) {
   return false;
 }
 
+// ConstKey of the literal's value, without making the value; false when only
+// the value itself can tell (a string past the text limit).
+bool LiteralKey(int kind, std::string_view text, std::string& key) {
+  key.clear();
+  if (kind == TagOperand::kInteger) {
+    const int32_t i = TagVar::ParseInt(text);
+    key = 'i';
+    key.append(reinterpret_cast<const char*>(&i), sizeof i);
+    return true;
+  }
+  if (kind == TagOperand::kReal) {
+    double d = TagVar::ParseDouble(text);
+    if (d == 0) d = 0;
+    key = 'd';
+    key.append(reinterpret_cast<const char*>(&d), sizeof d);
+    return true;
+  }
+  if (text.size() >= static_cast<size_t>(TagVar::TextLimit())) return false;
+  key = 's';
+  key.append(text);
+  return true;
+}
+
 void LiteralValue(int kind, std::string_view text, TagVar& v) {
   if (kind == TagOperand::kInteger)
     v.DefineInt("", TagVar::ParseInt(text), true);
@@ -73,14 +96,14 @@ void TagTelBasic::IndexConst(int varIndex) {
 int TagTelBasic::FindVarIndex(std::string_view varName) {
   if (varName.empty()) return -1;
   IndexNewVariables();
-  auto it = nameIndex_.find(std::string(varName));
+  auto it = nameIndex_.find(varName);
   if (it == nameIndex_.end()) return -1;
   const size_t i = static_cast<size_t>(it->second);
   if (i < variables.size() && variables[i] && variables[i]->Name() == varName) return it->second;
   // The list changed under the index: rebuild it once.
   indexedVars_ = variables.size() + 1;
   IndexNewVariables();
-  it = nameIndex_.find(std::string(varName));
+  it = nameIndex_.find(varName);
   return it == nameIndex_.end() ? -1 : it->second;
 }
 
@@ -121,10 +144,12 @@ int TagTelBasic::FindOrCreateVar(std::string_view varName, TagVar*& out) {
 }
 
 int TagTelBasic::FindConst(int operandKind, std::string_view literal) {
-  TagVar probe;
-  LiteralValue(operandKind, literal, probe);
   std::string key;
-  if (!ConstKey(probe, key)) return -1;
+  if (!LiteralKey(operandKind, literal, key)) {
+    TagVar probe;
+    LiteralValue(operandKind, literal, probe);
+    if (!ConstKey(probe, key)) return -1;
+  }
   IndexNewVariables();
   auto it = constIndex_.find(key);
   if (it == constIndex_.end()) return -1;
@@ -160,6 +185,28 @@ int TagTelBasic::OperandVar(const TagOperand& operand, TagVar*& out) {
     case TagOperand::kString:
     case TagOperand::kInteger:
     case TagOperand::kReal: {
+      // One probe of the index finds the constant or keeps the slot for a
+      // new literal.
+      std::string key;
+      if (LiteralKey(operand.kind, operand.text, key)) {
+        IndexNewVariables();
+        const int next = static_cast<int>(variables.size());
+        auto [it, added] = constIndex_.try_emplace(std::move(key), next);
+        if (added) {
+          // Indexed already: the index is up to date through `next`.
+          auto v = std::make_unique<TagVar>();
+          LiteralValue(operand.kind, operand.text, *v);
+          out = AddVariable(std::move(v));
+          indexedVars_ = variables.size();
+          return next;
+        }
+        const size_t i = static_cast<size_t>(it->second);
+        if (i < variables.size() && variables[i] && variables[i]->IsConst() && ConstKey(*variables[i], key) &&
+            key == it->first) {
+          out = variables[i].get();
+          return it->second;
+        }
+      }
       int r = FindConst(operand.kind, operand.text);
       if (r >= 0) {
         out = variables[static_cast<size_t>(r)].get();

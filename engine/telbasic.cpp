@@ -67,7 +67,9 @@ TagTelBasic::TagTelBasic(const std::string& file, int line, TagKxCall* call, int
   if (outerScript && outerScript->importVars) {
     for (const auto& v : outerScript->variables) ImportVar(*v);
   }
+  constructing_ = true;
   CompileMain();
+  constructing_ = false;
 }
 
 TagTelBasic::TagTelBasic(const std::string& file, const std::string& functionName, TagTelBasic* parentScript)
@@ -205,6 +207,12 @@ void TagTelBasic::ImportVar(const TagVar& value) {
 // The debugger reads the list from its own thread (under debugLock) while a
 // run-time compile may grow and shrink it.
 void TagTelBasic::AppendOperation(TagOper* op) {
+  // While its constructor compiles the file no other thread knows the
+  // instance (nor its bodies) yet.
+  if (CompileRoot()->constructing_) {
+    operations.push_back(op);
+    return;
+  }
   std::lock_guard<std::mutex> g(debugLock);
   operations.push_back(op);
 }

@@ -240,7 +240,8 @@ class TagTelBasic : public TagCompileDiag {
  private:
   int CompileStatement(const std::string& text, int line);
   int CompileAssignPath(int line, const std::string& src, const std::string& work, const std::string& comment,
-                        bool isConst, int shape, size_t offset, bool incdec, const std::string& incName, char incOp);
+                        bool isConst, int shape, size_t offset, bool incdec, const std::string& incName, char incOp,
+                        const std::string& splitName, const std::string& splitIndex);
   int CompileKeyword(int line, const std::string& src, const std::string& work, const std::string& comment);
   int CompileCall(int line, const std::string& src, const std::string& work);
   int CompileFunctionDef(int line, const std::string& src, const std::string& rest, const std::string& comment);
@@ -274,9 +275,25 @@ class TagTelBasic : public TagCompileDiag {
   void FinishSource();
   void CompleteIf(TagOper* ifOp);
   void IndexNewVariables();
+  void ReserveForLines(size_t lines);
+  bool constructing_ = false;  // the constructor's compile is running
   TagVar* NewLiteral(int operandKind, std::string_view literal);
-  std::unordered_map<std::string, int> nameIndex_;
-  std::unordered_map<std::string, int> constIndex_;
+  // Looked up by views of the source text, without a copy of the name.
+  struct TagViewHash {
+    using is_transparent = void;
+    // FNV-1a: names and constant keys are short, and a library call per
+    // probe cost more than the mixing. Not noexcept on purpose: the standard
+    // library then keeps each key's hash in its node, and a probe does not
+    // hash again every key it passes.
+    size_t operator()(std::string_view s) const {
+      uint64_t h = 14695981039346656037ull;
+      for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+      return static_cast<size_t>(h);
+    }
+  };
+  using TagIndexMap = std::unordered_map<std::string, int, TagViewHash, std::equal_to<>>;
+  TagIndexMap nameIndex_;
+  TagIndexMap constIndex_;
   size_t indexedVars_ = 0;
   // Source texts of block openers, for the end-of-source report (operation
   // texts are kept only while statements are shown).

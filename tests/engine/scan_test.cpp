@@ -74,6 +74,10 @@ TEST(StripComments, CutsCommentsOutsideStrings) {
       {"x = 1 /* a \"quote */ + 2", "x = 1   + 2", " a \"quote ", 0},  // quotes in comments do not count
       {"x = 1\ny = 2", "x = 1", "", 0},
       {"", "", "", 0},
+      // Lone "/" and "*" are operators; a mark inside a string is text.
+      {"x = a / b * c", "x = a / b * c", "", 0},
+      {"x = a /*c*/ * b", "x = a   * b", "c", 0},
+      {"s = \"a */ b\"", "s = \"a */ b\"", "", 0},
   };
   for (const StripCase& c : cases) {
     MemDiag diag;
