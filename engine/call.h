@@ -22,9 +22,13 @@ class TagCall : public TagOper {
   // count, -3 calls nested too deep. The caller's _retVal gets the result or
   // the error code.
   int Execute() override;
+  // Every argument that takes a result back.
+  bool ListWrites(std::vector<const TagVar*>& out) const override;
 
  private:
   int Fail(int code);
+  // The checks of a call of a body other than the one bound, then the bind.
+  int Bind(TagTelBasic* body);
   int ExecuteReentrant(TagTelBasic* body, TagTelBasic* root);
   TagVar* fn_;
   TagTelBasic* inst_;
@@ -34,6 +38,15 @@ class TagCall : public TagOper {
     bool copyBack;
   };
   std::vector<Arg> args_;
+  // The body of the last call and, per argument, its parameter and whether
+  // the result goes back (the body may write the parameter).
+  TagTelBasic* bound_ = nullptr;
+  struct Bound {
+    TagVar* arg;
+    TagVar* param;
+    bool copyBack;
+  };
+  std::vector<Bound> boundArgs_;
 };
 
 // The user library bridge lives above the engine and installs how a call of a

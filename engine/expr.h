@@ -25,6 +25,11 @@ class TagCalculate final : public TagOper {
     return ExecuteGeneral();
   }
 
+  bool ListWrites(std::vector<const TagVar*>& out) const override {
+    out.push_back(target_);
+    return true;
+  }
+
   char Op() const { return op_; }
   TagVar* A() const { return a_; }
   TagVar* B() const { return b_; }
@@ -55,6 +60,10 @@ class TagExpre final : public TagOper {
     return static_cast<int>(steps_.size());
   }
   TagVar* Result() const { return steps_.empty() ? nullptr : steps_.back()->Target(); }
+  bool ListWrites(std::vector<const TagVar*>& out) const override {
+    for (const TagCalculate* s : steps_) s->ListWrites(out);
+    return true;
+  }
   const std::vector<TagCalculate*>& Steps() const { return steps_; }
 
  private:
@@ -68,6 +77,10 @@ class TagMulPlus : public TagOper {
   TagMulPlus(std::vector<TagVar*> operands, TagVar* target, TagVar* key);
   // -1 with fewer than three operands, else 0.
   int Execute() override;
+  bool ListWrites(std::vector<const TagVar*>& out) const override {
+    out.push_back(target_);
+    return true;
+  }
 
  private:
   std::vector<TagVar*> operands_;

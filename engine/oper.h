@@ -34,6 +34,10 @@ class TagOper {
   virtual int Execute() = 0;
   // The operation to run next; flow operations answer their jumps here.
   virtual TagOper* Next() { return next; }
+  // Appends the variables Execute may write besides the result reference;
+  // false when the operation cannot tell (then it may write any variable it
+  // can reach).
+  virtual bool ListWrites(std::vector<const TagVar*>& out) const { return false; }
 
   // Called by the compiler's append. The text is kept only while the run
   // configuration shows statements (IS_DISP_SENTE not 0).

@@ -232,6 +232,9 @@ class TagTelBasic : public TagCompileDiag {
   int callDepth = 0;
   int activeCalls = 0;
   TagTelBasic* runRoot = nullptr;  // a body's Root(), kept by its first call
+  // Per parameter: the body may write it (found at the first call). One never
+  // written need not be copied back to its argument.
+  const std::vector<uint8_t>& ParamWrites();
   // Functions of user libraries declared by "DllFunction(": name -> argument
   // count (negative: any). Kept on the main instance.
   std::map<std::string, int> dllFunctions;
@@ -349,6 +352,8 @@ class TagTelBasic : public TagCompileDiag {
   std::atomic<uint32_t> attentionWord_{1};
   void BindRunFlags();
   std::unique_ptr<TagLineServices> services_;  // main instances only
+  std::vector<uint8_t> paramWrites_;
+  bool paramWritesKnown_ = false;
   void AddBuiltins();
   void DeleteOperationsAndVariables();
 };
