@@ -14,7 +14,8 @@ class TagTelBasic;
 class TagCall : public TagOper {
  public:
   static constexpr int kMaxDepth = 64;
-  TagCall(TagVar* function, TagTelBasic* callingInstance) : fn_(function), inst_(callingInstance) {}
+  TagCall(TagVar* function, TagTelBasic* callingInstance) : fn_(function), inst_(callingInstance) { plainNext = 1; }
+  TagOper* Next() final { return next; }
   // A temporary of the expression compiler takes no result back: nothing
   // reads it before the next expression writes it.
   void AddArg(TagVar* v) { args_.push_back({v, v->Name().rfind("__m", 0) != 0}); }
@@ -58,7 +59,8 @@ void SetDllCallHandler(TagDllCallHandler handler);
 // bridge; without one it logs once and fails.
 class TagDllCall : public TagOper {
  public:
-  TagDllCall(std::string fnName, TagTelBasic* inst) : name_(std::move(fnName)), inst_(inst) {}
+  TagDllCall(std::string fnName, TagTelBasic* inst) : name_(std::move(fnName)), inst_(inst) { plainNext = 1; }
+  TagOper* Next() final { return next; }
   void AddArg(TagVar* v) { args_.push_back(v); }
   int Execute() override;
 

@@ -17,7 +17,10 @@ class TagTelBasic;
 class TagCalculate final : public TagOper {
  public:
   TagCalculate(char op, TagVar* target, TagVar* a, TagVar* b, TagVar* key = nullptr)
-      : op_(op), a_(a), b_(b), target_(target), key_(key) {}
+      : op_(op), a_(a), b_(b), target_(target), key_(key) {
+    plainNext = 1;
+  }
+  TagOper* Next() final { return next; }
   int Execute() override {
     // Ints first without a call; everything else (and every other type) the
     // general way.
@@ -52,7 +55,8 @@ class TagCalculate final : public TagOper {
 // Steps run in order; the result is the last step's target.
 class TagExpre final : public TagOper {
  public:
-  explicit TagExpre(std::vector<TagCalculate*> steps) : steps_(std::move(steps)) {}
+  explicit TagExpre(std::vector<TagCalculate*> steps) : steps_(std::move(steps)) { plainNext = 1; }
+  TagOper* Next() final { return next; }
   ~TagExpre() override;
   // Runs every step; returns their count.
   int Execute() override {
@@ -75,6 +79,7 @@ class TagMulPlus : public TagOper {
  public:
   static constexpr size_t kMaxOperands = 40;
   TagMulPlus(std::vector<TagVar*> operands, TagVar* target, TagVar* key);
+  TagOper* Next() final { return next; }
   // -1 with fewer than three operands, else 0.
   int Execute() override;
   bool ListWrites(std::vector<const TagVar*>& out) const override {

@@ -76,7 +76,7 @@ bool IsCall(const TagOper* op) { return op && op->kind == 'R'; }
 // runs as a statement.
 [[gnu::always_inline]] inline TagOper* StepOverBraces(TagOper* op, TagOper*& last, TagVar& retVal) {
   TagOper* const first = last;
-  while (op && (op->kind == '{' || op->kind == '}') && !op->HasBreakpoint() && op->preExpressions.empty()) {
+  while (op && op->IsPlainBraceToStepOver()) {
     op->prev = last;
     last = op;
     // Only the compiler's block statements carry these kinds: their jumps
@@ -197,7 +197,7 @@ int TagTelBasic::Run() {
     }
     root.timers.Poll();
     callObject->ServeHangupRequest();
-    curOper = op->Next();
+    curOper = op->Following();
     bool pending = false;
     if (attend) {
       const bool raw = (quitRequested.load() | reloadRequested.load() |
@@ -265,6 +265,18 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
   bool cleared = false;
   bool running = first && callObject && !root.hardStop.load(std::memory_order_relaxed) &&
                  !root.lineStopping.load(std::memory_order_relaxed);
+  if (!bodyEntryKnown_) {
+    bodyEntryKnown_ = true;
+    bodyEntry_ = first && first->kind == '{' ? first->next : nullptr;
+  }
+  // The opening brace stepped over as StepOverBraces would, with the
+  // statement after it known without going through the list.
+  if (running && bodyEntry_ && !pauseNext && first->IsPlainBraceToStepOver()) {
+    first->prev = nullptr;
+    last = first;
+    retVal.SetInt(0);
+    curOper = bodyEntry_;
+  }
   while (running) {
     if (!pauseNext && !(curOper = StepOverBraces(curOper, last, retVal))) break;
     TagOper* op = curOper;
@@ -290,7 +302,7 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
       cleared = true;
     }
     root.timers.Poll();
-    curOper = op->Next();
+    curOper = op->Following();
     if (!curOper) break;
     if (attend) {
       // The main loop has a jump to make: return to it.

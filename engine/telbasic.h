@@ -354,6 +354,10 @@ class TagTelBasic : public TagCompileDiag {
   std::unique_ptr<TagLineServices> services_;  // main instances only
   std::vector<uint8_t> paramWrites_;
   bool paramWritesKnown_ = false;
+  // A body's statement after its opening brace, found at its first call
+  // (null: no plain brace first); forgotten when the list changes.
+  TagOper* bodyEntry_ = nullptr;
+  bool bodyEntryKnown_ = false;
   void AddBuiltins();
   void DeleteOperationsAndVariables();
 };
