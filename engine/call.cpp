@@ -77,17 +77,29 @@ const std::vector<uint8_t>& TagTelBasic::ParamWrites() {
   if (paramWritesKnown_) return paramWrites_;
   paramWritesKnown_ = true;
   std::vector<const TagVar*> written;
-  bool known = true;
-  auto collect = [&written, &known](const TagOper& op, auto&& self) -> void {
+  bool known = true, calls = false;
+  auto collect = [&written, &known, &calls](const TagOper& op, auto&& self) -> void {
     if (op.resultRef.var) written.push_back(op.resultRef.var);
     for (const TagOper* e : op.preExpressions) self(*e, self);
     if (!op.ListWrites(written)) known = false;
+    // A function called from here may write any of the main script's values.
+    if (dynamic_cast<const TagCall*>(&op)) calls = true;
   };
   for (const TagOper* op : operations) collect(*op, collect);
   paramWrites_.assign(params.size(), known ? 0 : 1);
   for (size_t i = 0; known && i < params.size(); ++i)
     for (const TagVar* v : written)
       if (v == params[i].get()) paramWrites_[i] = 1;
+  // Anything outside the body's own values that it may write: an argument
+  // could be one of them, and the copy-back would then undo that write.
+  writesOutside_ = !known || calls;
+  for (size_t k = 0; !writesOutside_ && k < written.size(); ++k) {
+    const TagVar* v = written[k];
+    bool own = false;
+    for (const auto& p : params) own = own || p.get() == v;
+    for (const auto& l : variables) own = own || l.get() == v;
+    writesOutside_ = !own;
+  }
   return paramWrites_;
 }
 
@@ -105,8 +117,16 @@ int TagCall::Bind(TagTelBasic* body) {
   if (!root_) root_ = TagTelBasic::GetRoot(inst_);
   const std::vector<uint8_t>& writes = body->ParamWrites();
   boundArgs_.clear();
-  for (size_t i = 0; i < args_.size(); ++i)
-    boundArgs_.push_back({args_[i].var, body->params[i].get(), args_[i].copyBack && writes[i] != 0});
+  for (size_t i = 0; i < args_.size(); ++i) {
+    // A parameter the body never writes holds what was copied in, so its
+    // copy-back changes nothing, unless the argument was written meanwhile
+    // (by the body outside its own values) or is passed twice (the last
+    // copy-back decides).
+    bool twice = false;
+    for (size_t j = 0; j < args_.size(); ++j) twice = twice || (j != i && args_[j].var == args_[i].var);
+    const bool needed = writes[i] != 0 || body->WritesOutside() || twice;
+    boundArgs_.push_back({args_[i].var, body->params[i].get(), args_[i].copyBack && needed});
+  }
   bound_ = body;
   return 0;
 }

@@ -235,6 +235,12 @@ class TagTelBasic : public TagCompileDiag {
   // Per parameter: the body may write it (found at the first call). One never
   // written need not be copied back to its argument.
   const std::vector<uint8_t>& ParamWrites();
+  // The body may write values other than its own parameters and locals
+  // (the main script's, through a call, or by a statement that cannot say).
+  bool WritesOutside() {
+    ParamWrites();
+    return writesOutside_;
+  }
   // Functions of user libraries declared by "DllFunction(": name -> argument
   // count (negative: any). Kept on the main instance.
   std::map<std::string, int> dllFunctions;
@@ -354,6 +360,7 @@ class TagTelBasic : public TagCompileDiag {
   std::unique_ptr<TagLineServices> services_;  // main instances only
   std::vector<uint8_t> paramWrites_;
   bool paramWritesKnown_ = false;
+  bool writesOutside_ = true;
   // A body's statement after its opening brace, found at its first call
   // (null: no plain brace first); forgotten when the list changes.
   TagOper* bodyEntry_ = nullptr;

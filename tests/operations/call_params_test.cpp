@@ -1,6 +1,7 @@
 // A script function's parameter goes back to its argument whenever the body
-// can write it, by whatever statement writes it; one the body never writes
-// leaves the argument as the body left it.
+// can write it, by whatever statement writes it. One the body never writes
+// need not go back, but the argument still ends as the copy-back leaves it:
+// a body that writes the argument's own variable sees that write undone.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -30,9 +31,12 @@ const ParamCase kCases[] = {
     {"for loop init and step", "for(a = 0; a < 4; a++)\n{\n}\nreturn(0)", "y = x", "4"},
     {"for-in loop variable", "for(a in \"pq\")\n{\n}\nreturn(0)", "y = x", "q"},
     {"operation output argument", "UnicodeToStr(4, \"YWJj\", a)\nreturn(0)", "y = x", "abc"},
-    // Never written: the global passed in keeps what the body gave it.
-    {"only read", "x = 5\nreturn(a)", "y = x", "5"},
-    {"read by the return step", "x = 6\nreturn(a + 1)", "y = x * 10 + r;", "62"},
+    // Never written, while the body writes the global passed in: the
+    // copy-back still gives the argument its value from before the call.
+    {"only read, argument written directly", "x = 5\nreturn(a)", "y = x", "1"},
+    {"read by the return step", "x = 6\nreturn(a + 1)", "y = x * 10 + r;", "12"},
+    {"only read, argument written by a call", "x2()\nreturn(a)", "y = x", "1"},
+    {"only read, nothing else written", "z = a * 3\nreturn(z)", "y = x * 10 + r;", "13"},
 };
 
 class CallParams : public scripttest::ScriptTest {};
@@ -43,7 +47,7 @@ TEST_F(CallParams, WrittenParametersGoBackToTheirArguments) {
     // x is made first: the bodies see it as the main script's.
     const std::string script = std::string("x = 0\nfunction g()\n{\nreturn(42)\n}\n") +
                                "function h(p)\n{\np = p + 10\nreturn(0)\n}\n" +
-                               "function k(p)\n{\nreturn(p)\n}\n" + "function f(a)\n{\n" + c.body +
+                               "function k(p)\n{\nreturn(p)\n}\n" + "function x2()\n{\nx = 8\nreturn(0)\n}\n" + "function f(a)\n{\n" + c.body +
                                "\n}\nx = 1\nr = f(x)\n" + c.check + "\nreturn(0)\n";
     // Compiled scripts are cached by name: one file per case.
     Compile(script, 1, "case" + std::to_string(n++) + ".kxs");
@@ -51,6 +55,15 @@ TEST_F(CallParams, WrittenParametersGoBackToTheirArguments) {
     Run();
     EXPECT_EQ(Text("y"), c.expect) << c.what;
   }
+}
+
+// One variable passed twice: the later parameter's copy-back decides, even
+// when the body wrote only the earlier one.
+TEST_F(CallParams, AVariablePassedTwiceEndsAsTheLastParameter) {
+  Compile("function f(a, b)\n{\na = 9\nreturn(0)\n}\nx = 1\nr = f(x, x)\nreturn(0)\n");
+  ASSERT_EQ(inst_->initResult, 0) << Report();
+  Run();
+  EXPECT_EQ(Text("x"), "1");
 }
 
 // The same call site with a body that changes under it (the function value
