@@ -24,7 +24,8 @@ std::string ArgPrinted(const TagVar& v);
 
 class TagArgOper : public TagOper {
  public:
-  TagArgOper(std::vector<TagVar*> args, TagTelBasic* root) : root_(root), args_(std::move(args)) {}
+  TagArgOper(std::vector<TagVar*> args, TagTelBasic* root) : root_(root), args_(std::move(args)) { plainNext = 1; }
+  TagOper* Next() final { return next; }
 
  protected:
   // A missing argument reads as the constant null, which ignores writes.

@@ -67,8 +67,43 @@ int TagCall::Fail(int code) {
   return code;
 }
 
-int TagCall::Execute() {
-  TagTelBasic* body = fn_->IsFunction() ? fn_->Function() : nullptr;
+bool TagCall::ListWrites(std::vector<const TagVar*>& out) const {
+  for (const Arg& a : args_)
+    if (a.copyBack) out.push_back(a.var);
+  return true;
+}
+
+const std::vector<uint8_t>& TagTelBasic::ParamWrites() {
+  if (paramWritesKnown_) return paramWrites_;
+  paramWritesKnown_ = true;
+  std::vector<const TagVar*> written;
+  bool known = true, calls = false;
+  auto collect = [&written, &known, &calls](const TagOper& op, auto&& self) -> void {
+    if (op.resultRef.var) written.push_back(op.resultRef.var);
+    for (const TagOper* e : op.preExpressions) self(*e, self);
+    if (!op.ListWrites(written)) known = false;
+    // A function called from here may write any of the main script's values.
+    if (dynamic_cast<const TagCall*>(&op)) calls = true;
+  };
+  for (const TagOper* op : operations) collect(*op, collect);
+  paramWrites_.assign(params.size(), known ? 0 : 1);
+  for (size_t i = 0; known && i < params.size(); ++i)
+    for (const TagVar* v : written)
+      if (v == params[i].get()) paramWrites_[i] = 1;
+  // Anything outside the body's own values that it may write: an argument
+  // could be one of them, and the copy-back would then undo that write.
+  writesOutside_ = !known || calls;
+  for (size_t k = 0; !writesOutside_ && k < written.size(); ++k) {
+    const TagVar* v = written[k];
+    bool own = false;
+    for (const auto& p : params) own = own || p.get() == v;
+    for (const auto& l : variables) own = own || l.get() == v;
+    writesOutside_ = !own;
+  }
+  return paramWrites_;
+}
+
+int TagCall::Bind(TagTelBasic* body) {
   if (!body) {
     LogAlwaysF("Var : '%s' is not function-type : [LINE=%d:%s]", fn_->Name().c_str(), lineNo, text.c_str());
     return Fail(-1);
@@ -80,6 +115,28 @@ int TagCall::Execute() {
     return Fail(-2);
   }
   if (!root_) root_ = TagTelBasic::GetRoot(inst_);
+  const std::vector<uint8_t>& writes = body->ParamWrites();
+  boundArgs_.clear();
+  for (size_t i = 0; i < args_.size(); ++i) {
+    // A parameter the body never writes holds what was copied in, so its
+    // copy-back changes nothing, unless the argument was written meanwhile
+    // (by the body outside its own values) or is passed twice (the last
+    // copy-back decides).
+    bool twice = false;
+    for (size_t j = 0; j < args_.size(); ++j) twice = twice || (j != i && args_[j].var == args_[i].var);
+    const bool needed = writes[i] != 0 || body->WritesOutside() || twice;
+    boundArgs_.push_back({args_[i].var, body->params[i].get(), args_[i].copyBack && needed});
+  }
+  bound_ = body;
+  return 0;
+}
+
+int TagCall::Execute() {
+  TagTelBasic* body = fn_->IsFunction() ? fn_->Function() : nullptr;
+  if (body != bound_ || !body) {
+    const int r = Bind(body);
+    if (r != 0) return r;
+  }
   TagTelBasic* root = root_;
   if (root->callDepth >= kMaxDepth) {
     LogAlwaysF("function calling err: '%s()' nested deeper than %d calls. [FILE=%s:LINE=%d:%s]", body->name.c_str(),
@@ -87,7 +144,7 @@ int TagCall::Execute() {
     return Fail(-3);
   }
   if (body->activeCalls > 0) return ExecuteReentrant(body, root);
-  for (int i = 0; i < argc; ++i) body->params[static_cast<size_t>(i)]->Assign(*args_[static_cast<size_t>(i)].var);
+  for (const Bound& b : boundArgs_) b.param->Assign(*b.arg);
 
   ++root->callDepth;
   ++body->activeCalls;
@@ -95,16 +152,16 @@ int TagCall::Execute() {
   --body->activeCalls;
   --root->callDepth;
 
-  // Value-result: arguments that are not const receive the parameters.
-  for (int i = 0; i < argc; ++i) {
-    TagVar& p = *body->params[static_cast<size_t>(i)];
-    const Arg& a = args_[static_cast<size_t>(i)];
-    if (a.copyBack && !a.var->IsConst()) a.var->Assign(p);
-    if (p.IsMap()) p.SetInt(0);
+  // Value-result: arguments that are not const receive the parameters the
+  // body may have written; a map left in a parameter is released.
+  for (const Bound& b : boundArgs_) {
+    if (b.copyBack && !b.arg->IsConst()) b.arg->Assign(*b.param);
+    if (b.param->IsMap()) b.param->SetInt(0);
   }
-  const int r = inst_->SetReturnValue(body->RetVal());
+  TagVar& ret = body->RetVal();
+  const int r = inst_->SetReturnValue(ret);
   // The body kept its result for this hand-over; a map held there goes now.
-  if (body->RetVal().IsMap()) body->RetVal().SetInt(0);
+  if (ret.IsMap()) ret.SetInt(0);
   return r;
 }
 

@@ -14,7 +14,8 @@ class TagTelBasic;
 class TagCall : public TagOper {
  public:
   static constexpr int kMaxDepth = 64;
-  TagCall(TagVar* function, TagTelBasic* callingInstance) : fn_(function), inst_(callingInstance) {}
+  TagCall(TagVar* function, TagTelBasic* callingInstance) : fn_(function), inst_(callingInstance) { plainNext = 1; }
+  TagOper* Next() final { return next; }
   // A temporary of the expression compiler takes no result back: nothing
   // reads it before the next expression writes it.
   void AddArg(TagVar* v) { args_.push_back({v, v->Name().rfind("__m", 0) != 0}); }
@@ -22,9 +23,13 @@ class TagCall : public TagOper {
   // count, -3 calls nested too deep. The caller's _retVal gets the result or
   // the error code.
   int Execute() override;
+  // Every argument that takes a result back.
+  bool ListWrites(std::vector<const TagVar*>& out) const override;
 
  private:
   int Fail(int code);
+  // The checks of a call of a body other than the one bound, then the bind.
+  int Bind(TagTelBasic* body);
   int ExecuteReentrant(TagTelBasic* body, TagTelBasic* root);
   TagVar* fn_;
   TagTelBasic* inst_;
@@ -34,6 +39,15 @@ class TagCall : public TagOper {
     bool copyBack;
   };
   std::vector<Arg> args_;
+  // The body of the last call and, per argument, its parameter and whether
+  // the result goes back (the body may write the parameter).
+  TagTelBasic* bound_ = nullptr;
+  struct Bound {
+    TagVar* arg;
+    TagVar* param;
+    bool copyBack;
+  };
+  std::vector<Bound> boundArgs_;
 };
 
 // The user library bridge lives above the engine and installs how a call of a
@@ -45,7 +59,8 @@ void SetDllCallHandler(TagDllCallHandler handler);
 // bridge; without one it logs once and fails.
 class TagDllCall : public TagOper {
  public:
-  TagDllCall(std::string fnName, TagTelBasic* inst) : name_(std::move(fnName)), inst_(inst) {}
+  TagDllCall(std::string fnName, TagTelBasic* inst) : name_(std::move(fnName)), inst_(inst) { plainNext = 1; }
+  TagOper* Next() final { return next; }
   void AddArg(TagVar* v) { args_.push_back(v); }
   int Execute() override;
 

@@ -502,6 +502,7 @@ void TagTelBasic::AddOper(TagOper* op, const std::string& text, int line, char k
   else if (kindChar == 'v')
     op->SetResultRef(variables[kRetVal].get());
   op->SetSource(text, line, static_cast<int>(operations.size()), kindChar);
+  if ((kindChar == '{' || kindChar == '}') && op->preExpressions.empty()) op->MarkPlainBrace();
   op->depth = blockDepth;
   op->owner = blockDepth > 0 && !operations.empty() ? operations.back()->owner : nullptr;
   op->next = nullptr;

@@ -26,6 +26,7 @@ TagExpre::~TagExpre() {
 
 TagMulPlus::TagMulPlus(std::vector<TagVar*> operands, TagVar* target, TagVar* key)
     : operands_(std::move(operands)), target_(target), key_(key) {
+  plainNext = 1;
   if (operands_.size() > kMaxOperands) operands_.resize(kMaxOperands);
 }
 

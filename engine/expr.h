@@ -17,12 +17,20 @@ class TagTelBasic;
 class TagCalculate final : public TagOper {
  public:
   TagCalculate(char op, TagVar* target, TagVar* a, TagVar* b, TagVar* key = nullptr)
-      : op_(op), a_(a), b_(b), target_(target), key_(key) {}
+      : op_(op), a_(a), b_(b), target_(target), key_(key) {
+    plainNext = 1;
+  }
+  TagOper* Next() final { return next; }
   int Execute() override {
     // Ints first without a call; everything else (and every other type) the
     // general way.
     if (!key_ && b_ && TagVar::CalculateInts(op_, *target_, *a_, *b_)) return 0;
     return ExecuteGeneral();
+  }
+
+  bool ListWrites(std::vector<const TagVar*>& out) const override {
+    out.push_back(target_);
+    return true;
   }
 
   char Op() const { return op_; }
@@ -47,7 +55,8 @@ class TagCalculate final : public TagOper {
 // Steps run in order; the result is the last step's target.
 class TagExpre final : public TagOper {
  public:
-  explicit TagExpre(std::vector<TagCalculate*> steps) : steps_(std::move(steps)) {}
+  explicit TagExpre(std::vector<TagCalculate*> steps) : steps_(std::move(steps)) { plainNext = 1; }
+  TagOper* Next() final { return next; }
   ~TagExpre() override;
   // Runs every step; returns their count.
   int Execute() override {
@@ -55,6 +64,10 @@ class TagExpre final : public TagOper {
     return static_cast<int>(steps_.size());
   }
   TagVar* Result() const { return steps_.empty() ? nullptr : steps_.back()->Target(); }
+  bool ListWrites(std::vector<const TagVar*>& out) const override {
+    for (const TagCalculate* s : steps_) s->ListWrites(out);
+    return true;
+  }
   const std::vector<TagCalculate*>& Steps() const { return steps_; }
 
  private:
@@ -66,8 +79,13 @@ class TagMulPlus : public TagOper {
  public:
   static constexpr size_t kMaxOperands = 40;
   TagMulPlus(std::vector<TagVar*> operands, TagVar* target, TagVar* key);
+  TagOper* Next() final { return next; }
   // -1 with fewer than three operands, else 0.
   int Execute() override;
+  bool ListWrites(std::vector<const TagVar*>& out) const override {
+    out.push_back(target_);
+    return true;
+  }
 
  private:
   std::vector<TagVar*> operands_;

@@ -4,28 +4,25 @@
 #include "engine/kxcall.h"
 #include "platform/tick.h"
 
-TagOper* TagEnd::Next() {
-  if (!owner) return next;
-  if (owner->kind == 'w') return owner;
-  return owner->next;
+TagCondition::TagCondition(TagExpre* cond) : cond_(cond), result_(cond->Result()) {
+  if (!cond->preExpressions.empty() || cond->Steps().size() != 1) return;
+  const TagCalculate* s = cond->Steps().front();
+  if (s->Key() || !s->B() || !s->preExpressions.empty()) return;
+  op_ = s->Op();
+  t_ = s->Target();
+  a_ = s->A();
+  b_ = s->B();
 }
-
-TagIf::~TagIf() { delete cond_; }
 
 int TagIf::Execute() {
-  cond_->Execute();
+  cond_.Run();
   return 0;
-}
-
-bool TagIf::Holds() const {
-  const TagVar* r = cond_->Result();
-  return r && r->AsInt() != 0;
 }
 
 TagOper* TagIf::Next() {
   if (Holds()) return then_;
   for (TagIf* branch : elseIfs_) {
-    branch->cond_->Execute();
+    branch->cond_.Run();
     if (branch->Holds()) return branch->then_;
   }
   return else_ ? else_ : next;
@@ -56,8 +53,6 @@ std::unique_ptr<TagWhile::State> TagWhile::SaveState() const {
 
 void TagWhile::RestoreState(const State& s) { fresh_ = s.fresh; }
 
-TagForWhile::~TagForWhile() { delete cond_; }
-
 int TagForWhile::Execute() {
   if (FreshEntry()) fresh_ = true;
   if (fresh_) {
@@ -66,13 +61,12 @@ int TagForWhile::Execute() {
   } else if (step_) {
     step_->Execute();
   }
-  cond_->Execute();
+  cond_.Run();
   return 0;
 }
 
 TagOper* TagForWhile::Next() {
-  const TagVar* r = cond_->Result();
-  if (r && r->AsInt() != 0) return body_;
+  if (cond_.Holds()) return body_;
   fresh_ = true;
   return next;
 }
@@ -167,11 +161,20 @@ void TagReturn::TakeValueStep() {
   if (s->Key() || s->Target() != value_ || !s->preExpressions.empty()) return;
   valueExpr_ = e;
   valueStep_ = s;
+  if (s->B()) {
+    stepOp_ = s->Op();
+    stepA_ = s->A();
+    stepB_ = s->B();
+  }
   preExpressions.clear();
 }
 
 int TagReturn::Execute() {
-  if (valueStep_) valueStep_->Execute();
+  if (stepOp_) {
+    if (!TagVar::CalculateInts(stepOp_, *value_, *stepA_, *stepB_)) valueStep_->Execute();
+  } else if (valueStep_) {
+    valueStep_->Execute();
+  }
   ret_->Assign(*value_);
   return ret_->IntValue();
 }

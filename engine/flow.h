@@ -12,26 +12,56 @@
 
 class TagTelBasic;
 
+// A flow condition. One of a single step ("i < n") keeps that step's
+// operands at hand: an int comparison runs without walking the step list.
+class TagCondition {
+ public:
+  explicit TagCondition(TagExpre* cond);
+  ~TagCondition() { delete cond_; }
+  TagCondition(const TagCondition&) = delete;
+  TagCondition& operator=(const TagCondition&) = delete;
+  void Run() {
+    if (op_ && TagVar::CalculateInts(op_, *t_, *a_, *b_)) return;
+    cond_->Execute();
+  }
+  bool Holds() const { return result_ && result_->AsInt() != 0; }
+  bool ListWrites(std::vector<const TagVar*>& out) const { return cond_->ListWrites(out); }
+
+ private:
+  TagExpre* cond_;  // owned
+  const TagVar* result_;
+  char op_ = 0;  // 0: no single int step
+  TagVar* t_ = nullptr;
+  TagVar* a_ = nullptr;
+  TagVar* b_ = nullptr;
+};
+
 // '{', "else", "default(": nothing to do.
 class TagNull : public TagOper {
  public:
   int Execute() override { return 0; }
+  bool ListWrites(std::vector<const TagVar*>&) const override { return true; }
 };
 
 // '}': back to its loop, or on after its owner's construct.
 class TagEnd : public TagOper {
  public:
   int Execute() override { return 0; }
-  TagOper* Next() override;
+  bool ListWrites(std::vector<const TagVar*>&) const override { return true; }
+  TagOper* Next() override {
+    if (!owner) return next;
+    if (owner->kind == 'w') return owner;
+    return owner->next;
+  }
 };
 
 // "if(" and "else if(".
 class TagIf : public TagOper {
  public:
   explicit TagIf(TagExpre* cond) : cond_(cond) {}
-  ~TagIf() override;
   int Execute() override;
   TagOper* Next() override;
+  bool ListWrites(std::vector<const TagVar*>& out) const override { return cond_.ListWrites(out); }
 
   void SetThen(TagOper* t) { then_ = t; }
   void SetElse(TagOper* e) { else_ = e; }
@@ -45,8 +75,8 @@ class TagIf : public TagOper {
   TagIf* head = nullptr;  // for an else-if: the if heading its chain
 
  private:
-  bool Holds() const;
-  TagExpre* cond_;  // owned
+  bool Holds() const { return cond_.Holds(); }
+  TagCondition cond_;
   TagOper* then_ = nullptr;
   TagOper* else_ = nullptr;
   std::vector<TagIf*> elseIfs_;
@@ -78,14 +108,18 @@ class TagWhile : public TagOper {
 class TagForWhile : public TagWhile {
  public:
   explicit TagForWhile(TagExpre* cond) : cond_(cond) {}
-  ~TagForWhile() override;
   int Execute() override;
   TagOper* Next() override;
+  bool ListWrites(std::vector<const TagVar*>& out) const override {
+    if (init_) init_->ListWrites(out);
+    if (step_) step_->ListWrites(out);
+    return cond_.ListWrites(out);
+  }
   void SetInit(TagCalculate* s) { init_.reset(s); }
   void SetStep(TagCalculate* s) { step_.reset(s); }
 
  private:
-  TagExpre* cond_;  // owned
+  TagCondition cond_;
   std::unique_ptr<TagCalculate> init_;
   std::unique_ptr<TagCalculate> step_;
 };
@@ -97,6 +131,10 @@ class TagForIn : public TagWhile {
   TagForIn(TagVar* loopVar, TagVar* collection) : var_(loopVar), coll_(collection) {}
   int Execute() override;
   TagOper* Next() override;
+  bool ListWrites(std::vector<const TagVar*>& out) const override {
+    out.push_back(var_);
+    return true;
+  }
   std::unique_ptr<State> SaveState() const override;
   void RestoreState(const State& s) override;
 
@@ -119,12 +157,14 @@ class TagForIn : public TagWhile {
 class TagBreak : public TagOper {
  public:
   int Execute() override { return 0; }
+  bool ListWrites(std::vector<const TagVar*>&) const override { return true; }
   TagOper* Next() override;
 };
 
 class TagContinue : public TagOper {
  public:
   int Execute() override { return 0; }
+  bool ListWrites(std::vector<const TagVar*>&) const override { return true; }
   TagOper* Next() override { return link; }
 };
 
@@ -132,6 +172,7 @@ class TagSwitch : public TagOper {
  public:
   explicit TagSwitch(TagVar* value) : value_(value) {}
   int Execute() override { return 0; }
+  bool ListWrites(std::vector<const TagVar*>&) const override { return true; }
   TagOper* Next() override;
   void AddCase(TagVar* value, TagOper* target) { cases_.push_back({value, target}); }
   // -1 when a default is already set.
@@ -151,6 +192,7 @@ class TagCase : public TagOper {
  public:
   explicit TagCase(TagVar* value) : value_(value) {}
   int Execute() override { return 0; }
+  bool ListWrites(std::vector<const TagVar*>&) const override { return true; }
   TagVar* Value() const { return value_; }
 
  private:
@@ -164,6 +206,9 @@ class TagReturn : public TagOper {
   ~TagReturn() override;
   int Execute() override;
   TagOper* Next() override { return nullptr; }
+  bool ListWrites(std::vector<const TagVar*>& out) const override {
+    return !valueExpr_ || valueExpr_->ListWrites(out);
+  }
   // A value computed by one step of its own ("return(a + b)") is computed
   // here instead of as a pending expression: one dispatch less per return.
   // Called once its pending expressions are attached.
@@ -174,6 +219,10 @@ class TagReturn : public TagOper {
   TagVar* ret_;  // the instance's _retVal: values never move
   TagExpre* valueExpr_ = nullptr;  // owned; its single step writes value_
   TagCalculate* valueStep_ = nullptr;
+  // The step's operands, for its int form without a look into the step.
+  char stepOp_ = 0;
+  TagVar* stepA_ = nullptr;
+  TagVar* stepB_ = nullptr;
 };
 
 // "OnDisconn(" (kind g) and "Close(" (kind x): the on-hang-up section.

@@ -34,17 +34,32 @@ class TagOper {
   virtual int Execute() = 0;
   // The operation to run next; flow operations answer their jumps here.
   virtual TagOper* Next() { return next; }
+  // Appends the variables Execute may write besides the result reference;
+  // false when the operation cannot tell (then it may write any variable it
+  // can reach).
+  virtual bool ListWrites(std::vector<const TagVar*>& out) const { return false; }
 
   // Called by the compiler's append. The text is kept only while the run
   // configuration shows statements (IS_DISP_SENTE not 0).
   void SetSource(const std::string& sourceText, int line, int idx, char kindChar);
-  void SetBreakpoint(bool on) { breakpoint.store(on ? 1 : 0, std::memory_order_relaxed); }
-  bool HasBreakpoint() const { return breakpoint.load(std::memory_order_relaxed) != 0; }
+  void SetBreakpoint(bool on) {
+    if (on)
+      breakpoint.fetch_or(kBreakBit, std::memory_order_relaxed);
+    else
+      breakpoint.fetch_and(static_cast<uint8_t>(~kBreakBit), std::memory_order_relaxed);
+  }
+  bool HasBreakpoint() const { return (breakpoint.load(std::memory_order_relaxed) & kBreakBit) != 0; }
+  // A block brace with nothing to run before it: the run loops step over it
+  // without a dispatch unless it has a breakpoint (one load tells both).
+  void MarkPlainBrace() { breakpoint.fetch_or(kPlainBraceBit, std::memory_order_relaxed); }
+  bool IsPlainBraceToStepOver() const { return breakpoint.load(std::memory_order_relaxed) == kPlainBraceBit; }
   void SetResultRef(TagVar* var, TagVar* key = nullptr) {
     resultRef.var = var;
     resultRef.key = key;
   }
   void StoreResult(const TagVar& value) const { resultRef.Store(value); }
+  // The next operation as the run loops follow it.
+  TagOper* Following() { return plainNext ? next : Next(); }
   void RunPreExpressions() {
     for (TagOper* e : preExpressions) e->Execute();
   }
@@ -56,10 +71,15 @@ class TagOper {
   int lineNo = 0;
   int depth = 0;
   int index = 0;
-  // Set from the debugger's thread, read by the run loop.
+  // Set from the debugger's thread, read by the run loop; the plain-brace
+  // mark shares the byte.
+  static constexpr uint8_t kBreakBit = 1, kPlainBraceBit = 2;
   std::atomic<uint8_t> breakpoint{0};
   TagOper* link = nullptr;
   char kind = '=';
+  // Set by the classes whose Next is final and gives next: the run loops
+  // follow next without a virtual call.
+  uint8_t plainNext = 0;
   TagOper* owner = nullptr;
   TagOper* next = nullptr;
   TagOper* prev = nullptr;

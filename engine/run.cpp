@@ -1,6 +1,7 @@
 #include <memory>
 #include <optional>
 
+#include "engine/flow.h"
 #include "engine/oper.h"
 #include "engine/scriptrand.h"
 #include "engine/telbasic.h"
@@ -74,12 +75,15 @@ bool IsCall(const TagOper* op) { return op && op->kind == 'R'; }
 // the statement before, a 0 in _retVal). One that the debugger may stop at
 // runs as a statement.
 [[gnu::always_inline]] inline TagOper* StepOverBraces(TagOper* op, TagOper*& last, TagVar& retVal) {
-  while (op && (op->kind == '{' || op->kind == '}') && !op->HasBreakpoint() && op->preExpressions.empty()) {
+  TagOper* const first = last;
+  while (op && op->IsPlainBraceToStepOver()) {
     op->prev = last;
     last = op;
-    retVal.SetInt(0);
-    op = op->Next();
+    // Only the compiler's block statements carry these kinds: their jumps
+    // are known without a virtual call.
+    op = op->kind == '}' ? static_cast<TagEnd*>(op)->TagEnd::Next() : op->next;
   }
+  if (last != first) retVal.SetInt(0);
   return op;
 }
 
@@ -193,7 +197,7 @@ int TagTelBasic::Run() {
     }
     root.timers.Poll();
     callObject->ServeHangupRequest();
-    curOper = op->Next();
+    curOper = op->Following();
     bool pending = false;
     if (attend) {
       const bool raw = (quitRequested.load() | reloadRequested.load() |
@@ -232,7 +236,7 @@ int TagTelBasic::Run() {
 int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
   caller = callingInstance;
   if (initResult != 0) return -1;
-  TagTelBasic* owner = parent ? parent : this;
+  TagTelBasic& owner = parent ? *parent : *this;
   // Every call ends with no map in the body's variables: unless one was made
   // on this thread meanwhile, there is nothing to walk for. The first call
   // walks whatever the compile left.
@@ -240,24 +244,39 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
   // The chain to the root is fixed once the body is compiled.
   if (!runRoot) runRoot = Root();
   TagTelBasic& root = *runRoot;
-  TagVar& retVal = RetVal();
+  TagOper* const first = operations.empty() ? nullptr : operations.front();
   // Per call: plain stores, no fences (other threads only look at these).
-  stopRequested.store(operations.empty() ? 1 : 0, std::memory_order_relaxed);
-  curOper = operations.empty() ? nullptr : operations.front();
-  lineNo = owner->lineNo;
-  callObject = owner->callObject;
+  stopRequested.store(first ? 0 : 1, std::memory_order_relaxed);
+  curOper = first;
+  lineNo = owner.lineNo;
+  callObject = owner.callObject;
   runEnded.store(0, std::memory_order_relaxed);
   curOperIndex.store(0, std::memory_order_relaxed);
   quitRequested.store(0, std::memory_order_relaxed);
+  TagVar& retVal = RetVal();
   std::atomic<uint32_t>& attn = *attention;
+  // The grid slot is the running top script's; a call from elsewhere (a
+  // timer before the main run) looks its own up.
   std::optional<TagRunPublisher> ownPublisher;
   const TagRunPublisher* pub = root.runPublisher;
   if (!pub) pub = &ownPublisher.emplace(lineNo);
   TagOper* last = nullptr;
-  bool pauseNext = owner->paused.load(std::memory_order_relaxed) != 0;
+  bool pauseNext = owner.paused.load(std::memory_order_relaxed) != 0;
   bool cleared = false;
-  bool running = !stopRequested.load() && callObject && curOper && !root.hardStop.load() && !root.lineStopping.load();
-  const TagTelBasic* outerOf = owner->nested ? owner->outer : nullptr;
+  bool running = first && callObject && !root.hardStop.load(std::memory_order_relaxed) &&
+                 !root.lineStopping.load(std::memory_order_relaxed);
+  if (!bodyEntryKnown_) {
+    bodyEntryKnown_ = true;
+    bodyEntry_ = first && first->kind == '{' ? first->next : nullptr;
+  }
+  // The opening brace stepped over as StepOverBraces would, with the
+  // statement after it known without going through the list.
+  if (running && bodyEntry_ && !pauseNext && first->IsPlainBraceToStepOver()) {
+    first->prev = nullptr;
+    last = first;
+    retVal.SetInt(0);
+    curOper = bodyEntry_;
+  }
   while (running) {
     if (!pauseNext && !(curOper = StepOverBraces(curOper, last, retVal))) break;
     TagOper* op = curOper;
@@ -266,10 +285,10 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
     pub->Sub(runSourceBase + op->index, op->index, runSourceBase, IsCall(op), IsCall(last));
     if (op->HasBreakpoint() | pauseNext) {
       if (op->HasBreakpoint()) {
-        owner->paused = 1;
-        owner->stepping = 0;
+        owner.paused = 1;
+        owner.stepping = 0;
       }
-      owner->WaitWhilePaused();
+      owner.WaitWhilePaused();
       pauseNext = false;
     }
     op->RunPreExpressions();
@@ -283,18 +302,19 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
       cleared = true;
     }
     root.timers.Poll();
-    curOper = op->Next();
+    curOper = op->Following();
     if (!curOper) break;
     if (attend) {
       // The main loop has a jump to make: return to it.
-      const bool raw = (owner->quitRequested.load() | owner->reloadRequested.load() |
+      const TagTelBasic* outerOf = owner.nested ? owner.outer : nullptr;
+      const bool raw = (owner.quitRequested.load() | owner.reloadRequested.load() |
                         (outerOf ? outerOf->quitRequested.load() | outerOf->reloadRequested.load() : 0)) != 0;
-      if (raw && owner->QuitOrReloadPending() && owner->runState != 7) break;
-      pauseNext = owner->paused.load() != 0;
+      if (raw && owner.QuitOrReloadPending() && owner.runState != 7) break;
+      pauseNext = owner.paused.load() != 0;
       if (raw || pauseNext) attn.store(1, std::memory_order_relaxed);
       if (stopRequested.load() || root.hardStop.load() || root.lineStopping.load()) break;
     }
-    if (owner->hangupIndex > 0 && callObject->callState.load() == kCallReleased && owner->runState != 7) break;
+    if (owner.hangupIndex > 0 && callObject->callState.load() == kCallReleased && owner.runState != 7) break;
   }
   // The loop that called in here reads the flags again.
   if (cleared) attn.store(1);

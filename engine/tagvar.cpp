@@ -140,8 +140,8 @@ TagVar::TagVar(TagVar&& o) noexcept
       dbl_(o.dbl_),
       fn_(o.fn_),
       int_(o.int_),
-      handle_(o.handle_),
       cap_(o.cap_),
+      handle_(o.handle_),
       type_(o.type_),
       isConst_(o.isConst_) {
   o.text_ = nullptr;

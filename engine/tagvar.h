@@ -303,8 +303,10 @@ class TagVar {
   double dbl_ = 0;
   TagTelBasic* fn_ = nullptr;
   int32_t int_ = 0;
-  int32_t handle_ = 0;
+  // Apart from int_: copies of both would be merged into one wide load, which
+  // cannot take a narrow store of int_ just made (a stall per copy).
   uint32_t cap_ = 0;  // bytes allocated at text_, NUL included
+  int32_t handle_ = 0;
   int8_t type_ = kNull;
   bool isConst_ = false;
 };

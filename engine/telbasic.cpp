@@ -215,10 +215,12 @@ void TagTelBasic::AppendOperation(TagOper* op) {
   }
   std::lock_guard<std::mutex> g(debugLock);
   operations.push_back(op);
+  bodyEntryKnown_ = false;
 }
 
 void TagTelBasic::RemoveOperationsFrom(size_t from) {
   std::lock_guard<std::mutex> g(debugLock);
+  bodyEntryKnown_ = false;
   while (operations.size() > from) {
     TagOper* op = operations.back();
     operations.pop_back();

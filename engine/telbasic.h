@@ -232,6 +232,15 @@ class TagTelBasic : public TagCompileDiag {
   int callDepth = 0;
   int activeCalls = 0;
   TagTelBasic* runRoot = nullptr;  // a body's Root(), kept by its first call
+  // Per parameter: the body may write it (found at the first call). One never
+  // written need not be copied back to its argument.
+  const std::vector<uint8_t>& ParamWrites();
+  // The body may write values other than its own parameters and locals
+  // (the main script's, through a call, or by a statement that cannot say).
+  bool WritesOutside() {
+    ParamWrites();
+    return writesOutside_;
+  }
   // Functions of user libraries declared by "DllFunction(": name -> argument
   // count (negative: any). Kept on the main instance.
   std::map<std::string, int> dllFunctions;
@@ -366,6 +375,13 @@ class TagTelBasic : public TagCompileDiag {
   std::atomic<uint32_t> attentionWord_{1};
   void BindRunFlags();
   std::unique_ptr<TagLineServices> services_;  // main instances only
+  std::vector<uint8_t> paramWrites_;
+  bool paramWritesKnown_ = false;
+  bool writesOutside_ = true;
+  // A body's statement after its opening brace, found at its first call
+  // (null: no plain brace first); forgotten when the list changes.
+  TagOper* bodyEntry_ = nullptr;
+  bool bodyEntryKnown_ = false;
   void AddBuiltins();
   void DeleteOperationsAndVariables();
 };

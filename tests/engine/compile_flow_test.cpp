@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <thread>
 
 #include "engine/call.h"
@@ -255,6 +257,60 @@ TEST_F(FlowDetailTest, CallChecksCountAndKeepsLiteralsUnchanged) {
 namespace {
 
 // Calls nested to the cap fit the line thread's stack.
+// Braces are stepped over without a dispatch, except one with a breakpoint:
+// the run stops on it, in the main body or in a function's, and once the
+// breakpoint is cleared and the run resumed it goes on to its end.
+TEST_F(FlowDetailTest, ABreakpointOnABraceStopsThere) {
+  struct BraceCase {
+    const char* what;
+    bool inBody;  // the function's braces, else the main body's
+    char kind;    // the first brace of this kind
+  };
+  const BraceCase cases[] = {
+      {"opening brace of a function", true, '{'},
+      {"closing brace of a function", true, '}'},
+      {"opening brace of a loop", false, '{'},
+      {"closing brace of a loop", false, '}'},
+  };
+  int n = 0;
+  for (const BraceCase& c : cases) {
+    // The closing brace of a function is reached by a body without a return.
+    Compile(
+        "s = 0\nfunction f(a)\n{\ns = s + a\n}\ni = 0\nwhile(i < 3)\n{\nf(i)\ni = i + 1\n}\nreturn(0)\n", 1,
+        "brace" + std::to_string(n++) + ".kxs");
+    ASSERT_EQ(inst_->errorCount, 0) << c.what << ": " << Report();
+    ASSERT_EQ(inst_->functions.size(), 1u);
+    TagTelBasic& holder = c.inBody ? *inst_->functions[0] : *inst_;
+    int at = -1;
+    for (TagOper* op : holder.operations)
+      if (op->kind == c.kind) {
+        at = op->index;
+        break;
+      }
+    ASSERT_GE(at, 0) << c.what;
+    holder.SetBreakpoint(at, true);
+    std::thread t([this] { inst_->Run(); });
+    auto waitFor = [](const std::function<bool()>& cond) {
+      for (int i = 0; i < 1000 && !cond(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      return cond();
+    };
+    const bool stopped =
+        waitFor([&] { return inst_->paused.load() == 1 && holder.curOperIndex.load() == at; });
+    EXPECT_TRUE(stopped) << c.what;
+    holder.SetBreakpoint(at, false);
+    inst_->SetPaused(false);
+    if (!stopped) {
+      inst_->stopRequested = 1;
+      inst_->hardStop = 1;
+    }
+    EXPECT_TRUE(waitFor([&] { return inst_->runEnded.load() == 1; })) << c.what;
+    t.join();
+    if (stopped) {
+      EXPECT_EQ(Text("s"), "3") << c.what;
+    }
+  }
+}
+
 TEST_F(FlowDetailTest, DeepestCallsFitALineStack) {
   TagTelBasic& t = Compile(
       "function f(n)\n{\nif(n <= 0)\n{\nreturn(0)\n}\nm = n - 1\nq = f(m)\nif(q < 0)\n{\nreturn(q)\n}\nreturn(q + 1)\n}\n"
