@@ -125,7 +125,7 @@ int TagCall::Bind(TagTelBasic* body) {
     bool twice = false;
     for (size_t j = 0; j < args_.size(); ++j) twice = twice || (j != i && args_[j].var == args_[i].var);
     const bool needed = writes[i] != 0 || body->WritesOutside() || twice;
-    boundArgs_.push_back({args_[i].var, body->params[i].get(), args_[i].copyBack && needed});
+    boundArgs_.push_back({args_[i].var, body->params[i].get(), args_[i].copyBack && needed, args_[i].copyBack});
   }
   bound_ = body;
   return 0;
@@ -154,8 +154,9 @@ int TagCall::Execute() {
 
   // Value-result: arguments that are not const receive the parameters the
   // body may have written; a map left in a parameter is released.
+  const bool timers = root->timers.EnabledCount() != 0;
   for (const Bound& b : boundArgs_) {
-    if (b.copyBack && !b.arg->IsConst()) b.arg->Assign(*b.param);
+    if ((b.copyBack || (timers && b.copyIfTimers)) && !b.arg->IsConst()) b.arg->Assign(*b.param);
     if (b.param->IsMap()) b.param->SetInt(0);
   }
   TagVar& ret = body->RetVal();

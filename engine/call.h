@@ -46,6 +46,9 @@ class TagCall : public TagOper {
     TagVar* arg;
     TagVar* param;
     bool copyBack;
+    // Not needed unless a timer ran inside the body: it may have written
+    // the argument too.
+    bool copyIfTimers;
   };
   std::vector<Bound> boundArgs_;
 };

@@ -57,6 +57,21 @@ TEST_F(CallParams, WrittenParametersGoBackToTheirArguments) {
   }
 }
 
+// A timer that fires inside the body writes the argument of a parameter the
+// body only reads: the copy-back still undoes it, as for any other write.
+TEST_F(CallParams, ATimerWriteInsideTheBodyIsUndoneToo) {
+  Compile(
+      "x = 0\nfired = 0\nfunction t()\n{\nx = 5\nfired = 1\n}\n"
+      // Bounded, so a timer that never fires ends the test instead of hanging it.
+      "function f(a)\n{\nn = 0\nwhile(x < 5 && n < 100000000)\n{\nn = n + 1\n}\nreturn(a)\n}\n"
+      "x = 1\nStartTimer(t, 0.05)\nr = f(x)\nStopTimer(t)\nreturn(0)\n");
+  ASSERT_EQ(inst_->initResult, 0) << Report();
+  Run();
+  ASSERT_EQ(Text("fired"), "1");
+  EXPECT_EQ(Text("r"), "1");
+  EXPECT_EQ(Text("x"), "1");
+}
+
 // One variable passed twice: the later parameter's copy-back decides, even
 // when the body wrote only the earlier one.
 TEST_F(CallParams, AVariablePassedTwiceEndsAsTheLastParameter) {
