@@ -141,7 +141,8 @@ TagSqlRetry ClassifySqlError(const std::string& state, const std::string& messag
   static const std::string deadlockZh = plat::Utf8ToGbk("死锁");
   if (state.compare(0, 2, "08") == 0 || message.find(lostZh) != std::string::npos ||
       message.find("Connect") != std::string::npos || ContainsNoCase(message, "gone away") ||
-      ContainsNoCase(message, "lost connection"))
+      ContainsNoCase(message, "lost connection") || ContainsNoCase(message, "broken pipe") ||
+      ContainsNoCase(message, "server closed") || ContainsNoCase(message, "connection reset"))
     return TagSqlRetry::kReconnect;
   if (state == "40001" || state == "40P01" || state == "HYT00" || message.find(deadlockZh) != std::string::npos ||
       ContainsNoCase(message, "lock") || ContainsNoCase(message, "busy"))
