@@ -207,6 +207,7 @@ void TagTelBasic::ImportVar(const TagVar& value) {
 // The debugger reads the list from its own thread (under debugLock) while a
 // run-time compile may grow and shrink it.
 void TagTelBasic::AppendOperation(TagOper* op) {
+  bodyEntryKnown_ = false;
   // While its constructor compiles the file no other thread knows the
   // instance (nor its bodies) yet.
   if (CompileRoot()->constructing_) {
@@ -215,7 +216,6 @@ void TagTelBasic::AppendOperation(TagOper* op) {
   }
   std::lock_guard<std::mutex> g(debugLock);
   operations.push_back(op);
-  bodyEntryKnown_ = false;
 }
 
 void TagTelBasic::RemoveOperationsFrom(size_t from) {
