@@ -169,8 +169,8 @@ void TagTelBasic::ReserveForLines(size_t lines) {
   // or a literal for most lines.
   operations.reserve(operations.size() + lines);
   variables.reserve(variables.size() + lines);
-  nameIndex_.reserve(nameIndex_.size() + lines / 2);
-  constIndex_.reserve(constIndex_.size() + lines / 2);
+  nameIndex_.Reserve(nameIndex_.Size() + lines / 2);
+  constIndex_.Reserve(constIndex_.Size() + lines / 2);
 }
 
 // ---- statements ----
@@ -206,11 +206,9 @@ int TagTelBasic::CompileStatement(const std::string& text, int line) {
   if (IsBlankText(work)) return 0;
 
   size_t offset = 0;
-  std::string cname, cindex;
-  const int shape = ClassifyStatement(work, offset, cname, cindex);
-  std::string kwName;
+  const int shape = ClassifyStatement(work, offset);
   size_t kpos = 0;
-  const RecKeyword* head = FindKeyword(work, kwName, kpos);
+  const RecKeyword* head = FindKeyword(work, kpos);
   const bool isConst = head && head->index == static_cast<int>(KeywordId::Const);
   std::string target, index;
   const int tl = SplitAssignTarget(isConst ? std::string_view(work).substr(kpos) : std::string_view(work), target,
@@ -234,22 +232,18 @@ int TagTelBasic::CompileStatement(const std::string& text, int line) {
   const bool assignShape = shape == kShapeAssign || shape == kShapeCallAssign || shape == kShapeTwoWords ||
                            shape == kShapeIncDec || isConst;
   if (assignShape && (tl > 0 || incdec))
-    return CompileAssignPath(line, src, work, comment, isConst, shape, offset, incdec, incName, incOp, target, index);
+    return CompileAssignPath(line, src, work, comment, isConst, kpos, shape, offset, incdec, incName, incOp, target,
+                             index);
   if (shape < 0 && !isConst) return 0;  // a bare expression builds nothing
-  return CompileKeyword(line, src, work, comment);
+  return CompileKeyword(line, src, work, comment, head, kpos);
 }
 
 int TagTelBasic::CompileAssignPath(int line, const std::string& src, const std::string& work,
-                                   const std::string& comment, bool isConst, int shape, size_t offset, bool incdec,
-                                   const std::string& incName, char incOp, const std::string& splitName,
-                                   const std::string& splitIndex) {
+                                   const std::string& comment, bool isConst, size_t constPos, int shape,
+                                   size_t offset, bool incdec, const std::string& incName, char incOp,
+                                   const std::string& splitName, const std::string& splitIndex) {
   std::string constText;
-  if (isConst) {
-    std::string kw;
-    size_t kpos = 0;
-    FindKeyword(work, kw, kpos);
-    constText = work.substr(kpos);
-  }
+  if (isConst) constText = work.substr(constPos);
   const std::string& text = isConst ? constText : work;
   // The element key of the target: one operand, nothing more complex. The
   // statement's split of this same text gave name and index.
@@ -302,7 +296,7 @@ int TagTelBasic::CompileAssignPath(int line, const std::string& src, const std::
   TagVar *target = nullptr, *a = nullptr, *b = nullptr;
   char op = 0;
   bool created = false;
-  const int r = CompileAssignment(line, text, target, a, op, b, comment, created);
+  const int r = CompileAssignment(line, text, target, a, op, b, comment, created, incdec ? nullptr : &splitName);
 
   if (isConst) {
     if (r == -2 || (r == 0 && (op != 0 || b))) {
@@ -390,7 +384,8 @@ int TagTelBasic::CompileAssignPath(int line, const std::string& src, const std::
 }
 
 int TagTelBasic::CompileAssignment(int line, const std::string& text, TagVar*& target, TagVar*& a, char& op,
-                                   TagVar*& b, const std::string& comment, bool& created) {
+                                   TagVar*& b, const std::string& comment, bool& created,
+                                   const std::string* knownTarget) {
   (void)comment;
   target = a = b = nullptr;
   op = 0;
@@ -413,11 +408,14 @@ int TagTelBasic::CompileAssignment(int line, const std::string& text, TagVar*& t
     return 0;
   }
   std::string tname, index;
-  if (SplitAssignTarget(text, tname, index) <= 0) {
-    Report(line, CMsg::SyntaxError, text);
-    return -1;
+  if (!knownTarget || knownTarget->empty()) {
+    if (SplitAssignTarget(text, tname, index) <= 0) {
+      Report(line, CMsg::SyntaxError, text);
+      return -1;
+    }
+    knownTarget = &tname;
   }
-  created = FindOrCreateVar(tname, target) < 0;
+  created = FindOrCreateVar(*knownTarget, target) < 0;
   TagOperand fa, fb;
   std::string msg;
   const int r = ParseSimpleExpression(fa, op, fb, std::string_view(text).substr(eq + 1), msg);
@@ -532,11 +530,10 @@ TagOper* TagTelBasic::CompileDetached(const std::string& text, int line, int& re
     return nullptr;
   }
   size_t offset = 0;
-  std::string cname, cindex;
-  const int shape = ClassifyStatement(work, offset, cname, cindex);
-  std::string kw;
+  const int shape = ClassifyStatement(work, offset);
   size_t kpos = 0;
-  const RecKeyword* head = FindKeyword(shape == kShapeCallAssign ? work.substr(offset) : work, kw, kpos);
+  const RecKeyword* head =
+      FindKeyword(shape == kShapeCallAssign ? std::string_view(work).substr(offset) : std::string_view(work), kpos);
   // Flow, braces, sections, functions and includes: everything up to "for(".
   if (head && (head->index <= static_cast<int>(KeywordId::For) || head->index == static_cast<int>(KeywordId::OnDisconn) ||
                head->index == static_cast<int>(KeywordId::OnSysQuit))) {
@@ -563,9 +560,13 @@ TagOper* TagTelBasic::CompileDetached(const std::string& text, int line, int& re
 
 int TagTelBasic::CompileKeyword(int line, const std::string& src, const std::string& text,
                                 const std::string& comment) {
-  std::string kwName;
   size_t kpos = 0;
-  const RecKeyword* head = FindKeyword(text, kwName, kpos);
+  const RecKeyword* head = FindKeyword(text, kpos);
+  return CompileKeyword(line, src, text, comment, head, kpos);
+}
+
+int TagTelBasic::CompileKeyword(int line, const std::string& src, const std::string& text,
+                                const std::string& comment, const RecKeyword* head, size_t kpos) {
   if (!head) return CompileCall(line, src, text);
   const int idx = head->index;
   if (idx == static_cast<int>(KeywordId::Const)) {

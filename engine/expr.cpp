@@ -93,7 +93,7 @@ bool TagComplexExpre::Tokenize(std::string_view text, std::vector<Token>& out, s
   bool inLiteral = false, closedLiteral = false, number = false;
   int plusCount = 0, otherOps = 0;
   auto flush = [&]() {
-    if (curLen != 0) out.push_back({std::string(text.substr(curStart, curLen)), 2});
+    if (curLen != 0) out.push_back({text.substr(curStart, curLen), 2});
     curLen = 0;
     closedLiteral = number = false;
   };
@@ -134,21 +134,21 @@ bool TagComplexExpre::Tokenize(std::string_view text, std::vector<Token>& out, s
     if (IsOperatorByte(c)) {
       flush();
       const char nx = i + 1 < n ? text[i + 1] : '\0';
-      char op[3] = {c, '\0', '\0'};
+      std::string_view op = text.substr(i, 1);
       if ((c == '|' && nx == '|') || (c == '&' && nx == '&') || (c == '=' && nx == '=') ||
           (c == '>' && (nx == '=' || nx == '>')) || (c == '<' && (nx == '=' || nx == '<')) ||
           (c == '!' && nx == '=')) {
-        op[1] = nx;
+        op = text.substr(i, 2);
         ++i;
       } else if (c == '=') {
-        op[1] = '=';
+        op = "==";  // a lone "=" compares
         if (warning.empty()) warning = GBK("'='比较将来可能不再支持, 在表达式中最好使用'=='表示等于比较");
       }
       if (c == '+')
         ++plusCount;
       else
         ++otherOps;
-      out.push_back({std::string(op), 1});
+      out.push_back({op, 1});
       continue;
     }
     if (closedLiteral) {
@@ -201,7 +201,7 @@ TagComplexExpre::TagComplexExpre(std::string_view text, TagTelBasic* inst, const
     const Token& p = tokens_[i - 1];
     const Token& t = tokens_[i];
     if (p.type == 2 && t.type == 2) {
-      Fail(GBK("语法错误, 缺少操作符:") + p.text + " " + t.text);
+      Fail(GBK("语法错误, 缺少操作符:") + std::string(p.text) + " " + std::string(t.text));
       return;
     }
     if (p.type == 2 && t.type == 1 && t.text == "(") {
@@ -212,7 +212,7 @@ TagComplexExpre::TagComplexExpre(std::string_view text, TagTelBasic* inst, const
   Val result;
   if (!Level(1, result)) return;
   if (pos_ < tokens_.size()) {
-    Fail(MsgText(CMsg::SyntaxErrorColon) + tokens_[pos_].text);
+    Fail(MsgText(CMsg::SyntaxErrorColon) + std::string(tokens_[pos_].text));
     return;
   }
   TagVar* target = nullptr;
@@ -267,7 +267,7 @@ namespace {
 // unary, postfix and primary) and their step codes:
 //   1 || &&   2 & ^ |   3 == > < >= <= !=   4 << >>   5 + -   6 * / %
 // Found from the token's bytes at once: every operand passes every level.
-int BinaryLevel(const std::string& t, char& code) {
+int BinaryLevel(std::string_view t, char& code) {
   if (t.size() == 1) {
     switch (t[0]) {
       case '&': case '^': case '|': code = t[0]; return 2;
@@ -303,19 +303,30 @@ bool TagComplexExpre::IsOp1(char op) const {
 }
 
 bool TagComplexExpre::Level(int level, Val& out) {
-  if (level > 6) return Unary(out);
-  if (!Level(level + 1, out)) return false;
+  if (!Unary(out)) return false;
+  return Climb(level, out);
+}
+
+// Steps come out in the order the level-by-level descent gave them: the
+// tighter operators on the right are stepped before the operator joining them.
+bool TagComplexExpre::Climb(int level, Val& lhs) {
   while (true) {
     if (pos_ >= tokens_.size() || tokens_[pos_].type != 1) return true;
-    const std::string& t = tokens_[pos_].text;
+    const std::string_view t = tokens_[pos_].text;
     if (level == 1 && ((t == ")" && parenDepth_ == 0) || (t == "]" && bracketDepth_ == 0)))
-      return Fail(t + GBK("没有匹配的括号 "));
+      return Fail(std::string(t) + GBK("没有匹配的括号 "));
     char code = 0;
-    if (BinaryLevel(t, code) != level) return true;
+    const int opLevel = BinaryLevel(t, code);
+    if (opLevel == 0 || opLevel < level) return true;
     ++pos_;
     Val rhs;
-    if (!Level(level + 1, rhs)) return false;
-    if (!Emit(code, out, &rhs, out)) return false;
+    if (!Unary(rhs)) return false;
+    while (pos_ < tokens_.size() && tokens_[pos_].type == 1) {
+      char next = 0;
+      if (BinaryLevel(tokens_[pos_].text, next) <= opLevel) break;
+      if (!Climb(opLevel + 1, rhs)) return false;
+    }
+    if (!Emit(code, lhs, &rhs, lhs)) return false;
   }
 }
 
@@ -351,7 +362,7 @@ bool TagComplexExpre::Primary(Val& out) {
   if (pos_ >= tokens_.size()) return Fail(GBK("语法错误, 缺少操作符!"));
   const Token& t = tokens_[pos_];
   if (t.type == 1) {
-    if (t.text != "(") return Fail(MsgText(CMsg::SyntaxErrorColon) + t.text);
+    if (t.text != "(") return Fail(MsgText(CMsg::SyntaxErrorColon) + std::string(t.text));
     if (parenDepth_ + bracketDepth_ >= kMaxNesting) return Fail(MsgText(CMsg::SyntaxError));
     ++pos_;
     ++parenDepth_;
@@ -366,20 +377,17 @@ bool TagComplexExpre::Primary(Val& out) {
   return Resolve(t.text, out.var);
 }
 
-bool TagComplexExpre::Resolve(const std::string& tok, TagVar*& out) {
-  TagOperand o;
+bool TagComplexExpre::Resolve(std::string_view tok, TagVar*& out) {
+  int r;
   if (tok.front() == '"') {
-    o.kind = TagOperand::kString;
-    o.text = DecodeLiteral(tok);
+    r = inst_->OperandVar(TagOperand::kString, DecodeLiteral(tok), out);
   } else if ((tok.front() >= '0' && tok.front() <= '9') || tok.front() == '.') {
-    o.kind = tok.find('.') == std::string::npos ? TagOperand::kInteger : TagOperand::kReal;
-    o.text = tok;
+    r = inst_->OperandVar(tok.find('.') == std::string_view::npos ? TagOperand::kInteger : TagOperand::kReal, tok,
+                          out);
   } else {
-    o.kind = TagOperand::kName;
-    o.text = tok;
+    r = inst_->OperandVar(TagOperand::kName, tok, out);
   }
-  int r = inst_->OperandVar(o, out);
   if (r >= 0) return true;
-  if (r == -1) return Fail(MsgText(CMsg::VarNotAssignedColon) + tok);
-  return Fail(MsgText(CMsg::SyntaxErrorColon) + tok);
+  if (r == -1) return Fail(MsgText(CMsg::VarNotAssignedColon) + std::string(tok));
+  return Fail(MsgText(CMsg::SyntaxErrorColon) + std::string(tok));
 }

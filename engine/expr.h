@@ -117,8 +117,8 @@ class TagComplexExpre {
   std::vector<TagCalculate*> TakeSteps();
 
   struct Token {
-    std::string text;
-    int type;  // 1 operator, 2 operand
+    std::string_view text;  // a view of the expression's text
+    int type;               // 1 operator, 2 operand
   };
   // The tokens; false with error set. purePlus is set for "+" chains.
   static bool Tokenize(std::string_view text, std::vector<Token>& out, std::string& error, std::string& warning,
@@ -130,13 +130,16 @@ class TagComplexExpre {
     int step = -1;          // the step whose target is not chosen yet
   };
   bool Parse();
+  // An expression whose binary operators are of this level or above
+  // (1 lowest .. 6 highest), by precedence climbing.
   bool Level(int level, Val& out);
+  bool Climb(int level, Val& lhs);
   bool Unary(Val& out);
   bool Postfix(Val& out);
   bool Primary(Val& out);
   bool Emit(char op, Val a, const Val* b, Val& out);
   TagVar* Materialize(Val& v);
-  bool Resolve(const std::string& tok, TagVar*& out);
+  bool Resolve(std::string_view tok, TagVar*& out);
   // The current token is the one-byte operator op.
   bool IsOp1(char op) const;
   bool Fail(std::string msg);

@@ -104,6 +104,13 @@ const TagKeyword& KeywordDict() {
   return dict;
 }
 
+const RecKeyword* FindKeyword(std::string_view text, size_t& pos) {
+  size_t at = 0;
+  const RecKeyword* rec = KeywordDict().ParseHead(text, at);
+  if (rec != nullptr) pos = at;
+  return rec;
+}
+
 const RecKeyword* FindKeyword(std::string_view text, std::string& name, size_t& pos) {
   size_t at = 0;
   const RecKeyword* rec = KeywordDict().ParseHead(text, at);

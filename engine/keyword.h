@@ -90,3 +90,5 @@ const TagKeyword& KeywordDict();
 // The compiler's entry: the record at the head of the statement, its name
 // copied into name (emptied when there is none) and pos past the head.
 const RecKeyword* FindKeyword(std::string_view text, std::string& name, size_t& pos);
+// The same without the name's copy.
+const RecKeyword* FindKeyword(std::string_view text, size_t& pos);

@@ -187,9 +187,9 @@ int StripComments(TagCompileDiag& diag, std::string& text, std::string& comment,
   return static_cast<int>(comment.size());
 }
 
-int ClassifyStatement(std::string_view text, size_t& offset, std::string& name, std::string& index) {
-  name.clear();
-  index.clear();
+namespace {
+
+int ClassifyStatementInto(std::string_view text, size_t& offset, std::string* name, std::string* index) {
   struct Token {
     char sym;  // 'v' for a word, else the delimiter
     size_t begin, end;
@@ -240,36 +240,46 @@ int ClassifyStatement(std::string_view text, size_t& offset, std::string& name, 
       if (tokens[k].sym != s[k]) return false;
     return true;
   };
-  auto tokenText = [&](size_t k) { return std::string(text.substr(tokens[k].begin, tokens[k].end - tokens[k].begin)); };
+  auto tokenText = [&](size_t k) { return text.substr(tokens[k].begin, tokens[k].end - tokens[k].begin); };
 
   if (shape("v(")) return kShapeCall;
   if (shape("v=v(")) {
-    name = tokenText(0);
+    if (name) name->assign(tokenText(0));
     offset = tokens[1].end;
     return kShapeCallAssign;
   }
   if (shape("v[v]=v(")) {
-    name = tokenText(0);
-    index = tokenText(2);
+    if (name) name->assign(tokenText(0));
+    if (index) index->assign(tokenText(2));
     offset = tokens[4].end;
     return kShapeCallAssign;
   }
   if (shape("v=")) {
-    name = tokenText(0);
+    if (name) name->assign(tokenText(0));
     return kShapeAssign;
   }
   if (shape("v[v]=")) {
-    name = tokenText(0);
-    index = tokenText(2);
+    if (name) name->assign(tokenText(0));
+    if (index) index->assign(tokenText(2));
     return kShapeAssign;
   }
   if (shape("vv=")) {
-    name = tokenText(1);
+    if (name) name->assign(tokenText(1));
     return kShapeTwoWords;
   }
   if (shape("v+") || shape("v-") || shape("+") || shape("-")) return kShapeIncDec;
   return kShapeOther;
 }
+
+}  // namespace
+
+int ClassifyStatement(std::string_view text, size_t& offset, std::string& name, std::string& index) {
+  name.clear();
+  index.clear();
+  return ClassifyStatementInto(text, offset, &name, &index);
+}
+
+int ClassifyStatement(std::string_view text, size_t& offset) { return ClassifyStatementInto(text, offset, nullptr, nullptr); }
 
 bool ParseIncDec(TagCompileDiag& diag, int line, std::string_view text, std::string& name, char& op) {
   name.clear();

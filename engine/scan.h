@@ -66,6 +66,8 @@ int StripComments(TagCompileDiag& diag, std::string& text, std::string& comment,
 // Coarse shape of a statement; name, index text and the offset just past "="
 // where the class gives them.
 int ClassifyStatement(std::string_view text, size_t& offset, std::string& name, std::string& index);
+// The shape alone.
+int ClassifyStatement(std::string_view text, size_t& offset);
 
 // x++, ++x, x ++, x--;  gives true with the name and '+' or '-'. A bad name is
 // reported ("自加或自减的变量名不合法") and gives false.

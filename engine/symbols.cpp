@@ -71,16 +71,16 @@ void TagTelBasic::IndexNewVariables() {
   std::string key;
   if (indexedVars_ > variables.size()) {
     // Variables were taken off the end (a run-time compile undone): start over.
-    nameIndex_.clear();
-    constIndex_.clear();
+    nameIndex_.Clear();
+    constIndex_.Clear();
     indexedVars_ = 0;
   }
   for (; indexedVars_ < variables.size(); ++indexedVars_) {
     const TagVar* v = variables[indexedVars_].get();
     if (!v) continue;
     const int i = static_cast<int>(indexedVars_);
-    if (!v->Name().empty()) nameIndex_.emplace(v->Name(), i);
-    if (v->IsConst() && ConstKey(*v, key)) constIndex_.emplace(key, i);
+    if (!v->Name().empty()) nameIndex_.TryEmplace(v->Name(), i);
+    if (v->IsConst() && ConstKey(*v, key)) constIndex_.TryEmplace(key, i);
   }
 }
 
@@ -89,22 +89,23 @@ void TagTelBasic::IndexConst(int varIndex) {
   if (varIndex < 0 || static_cast<size_t>(varIndex) >= variables.size()) return;
   std::string key;
   if (!ConstKey(*variables[static_cast<size_t>(varIndex)], key)) return;
-  auto [it, added] = constIndex_.emplace(key, varIndex);
-  if (!added && it->second > varIndex) it->second = varIndex;
+  auto [slot, added] = constIndex_.TryEmplace(key, varIndex);
+  if (!added && *slot > varIndex) *slot = varIndex;
 }
 
 int TagTelBasic::FindVarIndex(std::string_view varName) {
   if (varName.empty()) return -1;
   IndexNewVariables();
-  auto it = nameIndex_.find(varName);
-  if (it == nameIndex_.end()) return -1;
-  const size_t i = static_cast<size_t>(it->second);
-  if (i < variables.size() && variables[i] && variables[i]->Name() == varName) return it->second;
+  const uint64_t h = TagNameIndex::Hash(varName);
+  const int* at = nameIndex_.Find(varName, h);
+  if (!at) return -1;
+  const size_t i = static_cast<size_t>(*at);
+  if (i < variables.size() && variables[i] && variables[i]->Name() == varName) return *at;
   // The list changed under the index: rebuild it once.
   indexedVars_ = variables.size() + 1;
   IndexNewVariables();
-  it = nameIndex_.find(varName);
-  return it == nameIndex_.end() ? -1 : it->second;
+  at = nameIndex_.Find(varName, h);
+  return at ? *at : -1;
 }
 
 int TagTelBasic::FindParamIndex(std::string_view paramName) const {
@@ -151,17 +152,17 @@ int TagTelBasic::FindConst(int operandKind, std::string_view literal) {
     if (!ConstKey(probe, key)) return -1;
   }
   IndexNewVariables();
-  auto it = constIndex_.find(key);
-  if (it == constIndex_.end()) return -1;
-  const size_t i = static_cast<size_t>(it->second);
+  const int* at = constIndex_.Find(key);
+  if (!at) return -1;
+  const size_t i = static_cast<size_t>(*at);
   std::string found;
   if (i < variables.size() && variables[i] && variables[i]->IsConst() && ConstKey(*variables[i], found) &&
       found == key)
-    return it->second;
+    return *at;
   indexedVars_ = variables.size() + 1;
   IndexNewVariables();
-  it = constIndex_.find(key);
-  return it == constIndex_.end() ? -1 : it->second;
+  at = constIndex_.Find(key);
+  return at ? *at : -1;
 }
 
 TagVar* TagTelBasic::NewLiteral(int operandKind, std::string_view literal) {
@@ -173,10 +174,14 @@ TagVar* TagTelBasic::NewLiteral(int operandKind, std::string_view literal) {
 }
 
 int TagTelBasic::OperandVar(const TagOperand& operand, TagVar*& out) {
+  return OperandVar(operand.kind, operand.text, out);
+}
+
+int TagTelBasic::OperandVar(int kind, std::string_view text, TagVar*& out) {
   out = nullptr;
-  switch (operand.kind) {
+  switch (kind) {
     case TagOperand::kName: {
-      int r = FindVar(operand.text, out);
+      int r = FindVar(text, out);
       if (r < 0) return -1;
       if (out->IsFunction() && out->Function() && out->Function()->name != name)
         out->Function()->CountCall(name);
@@ -188,31 +193,33 @@ int TagTelBasic::OperandVar(const TagOperand& operand, TagVar*& out) {
       // One probe of the index finds the constant or keeps the slot for a
       // new literal.
       std::string key;
-      if (LiteralKey(operand.kind, operand.text, key)) {
+      if (LiteralKey(kind, text, key)) {
         IndexNewVariables();
         const int next = static_cast<int>(variables.size());
-        auto [it, added] = constIndex_.try_emplace(std::move(key), next);
+        auto [at, added] = constIndex_.TryEmplace(key, next);
         if (added) {
           // Indexed already: the index is up to date through `next`.
           auto v = std::make_unique<TagVar>();
-          LiteralValue(operand.kind, operand.text, *v);
+          LiteralValue(kind, text, *v);
           out = AddVariable(std::move(v));
           indexedVars_ = variables.size();
           return next;
         }
-        const size_t i = static_cast<size_t>(it->second);
-        if (i < variables.size() && variables[i] && variables[i]->IsConst() && ConstKey(*variables[i], key) &&
-            key == it->first) {
+        const int found = *at;
+        const size_t i = static_cast<size_t>(found);
+        std::string kept;
+        if (i < variables.size() && variables[i] && variables[i]->IsConst() && ConstKey(*variables[i], kept) &&
+            kept == key) {
           out = variables[i].get();
-          return it->second;
+          return found;
         }
       }
-      int r = FindConst(operand.kind, operand.text);
+      int r = FindConst(kind, text);
       if (r >= 0) {
         out = variables[static_cast<size_t>(r)].get();
         return r;
       }
-      out = NewLiteral(operand.kind, operand.text);
+      out = NewLiteral(kind, text);
       return static_cast<int>(variables.size()) - 1;
     }
     default:

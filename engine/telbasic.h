@@ -15,6 +15,7 @@
 
 #include "engine/compilediag.h"
 #include "engine/debugsvc.h"
+#include "engine/nameindex.h"
 #include "engine/oper.h"
 #include "engine/runflag.h"
 #include "engine/stdout.h"
@@ -23,6 +24,7 @@
 
 class TagOper;
 struct TagOperand;
+struct RecKeyword;
 class TagKxCall;
 class TagLineServices;
 class TagExpre;
@@ -177,6 +179,7 @@ class TagTelBasic : public TagCompileDiag {
   // A literal constant, a variable (a function variable counts a call), -1
   // for an unknown name, -2 for anything else.
   int OperandVar(const TagOperand& operand, TagVar*& out);
+  int OperandVar(int operandKind, std::string_view text, TagVar*& out);
   // A new "__m%d" temporary (the counter of the main script).
   TagVar* NewTempVar();
   int FindFunctionIndex(std::string_view fnName) const;
@@ -211,8 +214,9 @@ class TagTelBasic : public TagCompileDiag {
                   std::vector<TagVar*>& out);
   // 0 simple (target, a, op, b filled), -2 complex, -3 refused by the
   // lexer, -1 after reporting.
+  // knownTarget: the target's name when the caller split this same text.
   int CompileAssignment(int line, const std::string& text, TagVar*& target, TagVar*& a, char& op, TagVar*& b,
-                        const std::string& comment, bool& created);
+                        const std::string& comment, bool& created, const std::string* knownTarget = nullptr);
   // The main instance of this compile (a body's parent).
   TagTelBasic* CompileRoot() { return parent ? parent : this; }
 
@@ -249,9 +253,13 @@ class TagTelBasic : public TagCompileDiag {
  private:
   int CompileStatement(const std::string& text, int line);
   int CompileAssignPath(int line, const std::string& src, const std::string& work, const std::string& comment,
-                        bool isConst, int shape, size_t offset, bool incdec, const std::string& incName, char incOp,
-                        const std::string& splitName, const std::string& splitIndex);
+                        bool isConst, size_t constPos, int shape, size_t offset, bool incdec,
+                        const std::string& incName, char incOp, const std::string& splitName,
+                        const std::string& splitIndex);
   int CompileKeyword(int line, const std::string& src, const std::string& work, const std::string& comment);
+  // The same with the head the caller found on this text (null: none).
+  int CompileKeyword(int line, const std::string& src, const std::string& work, const std::string& comment,
+                     const RecKeyword* head, size_t kpos);
   int CompileCall(int line, const std::string& src, const std::string& work);
   int CompileFunctionDef(int line, const std::string& src, const std::string& rest, const std::string& comment);
   int CompileInclude(int line, const std::string& work, size_t pos);
@@ -288,21 +296,8 @@ class TagTelBasic : public TagCompileDiag {
   bool constructing_ = false;  // the constructor's compile is running
   TagVar* NewLiteral(int operandKind, std::string_view literal);
   // Looked up by views of the source text, without a copy of the name.
-  struct TagViewHash {
-    using is_transparent = void;
-    // FNV-1a: names and constant keys are short, and a library call per
-    // probe cost more than the mixing. Not noexcept on purpose: the standard
-    // library then keeps each key's hash in its node, and a probe does not
-    // hash again every key it passes.
-    size_t operator()(std::string_view s) const {
-      uint64_t h = 14695981039346656037ull;
-      for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
-      return static_cast<size_t>(h);
-    }
-  };
-  using TagIndexMap = std::unordered_map<std::string, int, TagViewHash, std::equal_to<>>;
-  TagIndexMap nameIndex_;
-  TagIndexMap constIndex_;
+  TagNameIndex nameIndex_;
+  TagNameIndex constIndex_;
   size_t indexedVars_ = 0;
   // Source texts of block openers, for the end-of-source report (operation
   // texts are kept only while statements are shown).

@@ -1,0 +1,49 @@
+// An index from short byte keys (names, constant keys) to variable numbers.
+// Open addressing over one slot array, the keys' bytes kept in one buffer:
+// no node per entry, and a probe touches one slot and one key. A script's
+// compile looks a name or a literal up for nearly every operand.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+class TagNameIndex {
+ public:
+  static uint64_t Hash(std::string_view key);
+
+  // The value kept for the key, or nullptr. The pointer holds until the next
+  // insertion or Clear.
+  int* Find(std::string_view key) { return Find(key, Hash(key)); }
+  int* Find(std::string_view key, uint64_t hash);
+  // Keeps key -> value unless the key is there already; gives the kept
+  // value's place and whether this call added it.
+  std::pair<int*, bool> TryEmplace(std::string_view key, int value) { return TryEmplace(key, Hash(key), value); }
+  std::pair<int*, bool> TryEmplace(std::string_view key, uint64_t hash, int value);
+  void Clear();
+  // Room for this many keys in all without growing.
+  void Reserve(size_t keys);
+  size_t Size() const { return count_; }
+
+ private:
+  struct Slot {
+    uint32_t tag;  // low bits of the hash; the high bits chose the slot
+    uint32_t len;  // kEmpty for a free slot
+    uint32_t off;  // the key's bytes in keys_
+    int32_t value;
+  };
+  static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+
+  size_t SlotOf(uint64_t hash) const { return static_cast<size_t>(hash >> shift_); }
+  bool Matches(const Slot& s, std::string_view key, uint32_t tag) const;
+  void Grow(size_t slots);
+
+  std::vector<Slot> slots_;
+  std::string keys_;
+  size_t count_ = 0;
+  size_t mask_ = 0;
+  unsigned shift_ = 64;
+};
