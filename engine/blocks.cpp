@@ -24,7 +24,65 @@ static TagCalculate* MakeStep(TagVar* target, TagVar* a, char op, TagVar* b) {
   return new TagCalculate(op, target, a, b);
 }
 
+void TagTelBasic::NoteConstruct(int here, const std::string& src) {
+  // The operation keeps its own text while statements are shown; only
+  // otherwise does the end-of-source report need a copy.
+  const size_t i = static_cast<size_t>(here);
+  if (here >= 0 && i < operations.size() && operations[i]->text == src) return;
+  constructText_[here] = src;
+}
+
+// Two plain operands and one binary operator, the shape of most conditions:
+// the one step the expression parser would make, without its tokens and
+// levels. Null for anything else (nothing resolved, nothing created), which
+// then takes the parser's way with its warnings and messages.
+TagCalculate* TagTelBasic::SimpleCondition(std::string_view text) {
+  size_t lead = 0;
+  while (lead < text.size() && (text[lead] == ' ' || text[lead] == '\t')) ++lead;
+  if (lead < text.size() && (text[lead] == '+' || text[lead] == '-')) return nullptr;  // a sign is a step of its own
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x80 || (u < 0x20 && c != '\t')) return nullptr;
+    switch (c) {
+      case '(': case ')': case '[': case ']': case '~': case '\\': case ';': case '\'': case ',': case ':': case '?':
+        return nullptr;
+      default:
+        break;
+    }
+  }
+  TagOperand a, b;
+  char op = 0;
+  std::string msg;
+  if (ParseSimpleExpression(a, op, b, text, msg) != 0 || a.kind == TagOperand::kEmpty ||
+      b.kind == TagOperand::kEmpty)
+    return nullptr;
+  switch (op) {
+    case '+': case '-': case '*': case '/': case '%': case '>': case '<': case 'g': case 'l': case '#':
+    case 'L': case 'R': case 'o': case 'a': case '&': case '|': case '^':
+      break;
+    case '=':
+      if (text.find("==") == std::string_view::npos) return nullptr;  // a lone "=" earns a warning
+      break;
+    default:
+      return nullptr;
+  }
+  // Unknown names are reported by the parser; found first, so that nothing
+  // is counted or created twice.
+  TagVar* probe = nullptr;
+  if ((a.kind == TagOperand::kName && FindVar(a.text, probe) < 0) ||
+      (b.kind == TagOperand::kName && FindVar(b.text, probe) < 0))
+    return nullptr;
+  TagVar *av = nullptr, *bv = nullptr, *target = nullptr;
+  if (OperandVar(a, av) < 0 || OperandVar(b, bv) < 0) return nullptr;
+  FindOrCreateVar("_tempVal", target);
+  return new TagCalculate(op, target, av, bv);
+}
+
 bool TagTelBasic::FlowCondition(const TagFlowStmt& s, const std::string& text, TagExpre*& out) {
+  if (TagCalculate* step = SimpleCondition(text)) {
+    out = new TagExpre({step});
+    return true;
+  }
   TagComplexExpre ce(text, this, "_tempVal", nullptr, std::string());
   if (!ce.Error().empty()) {
     Report(s.line, ce.Error(), s.work);
@@ -77,7 +135,7 @@ int TagTelBasic::CompileIfFlow(const TagFlowStmt& s) {
   if (kwIndex == static_cast<int>(KeywordId::If)) {
     AddOper(op, src, line, 'i');
     ifStack.push_back(here);
-    constructText_[here] = src;
+    NoteConstruct(here, src);
     return 0;
   }
   AddOper(op, src, line, 'E');
@@ -90,7 +148,7 @@ int TagTelBasic::CompileIfFlow(const TagFlowStmt& s) {
   head->AddElseIf(op);
   op->head = head;
   ifStack.push_back(here);
-  constructText_[here] = src;
+  NoteConstruct(here, src);
   return 0;
 }
 
@@ -119,7 +177,7 @@ int TagTelBasic::CompileWhileFlow(const TagFlowStmt& s) {
   if (!FlowCondition(s, args[0], cond)) return -1;
   AddOper(new TagForWhile(cond), src, line, 'w');
   loopStack.push_back(here);
-  constructText_[here] = src;
+  NoteConstruct(here, src);
   return 0;
 }
 
@@ -137,7 +195,7 @@ int TagTelBasic::CompileForFlow(const TagFlowStmt& s) {
     if (CompileArgs(line, work, {args[1]}, coll) < 0) return -1;
     AddOper(new TagForIn(var, coll[0]), src, line, 'w');
     loopStack.push_back(here);
-    constructText_[here] = src;
+    NoteConstruct(here, src);
     return 0;
   }
   TagCalculate* steps[2] = {nullptr, nullptr};
@@ -164,7 +222,7 @@ int TagTelBasic::CompileForFlow(const TagFlowStmt& s) {
   loop->SetStep(steps[1]);
   AddOper(loop, src, line, 'w');
   loopStack.push_back(here);
-  constructText_[here] = src;
+  NoteConstruct(here, src);
   return 0;
 }
 
@@ -178,7 +236,7 @@ int TagTelBasic::CompileSwitchFlow(const TagFlowStmt& s) {
   if (!FlowSingleValue(s, args[0], v)) return -1;
   AddOper(new TagSwitch(v), src, line, 's');
   switchStack.push_back(here);
-  constructText_[here] = src;
+  NoteConstruct(here, src);
   return 0;
 }
 

@@ -85,7 +85,7 @@ std::string DecodeLiteral(std::string_view tok) {
 bool TagComplexExpre::Tokenize(std::string_view text, std::vector<Token>& out, std::string& error,
                                std::string& warning, bool& purePlus) {
   out.clear();
-  out.reserve(16);
+  if (out.capacity() < 16) out.reserve(16);
   purePlus = false;
   // The token being read is always one run of the text: kept as its start
   // and length, copied once when it ends.
@@ -192,6 +192,9 @@ TagComplexExpre::TagComplexExpre(std::string_view text, TagTelBasic* inst, const
                                  TagVar* key, const std::string& note)
     : inst_(inst) {
   (void)note;  // notes are not stored with values
+  // The token list's room is kept per thread: a compile parses thousands of
+  // expressions, one at a time.
+  tokens_.swap(TokenScratch());
   bool pure = false;
   if (!Tokenize(text, tokens_, error_, warning_, pure)) return;
   // One step per operator at most: the list never grows step by step.
@@ -226,6 +229,13 @@ TagComplexExpre::TagComplexExpre(std::string_view text, TagTelBasic* inst, const
 
 TagComplexExpre::~TagComplexExpre() {
   for (TagCalculate* s : steps_) delete s;
+  tokens_.clear();
+  if (tokens_.capacity() > TokenScratch().capacity()) tokens_.swap(TokenScratch());
+}
+
+std::vector<TagComplexExpre::Token>& TagComplexExpre::TokenScratch() {
+  thread_local std::vector<Token> scratch;
+  return scratch;
 }
 
 std::vector<TagCalculate*> TagComplexExpre::TakeSteps() {

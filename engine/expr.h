@@ -143,6 +143,7 @@ class TagComplexExpre {
   // The current token is the one-byte operator op.
   bool IsOp1(char op) const;
   bool Fail(std::string msg);
+  static std::vector<Token>& TokenScratch();
 
   TagTelBasic* inst_;
   std::vector<Token> tokens_;

@@ -27,6 +27,17 @@ const RecKeyword* TagKeyword::Find(std::string_view name) const {
   return rec;
 }
 
+namespace {
+// What can still decide a head once a byte no keyword holds was met.
+struct AfterWordsBytes {
+  bool has[256] = {};
+  constexpr AfterWordsBytes() {
+    for (const char* p = "{}(;\"<\r\n"; *p; ++p) has[static_cast<unsigned char>(*p)] = true;
+  }
+};
+constexpr AfterWordsBytes kAfterWordsBytes;
+}  // namespace
+
 const RecKeyword* TagKeyword::ParseHead(std::string_view text, size_t& pos) const {
   // Only the first three words shape a head; the count tells the rest.
   std::string_view words[3];
@@ -59,9 +70,19 @@ const RecKeyword* TagKeyword::ParseHead(std::string_view text, size_t& pos) cons
       return &KeywordRec(c == '{' ? KeywordId::BlockOpen : KeywordId::BlockClose);
     }
     if (noWords) {
-      // x = 1 {  is a brace; x = f(a) {  and  x = "{"  are not.
-      if (c == '(' || c == ';' || c == '"' || c == '<') return nullptr;
-      continue;
+      // x = 1 {  is a brace; x = f(a) {  and  x = "{"  are not. The rest
+      // of the line is only looked at for these bytes.
+      for (; i < text.size(); ++i) {
+        const char d = text[i];
+        if (!kAfterWordsBytes.has[static_cast<unsigned char>(d)]) continue;
+        if (d == '\r' || d == '\n') return nullptr;
+        if (d == '{' || d == '}') {
+          pos = i + 1;
+          return &KeywordRec(d == '{' ? KeywordId::BlockOpen : KeywordId::BlockClose);
+        }
+        return nullptr;
+      }
+      return nullptr;
     }
     if (c == '(' || c == ';') {
       if (start == std::string_view::npos) start = i;

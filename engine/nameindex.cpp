@@ -33,64 +33,65 @@ uint64_t TagNameIndex::Hash(std::string_view key) {
 }
 
 bool TagNameIndex::Matches(const Slot& s, std::string_view key, uint32_t tag) const {
-  return s.tag == tag && s.len == key.size() && std::memcmp(keys_.data() + s.off, key.data(), key.size()) == 0;
+  if (s.tag != tag) return false;
+  const Entry& e = entries_[s.entry];
+  return e.len == key.size() && std::memcmp(keys_.data() + e.off, key.data(), key.size()) == 0;
 }
 
 int* TagNameIndex::Find(std::string_view key, uint64_t hash) {
-  if (count_ == 0) return nullptr;
+  if (entries_.empty()) return nullptr;
   const uint32_t tag = static_cast<uint32_t>(hash);
   for (size_t i = SlotOf(hash);; i = (i + 1) & mask_) {
-    Slot& s = slots_[i];
-    if (s.len == kEmpty) return nullptr;
-    if (Matches(s, key, tag)) return &s.value;
+    const Slot& s = slots_[i];
+    if (s.entry == kEmpty) return nullptr;
+    if (Matches(s, key, tag)) return &entries_[s.entry].value;
   }
 }
 
 std::pair<int*, bool> TagNameIndex::TryEmplace(std::string_view key, uint64_t hash, int value) {
-  // At most half full: probes stay short.
-  if ((count_ + 1) * 2 > slots_.size()) Grow(slots_.empty() ? 64 : slots_.size() * 2);
+  // At most three quarters full: eight slots share a cache line, so the
+  // short runs this leaves cost about one line per probe.
+  if ((entries_.size() + 1) * 4 > slots_.size() * 3) Grow(slots_.empty() ? 64 : slots_.size() * 2);
   const uint32_t tag = static_cast<uint32_t>(hash);
   size_t i = SlotOf(hash);
   for (;; i = (i + 1) & mask_) {
-    Slot& s = slots_[i];
-    if (s.len == kEmpty) break;
-    if (Matches(s, key, tag)) return {&s.value, false};
+    const Slot& s = slots_[i];
+    if (s.entry == kEmpty) break;
+    if (Matches(s, key, tag)) return {&entries_[s.entry].value, false};
   }
-  if (key.size() >= kEmpty || keys_.size() + key.size() > std::numeric_limits<uint32_t>::max())
+  if (key.size() > std::numeric_limits<uint32_t>::max() - keys_.size() || entries_.size() >= kEmpty - 1)
     throw std::length_error("name index full");
-  Slot& s = slots_[i];
-  s.tag = tag;
-  s.len = static_cast<uint32_t>(key.size());
-  s.off = static_cast<uint32_t>(keys_.size());
-  s.value = value;
+  slots_[i] = Slot{tag, static_cast<uint32_t>(entries_.size())};
+  entries_.push_back(Entry{static_cast<uint32_t>(keys_.size()), static_cast<uint32_t>(key.size()), value});
   keys_.append(key);
-  ++count_;
-  return {&s.value, true};
+  return {&entries_.back().value, true};
 }
 
 void TagNameIndex::Clear() {
-  for (Slot& s : slots_) s.len = kEmpty;
+  for (Slot& s : slots_) s.entry = kEmpty;
+  entries_.clear();
   keys_.clear();
-  count_ = 0;
 }
 
 void TagNameIndex::Reserve(size_t keys) {
   size_t want = 64;
-  while (want < keys * 2) want *= 2;
+  while (want * 3 < keys * 4) want *= 2;
   if (want > slots_.size()) Grow(want);
+  entries_.reserve(keys);
+  keys_.reserve(keys * 8);
 }
 
 void TagNameIndex::Grow(size_t slots) {
   std::vector<Slot> old = std::move(slots_);
-  slots_.assign(slots, Slot{0, kEmpty, 0, 0});
+  slots_.assign(slots, Slot{0, kEmpty});
   mask_ = slots - 1;
   shift_ = 64;
-  for (size_t s = slots; s > 1; s >>= 1) --shift_;
+  for (size_t n = slots; n > 1; n >>= 1) --shift_;
   for (const Slot& o : old) {
-    if (o.len == kEmpty) continue;
-    const uint64_t h = Hash(std::string_view(keys_.data() + o.off, o.len));
-    size_t i = SlotOf(h);
-    while (slots_[i].len != kEmpty) i = (i + 1) & mask_;
+    if (o.entry == kEmpty) continue;
+    const Entry& e = entries_[o.entry];
+    size_t i = SlotOf(Hash(std::string_view(keys_.data() + e.off, e.len)));
+    while (slots_[i].entry != kEmpty) i = (i + 1) & mask_;
     slots_[i] = o;
   }
 }

@@ -26,13 +26,18 @@ class TagNameIndex {
   void Clear();
   // Room for this many keys in all without growing.
   void Reserve(size_t keys);
-  size_t Size() const { return count_; }
+  size_t Size() const { return entries_.size(); }
 
  private:
+  // A slot is eight bytes: a probe for a key that is not there (every new
+  // name and literal) reads only slots, many to a cache line.
   struct Slot {
-    uint32_t tag;  // low bits of the hash; the high bits chose the slot
-    uint32_t len;  // kEmpty for a free slot
+    uint32_t tag;    // low bits of the hash; the high bits chose the slot
+    uint32_t entry;  // into entries_, kEmpty for a free slot
+  };
+  struct Entry {
     uint32_t off;  // the key's bytes in keys_
+    uint32_t len;
     int32_t value;
   };
   static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
@@ -42,8 +47,8 @@ class TagNameIndex {
   void Grow(size_t slots);
 
   std::vector<Slot> slots_;
+  std::vector<Entry> entries_;
   std::string keys_;
-  size_t count_ = 0;
   size_t mask_ = 0;
   unsigned shift_ = 64;
 };

@@ -18,6 +18,7 @@ struct ByteSet {
 };
 constexpr ByteSet kStatementDelimiters("(;{}+-*/[],%><=");
 constexpr ByteSet kSimpleOperators("!%*/<=>^~&|()[]+-");
+constexpr ByteSet kCommentOrLineEndBytes("/*\n");
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool At(std::string_view t, size_t i, char a, char b) { return i + 1 < t.size() && t[i] == a && t[i + 1] == b; }
 
@@ -119,6 +120,7 @@ bool HasCommentMarkOrLineEnd(std::string_view text) {
   // A lone "/" or "*" is an operator, and the text stays as it is.
   for (size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
+    if (!kCommentOrLineEndBytes(c)) continue;
     if (c == '\n' || At(text, i, '/', '/') || At(text, i, '/', '*') || At(text, i, '*', '/')) return true;
   }
   return false;
@@ -334,7 +336,16 @@ int SplitAssignTarget(std::string_view text, std::string& name, std::string& ind
     idx = TrimBlanksRight(before.substr(bracket + 1));
     n = WithoutBlanks(before.substr(0, bracket));
   } else {
-    n = WithoutBlanks(before);
+    // Most targets are one word between blanks: copied at once.
+    size_t b = 0, e = before.size();
+    while (b < e && IsBlank(before[b])) ++b;
+    while (e > b && IsBlank(before[e - 1])) --e;
+    size_t k = b;
+    while (k < e && !IsBlank(before[k])) ++k;
+    if (k == e)
+      n.assign(before.substr(b, e - b));
+    else
+      n = WithoutBlanks(before);
   }
   if (!n.empty() && (n[0] == '"' || IsDigit(n[0]))) return -1;
   if (!IsValidName(n)) return -2;

@@ -56,6 +56,29 @@ bool LiteralKey(int kind, std::string_view text, std::string& key) {
   return true;
 }
 
+// The constant's ConstKey is key, without building it.
+bool HasConstKey(const TagVar& v, std::string_view key) {
+  if (!v.IsConst() || key.empty()) return false;
+  const std::string_view bytes = key.substr(1);
+  switch (key[0]) {
+    case 'i': {
+      if (!v.IsInt() || bytes.size() != sizeof(int32_t)) return false;
+      const int32_t i = v.IntValue();
+      return std::memcmp(&i, bytes.data(), sizeof i) == 0;
+    }
+    case 'd': {
+      if (!v.IsDouble() || bytes.size() != sizeof(double)) return false;
+      double d = v.DblValue();
+      if (d == 0) d = 0;
+      return std::memcmp(&d, bytes.data(), sizeof d) == 0;
+    }
+    case 's':
+      return v.IsString() && v.Bytes() == bytes;
+    default:
+      return false;
+  }
+}
+
 void LiteralValue(int kind, std::string_view text, TagVar& v) {
   if (kind == TagOperand::kInteger)
     v.DefineInt("", TagVar::ParseInt(text), true);
@@ -68,6 +91,7 @@ void LiteralValue(int kind, std::string_view text, TagVar& v) {
 }  // namespace
 
 void TagTelBasic::IndexNewVariables() {
+  if (indexedVars_ == variables.size()) return;
   std::string key;
   if (indexedVars_ > variables.size()) {
     // Variables were taken off the end (a run-time compile undone): start over.
@@ -207,9 +231,7 @@ int TagTelBasic::OperandVar(int kind, std::string_view text, TagVar*& out) {
         }
         const int found = *at;
         const size_t i = static_cast<size_t>(found);
-        std::string kept;
-        if (i < variables.size() && variables[i] && variables[i]->IsConst() && ConstKey(*variables[i], kept) &&
-            kept == key) {
+        if (i < variables.size() && variables[i] && HasConstKey(*variables[i], key)) {
           out = variables[i].get();
           return found;
         }

@@ -28,6 +28,7 @@ struct RecKeyword;
 class TagKxCall;
 class TagLineServices;
 class TagExpre;
+class TagCalculate;
 
 // The number of lines of the line manager, as scripts see it in _linesCount.
 extern std::atomic<int> scriptLinesCount;
@@ -302,6 +303,8 @@ class TagTelBasic : public TagCompileDiag {
   // Source texts of block openers, for the end-of-source report (operation
   // texts are kept only while statements are shown).
   std::unordered_map<int, std::string> constructText_;
+  void NoteConstruct(int here, const std::string& src);
+  TagCalculate* SimpleCondition(std::string_view text);
 
  public:
 
