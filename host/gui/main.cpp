@@ -3,8 +3,10 @@
 #include "host/gui/rodizmain.h"
 #include "host/operations.h"
 #include "lines/teldrive.h"
+#include "platform/heap.h"
 
 int main(int argc, char** argv) {
+  plat::KeepFreedHeap();
   RegisterLineManager();
   RegisterAllOperations();
   return RodizMain(argc, argv);

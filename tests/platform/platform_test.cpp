@@ -5,6 +5,11 @@
 #include <atomic>
 #include <filesystem>
 
+#include <malloc.h>
+
+#include <vector>
+
+#include "platform/heap.h"
 #include "platform/instance.h"
 #include "platform/msgbox.h"
 #include "platform/path.h"
@@ -17,6 +22,24 @@
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
+
+// Freeing a script's worth of small blocks leaves the heap with the
+// process: the next build reuses it instead of faulting fresh pages in.
+TEST(Heap, FreedMemoryStaysWithTheProcess) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers bring their own allocator";
+#else
+  ASSERT_TRUE(plat::KeepFreedHeap());
+  constexpr size_t kBlock = 16 << 10, kTotal = 64 << 20;
+  std::vector<char*> blocks;
+  for (size_t n = 0; n < kTotal; n += kBlock) {
+    blocks.push_back(static_cast<char*>(std::malloc(kBlock)));
+    blocks.back()[0] = 1;
+  }
+  for (auto it = blocks.rbegin(); it != blocks.rend(); ++it) std::free(*it);
+  EXPECT_GE(mallinfo2().arena, kTotal);
+#endif
+}
 
 TEST(Tick, AdvancesWithSleep) {
   uint32_t a = plat::TickCount();
