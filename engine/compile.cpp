@@ -32,6 +32,28 @@ class ProbeDiag : public TagCompileDiag {
   void WriteEntry(const std::string&) override { ++entries; }
 };
 
+// "name = ..." with a plain ASCII name, and nothing on the line that makes
+// it a call, a block or a comparison: the statement shape, head and target
+// the three scanners would find, from one pass. False sends the line the
+// general way.
+bool PlainAssignment(std::string_view work, std::string& target) {
+  size_t i = 0;
+  const size_t n = work.size();
+  while (i < n && (work[i] == ' ' || work[i] == '\t')) ++i;
+  const size_t b = i;
+  auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; };
+  if (i >= n || !letter(work[i])) return false;
+  while (i < n && (letter(work[i]) || (work[i] >= '0' && work[i] <= '9'))) ++i;
+  const std::string_view name = work.substr(b, i - b);
+  if (name == "const" || name == "function") return false;
+  while (i < n && (work[i] == ' ' || work[i] == '\t')) ++i;
+  if (i >= n || work[i] != '=' || (i + 1 < n && work[i + 1] == '=')) return false;
+  for (size_t k = i + 1; k < n; ++k)
+    if (work[k] == '(' || work[k] == '{' || work[k] == '}') return false;
+  target.assign(name);
+  return true;
+}
+
 bool IsFlowKeyword(int i) {
   return i == 0 || i == 1 || i == 5 || i == 6 || i == 7 || i == 8 || i == 15;
 }
@@ -212,12 +234,15 @@ int TagTelBasic::CompileStatement(const std::string& text, int line) {
   pendingResult = TagVarRef{};
   if (IsBlankText(work)) return 0;
 
+  std::string target, index;
+  if (PlainAssignment(work, target))
+    return CompileAssignPath(line, src, work, comment, false, 0, kShapeAssign, 0, false, std::string(), 0, target,
+                             index);
   size_t offset = 0;
   const int shape = ClassifyStatement(work, offset);
   size_t kpos = 0;
   const RecKeyword* head = FindKeyword(work, kpos);
   const bool isConst = head && head->index == static_cast<int>(KeywordId::Const);
-  std::string target, index;
   const int tl = SplitAssignTarget(isConst ? std::string_view(work).substr(kpos) : std::string_view(work), target,
                                    index);
   if (tl == -1) {

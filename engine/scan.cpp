@@ -471,6 +471,33 @@ int ParseSimpleExpression(TagOperand& first, char& op, TagOperand& second, std::
   };
   enum class St { kNotStarted, kReading, kEnded };
   TagOperand* cur = &first;
+  // An operand's bytes are mostly one run of the text: appended as a run,
+  // not byte by byte. Flushed before anything reads an operand's text and
+  // when the function returns.
+  struct Run {
+    TagOperand* op = nullptr;
+    const char* base;
+    size_t b = 0, e = 0;
+    void Flush() {
+      if (op && e > b) op->text.append(base + b, e - b);
+      op = nullptr;
+    }
+    ~Run() { Flush(); }
+  } run{nullptr, text.data()};
+  auto put = [&](size_t at) {
+    if (run.op == cur && run.e == at) {
+      ++run.e;
+      return;
+    }
+    run.Flush();
+    run.op = cur;
+    run.b = at;
+    run.e = at + 1;
+  };
+  auto putByte = [&](char c) {
+    run.Flush();
+    cur->text += c;
+  };
   St st = St::kNotStarted;
   bool inString = false;
   const size_t n = text.size();
@@ -486,16 +513,16 @@ int ParseSimpleExpression(TagOperand& first, char& op, TagOperand& second, std::
           case 't': mapped = '\t'; break;
           case '"': mapped = '"'; break;
           default:
-            cur->text += c;  // any other backslash stays
+            put(i);  // any other backslash stays
             continue;
         }
-        cur->text += mapped;
+        putByte(mapped);
         ++i;
       } else if (c == '"') {
         inString = false;
         st = St::kEnded;
       } else {
-        cur->text += c;
+        put(i);
       }
       continue;
     }
@@ -519,6 +546,7 @@ int ParseSimpleExpression(TagOperand& first, char& op, TagOperand& second, std::
       if (cur == &second && st != St::kNotStarted) return fail(-5, CMsg::SyntaxError);
       switch (c) {
         case '!':
+          run.Flush();
           if (next == '=') {
             op = '#';
             ++i;
@@ -562,7 +590,7 @@ int ParseSimpleExpression(TagOperand& first, char& op, TagOperand& second, std::
       } else {
         cur->kind = TagOperand::kName;
       }
-      cur->text += c;
+      put(i);
       continue;
     }
     if (cur->kind == TagOperand::kInteger || cur->kind == TagOperand::kReal) {
@@ -575,8 +603,9 @@ int ParseSimpleExpression(TagOperand& first, char& op, TagOperand& second, std::
     } else if (cur->kind == TagOperand::kString) {
       return fail(-5, CMsg::SyntaxError);
     }
-    cur->text += c;
+    put(i);
   }
+  run.Flush();
   if (inString) return fail(-2, CMsg::StringNotEnded);
   if (second.kind != TagOperand::kEmpty && op == 0) return fail(-4, CMsg::MissingOperator);
   return 0;

@@ -329,6 +329,8 @@ void TagTelBasic::PruneUncalledFunctions() {
 void TagTelBasic::BuildViews() {
   varView.clear();
   constView.clear();
+  varView.reserve(variables.size());
+  constView.reserve(variables.size());
   namedConstCount = 0;
   for (auto& v : variables) {
     if (!v) continue;

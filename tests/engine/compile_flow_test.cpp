@@ -38,6 +38,14 @@ TEST_P(FlowTest, RunsToExpectedValue) {
 
 const FlowCase kFlowCases[] = {
     {"Assign", "x = 1\ny = x + 1\n", "y", "2"},
+    // Assignment lines of every shape near the plain "name = value" one.
+    {"AssignWithoutBlanks", "x=3\n", "x", "3"},
+    {"AssignAmongTabs", "\tx\t=\t3\t\n", "x", "3"},
+    {"AssignCallResult", "function f(a)\n{\nreturn(a + 1)\n}\nx = f(4)\n", "x", "5"},
+    {"AssignTextWithParentheses", "s = \"a(b){c}\"\n", "s", "a(b){c}"},
+    {"AssignConstant", "const k = 7\nx = k\n", "x", "7"},
+    {"AssignToAKeywordName", "while = 4\nx = while\n", "x", "4"},
+    {"AssignWithComment", "x = 2 // x = 5\n", "x", "2"},
     {"Precedence", "x = (1 + 2) * 3;\n", "x", "9"},
     {"UnaryMinus", "x = 2 * -3;\n", "x", "-6"},
     {"AndOrSameLevel", "x = 1 || 0 && 0;\n", "x", "0"},
