@@ -163,6 +163,15 @@ bool TagComplexExpre::Tokenize(std::string_view text, std::vector<Token>& out, s
       return false;
     }
     ++curLen;
+    // The rest of the word at once; whatever ends it is looked at above.
+    while (i + 1 < n) {
+      const char d = text[i + 1];
+      if (static_cast<unsigned char>(d) > 128 || d == ';' || d == '"' || d == ' ' || d == '\t' || d == '\r' ||
+          d == '\n' || IsOperatorByte(d) || (number && !((d >= '0' && d <= '9') || d == '.')))
+        break;
+      ++i;
+      ++curLen;
+    }
   }
   if (inLiteral) {
     error = GBK("语法错误, 缺少操作符!");

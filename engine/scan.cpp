@@ -19,6 +19,8 @@ struct ByteSet {
 constexpr ByteSet kStatementDelimiters("(;{}+-*/[],%><=");
 constexpr ByteSet kSimpleOperators("!%*/<=>^~&|()[]+-");
 constexpr ByteSet kCommentOrLineEndBytes("/*\n");
+// Bytes that end a name in a simple expression (every other byte is part of it).
+constexpr ByteSet kOperandEnd(" \t;',:?\"!%*/<=>^~&|()[]+-");
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool At(std::string_view t, size_t i, char a, char b) { return i + 1 < t.size() && t[i] == a && t[i + 1] == b; }
 
@@ -484,15 +486,15 @@ int ParseSimpleExpression(TagOperand& first, char& op, TagOperand& second, std::
     }
     ~Run() { Flush(); }
   } run{nullptr, text.data()};
-  auto put = [&](size_t at) {
+  auto put = [&](size_t at, size_t len = 1) {
     if (run.op == cur && run.e == at) {
-      ++run.e;
+      run.e += len;
       return;
     }
     run.Flush();
     run.op = cur;
     run.b = at;
-    run.e = at + 1;
+    run.e = at + len;
   };
   auto putByte = [&](char c) {
     run.Flush();
@@ -522,7 +524,10 @@ int ParseSimpleExpression(TagOperand& first, char& op, TagOperand& second, std::
         inString = false;
         st = St::kEnded;
       } else {
-        put(i);
+        size_t j = i + 1;
+        while (j < n && text[j] != '"' && text[j] != '\\') ++j;
+        put(i, j - i);
+        i = j - 1;
       }
       continue;
     }
@@ -590,7 +595,13 @@ int ParseSimpleExpression(TagOperand& first, char& op, TagOperand& second, std::
       } else {
         cur->kind = TagOperand::kName;
       }
-      put(i);
+      size_t j = i + 1;
+      if (cur->kind == TagOperand::kName)
+        while (j < n && !kOperandEnd(text[j])) ++j;
+      else
+        while (j < n && IsDigit(text[j])) ++j;
+      put(i, j - i);
+      i = j - 1;
       continue;
     }
     if (cur->kind == TagOperand::kInteger || cur->kind == TagOperand::kReal) {

@@ -1,5 +1,6 @@
 // Names of a compiled script: variables, constants, literals, temporaries,
 // parameters and functions.
+#include <charconv>
 #include <cstring>
 
 #include "engine/oper.h"
@@ -251,7 +252,10 @@ int TagTelBasic::OperandVar(int kind, std::string_view text, TagVar*& out) {
 
 TagVar* TagTelBasic::NewTempVar() {
   TagTelBasic* root = CompileRoot();
-  std::string tname = "__m" + std::to_string(root->tempCounter++);
+  char buf[24] = "__m";
+  const auto [end, ec] = std::to_chars(buf + 3, buf + sizeof buf, root->tempCounter++);
+  (void)ec;  // an int always fits
+  const std::string_view tname(buf, static_cast<size_t>(end - buf));
   // A run-time compile restores the counter afterwards: the next one meets
   // the same names and reuses those temporaries instead of piling up more.
   if (runtimeCompile) {
