@@ -123,18 +123,20 @@ int TagDbConnection::AddBackend(int type, const std::string& a, const std::strin
       c_ = c;
       d_ = d;
       make = true;
+      ++making_;
     }
   }
   if (make) {
     // The connect is a network call: made outside the lock, kept whatever
     // its status (it is rebuilt before it serves a request).
     std::unique_ptr<TagDataSet> ds = Make();
-    if (ds) {
+    {
       std::lock_guard<std::mutex> g(lock_);
+      --making_;
       // Closes while it connected may have lowered the count: a backend
       // lands only while the connection is short of min(count, max).
       const size_t want = static_cast<size_t>(std::max(0, std::min(openCount_, MaxConn())));
-      if (backends_.size() < want) backends_.push_back(std::move(ds));
+      if (ds && backends_.size() < want) backends_.push_back(std::move(ds));
     }
     // An unwanted one is closed here, outside the lock.
   }
@@ -193,6 +195,8 @@ int TagDbConnection::ExecUse(const std::string& statement, TagLocalResult& local
         take = p.get();
         break;
       }
+      // A backend still connecting gets the statement once it lands.
+      if (making_ > 0) pending = true;
       ran = useText_;
     }
     if (take) {
@@ -214,13 +218,15 @@ int TagDbConnection::ExecUse(const std::string& statement, TagLocalResult& local
     LogF("DbPool[%d]: \"%.60s\" not run, the backends already ran \"%.60s\"", index, statement.c_str(), ran.c_str());
   }
   std::lock_guard<std::mutex> g(lock_);
+  // The connects it waited for ended without a backend.
+  if (backends_.empty()) return -100;
   return static_cast<int>(backends_.size());
 }
 
 int TagDbConnection::Exec(const std::string& statement, TagLocalResult& local) {
   {
     std::lock_guard<std::mutex> g(lock_);
-    if (backends_.empty()) return -100;
+    if (backends_.empty() && making_ == 0) return -100;
   }
   if (IsUse(statement)) return ExecUse(statement, local);
 
@@ -234,6 +240,11 @@ int TagDbConnection::Exec(const std::string& statement, TagLocalResult& local) {
     TagDataSet* mine = nullptr;
     {
       std::lock_guard<std::mutex> g(lock_);
+      // The connects it waited for ended without a backend.
+      if (backends_.empty() && making_ == 0) {
+        waiting_.remove(&req);
+        return -100;
+      }
       if (!waiting_.empty()) {
         for (auto& p : backends_) {
           if (p->busy) continue;

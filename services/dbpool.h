@@ -49,7 +49,8 @@ class TagDbConnection {
   // The open count - 1; -1 for a type the pool does not take.
   int AddBackend(int type, const std::string& a, const std::string& b, const std::string& c, const std::string& d);
   // The backend's copy result, the number of backends for a "USE "
-  // statement, -100 without backends, -200 when no backend came free.
+  // statement, -100 without backends (none connecting either), -200 when
+  // no backend came free.
   int Exec(const std::string& statement, TagLocalResult& local);
   // The new open count; -1 when nothing was open.
   int Close();
@@ -81,6 +82,9 @@ class TagDbConnection {
   std::vector<std::unique_ptr<TagDataSet>> backends_;
   std::list<TagDbReq*> waiting_;
   int openCount_ = 0;
+  // Opens whose backend is still connecting: a request waits for them
+  // rather than finding the connection without backends.
+  int making_ = 0;
   int type_;
   std::string a_, b_, c_, d_;  // of the last open that made a backend
   // The texts the key was made of (the first open).

@@ -31,6 +31,7 @@ struct Shared {
   std::atomic<int> made{0};
   std::atomic<int> failFirst{0};  // this many backends fail to connect
   std::atomic<int> overlap{0};    // a backend ran two statements at once
+  std::atomic<bool> connectGate{true};  // backends connect once it opens
   std::mutex lock;
   std::vector<std::string> journal;  // "backend#: statement"
 };
@@ -304,6 +305,65 @@ TEST(DbPool, RebuiltBackendIsSwitchedToTheDatabaseOfTheOldOne) {
   }
   const std::vector<std::string> want = {"1: USE shop", "2: USE shop", "2: select 1"};
   EXPECT_EQ(j, want);
+}
+
+// A line that opens while the only backend still connects has no backend
+// of its own: its request, or its USE, waits for that one, and ends
+// without a backend only when the connect yields none.
+TEST(DbPool, RequestWaitsForABackendStillConnecting) {
+  struct Case {
+    const char* statement;
+    bool queued;  // a USE waits outside the request queue
+    bool yields;
+    int result;
+  };
+  const Case cases[] = {
+      {"select 5", true, true, 1},
+      {"select 5", true, false, -100},
+      {"USE shop", false, true, 1},
+      {"USE shop", false, false, -100},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(k.statement) + (k.yields ? ", connect yields a backend" : ", connect yields none"));
+    Shared s;
+    s.connectGate = false;
+    TagDbPoolSettings set = GateSettings(&s, 1, 4000, 5);
+    set.maker = [&s, k, make = set.maker](int type, const std::string& a, const std::string& b,
+                                          const std::string& c, const std::string& d) {
+      WaitFor([&] { return s.connectGate.load(); }, 60000);
+      return k.yields ? make(type, a, b, c, d) : nullptr;
+    };
+    TagDbConnectionsCtrl pool(set);
+    std::unique_ptr<TagLocalData> first;
+    std::thread opener([&] { first = std::make_unique<TagLocalData>(&pool, 1, "srv", "sa", "pw", ""); });
+    const bool connecting = WaitFor([&] { return pool.Count() == 1 && pool.At(0)->OpenCount() == 1; });
+    TagLocalData second(&pool, 1, "srv", "sa", "pw", "");  // over the maximum: makes no backend
+    std::atomic<bool> started{false};
+    std::atomic<int> r{0};
+    std::thread request([&] {
+      started = true;
+      r = second.Exec(k.statement);
+    });
+    const bool waited = WaitFor([&] { return started.load() && (!k.queued || pool.At(0)->Waiting() == 1); });
+    s.connectGate = true;
+    opener.join();
+    request.join();
+    EXPECT_TRUE(connecting);
+    EXPECT_TRUE(waited);
+    EXPECT_EQ(r.load(), k.result);
+    std::vector<std::string> j;
+    {
+      std::lock_guard<std::mutex> g(s.lock);
+      j = s.journal;
+    }
+    std::vector<std::string> want;
+    if (k.yields) {
+      want.push_back(std::string("1: ") + k.statement);
+      EXPECT_EQ(Value(second), k.statement);
+    }
+    EXPECT_EQ(j, want);
+    EXPECT_EQ(pool.At(0)->Waiting(), 0);
+  }
 }
 
 TEST(DbPool, EightLinesTwoHundredRequestsEach) {
