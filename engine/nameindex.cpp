@@ -4,14 +4,15 @@
 #include <limits>
 #include <stdexcept>
 
-uint64_t TagNameIndex::Hash(std::string_view key) {
+uint64_t TagNameIndex::Hash(const Key& key) {
   // Eight bytes a step: keys are short, and byte-wise mixing cost more than
   // the probe itself. The last multiply spreads every byte into the high
   // bits, which choose the slot.
   constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;
   uint64_t h = (key.size() + 1) * 0xC2B2AE3D27D4EB4Full;
-  const char* p = key.data();
-  size_t n = key.size();
+  if (key.hasHead) h = (h ^ static_cast<unsigned char>(key.head)) * kMul;
+  const char* p = key.rest.data();
+  size_t n = key.rest.size();
   while (n >= 8) {
     uint64_t w;
     std::memcpy(&w, p, 8);
@@ -21,8 +22,18 @@ uint64_t TagNameIndex::Hash(std::string_view key) {
     n -= 8;
   }
   if (n != 0) {
-    uint64_t w = 0;
-    std::memcpy(&w, p, n);
+    // The tail read in whole words (overlapping when needed): bytes stored
+    // one by one and read back as a word would stall the load.
+    uint64_t w;
+    if (n >= 4) {
+      uint32_t lo, hi;
+      std::memcpy(&lo, p, 4);
+      std::memcpy(&hi, p + n - 4, 4);
+      w = (static_cast<uint64_t>(hi) << 32) | lo;
+    } else {
+      w = (static_cast<uint64_t>(static_cast<unsigned char>(p[0])) << 16) |
+          (static_cast<uint64_t>(static_cast<unsigned char>(p[n / 2])) << 8) | static_cast<unsigned char>(p[n - 1]);
+    }
     h = (h ^ w) * kMul;
     h ^= h >> 29;
   }
@@ -32,13 +43,19 @@ uint64_t TagNameIndex::Hash(std::string_view key) {
   return h;
 }
 
-bool TagNameIndex::Matches(const Slot& s, std::string_view key, uint32_t tag) const {
+bool TagNameIndex::Matches(const Slot& s, const Key& key, uint32_t tag) const {
   if (s.tag != tag) return false;
   const Entry& e = entries_[s.entry];
-  return e.len == key.size() && std::memcmp(keys_.data() + e.off, key.data(), key.size()) == 0;
+  if (e.len != key.size()) return false;
+  const char* k = keys_.data() + e.off;
+  if (key.hasHead) {
+    if (*k != key.head) return false;
+    ++k;
+  }
+  return std::memcmp(k, key.rest.data(), key.rest.size()) == 0;
 }
 
-int* TagNameIndex::Find(std::string_view key, uint64_t hash) {
+int* TagNameIndex::Find(const Key& key, uint64_t hash) {
   if (entries_.empty()) return nullptr;
   const uint32_t tag = static_cast<uint32_t>(hash);
   for (size_t i = SlotOf(hash);; i = (i + 1) & mask_) {
@@ -48,7 +65,7 @@ int* TagNameIndex::Find(std::string_view key, uint64_t hash) {
   }
 }
 
-std::pair<int*, bool> TagNameIndex::TryEmplace(std::string_view key, uint64_t hash, int value) {
+std::pair<int*, bool> TagNameIndex::TryEmplace(const Key& key, uint64_t hash, int value) {
   // At most three quarters full: eight slots share a cache line, so the
   // short runs this leaves cost about one line per probe.
   if ((entries_.size() + 1) * 4 > slots_.size() * 3) Grow(slots_.empty() ? 64 : slots_.size() * 2);
@@ -59,11 +76,12 @@ std::pair<int*, bool> TagNameIndex::TryEmplace(std::string_view key, uint64_t ha
     if (s.entry == kEmpty) break;
     if (Matches(s, key, tag)) return {&entries_[s.entry].value, false};
   }
-  if (key.size() > std::numeric_limits<uint32_t>::max() - keys_.size() || entries_.size() >= kEmpty - 1)
+  if (key.size() >= std::numeric_limits<uint32_t>::max() - keys_.size() || entries_.size() >= kEmpty - 1)
     throw std::length_error("name index full");
   slots_[i] = Slot{tag, static_cast<uint32_t>(entries_.size())};
   entries_.push_back(Entry{static_cast<uint32_t>(keys_.size()), static_cast<uint32_t>(key.size()), value});
-  keys_.append(key);
+  if (key.hasHead) keys_.push_back(key.head);
+  keys_.append(key.rest);
   return {&entries_.back().value, true};
 }
 

@@ -13,16 +13,32 @@
 
 class TagNameIndex {
  public:
-  static uint64_t Hash(std::string_view key);
+  // A key as a leading byte and the rest: constant keys are a type byte and
+  // the value's bytes, looked up without first being copied together (bytes
+  // just written and read back in other widths stall the reads).
+  struct Key {
+    std::string_view rest;
+    char head = 0;
+    bool hasHead = false;
+    size_t size() const { return rest.size() + (hasHead ? 1 : 0); }
+  };
+  static Key Whole(std::string_view key) {
+    return key.empty() ? Key{} : Key{key.substr(1), key[0], true};
+  }
+  static uint64_t Hash(const Key& key);
+  static uint64_t Hash(std::string_view key) { return Hash(Whole(key)); }
 
   // The value kept for the key, or nullptr. The pointer holds until the next
   // insertion or Clear.
-  int* Find(std::string_view key) { return Find(key, Hash(key)); }
-  int* Find(std::string_view key, uint64_t hash);
+  int* Find(std::string_view key) { return Find(Whole(key)); }
+  int* Find(std::string_view key, uint64_t hash) { return Find(Whole(key), hash); }
+  int* Find(const Key& key) { return Find(key, Hash(key)); }
+  int* Find(const Key& key, uint64_t hash);
   // Keeps key -> value unless the key is there already; gives the kept
   // value's place and whether this call added it.
-  std::pair<int*, bool> TryEmplace(std::string_view key, int value) { return TryEmplace(key, Hash(key), value); }
-  std::pair<int*, bool> TryEmplace(std::string_view key, uint64_t hash, int value);
+  std::pair<int*, bool> TryEmplace(std::string_view key, int value) { return TryEmplace(Whole(key), value); }
+  std::pair<int*, bool> TryEmplace(const Key& key, int value) { return TryEmplace(key, Hash(key), value); }
+  std::pair<int*, bool> TryEmplace(const Key& key, uint64_t hash, int value);
   void Clear();
   // Room for this many keys in all without growing.
   void Reserve(size_t keys);
@@ -43,7 +59,7 @@ class TagNameIndex {
   static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
 
   size_t SlotOf(uint64_t hash) const { return static_cast<size_t>(hash >> shift_); }
-  bool Matches(const Slot& s, std::string_view key, uint32_t tag) const;
+  bool Matches(const Slot& s, const Key& key, uint32_t tag) const;
   void Grow(size_t slots);
 
   std::vector<Slot> slots_;

@@ -34,34 +34,45 @@ bool ConstKey(const TagVar& v, std::string& key) {
   return false;
 }
 
-// ConstKey of the literal's value, without making the value; false when only
-// the value itself can tell (a string past the text limit).
-bool LiteralKey(int kind, std::string_view text, std::string& key) {
-  key.clear();
+// ConstKey of the literal's value, without making the value: its type byte
+// and the value's bytes, kept in `storage` for numbers; false when only the
+// value itself can tell (a string past the text limit).
+bool LiteralKey(int kind, std::string_view text, TagNameIndex::Key& key, char (&storage)[8]) {
   if (kind == TagOperand::kInteger) {
     const int32_t i = TagVar::ParseInt(text);
-    key = 'i';
-    key.append(reinterpret_cast<const char*>(&i), sizeof i);
+    std::memcpy(storage, &i, sizeof i);
+    key = TagNameIndex::Key{std::string_view(storage, sizeof i), 'i', true};
     return true;
   }
   if (kind == TagOperand::kReal) {
     double d = TagVar::ParseDouble(text);
     if (d == 0) d = 0;
-    key = 'd';
-    key.append(reinterpret_cast<const char*>(&d), sizeof d);
+    std::memcpy(storage, &d, sizeof d);
+    key = TagNameIndex::Key{std::string_view(storage, sizeof d), 'd', true};
     return true;
   }
   if (text.size() >= static_cast<size_t>(TagVar::TextLimit())) return false;
-  key = 's';
-  key.append(text);
+  key = TagNameIndex::Key{text, 's', true};
+  return true;
+}
+
+bool LiteralKey(int kind, std::string_view text, std::string& key) {
+  TagNameIndex::Key k;
+  char storage[8];
+  if (!LiteralKey(kind, text, k, storage)) {
+    key.clear();
+    return false;
+  }
+  key.assign(1, k.head);
+  key.append(k.rest);
   return true;
 }
 
 // The constant's ConstKey is key, without building it.
-bool HasConstKey(const TagVar& v, std::string_view key) {
-  if (!v.IsConst() || key.empty()) return false;
-  const std::string_view bytes = key.substr(1);
-  switch (key[0]) {
+bool HasConstKey(const TagVar& v, const TagNameIndex::Key& key) {
+  if (!v.IsConst() || !key.hasHead) return false;
+  const std::string_view bytes = key.rest;
+  switch (key.head) {
     case 'i': {
       if (!v.IsInt() || bytes.size() != sizeof(int32_t)) return false;
       const int32_t i = v.IntValue();
@@ -217,8 +228,9 @@ int TagTelBasic::OperandVar(int kind, std::string_view text, TagVar*& out) {
     case TagOperand::kReal: {
       // One probe of the index finds the constant or keeps the slot for a
       // new literal.
-      std::string key;
-      if (LiteralKey(kind, text, key)) {
+      TagNameIndex::Key key;
+      char storage[8];
+      if (LiteralKey(kind, text, key, storage)) {
         IndexNewVariables();
         const int next = static_cast<int>(variables.size());
         auto [at, added] = constIndex_.TryEmplace(key, next);
