@@ -54,6 +54,28 @@ bool PlainAssignment(std::string_view work, std::string& target) {
   return true;
 }
 
+// A line that starts with a brace, or whose head is if, else if, while, for
+// or switch: no statement shape or assignment target can make it anything
+// but that statement, so they need not be looked for.
+bool IsPlainHead(std::string_view work, const RecKeyword& head) {
+  switch (static_cast<KeywordId>(head.index)) {
+    case KeywordId::If:
+    case KeywordId::ElseIf:
+    case KeywordId::While:
+    case KeywordId::For:
+    case KeywordId::Switch:
+      return true;
+    case KeywordId::BlockOpen:
+    case KeywordId::BlockClose: {
+      size_t i = 0;
+      while (i < work.size() && (work[i] == ' ' || work[i] == '\t')) ++i;
+      return i < work.size() && (work[i] == '{' || work[i] == '}');
+    }
+    default:
+      return false;
+  }
+}
+
 bool IsFlowKeyword(int i) {
   return i == 0 || i == 1 || i == 5 || i == 6 || i == 7 || i == 8 || i == 15;
 }
@@ -218,7 +240,12 @@ int TagTelBasic::CompileLine(const std::string& text, int line) {
 }
 
 int TagTelBasic::CompileStatement(const std::string& text, int line) {
-  const long start = SkipLeadingComments(*this, text, line);
+  // A line that starts with its statement, outside a comment, needs no scan
+  // for where it starts.
+  const unsigned char first = text.empty() ? 0 : static_cast<unsigned char>(text[0]);
+  const long start = first > ' ' && first != '/' && first != '*' && Comments().empty()
+                         ? 0
+                         : SkipLeadingComments(*this, text, line);
   if (start == kStrayCommentEnd) return -1;
   if (start < 0) return 0;
   // Most lines start at their statement and hold no comment: no copies then.
@@ -238,10 +265,11 @@ int TagTelBasic::CompileStatement(const std::string& text, int line) {
   if (PlainAssignment(work, target))
     return CompileAssignPath(line, src, work, comment, false, 0, kShapeAssign, 0, false, std::string(), 0, target,
                              index);
-  size_t offset = 0;
-  const int shape = ClassifyStatement(work, offset);
   size_t kpos = 0;
   const RecKeyword* head = FindKeyword(work, kpos);
+  if (head && IsPlainHead(work, *head)) return CompileKeyword(line, src, work, comment, head, kpos);
+  size_t offset = 0;
+  const int shape = ClassifyStatement(work, offset);
   const bool isConst = head && head->index == static_cast<int>(KeywordId::Const);
   const int tl = SplitAssignTarget(isConst ? std::string_view(work).substr(kpos) : std::string_view(work), target,
                                    index);

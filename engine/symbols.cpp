@@ -235,9 +235,17 @@ int TagTelBasic::OperandVar(int kind, std::string_view text, TagVar*& out) {
         const int next = static_cast<int>(variables.size());
         auto [at, added] = constIndex_.TryEmplace(key, next);
         if (added) {
-          // Indexed already: the index is up to date through `next`.
+          // Indexed already: the index is up to date through `next`. An
+          // integer is taken from the key, parsed once (a real's key has
+          // lost the sign of a zero).
           auto v = std::make_unique<TagVar>();
-          LiteralValue(kind, text, *v);
+          if (key.head == 'i') {
+            int32_t i;
+            std::memcpy(&i, storage, sizeof i);
+            v->DefineInt("", i, true);
+          } else {
+            LiteralValue(kind, text, *v);
+          }
           out = AddVariable(std::move(v));
           indexedVars_ = variables.size();
           return next;
