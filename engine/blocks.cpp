@@ -58,13 +58,22 @@ TagCalculate* TagTelBasic::SimpleCondition(std::string_view text) {
     return nullptr;
   switch (op) {
     case '+': case '-': case '*': case '/': case '%': case '>': case '<': case 'g': case 'l': case '#':
-    case 'L': case 'R': case 'o': case 'a': case '&': case '|': case '^':
-      break;
-    case '=':
-      if (text.find("==") == std::string_view::npos) return nullptr;  // a lone "=" earns a warning
+    case 'L': case 'R': case 'o': case 'a': case '&': case '|': case '^': case '=':
       break;
     default:
       return nullptr;
+  }
+  if (op == '=' || op == '#') {
+    // Only "==" and "!=" as written: a lone "=" earns a warning, and "a ! b"
+    // is an error, where the simple reading takes both for comparisons.
+    bool inString = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '"') inString = !inString;
+      if (inString || (text[i] != '=' && text[i] != '!')) continue;
+      const std::string_view run = text.substr(i, 2);
+      if (run != (op == '=' ? "==" : "!=")) return nullptr;
+      break;
+    }
   }
   // Unknown names are reported by the parser; found first, so that nothing
   // is counted or created twice.

@@ -109,10 +109,22 @@ const BrokenCase kBroken[] = {
     {"EmptyArguments", "Sleep(, )\n", 1, {"[Error]t.kxs(1): 参数不可以为空, Sleep(, )\n"}},
     {"MissingSemicolon", "x = 1\ny = x + 1 * 2\n", 1, {"[Error]t.kxs(2): 缺少结束的分号, y = x + 1 * 2\n"}},
     {"UnclosedIfBraceless", "a = 1\nif(a)\nx = 1\n", 1, {"[Error]t.kxs(3): if语句没有结束 (行数:2), if(a)\n"}},
+    // "!" alone is no comparison, also between two plain operands.
+    {"LoneBangInCondition", "a = 1\nb = 2\nif(a ! b)\n{\n}\n", 3, {"[Error]t.kxs(3): 语法错误:!, if(a ! b)\n"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Scripts, BrokenTest, ::testing::ValuesIn(kBroken),
                          [](const auto& p) { return std::string(p.param.name); });
+
+// A lone "=" compares with a warning, also when a quoted "==" stands beside
+// it, and however simple the condition.
+TEST_F(ReportTest, LoneEqualsInAConditionWarns) {
+  for (const char* cond : {"a = \"==\"", "a = 1", "\"!=\" = a"}) {
+    TagTelBasic& t = Compile(std::string("a = 1\nif(") + cond + ")\n{\nx = 1\n}\nreturn(0)\n");
+    EXPECT_EQ(t.errorCount, 0) << cond << "\n" << Report();
+    EXPECT_EQ(t.warningCount, 1) << cond << "\n" << Report();
+  }
+}
 
 TEST_F(ReportTest, LegalCommentsAfterBracesAndAcrossFunctionHeads) {
   TagTelBasic& t = Compile(
