@@ -127,7 +127,15 @@ bool TagTelBasic::ReadLine(std::string_view text, size_t& pos, std::string& line
   if (pos >= text.size()) return false;
   const size_t limit = std::min(text.size(), pos + std::min(capacity, text.size() - pos));
   size_t i = pos;
-  // Bytes above '\r' end no line: one compare for nearly every byte.
+  // Eight bytes a step while none of them is below 0x0E (no line end can be
+  // there), then byte by byte.
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+  while (i + 8 <= limit) {
+    uint64_t w;
+    std::memcpy(&w, text.data() + i, 8);
+    if (((w - kOnes * 0x0E) & ~w & kHighs) != 0) break;
+    i += 8;
+  }
   while (i < limit && (static_cast<unsigned char>(text[i]) > '\r' || (text[i] != '\r' && text[i] != '\n'))) ++i;
   line.assign(text.data() + pos, i - pos);
   // The line end is consumed, also right after a line cut at the capacity.

@@ -174,9 +174,16 @@ int TagTelBasic::FindVar(std::string_view varName, TagVar*& out) {
 int TagTelBasic::FindOrCreateVar(std::string_view varName, TagVar*& out) {
   int r = FindVar(varName, out);
   if (r >= 0) return r;
+  IndexNewVariables();
+  const bool upToDate = indexedVars_ == variables.size();
   auto v = std::make_unique<TagVar>();
   v->DefineInt(varName, 0, false);
   out = AddVariable(std::move(v));
+  if (upToDate && !varName.empty()) {
+    // Indexed from the caller's text, not from the copy just made.
+    nameIndex_.TryEmplace(varName, static_cast<int>(variables.size() - 1));
+    indexedVars_ = variables.size();
+  }
   return -1;
 }
 
