@@ -413,7 +413,7 @@ int TagTelBasic::CompileAssignPath(int line, const std::string& src, const std::
 
   // A longer right side: one part up to ";".
   const std::string_view right = std::string_view(text).substr(text.find('=') + 1);
-  std::vector<std::string> parts;
+  std::vector<std::string_view> parts;
   const int n = SplitArgs(right, kMaxArgs, parts, ';', ';');
   if (n != 1) {
     CMsg m = n == -5   ? CMsg::BraceAlone
@@ -427,7 +427,7 @@ int TagTelBasic::CompileAssignPath(int line, const std::string& src, const std::
   TagOper* made = nullptr;
   if (TagComplexExpre::IsPurePlus(parts[0])) {
     std::vector<std::string> terms;
-    const int t = SplitArgs(parts[0] + ";", kMaxArgs, terms, '+', ';');
+    const int t = SplitArgs(std::string(parts[0]) + ";", kMaxArgs, terms, '+', ';');
     if (t < 3) {
       Report(line, t == -3 ? CMsg::MultipleOperators : CMsg::SyntaxError, work);
       return -1;

@@ -381,8 +381,11 @@ int SplitCallName(std::string_view text, std::string& name, std::string& rest) {
   return 0;
 }
 
-int SplitArgs(std::string_view text, int maximum, std::vector<std::string>& args, char separator,
-              char terminator) {
+namespace {
+
+// Pieces are views of text or copies of them, as the caller keeps them.
+template <typename Piece>
+int SplitArgsInto(std::string_view text, int maximum, std::vector<Piece>& args, char separator, char terminator) {
   args.clear();
   if (maximum < 0) maximum = kMaxArgs;
   const bool blankSep = separator == ' ' || separator == '\t';
@@ -459,6 +462,18 @@ int SplitArgs(std::string_view text, int maximum, std::vector<std::string>& args
     if (int r = store(rest); r < 0) return r;
   }
   return static_cast<int>(args.size());
+}
+
+}  // namespace
+
+int SplitArgs(std::string_view text, int maximum, std::vector<std::string>& args, char separator,
+              char terminator) {
+  return SplitArgsInto(text, maximum, args, separator, terminator);
+}
+
+int SplitArgs(std::string_view text, int maximum, std::vector<std::string_view>& args, char separator,
+              char terminator) {
+  return SplitArgsInto(text, maximum, args, separator, terminator);
 }
 
 int ParseSimpleExpression(TagOperand& first, char& op, TagOperand& second, std::string_view text,

@@ -90,6 +90,9 @@ int SplitCallName(std::string_view text, std::string& name, std::string& rest);
 // maximum arguments, -5 a brace outside strings. Texts may be of any length.
 int SplitArgs(std::string_view text, int maximum, std::vector<std::string>& args, char separator,
               char terminator);
+// The same as views of text.
+int SplitArgs(std::string_view text, int maximum, std::vector<std::string_view>& args, char separator,
+              char terminator);
 
 // At most two operands and one operator. Operators come back as one
 // character: '#' !=, 'g' >=, 'l' <=, 'o' ||, 'a' &&, 'R' >>, 'L' <<, '=' for =
