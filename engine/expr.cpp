@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/byteset.h"
 #include "engine/scan.h"
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
@@ -47,15 +48,8 @@ int TagMulPlus::Execute() {
 
 namespace {
 
-// A table, not a search of the set: every byte of every expression asks.
-struct OperatorBytes {
-  bool is[256] = {};
-  constexpr OperatorBytes() {
-    for (const char* p = "+-*/%><!=()|&[],^~"; *p; ++p) is[static_cast<unsigned char>(*p)] = true;
-  }
-};
-constexpr OperatorBytes kOperatorBytes;
-bool IsOperatorByte(char c) { return kOperatorBytes.is[static_cast<unsigned char>(c)]; }
+constexpr TagByteSet kOperatorBytes("+-*/%><!=()|&[],^~");
+bool IsOperatorByte(char c) { return kOperatorBytes(c); }
 
 // A literal token (quotes included) as its bytes.
 std::string DecodeLiteral(std::string_view tok) {

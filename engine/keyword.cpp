@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/byteset.h"
+
 namespace {
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -29,13 +31,7 @@ const RecKeyword* TagKeyword::Find(std::string_view name) const {
 
 namespace {
 // What can still decide a head once a byte no keyword holds was met.
-struct AfterWordsBytes {
-  bool has[256] = {};
-  constexpr AfterWordsBytes() {
-    for (const char* p = "{}(;\"<\r\n"; *p; ++p) has[static_cast<unsigned char>(*p)] = true;
-  }
-};
-constexpr AfterWordsBytes kAfterWordsBytes;
+constexpr TagByteSet kAfterWordsBytes("{}(;\"<\r\n");
 }  // namespace
 
 const RecKeyword* TagKeyword::ParseHead(std::string_view text, size_t& pos) const {
@@ -74,7 +70,7 @@ const RecKeyword* TagKeyword::ParseHead(std::string_view text, size_t& pos) cons
       // of the line is only looked at for these bytes.
       for (; i < text.size(); ++i) {
         const char d = text[i];
-        if (!kAfterWordsBytes.has[static_cast<unsigned char>(d)]) continue;
+        if (!kAfterWordsBytes(d)) continue;
         if (d == '\r' || d == '\n') return nullptr;
         if (d == '{' || d == '}') {
           pos = i + 1;

@@ -2,25 +2,18 @@
 
 #include <cstring>
 
+#include "engine/byteset.h"
 #include "engine/compilediag.h"
 
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// Byte sets as tables: the scanners ask about every byte of every line.
-struct ByteSet {
-  bool has[256] = {};
-  constexpr explicit ByteSet(const char* members) {
-    for (; *members; ++members) has[static_cast<unsigned char>(*members)] = true;
-  }
-  bool operator()(char c) const { return has[static_cast<unsigned char>(c)]; }
-};
-constexpr ByteSet kStatementDelimiters("(;{}+-*/[],%><=");
-constexpr ByteSet kSimpleOperators("!%*/<=>^~&|()[]+-");
-constexpr ByteSet kCommentOrLineEndBytes("/*\n");
+constexpr TagByteSet kStatementDelimiters("(;{}+-*/[],%><=");
+constexpr TagByteSet kSimpleOperators("!%*/<=>^~&|()[]+-");
+constexpr TagByteSet kCommentOrLineEndBytes("/*\n");
 // Bytes that end a name in a simple expression (every other byte is part of it).
-constexpr ByteSet kOperandEnd(" \t;',:?\"!%*/<=>^~&|()[]+-");
+constexpr TagByteSet kOperandEnd(" \t;',:?\"!%*/<=>^~&|()[]+-");
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool At(std::string_view t, size_t i, char a, char b) { return i + 1 < t.size() && t[i] == a && t[i + 1] == b; }
 
