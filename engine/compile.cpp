@@ -191,7 +191,8 @@ int TagTelBasic::LoadFile(int callLine, const std::string& file) {
   const std::string_view src(*text);
   if (topFile) {
     size_t lines = 1;
-    for (const char* p = src.data(), *end = p + src.size(); (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) != nullptr; ++p)
+    const char* end = src.data() + src.size();
+    for (const char* p = src.data(); (p = static_cast<const char*>(std::memchr(p, '\n', end - p))) != nullptr; ++p)
       ++lines;
     ReserveForLines(lines);
   }
