@@ -52,7 +52,7 @@ bool TagNameIndex::Matches(const Slot& s, const Key& key, uint32_t tag) const {
     if (*k != key.head) return false;
     ++k;
   }
-  return std::memcmp(k, key.rest.data(), key.rest.size()) == 0;
+  return key.rest.empty() || std::memcmp(k, key.rest.data(), key.rest.size()) == 0;
 }
 
 int* TagNameIndex::Find(const Key& key, uint64_t hash) {
