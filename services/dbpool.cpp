@@ -81,9 +81,12 @@ int TagDbConnection::Waiting() const {
 }
 
 std::unique_ptr<TagDataSet> TagDbConnection::Make() const {
+  // Another line's open may set these meanwhile: a copy, taken under the lock.
   std::string a, b, c, d;
+  int type;
   {
     std::lock_guard<std::mutex> g(lock_);
+    type = type_;
     a = a_;
     b = b_;
     c = c_;
@@ -91,10 +94,10 @@ std::unique_ptr<TagDataSet> TagDbConnection::Make() const {
   }
   std::unique_ptr<TagDataSet> ds;
   if (settings_->maker) {
-    ds = settings_->maker(type_, a, b, c, d);
+    ds = settings_->maker(type, a, b, c, d);
   } else {
     TagDbOpenArgs args;
-    args.type = type_;
+    args.type = type;
     args.a = a;
     args.b = b;
     args.c = c;
