@@ -75,14 +75,19 @@ TagCalculate* TagTelBasic::SimpleCondition(std::string_view text) {
       break;
     }
   }
-  // Unknown names are reported by the parser; found first, so that nothing
-  // is counted or created twice.
-  TagVar* probe = nullptr;
-  if ((a.kind == TagOperand::kName && FindVar(a.text, probe) < 0) ||
-      (b.kind == TagOperand::kName && FindVar(b.text, probe) < 0))
-    return nullptr;
+  // Unknown names are reported by the parser: both names are found before
+  // anything is counted or created, and a literal is made only after that.
   TagVar *av = nullptr, *bv = nullptr, *target = nullptr;
-  if (OperandVar(a, av) < 0 || OperandVar(b, bv) < 0) return nullptr;
+  if ((a.kind == TagOperand::kName && FindVar(a.text, av) < 0) ||
+      (b.kind == TagOperand::kName && FindVar(b.text, bv) < 0))
+    return nullptr;
+  for (auto [operand, var] : {std::pair{&a, &av}, std::pair{&b, &bv}}) {
+    if (operand->kind == TagOperand::kName) {
+      CountNameUse(*var);
+    } else if (OperandVar(*operand, *var) < 0) {
+      return nullptr;
+    }
+  }
   FindOrCreateVar("_tempVal", target);
   return new TagCalculate(op, target, av, bv);
 }

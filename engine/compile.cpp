@@ -647,7 +647,7 @@ int TagTelBasic::CompileKeyword(int line, const std::string& src, const std::str
 
   std::vector<std::string> args;
   if (head->argCount >= 0) {
-    const std::string rest = text.substr(kpos);
+    const std::string_view rest = std::string_view(text).substr(kpos);
     const bool flow = IsFlowKeyword(idx);
     int n = flow ? SplitArgs(rest, kMaxArgs, args, ';', kEndOfText) : SplitArgs(rest, kMaxArgs, args, ',', ')');
     bool forIn = false;

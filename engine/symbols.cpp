@@ -226,8 +226,7 @@ int TagTelBasic::OperandVar(int kind, std::string_view text, TagVar*& out) {
     case TagOperand::kName: {
       int r = FindVar(text, out);
       if (r < 0) return -1;
-      if (out->IsFunction() && out->Function() && out->Function()->name != name)
-        out->Function()->CountCall(name);
+      CountNameUse(out);
       return r;
     }
     case TagOperand::kString:
@@ -275,6 +274,11 @@ int TagTelBasic::OperandVar(int kind, std::string_view text, TagVar*& out) {
     default:
       return -2;
   }
+}
+
+void TagTelBasic::CountNameUse(TagVar* v) {
+  // A function named as a value counts as called from here.
+  if (v->IsFunction() && v->Function() && v->Function()->name != name) v->Function()->CountCall(name);
 }
 
 TagVar* TagTelBasic::NewTempVar() {

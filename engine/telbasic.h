@@ -181,6 +181,8 @@ class TagTelBasic : public TagCompileDiag {
   // for an unknown name, -2 for anything else.
   int OperandVar(const TagOperand& operand, TagVar*& out);
   int OperandVar(int operandKind, std::string_view text, TagVar*& out);
+  // What naming v as an operand does besides finding it.
+  void CountNameUse(TagVar* v);
   // A new "__m%d" temporary (the counter of the main script).
   TagVar* NewTempVar();
   int FindFunctionIndex(std::string_view fnName) const;
