@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 
+#include "engine/byteset.h"
 #include "engine/call.h"
 #include "engine/expr.h"
 #include "engine/flow.h"
@@ -129,11 +130,10 @@ bool TagTelBasic::ReadLine(std::string_view text, size_t& pos, std::string& line
   size_t i = pos;
   // Eight bytes a step while none of them is below 0x0E (no line end can be
   // there), then byte by byte.
-  constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
   while (i + 8 <= limit) {
     uint64_t w;
     std::memcpy(&w, text.data() + i, 8);
-    if (((w - kOnes * 0x0E) & ~w & kHighs) != 0) break;
+    if (WordHasByteBelow(w, 0x0E)) break;
     i += 8;
   }
   while (i < limit && (static_cast<unsigned char>(text[i]) > '\r' || (text[i] != '\r' && text[i] != '\n'))) ++i;

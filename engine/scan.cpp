@@ -114,16 +114,11 @@ long SkipLeadingComments(TagCompileDiag& diag, std::string_view text, int line) 
 bool HasCommentMarkOrLineEnd(std::string_view text) {
   // A lone "/" or "*" is an operator, and the text stays as it is.
   // Eight bytes a step while none of them is '/', '*' or a line feed.
-  constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
-  auto hasByte = [](uint64_t w, unsigned char b) {
-    const uint64_t x = w ^ (kOnes * b);
-    return ((x - kOnes) & ~x & kHighs) != 0;
-  };
   size_t i = 0;
   while (i + 8 <= text.size()) {
     uint64_t w;
     std::memcpy(&w, text.data() + i, 8);
-    if (hasByte(w, '/') || hasByte(w, '*') || hasByte(w, '\n')) break;
+    if (WordHasByte(w, '/') || WordHasByte(w, '*') || WordHasByte(w, '\n')) break;
     i += 8;
   }
   for (; i < text.size(); ++i) {

@@ -132,17 +132,10 @@ void TagTelBasic::IndexConst(int varIndex) {
 int TagTelBasic::FindVarIndex(std::string_view varName) {
   if (varName.empty()) return -1;
   IndexNewVariables();
-  const uint64_t h = TagNameIndex::Hash(varName);
-  const int* at = nameIndex_.Find(varName, h);
-  if (!at) return -1;
-  // Values are only ever appended, each with its name fixed before it is:
-  // an entry inside the list is right without reading the value's name.
-  const size_t i = static_cast<size_t>(*at);
-  if (i < variables.size() && variables[i]) return *at;
-  // The list changed under the index: rebuild it once.
-  indexedVars_ = variables.size() + 1;
-  IndexNewVariables();
-  at = nameIndex_.Find(varName, h);
+  // Values are only ever appended, each with its name fixed before it is,
+  // and a list that shrank was indexed again just now: an entry is right
+  // without reading the value's name.
+  const int* at = nameIndex_.Find(varName);
   return at ? *at : -1;
 }
 
