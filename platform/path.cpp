@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/faults.h"
+
 namespace plat {
 
 namespace {
@@ -77,6 +79,7 @@ std::string ResolvePath(const std::string& name) {
 
 FILE* OpenFile(const std::string& name, const char* mode) {
   std::string p = ResolvePath(name);
+  if (faults::Hit(faults::Op::kOpen)) return nullptr;
   FILE* f = std::fopen(p.c_str(), mode);
   if (f) {
     int fd = ::fileno(f);

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/faults.h"
 #include "platform/format.h"
 #include "platform/logsink.h"
 #include "platform/msgbox.h"
@@ -148,6 +149,8 @@ int SocketLocalPort(int socket) {
   return ntohs(a.sin_port);
 }
 
+bool AcceptOutOfResources(int err) { return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM; }
+
 int AcceptClient(int listenSocket, std::string* addressText) {
   if (addressText) addressText->clear();
   LogF("accept(hd=0x%x), sizof=%d...", listenSocket, 16);
@@ -155,14 +158,32 @@ int AcceptClient(int listenSocket, std::string* addressText) {
   socklen_t len = sizeof a;
   int s;
   do {
-    s = accept4(listenSocket, reinterpret_cast<sockaddr*>(&a), &len, SOCK_CLOEXEC);
+    s = plat::faults::Hit(plat::faults::Op::kAccept)
+            ? -1
+            : accept4(listenSocket, reinterpret_cast<sockaddr*>(&a), &len, SOCK_CLOEXEC);
   } while (s < 0 && errno == EINTR);
   if (s < 0) {
     int e = errno;
-    RawLog("accept(): INVALID_SOCKET.");
-    std::string text = Format("Error #%d occurred while accept() socket!!", e);
-    RawLog(text);
-    LogAlways(text);
+    // Out of descriptors the same connection fails again at every try: say
+    // so at most once a second.
+    static std::atomic<uint32_t> lastShortage{0};
+    static std::atomic<bool> shortageSaid{false};
+    bool quiet = false;
+    if (AcceptOutOfResources(e)) {
+      const uint32_t now = plat::TickCount();
+      quiet = shortageSaid.load() && now - lastShortage.load() < 1000;
+      if (!quiet) {
+        lastShortage.store(now);
+        shortageSaid.store(true);
+      }
+    }
+    if (!quiet) {
+      RawLog("accept(): INVALID_SOCKET.");
+      std::string text = Format("Error #%d occurred while accept() socket!!", e);
+      RawLog(text);
+      LogAlways(text);
+    }
+    errno = e;
     return -1;
   }
   char dotted[INET_ADDRSTRLEN] = "";
@@ -313,7 +334,7 @@ int TcpConnectAsync(int* outSocket, const std::string& host, int port, TcpConnec
   a.sin_port = htons(static_cast<uint16_t>(port));
   int rc;
   do {
-    rc = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    rc = plat::faults::Hit(plat::faults::Op::kConnect) ? -1 : connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
   } while (rc < 0 && errno == EINTR);
   if (rc < 0 && errno != EINPROGRESS && errno != EAGAIN) {
     // Refused at once (common on loopback): the writability test would not
@@ -390,7 +411,7 @@ int ListenLocal(const std::string& endpoint, std::string* unixPath) {
   } else {
     unlink(path.c_str());  // a socket left by an earlier run
   }
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(fd, 8) != 0) {
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(fd, kLocalBacklog) != 0) {
     close(fd);
     return -1;
   }
@@ -407,7 +428,7 @@ int ConnectLocal(const std::string& endpoint) {
   if (fd < 0) return -1;
   int rc;
   do {
-    rc = connect(fd, reinterpret_cast<sockaddr*>(&addr), len);
+    rc = plat::faults::Hit(plat::faults::Op::kConnect) ? -1 : connect(fd, reinterpret_cast<sockaddr*>(&addr), len);
   } while (rc < 0 && errno == EINTR);
   if (rc != 0) {
     close(fd);
@@ -419,7 +440,7 @@ int ConnectLocal(const std::string& endpoint) {
 int AcceptLocal(int listenSocket) {
   int s;
   do {
-    s = accept4(listenSocket, nullptr, nullptr, SOCK_CLOEXEC);
+    s = plat::faults::Hit(plat::faults::Op::kAccept) ? -1 : accept4(listenSocket, nullptr, nullptr, SOCK_CLOEXEC);
   } while (s < 0 && errno == EINTR);
   return s;
 }

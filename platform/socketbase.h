@@ -40,9 +40,13 @@ int InitTcp(int port, int* outSocket, int backlog);
 // The local port a socket is bound to; -1 when unknown.
 int SocketLocalPort(int socket);
 
-// Accepts one client: its socket (blocking, close-on-exec) or -1, and the
-// peer's dotted address.
+// Accepts one client: its socket (blocking, close-on-exec) or -1 with errno
+// kept, and the peer's dotted address. A failure for want of descriptors is
+// logged at most once a second.
 int AcceptClient(int listenSocket, std::string* addressText);
+// Whether an accept failed for want of descriptors or memory: the connection
+// stays pending, so a loop must pause before it tries again.
+bool AcceptOutOfResources(int err);
 // Dotted address of the socket's peer; empty when it cannot be had.
 std::string PeerAddress(int socket);
 
@@ -94,13 +98,15 @@ void CloseSocket(int socket);
 // "tcp:PORT" (loopback only). These say nothing in the log or in boxes: the
 // caller reports a failure in its own words.
 //
+// Connections a local listener holds until they are accepted.
+constexpr int kLocalBacklog = 64;
 // A listening socket, or -1. For a Unix socket *unixPath gets the path, for
 // the caller to unlink when it closes the socket; a socket file left by an
 // earlier run is replaced.
 int ListenLocal(const std::string& endpoint, std::string* unixPath);
 // A connected, blocking socket, or -1.
 int ConnectLocal(const std::string& endpoint);
-// One client of a local listener (blocking, close-on-exec), or -1.
+// One client of a local listener (blocking, close-on-exec), or -1 (errno kept).
 int AcceptLocal(int listenSocket);
 // One receive: the bytes read, 0 when the peer closed, -1 on an error.
 long ReceiveSome(int socket, void* buf, size_t len);
