@@ -8,12 +8,14 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
 
 #include "core/runcfg.h"
 #include "platform/logsink.h"
+#include "platform/faults.h"
 #include "platform/path.h"
 #include "platform/tick.h"
 
@@ -184,21 +186,41 @@ int TagWriteLog::Flush() {
 int TagWriteLog::FlushLocked() {
   if (!fp_) return -1;
   int written = 0;
+  std::string batch;
   for (auto& [id, rec] : recs_) {
     uint32_t head = rec->head.load(std::memory_order_relaxed);
     uint32_t tail = rec->tail.load(std::memory_order_acquire);
     for (; head != tail; ++head) {
       const ThreadLogRec::Slot& s = rec->slots[head % kSlots];
-      std::fputs(s.prefix, fp_);
-      std::fputs(s.text, fp_);
-      std::fputs("]\n", fp_);
+      batch += s.prefix;
+      batch += s.text;
+      batch += "]\n";
       ++written;
     }
     rec->head.store(head, std::memory_order_release);
   }
   if (written > 0) {
+    // The lines go out in one write; when the disk takes only part of them
+    // the part is taken back, so the file never ends in a torn line that the
+    // next one would be glued to. Lines that could not be written are lost.
     std::fflush(fp_);
-    if (static_cast<unsigned long>(std::ftell(fp_)) > sizeLimit_) {
+    const int fd = ::fileno(fp_);
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    ssize_t w;
+    do {
+      w = plat::WriteFd(fd, batch.data(), batch.size());
+    } while (w < 0 && errno == EINTR);
+    if (w != static_cast<ssize_t>(batch.size())) {
+      struct stat st {};
+      if (w > 0 && at >= 0 && ::fstat(fd, &st) == 0 && st.st_size == at + w) {
+        while (::ftruncate(fd, at) != 0 && errno == EINTR) {
+        }
+      }
+      if (at >= 0) ::lseek(fd, at, SEEK_SET);
+      written = 0;
+    }
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
+    if (end > 0 && static_cast<unsigned long>(end) > sizeLimit_) {
       if (singleFile_)
         std::fseek(fp_, 0, SEEK_SET);
       else

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "core/log.h"
+#include "platform/faults.h"
 #include "platform/path.h"
 
 int TagDataSet::ExecToLocal(const std::string&, TagLocalResult&) { return 0; }
@@ -158,8 +159,9 @@ void TagDbLog::Write(const std::string& text) { WriteRaw(Line(text)); }
 void TagDbLog::WriteRaw(const std::string& line) {
   std::lock_guard<std::mutex> lock(mu_);
   if (f_ == nullptr) return;
-  std::fwrite(line.data(), 1, line.size(), f_);
-  std::fflush(f_);
+  // Straight to the file (opened for appending), whole or not at all, so a
+  // full disk leaves no torn line for the next one to glue onto.
+  plat::AppendWhole(fileno(f_), line.data(), line.size());
 }
 
 void TagSharedDbLog::AddUser() {

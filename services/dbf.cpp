@@ -11,8 +11,10 @@
 #include <ctime>
 #include <map>
 #include <utility>
+#include <vector>
 
 #include "platform/bytes.h"
+#include "platform/faults.h"
 #include "platform/path.h"
 
 namespace {
@@ -32,7 +34,8 @@ bool ReadAt(int fd, void* p, size_t n, uint64_t pos) {
 bool WriteAt(int fd, const void* p, size_t n, uint64_t pos) {
   size_t done = 0;
   while (done < n) {
-    const ssize_t r = ::pwrite(fd, static_cast<const char*>(p) + done, n - done, static_cast<off_t>(pos + done));
+    const ssize_t r =
+        plat::PwriteFd(fd, static_cast<const char*>(p) + done, n - done, static_cast<off_t>(pos + done));
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) return false;
     done += static_cast<size_t>(r);
@@ -101,7 +104,7 @@ int TagDbf::Open(const std::string& path) {
   status_ = kNotOpen;
   if (path.empty() || path.size() > kPathMax) return status_;
   path_ = path;
-  fd_ = ::open(plat::ResolvePath(path).c_str(), O_RDWR | O_CLOEXEC);
+  fd_ = plat::OpenFd(plat::ResolvePath(path).c_str(), O_RDWR | O_CLOEXEC);
   if (fd_ < 0) return status_;
   struct stat st {};
   if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || !ReadAt(fd_, header_, kHeaderSize, 0)) {
@@ -186,6 +189,31 @@ int64_t TagDbf::WriteRecord(int64_t n) {
   const int r = ReadHeader();
   if (r < 0) return r;
   uint32_t count = plat::Le32(header_ + 4);
+  // What the write may change, kept to be put back when it fails part-way
+  // (a full disk): the table then stands as before, never with a torn record
+  // or a header that counts one that is not there.
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return kSeek;
+  uint8_t oldHeader[kHeaderSize];
+  memcpy(oldHeader, header_, kHeaderSize);
+  std::vector<char> oldBytes(recordLength_ + 1u);
+  uint64_t oldAt = 0;
+  ssize_t oldLen = 0;
+  auto keep = [&](uint64_t pos, size_t len) {
+    oldAt = pos;
+    oldLen = ::pread(fd_, oldBytes.data(), len, static_cast<off_t>(pos));
+    if (oldLen < 0) oldLen = 0;
+  };
+  auto fail = [&](int64_t code) {
+    const int err = errno;
+    while (::ftruncate(fd_, st.st_size) != 0 && errno == EINTR) {
+    }
+    if (oldLen > 0) (void)!::pwrite(fd_, oldBytes.data(), static_cast<size_t>(oldLen), static_cast<off_t>(oldAt));
+    (void)!::pwrite(fd_, oldHeader, kHeaderSize, 0);
+    memcpy(header_, oldHeader, kHeaderSize);
+    errno = err;
+    return code;
+  };
   int64_t result;
   if (n == -1) {
     if (count == UINT32_MAX) return kNoRecord;
@@ -194,14 +222,16 @@ int64_t TagDbf::WriteRecord(int64_t n) {
     ++count;
     result = count;
     buffer_[recordLength_] = 0x1A;
+    keep(pos, recordLength_ + 1u);
     const bool ok = WriteAt(fd_, buffer_.data(), recordLength_ + 1u, pos);
     buffer_[recordLength_] = '\0';
-    if (!ok) return kShortWrite;
+    if (!ok) return fail(kShortWrite);
   } else {
     if (n < 1 || static_cast<uint64_t>(n) > count) return kNoRecord;
     const uint64_t pos = headerLength_ + static_cast<uint64_t>(recordLength_) * static_cast<uint64_t>(n - 1);
     if (!FitsOffset(pos, recordLength_)) return kSeek;
-    if (!WriteAt(fd_, buffer_.data(), recordLength_, pos)) return kShortWrite;
+    keep(pos, recordLength_);
+    if (!WriteAt(fd_, buffer_.data(), recordLength_, pos)) return fail(kShortWrite);
     result = n;
   }
   const time_t now = ::time(nullptr);
@@ -211,7 +241,7 @@ int64_t TagDbf::WriteRecord(int64_t n) {
   header_[2] = static_cast<uint8_t>(t.tm_mon + 1);
   header_[3] = static_cast<uint8_t>(t.tm_mday);
   plat::PutLe32(header_ + 4, count);
-  if (!WriteAt(fd_, header_, kHeaderSize, 0)) return kShortWrite;
+  if (!WriteAt(fd_, header_, kHeaderSize, 0)) return fail(kShortWrite);
   return result;
 }
 

@@ -12,6 +12,7 @@
 
 #include "engine/procobjects.h"
 #include "engine/tagvar.h"
+#include "platform/faults.h"
 #include "platform/path.h"
 
 // ---- TTextFileRead ----
@@ -115,8 +116,8 @@ int64_t TTextFileRead::Seek(int64_t pos) {
 
 bool TTextFileRead::Write(const char *p, size_t n) {
   ToWriting();
-  const bool all = fwrite(p, 1, n, f_) == n;
-  const bool flushed = fflush(f_) == 0;
+  bool flushed = false;
+  const bool all = plat::WriteStream(f_, p, n, &flushed) == n;
   if (!all || !flushed) clearerr(f_);
   return all && flushed;
 }
@@ -225,7 +226,7 @@ int TTextFileSet::FileWrite(int handle, const TagVar &value) {
 // ---- TTxtRec ----
 
 TTxtRec::TTxtRec(const std::string &path, int64_t nowMs) : lastWriteMs_(nowMs) {
-  fd_ = ::open(plat::ResolvePath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  fd_ = plat::OpenFd(plat::ResolvePath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
 }
 
 TTxtRec::~TTxtRec() { Close(); }
@@ -268,14 +269,9 @@ int TTxtRec::Write(int lineNo, const std::string &text, int mode, int64_t nowMs)
   if (mode != 0) line.push_back('\n');
   std::lock_guard<std::mutex> lock(mu_);
   if (fd_ < 0) return -1;
-  // One write: O_APPEND places the whole line at the end atomically.
-  size_t done = 0;
-  while (done < line.size()) {
-    const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return -1;
-    done += size_t(n);
-  }
+  // One write: O_APPEND places the whole line at the end atomically; one
+  // that could not go out whole is taken back.
+  if (!plat::AppendWhole(fd_, line.data(), line.size())) return -1;
   lastWriteMs_.store(nowMs, std::memory_order_release);
   return 0;
 }
