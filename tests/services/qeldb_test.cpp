@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "services/qeldbdata.h"
 #include "tests/support/tempdir.h"
 #include "tests/support/waitfor.h"
+#include "tools/qeldb/wire.h"
 
 extern char** environ;
 
@@ -69,6 +72,7 @@ class Gateway {
     pid_ = -1;
   }
   int Port() const { return port_; }
+  pid_t Pid() const { return pid_; }
 
  private:
   std::string db_;
@@ -203,6 +207,127 @@ TEST_F(QelDbTest, RefusedLoginAndMissingLibrary) {
   TagQelDbData unbound("127.0.0.1", gw_->Port(), "gw", "pw", dir_ / "unbound");
   EXPECT_EQ(unbound.status, -1);
   EXPECT_NE(ReadFile(dir_ / "unbound.log").find("] Load QelDbApi.dll fail!\n"), std::string::npos);
+}
+
+// A field of /proc/PID/status in kB (or a count); -1 when unreadable.
+long ProcStatus(pid_t pid, const std::string& key) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind(key + ":", 0) == 0) return std::stol(line.substr(key.size() + 1));
+  return -1;
+}
+
+int Connect(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// True once the daemon has closed the connection.
+bool ClosedByDaemon(int fd) {
+  char b;
+  return qelwire::WaitReady(fd, POLLIN, 30000) && recv(fd, &b, 1, 0) <= 0;
+}
+
+// A client announcing a frame it never sends costs the daemon nothing: one
+// before its login may not even be large.
+TEST_F(QelDbTest, AnnouncedFramesAreNotAllocatedBeforeTheyArrive) {
+  const long before = ProcStatus(gw_->Pid(), "VmRSS");
+  ASSERT_GT(before, 0);
+  std::vector<int> fds;
+  for (int i = 0; i < 8; ++i) {
+    const int fd = Connect(gw_->Port());
+    ASSERT_GE(fd, 0);
+    const char huge[4] = {0, 0, 0, 0x10};  // 256 MB
+    ASSERT_EQ(send(fd, huge, 4, MSG_NOSIGNAL), 4);
+    fds.push_back(fd);
+  }
+  for (int fd : fds) {
+    EXPECT_TRUE(ClosedByDaemon(fd));
+    close(fd);
+  }
+  EXPECT_LT(ProcStatus(gw_->Pid(), "VmRSS"), before + 64 * 1024);
+  // Still serving.
+  auto d = Open();
+  EXPECT_EQ(d->Exec("SELECT 1"), 1) << Log();
+}
+
+// Threads end with their clients: many connect/close cycles leave the
+// daemon's address space where it was.
+TEST_F(QelDbTest, ConnectionThreadsAreJoinedAsClientsLeave) {
+  const long before = ProcStatus(gw_->Pid(), "VmSize");
+  ASSERT_GT(before, 0);
+  for (int i = 0; i < 400; ++i) {
+    const int fd = Connect(gw_->Port());
+    ASSERT_GE(fd, 0);
+    close(fd);
+  }
+  // Each thread's stack (8 MB of address space) goes once it is joined;
+  // what stays is the allocator's arenas (two at most) and its stack cache.
+  EXPECT_TRUE(testsupport::WaitFor([&] { return ProcStatus(gw_->Pid(), "VmSize") < before + 512 * 1024; }, 30000))
+      << ProcStatus(gw_->Pid(), "VmSize") << " kB, from " << before;
+  auto d = Open();
+  EXPECT_EQ(d->Exec("SELECT 1"), 1) << Log();
+}
+
+// Guessing passwords on one connection is slowed: each refusal waits longer.
+TEST_F(QelDbTest, RefusedLoginsAreAnsweredLater) {
+  const int fd = Connect(gw_->Port());
+  ASSERT_GE(fd, 0);
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 3; ++i) {
+    qelwire::Writer w;
+    w.Int(qelwire::kOpen);
+    w.Str("");
+    w.Str("gw");
+    w.Str("guess" + std::to_string(i));
+    ASSERT_TRUE(qelwire::SendFrame(fd, w.Body(), 30000));
+    std::string reply;
+    ASSERT_TRUE(qelwire::RecvFrame(fd, &reply, 30000));
+    qelwire::Reader r(reply);
+    int32_t ok = 0;
+    ASSERT_TRUE(r.Int(&ok));
+    EXPECT_EQ(ok, -1);
+  }
+  // At least the delays of the three refusals (0.5 + 1 + 2 s); a loaded
+  // machine only makes it longer.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3500));
+  close(fd);
+}
+
+// The daemon's command line, run without a test database behind it.
+TEST(QelDbDaemonCommandLine, HelpUnknownOptionsAndAnUnreachableDatabase) {
+  struct Case {
+    std::string args;
+    int exitCode;
+    std::string says;
+  } cases[] = {
+      {"--help", 0, "usage: qeldbgwd --odbc CONNECTION"},
+      {"", 2, "--odbc CONNECTION is required"},
+      {"--bogus 1", 2, "unknown option --bogus"},
+      {"--odbc", 2, "--odbc needs a value"},
+      {"--port x --odbc DRIVER=SQLite3", 2, "bad port x"},
+      {"--port 1 --odbc DRIVER=NoSuchDriverHere", 1, "cannot connect to the database"},
+  };
+  for (const Case& c : cases) {
+    FILE* p = popen((std::string(QELDB_DAEMON) + " " + c.args + " 2>&1").c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[512];
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    const int st = pclose(p);
+    ASSERT_TRUE(WIFEXITED(st)) << c.args;
+    EXPECT_EQ(WEXITSTATUS(st), c.exitCode) << c.args << ": " << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << c.args << ": " << out;
+  }
 }
 
 }  // namespace

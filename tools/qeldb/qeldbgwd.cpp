@@ -4,19 +4,29 @@
 //   qeldbgwd --port N --odbc "DRIVER=SQLite3;Database=/path/file.db"
 //            [--user U --password P]
 //
-// One thread and one ODBC connection per client; SIGTERM or SIGINT ends it.
+// One thread and one ODBC connection per client, at most kMaxClients at
+// once; a thread is joined as soon as its client leaves. SIGTERM or SIGINT
+// ends it.
+#include <malloc.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sql.h>
 #include <sqlext.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -27,6 +37,16 @@ namespace {
 std::atomic<bool> g_stop{false};
 std::string g_odbc, g_user, g_password;
 constexpr int kIoTimeoutMs = 600000;
+// Before a login a client may send only a small frame, whole within a short
+// time; after it, statements up to a sane size.
+constexpr uint32_t kLoginFrameMax = 16 * 1024;
+constexpr int kLoginMs = 10000;
+constexpr uint32_t kFrameMax = 16u * 1024 * 1024;
+constexpr size_t kMaxClients = 64;
+// A refused login is answered after this, doubled at each further refusal
+// on the same connection up to kLoginDelayMaxMs.
+constexpr int kLoginDelayMs = 500;
+constexpr int kLoginDelayMaxMs = 8000;
 // Widest column the gateway describes.
 constexpr int kMaxWidth = 4099;
 
@@ -151,12 +171,49 @@ struct Client {
   }
 };
 
+// Sleeps ms in short steps; false when the daemon is stopping.
+bool Pause(int ms) {
+  for (int waited = 0; waited < ms && !g_stop.load(); waited += 50) usleep(50 * 1000);
+  return !g_stop.load();
+}
+
+// The frame of a client that has not logged in: small, and whole by the
+// deadline however slowly its bytes come.
+bool RecvLoginFrame(int fd, std::string* body, std::chrono::steady_clock::time_point deadline) {
+  std::string in;
+  auto need = [&]() -> size_t {
+    if (in.size() < 4) return 4;
+    qelwire::Reader r(in);
+    int32_t n = 0;
+    r.Int(&n);
+    return n < 0 || static_cast<uint32_t>(n) > kLoginFrameMax ? 0 : 4 + static_cast<size_t>(n);
+  };
+  for (size_t want; (want = need()) != in.size();) {
+    if (want == 0) return false;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !qelwire::WaitReady(fd, POLLIN, static_cast<int>(left.count()))) return false;
+    char buf[4096];
+    const ssize_t r = recv(fd, buf, std::min(sizeof buf, want - in.size()), 0);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    in.append(buf, static_cast<size_t>(r));
+  }
+  body->assign(in, 4, std::string::npos);
+  return true;
+}
+
 void Serve(int fd) {
   Client client;
   std::string req;
+  int loginDelay = kLoginDelayMs;
+  // A client that has not logged in gets a short time for each try.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLoginMs);
   while (!g_stop.load()) {
+    if (!client.open && std::chrono::steady_clock::now() > deadline) break;
     if (!qelwire::WaitReady(fd, POLLIN, 100)) continue;
-    if (!qelwire::RecvFrame(fd, &req, kIoTimeoutMs)) break;
+    const bool ok =
+        client.open ? qelwire::RecvFrame(fd, &req, kIoTimeoutMs, kFrameMax) : RecvLoginFrame(fd, &req, deadline);
+    if (!ok) break;
     qelwire::Reader r(req);
     int32_t op = 0;
     r.Int(&op);
@@ -167,6 +224,11 @@ void Serve(int fd) {
       r.Str(&user);
       r.Str(&password);
       const std::string err = client.Open(user, password);
+      if (!err.empty()) {
+        if (!Pause(loginDelay)) break;
+        loginDelay = std::min(loginDelay * 2, kLoginDelayMaxMs);
+        deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLoginMs);
+      }
       qelwire::Writer w;
       w.Int(err.empty() ? 0 : -1);
       w.Str(err);
@@ -183,17 +245,66 @@ void Serve(int fd) {
   close(fd);
 }
 
+const char kUsage[] =
+    "usage: qeldbgwd --odbc CONNECTION [--port N] [--user U --password P]\n"
+    "  Serves one ODBC database to gateway clients on 127.0.0.1.\n"
+    "  --odbc CONNECTION  the ODBC connection string (required), e.g.\n"
+    "                     \"DRIVER=SQLite3;Database=/path/file.db\"\n"
+    "  --port N           the TCP port (default 2013)\n"
+    "  --user U, --password P  the login clients must give (default: any)\n"
+    "  --help             this text\n";
+
+int Usage(const char* problem) {
+  if (problem) std::fprintf(stderr, "qeldbgwd: %s\n", problem);
+  std::fputs(kUsage, problem ? stderr : stdout);
+  return problem ? 2 : 0;
+}
+
+// One client's thread; done once it has let its socket go.
+struct Worker {
+  std::thread thread;
+  std::atomic<bool> done{false};
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int port = 2013;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  bool haveOdbc = false;
+  for (int i = 1; i < argc; ++i) {
     const std::string k = argv[i];
-    if (k == "--port") port = atoi(argv[i + 1]);
-    else if (k == "--odbc") g_odbc = argv[i + 1];
-    else if (k == "--user") g_user = argv[i + 1];
-    else if (k == "--password") g_password = argv[i + 1];
+    if (k == "--help" || k == "-h") return Usage(nullptr);
+    if (k != "--port" && k != "--odbc" && k != "--user" && k != "--password")
+      return Usage(("unknown option " + k).c_str());
+    if (i + 1 >= argc) return Usage((k + " needs a value").c_str());
+    const std::string v = argv[++i];
+    if (k == "--port") {
+      char* end = nullptr;
+      const long p = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || p < 1 || p > 65535) return Usage(("bad port " + v).c_str());
+      port = static_cast<int>(p);
+    } else if (k == "--odbc") {
+      g_odbc = v;
+      haveOdbc = true;
+    } else if (k == "--user") {
+      g_user = v;
+    } else {
+      g_password = v;
+    }
   }
+  if (!haveOdbc || g_odbc.empty()) return Usage("--odbc CONNECTION is required");
+  {
+    // A database that cannot be reached is reported now, not to each client.
+    Client probe;
+    const std::string err = probe.Open(g_user, g_password);
+    if (!err.empty()) {
+      std::fprintf(stderr, "qeldbgwd: cannot connect to the database: %s\n", err.c_str());
+      return 1;
+    }
+  }
+  // Client threads come and go; a malloc arena of its own for each would
+  // keep 64 MB of address space apiece for good.
+  mallopt(M_ARENA_MAX, 2);
   signal(SIGPIPE, SIG_IGN);
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
@@ -210,13 +321,49 @@ int main(int argc, char** argv) {
     std::perror("qeldbgwd: listen");
     return 1;
   }
-  std::vector<std::thread> threads;
+  std::list<Worker> workers;
+  auto reap = [&] {
+    for (auto it = workers.begin(); it != workers.end();) {
+      if (it->done.load()) {
+        it->thread.join();
+        it = workers.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  };
+  time_t lastFull = 0;
   while (!g_stop.load()) {
+    reap();
     if (!qelwire::WaitReady(ls, POLLIN, 100)) continue;
     const int fd = accept4(ls, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd >= 0) threads.emplace_back(Serve, fd);
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // Out of descriptors: the pending connection stays ready, so wait
+        // for clients to leave instead of spinning; say so once a second.
+        const time_t now = time(nullptr);
+        if (now != lastFull) std::fprintf(stderr, "qeldbgwd: accept: %s\n", std::strerror(errno));
+        lastFull = now;
+        usleep(100 * 1000);
+      }
+      continue;
+    }
+    if (workers.size() >= kMaxClients) {
+      close(fd);
+      continue;
+    }
+    Worker& w = workers.emplace_back();
+    try {
+      w.thread = std::thread([fd, &w] {
+        Serve(fd);
+        w.done.store(true);
+      });
+    } catch (const std::system_error&) {
+      close(fd);
+      workers.pop_back();
+    }
   }
   close(ls);
-  for (auto& t : threads) t.join();
+  for (auto& w : workers) w.thread.join();
   return 0;
 }

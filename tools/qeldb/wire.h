@@ -139,15 +139,25 @@ inline bool SendFrame(int fd, const std::string& body, int timeoutMs) {
   return SendAll(fd, len.Body().data(), 4, timeoutMs) && SendAll(fd, body.data(), body.size(), timeoutMs);
 }
 
-inline bool RecvFrame(int fd, std::string* body, int timeoutMs) {
+// A frame of at most maxLen bytes. The body grows as its bytes arrive, so an
+// announced length costs nothing until the peer really sends it.
+inline bool RecvFrame(int fd, std::string* body, int timeoutMs, uint32_t maxLen = kMaxFrame) {
   std::string head(4, '\0');
   if (!RecvAll(fd, head.data(), 4, timeoutMs)) return false;
   Reader r(head);
   int32_t n = 0;
   r.Int(&n);
-  if (n < 0 || static_cast<uint32_t>(n) > kMaxFrame) return false;
-  body->assign(static_cast<size_t>(n), '\0');
-  return RecvAll(fd, body->data(), body->size(), timeoutMs);
+  if (n < 0 || static_cast<uint32_t>(n) > maxLen) return false;
+  constexpr size_t kStep = 64 * 1024;
+  const size_t want = static_cast<size_t>(n);
+  body->clear();
+  while (body->size() < want) {
+    const size_t at = body->size();
+    const size_t step = want - at < kStep ? want - at : kStep;
+    body->resize(at + step);
+    if (!RecvAll(fd, body->data() + at, step, timeoutMs)) return false;
+  }
+  return true;
 }
 
 }  // namespace qelwire
