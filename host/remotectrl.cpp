@@ -143,6 +143,13 @@ void TagRemoteCtrl::ListenTcpThread() {
     }
     std::string address;
     int s = AcceptClient(listen_, &address);
+    const int err = errno;
+    if (s < 0 && AcceptOutOfResources(err)) {
+      // The connection stays pending while descriptors are short: wait for
+      // some to come back rather than retry at once.
+      for (int waited = 0; waited < 1000 && !stop_.load(); waited += 100) plat::SleepMs(100);
+      continue;
+    }
     LogF("ListenConnect(hd=%d, ip=%s)...", s, address.c_str());
     if (s >= 0 && AddConn(s, address) != 0) CloseSocket(s);
   }

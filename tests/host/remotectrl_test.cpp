@@ -9,11 +9,16 @@
 
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <set>
 #include <thread>
 
+#include "core/log.h"
+#include "platform/faults.h"
 #include "platform/tick.h"
+#include "tests/support/tempdir.h"
 #include "tests/support/waitfor.h"
 
 namespace {
@@ -255,6 +260,36 @@ TEST_F(RemoteTest, ConnectionCapAndOneConsolePerAddress) {
     ASSERT_TRUE(k->ReadFrame(&f));
     EXPECT_EQ(f.records.size(), 8u);
   }
+}
+
+// Out of descriptors the waiting connection stays ready: the accept thread
+// pauses between tries instead of spinning, says so at most once a second,
+// and takes the console in once descriptors are back.
+TEST_F(RemoteTest, AcceptWithoutDescriptorsPausesAndSaysSoOncePerSecond) {
+  testsupport::TempDir dir;
+  SetLogWriter(std::make_shared<TagWriteLog>(dir / "msg_log.txt", 2100000, true, true));
+  Start(1, 2);
+  plat::faults::Arm(plat::faults::Op::kAccept, 1, EMFILE, 0);
+  const auto start = std::chrono::steady_clock::now();
+  Console a("127.0.0.1", server->Port());
+  ASSERT_TRUE(a.ok());
+  ASSERT_TRUE(WaitFor([] { return plat::faults::Failed(plat::faults::Op::kAccept) >= 3; }, 30000));
+  const int failed = plat::faults::Failed(plat::faults::Op::kAccept);
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+  plat::faults::Disarm();
+  ASSERT_TRUE(WaitFor([&] { return server->ConnCount() == 1; }));
+  server.reset();
+  std::string file = GetLogWriter()->FileName();
+  SetLogWriter(nullptr);
+  std::ifstream in(file);
+  std::string line;
+  int said = 0;
+  while (std::getline(in, line)) said += line.find("[Error #24 occurred while accept() socket!!]") != std::string::npos;
+  // Counts against the time they took: a loaded machine only lowers them.
+  EXPECT_LE(failed, seconds + 2) << "tries in " << seconds << " s";
+  EXPECT_GE(said, 1);
+  EXPECT_LE(said, seconds + 1) << "log lines in " << seconds << " s";
 }
 
 TEST_F(RemoteTest, DroppedConsoleLeavesTheTable) {
