@@ -48,6 +48,20 @@ std::string Upper(std::string s) {
   return s;
 }
 
+// Files named by a client stay inside the program's folder: no absolute
+// path and no ".." component, in either slash. The refusal, or empty.
+std::string OutsideFolder(const std::string& path) {
+  bool outside = path.empty() || path[0] == '/' || path[0] == '\\' || (path.size() > 1 && path[1] == ':');
+  size_t from = 0;
+  while (!outside && from <= path.size()) {
+    size_t end = path.find_first_of("/\\", from);
+    if (end == std::string::npos) end = path.size();
+    outside = path.compare(from, end - from, "..") == 0;
+    from = end + 1;
+  }
+  return outside ? "ERR path must lie inside the program's folder: " + path : "";
+}
+
 // What a handler gets: the far end, the card, the words of the line (w[0]
 // the command in upper case) and, for commands on a channel, w[1] as a number.
 struct Call {
@@ -169,6 +183,7 @@ std::string AudioCmd(const Call& c) {
   if (w.size() < 3) return "ERR AUDIO ch path [n]";
   int which = -1;
   if (w.size() > 3 && !ToInt(w[3], &which)) return "ERR bad play number";
+  if (std::string bad = OutsideFolder(w[2]); !bad.empty()) return bad;
   std::vector<uint8_t> a;
   if (!c.far.PlayedAudio(c.ch, which, &a)) return c.Done(false);
   FILE* f = OpenFile(w[2], "wb");
@@ -180,6 +195,7 @@ std::string AudioCmd(const Call& c) {
 
 std::string FeedCmd(const Call& c) {
   if (c.w.size() < 3) return "ERR FEED ch path";
+  if (std::string bad = OutsideFolder(Join(c.w, 2)); !bad.empty()) return bad;
   return c.Done(c.far.FeedFile(c.ch, Join(c.w, 2)));
 }
 
@@ -234,6 +250,7 @@ std::string FaxMachineCmd(const Call& c) {
   std::string what = Upper(w[2]);
   if (what == "CLEAR") return c.Done(c.far.FaxMachineClear(c.ch));
   if ((what != "SEND" && what != "RECV") || w.size() < 4) return "ERR FAXMACHINE ch SEND|RECV file [ident]";
+  if (std::string bad = OutsideFolder(w[3]); !bad.empty()) return bad;
   return c.Done(c.far.FaxMachine(c.ch, what == "SEND", w[3], Join(w, 4)));
 }
 
@@ -248,6 +265,7 @@ std::string HeardCmd(const Call& c) {
   if (w.size() < 3) return "ERR HEARD ch path [ms]";
   int ms = 60000;
   if (w.size() > 3 && (!ToInt(w[3], &ms) || ms <= 0 || ms > 60000)) return "ERR bad window, 1 to 60000 ms";
+  if (std::string bad = OutsideFolder(w[2]); !bad.empty()) return bad;
   std::vector<uint8_t> a = c.far.Heard(c.ch, static_cast<uint32_t>(ms));
   FILE* f = OpenFile(w[2], "wb");
   if (!f) return "ERR cannot write " + w[2];

@@ -17,6 +17,10 @@ namespace {
 constexpr size_t kLineMax = 1 << 20;
 // A client whose queued answers have not moved for this long is not reading.
 constexpr uint32_t kStalledMs = 10000;
+// Connections taken from the listen queue in one pass.
+constexpr int kAcceptsPerPass = 64;
+// After an accept failed for want of descriptors, the listener rests this long.
+constexpr uint32_t kAcceptRestMs = 250;
 
 struct Client {
   int fd = -1;
@@ -25,6 +29,7 @@ struct Client {
   size_t sent = 0;
   bool peerDone = false;  // the client has sent all it will send
   uint32_t moved = 0;     // tick of the last answer bytes taken, or queued into an empty queue
+  uint32_t heard = 0;     // tick of the last bytes received (or of the accept)
 
   size_t Pending() const { return out.size() - sent; }
 
@@ -76,6 +81,7 @@ void SimCardControl::Stop() {
 void SimCardControl::Run() {
   std::vector<Client> clients;
   std::vector<int> fds, wanted, ready;
+  uint32_t restFrom = TickCount() - kAcceptRestMs;
   auto cancelled = [this] { return stop_.load(); };
   // Answers every complete line the client has sent; false once its queue
   // of answers is over the limit (it is not reading them).
@@ -101,20 +107,29 @@ void SimCardControl::Run() {
     return true;
   };
   while (!stop_) {
+    uint32_t now = TickCount();
+    const bool resting = now - restFrom < kAcceptRestMs;
     fds.assign(1, listenFd_);
-    wanted.assign(1, kSocketReadable);
+    wanted.assign(1, resting ? 0 : kSocketReadable);
     for (auto& c : clients) {
       fds.push_back(c.fd);
       wanted.push_back((c.peerDone ? 0 : kSocketReadable) | (c.Pending() > 0 ? kSocketWritable : 0));
     }
     if (SocketsWait(fds, wanted, 100, &ready) <= 0) ready.assign(fds.size(), 0);
-    if (ready[0] & kSocketReadable) {
+    // Every connection waiting now, so a burst does not overflow the queue.
+    for (int k = 0; k < kAcceptsPerPass && (ready[0] & kSocketReadable); k++) {
+      if (k > 0 && SocketReadable(listenFd_) <= 0) break;
       int fd = AcceptLocal(listenFd_);
-      if (fd >= 0 && (clients.size() >= kClientsMax || !SetNonBlocking(fd))) {
+      if (fd < 0) {
+        if (AcceptOutOfResources(errno)) restFrom = TickCount();
+        break;
+      }
+      if (clients.size() >= kClientsMax || !SetNonBlocking(fd)) {
         CloseSocket(fd);
-      } else if (fd >= 0) {
+      } else {
         clients.push_back(Client{});
         clients.back().fd = fd;
+        clients.back().heard = TickCount();
       }
     }
     for (size_t i = 1; i < fds.size(); i++) {
@@ -126,6 +141,7 @@ void SimCardControl::Run() {
         char buf[4096];
         long n = ReceiveSome(c.fd, buf, sizeof buf);
         if (n > 0) {
+          c.heard = TickCount();
           c.in.append(buf, static_cast<size_t>(n));
           drop = !serve(c) || c.in.size() > kLineMax;
         } else if (n == 0) {
@@ -141,9 +157,12 @@ void SimCardControl::Run() {
         c.fd = -1;
       }
     }
-    uint32_t now = TickCount();
+    now = TickCount();
     for (auto& c : clients) {
-      if (c.fd >= 0 && c.Pending() > 0 && now - c.moved > kStalledMs) {
+      // Not reading its answers, or sending nothing while it holds a place.
+      const bool stalled = c.Pending() > 0 && now - c.moved > kStalledMs;
+      const bool idle = c.Pending() == 0 && !c.peerDone && now - c.heard > idleMs_;
+      if (c.fd >= 0 && (stalled || idle)) {
         dropped_++;
         CloseSocket(c.fd);
         c.fd = -1;

@@ -25,18 +25,24 @@ class SimCardControl {
   // Clients beyond this are closed as they connect.
   static constexpr size_t kClientsMax = 64;
 
-  explicit SimCardControl(size_t outputLimit = kDefaultOutputLimit) : outputLimit_(outputLimit) {}
+  // A client that sends nothing for this long (with no answers owed) is
+  // dropped as well, so idle connections cannot fill the table.
+  static constexpr uint32_t kDefaultIdleMs = 10000;
+
+  explicit SimCardControl(size_t outputLimit = kDefaultOutputLimit, uint32_t idleMs = kDefaultIdleMs)
+      : outputLimit_(outputLimit), idleMs_(idleMs) {}
   ~SimCardControl() { Stop(); }
   SimCardControl(const SimCardControl&) = delete;
   SimCardControl& operator=(const SimCardControl&) = delete;
   bool Start(const std::string& endpoint, SimCardFarEnd* farEnd);
   void Stop();
-  // Clients dropped so far for not taking their answers.
+  // Clients dropped so far for not taking their answers or sending nothing.
   uint64_t Dropped() const { return dropped_.load(); }
 
  private:
   void Run();
   const size_t outputLimit_;
+  const uint32_t idleMs_;
   std::atomic<bool> stop_{false};
   std::atomic<uint64_t> dropped_{0};
   int listenFd_ = -1;

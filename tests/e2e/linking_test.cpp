@@ -42,9 +42,10 @@ class Linking : public ::testing::Test {
                         30000);
   }
   std::vector<uint8_t> Heard(int ch, int ms) {
-    std::string file = inst_.Path("heard" + std::to_string(ch) + ".alw");
-    if (Card("HEARD " + std::to_string(ch) + " " + file + " " + std::to_string(ms)).rfind("OK", 0) != 0) return {};
-    std::string s = inst_.Read("heard" + std::to_string(ch) + ".alw");
+    // The program writes it in its own folder, the installation.
+    const std::string name = "heard" + std::to_string(ch) + ".alw";
+    if (Card("HEARD " + std::to_string(ch) + " " + name + " " + std::to_string(ms)).rfind("OK", 0) != 0) return {};
+    std::string s = inst_.Read(name);
     return std::vector<uint8_t>(s.begin(), s.end());
   }
   bool Hears(int ch, const std::vector<uint8_t>& pattern) {

@@ -2,10 +2,12 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <future>
 #include <string>
@@ -17,6 +19,7 @@
 #include "platform/card/isupmsg.h"
 #include "platform/socketbase.h"
 #include "tests/platform/card_test_util.h"
+#include "tests/support/tempdir.h"
 
 using namespace cardtest;
 using plat::SimCard;
@@ -134,7 +137,11 @@ TEST_F(CardControlTest, CommandTable) {
   CtlResult played = Ctl("PLAYED 30");
   EXPECT_EQ(played.out.rfind("OK " + dir_ + "/p.wav mode=90 at=", 0), 0u) << played.out;
   ASSERT_TRUE(WaitFor([&] { return card_->VoiceFinished(card_->PortPlayVoice(0)) != 0; }));
-  EXPECT_EQ(Ctl("AUDIO 30 " + dir_ + "/heard.alw").out, "OK 160");
+  {
+    // The card writes what a client names inside its own folder.
+    testsupport::ScopedCwd cwd(dir_);
+    EXPECT_EQ(Ctl("AUDIO 30 heard.alw").out, "OK 160");
+  }
   EXPECT_EQ(ReadBytes(dir_ + "/heard.alw"), std::vector<uint8_t>(160, 0x2A));
   EXPECT_EQ(Ctl("HELP").exitCode, 0);
 }
@@ -258,16 +265,52 @@ TEST_F(CardControlTest, AudioOfADeletedFileIsAnError) {
   WriteBytes(voice, Wave(6, std::vector<uint8_t>(80, 0x2A), false));
   ASSERT_EQ(card_->ChannelPlayFile(0, voice, 200, -1), 0);
   ASSERT_TRUE(WaitFor([&] { return card_->VoiceFinished(card_->ChannelPlayVoice(0)) != 0; }));
-  ASSERT_EQ(Ctl("AUDIO 0 " + dir_ + "/kept.alw").out, "OK 80");
+  testsupport::ScopedCwd cwd(dir_);
+  ASSERT_EQ(Ctl("AUDIO 0 kept.alw").out, "OK 80");
 
   // A line deletes its number file once it has played it.
   std::filesystem::remove(voice);
-  CtlResult r = Ctl("AUDIO 0 " + dir_ + "/gone.alw 0");
+  CtlResult r = Ctl("AUDIO 0 gone.alw 0");
   EXPECT_EQ(r.out, "ERR cannot read played file " + voice);
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/gone.alw"));
   // A channel that played nothing still gives an empty recording.
-  EXPECT_EQ(Ctl("AUDIO 1 " + dir_ + "/none.alw").out, "OK 0");
+  EXPECT_EQ(Ctl("AUDIO 1 none.alw").out, "OK 0");
+}
+
+// A client names files inside the program's folder only: nothing it sends
+// writes or reads a file elsewhere.
+TEST_F(CardControlTest, FilesOutsideTheProgramsFolderAreRefused) {
+  std::filesystem::create_directory(dir_ + "/run");
+  WriteBytes(dir_ + "/secret.tif", std::vector<uint8_t>(16, 1));
+  testsupport::ScopedCwd cwd(dir_ + "/run");
+  const std::string refused = "ERR path must lie inside the program's folder";
+  const std::string cases[] = {
+      "AUDIO 0 " + dir_ + "/abs.alw",
+      "AUDIO 0 ../up.alw",
+      "AUDIO 0 sub/../../up.alw",
+      // Quoted for the shell that runs simcardctl.
+      "AUDIO 0 '..\\up.alw'",
+      "AUDIO 0 'C:\\up.alw'",
+      "HEARD 0 ../up.alw",
+      "HEARD 0 /tmp/up.alw 100",
+      "FEED 0 ../secret.tif",
+      "FAXMACHINE 0 SEND ../secret.tif",
+      "FAXMACHINE 0 SEND " + dir_ + "/secret.tif",
+      "FAXMACHINE 0 RECV ../up.tif",
+  };
+  for (const std::string& cmd : cases) {
+    CtlResult r = Ctl(cmd);
+    EXPECT_EQ(r.out.rfind(refused, 0), 0u) << cmd << ": " << r.out;
+    EXPECT_EQ(r.exitCode, 1) << cmd;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/up.alw"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/abs.alw"));
+  // Inside the folder, and names that only look like "..", are served.
+  EXPECT_EQ(Ctl("AUDIO 1 ..x.alw").out, "OK 0");
+  EXPECT_EQ(Ctl("HEARD 1 here.alw 20").out, "OK 160");
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "/run/..x.alw"));
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "/run/here.alw"));
 }
 
 // STATE, WAIT, ANSWER, REL, CPG and MESSAGES show and take these numbers, and
@@ -380,5 +423,47 @@ TEST(CardControlQueue, AClientThatTakesNoAnswersHoldsUpNobody) {
     }
     CloseSocket(idle);
   }
+  std::filesystem::remove_all(dir);
+}
+
+// Clients that connect and send nothing are dropped, so they cannot fill
+// the table and shut out the tools that do send; a burst of connections is
+// taken in without refusals.
+TEST(CardControlQueue, IdleClientsAreDroppedAndBurstsAreTakenIn) {
+  std::string dir = MakeTempDir();
+  WriteFile(dir + "/SimCard.ini", kStandardIni);
+  SimCard card(dir + "/SimCard.ini");
+  ASSERT_EQ(card.Start("", ""), 0);
+  plat::SimCardFarEnd far(card);
+  plat::SimCardControl control(plat::SimCardControl::kDefaultOutputLimit, 300);
+  std::string ep = "unix:" + dir + "/idle.sock";
+  ASSERT_TRUE(control.Start(ep, &far));
+
+  std::vector<int> idle;
+  for (size_t i = 0; i < plat::SimCardControl::kClientsMax; i++) {
+    idle.push_back(ConnectLocal(ep));
+    ASSERT_GE(idle.back(), 0);
+  }
+  // Once the silent ones are gone a real command gets its answer.
+  EXPECT_TRUE(WaitFor([&] { return plat::SimCardCommand(ep, "STATE 0", 5000) == "OK 1"; }, 30000));
+  for (int fd : idle) {
+    EXPECT_TRUE(WaitFor([&] { return CardHungUp(fd); }));
+    CloseSocket(fd);
+  }
+  EXPECT_GE(control.Dropped(), plat::SimCardControl::kClientsMax);
+
+  // Connections arriving at once: none refused for a full listen queue.
+  std::vector<int> burst;
+  for (int i = 0; i < 48; i++) {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::string path = dir + "/idle.sock";
+    memcpy(a.sun_path, path.c_str(), path.size() + 1);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << i << ": " << strerror(errno);
+    burst.push_back(fd);
+  }
+  for (int fd : burst) CloseSocket(fd);
+  control.Stop();
   std::filesystem::remove_all(dir);
 }

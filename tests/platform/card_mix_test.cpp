@@ -11,6 +11,7 @@
 #include "platform/card/farend.h"
 #include "platform/card/mixer.h"
 #include "tests/platform/card_test_util.h"
+#include "tests/support/tempdir.h"
 
 using namespace cardtest;
 using plat::SimCard;
@@ -206,8 +207,10 @@ TEST_F(MixTest, FarEndCommandsCheckTheirArguments) {
     const char* line;
     const char* prefix;
   };
+  // Files are named inside the program's folder.
+  testsupport::ScopedCwd cwd(dir_);
   std::string heard = Path("h.alw");
-  std::string heardCmd = "HEARD 4 " + heard + " 100";
+  std::string heardCmd = "HEARD 4 h.alw 100";
   const Case cases[] = {
       {"HEARD 4", "ERR HEARD ch path"},
       {"HEARD 4 x 0", "ERR bad window"},
