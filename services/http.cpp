@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <ctime>
@@ -20,6 +21,10 @@ constexpr int kConnectSeconds = 4;
 constexpr int kClientRecvMs = 8000;
 constexpr int kChunkRecvMs = 4000;
 constexpr int kServerRecvMs = 20000;
+// A request's head and body must all be in within this, however its bytes
+// trickle in: a slow client cannot hold the line's server for ever.
+constexpr int kServerRequestMs = 30000;
+std::atomic<int> g_requestMs{kServerRequestMs};
 constexpr int kSendMs = 20000;
 constexpr int kMaxInterim = 205;
 constexpr size_t kPiece = 16384;
@@ -221,6 +226,8 @@ int HttpServerOpen(int port, int ownerLine) {
   return s;
 }
 
+int HttpServerSetRequestLimit(int ms) { return g_requestMs.exchange(ms > 0 ? ms : kServerRequestMs); }
+
 int HttpServerRecv(int socket, int ownerLine, HttpRequest* out, const StopCheck& stop) {
   out->head.clear();
   out->body.clear();
@@ -247,8 +254,12 @@ int HttpServerRecv(int socket, int ownerLine, HttpRequest* out, const StopCheck&
     HttpServerClose(conn, ownerLine);
     return -1;
   };
+  const uint32_t start = plat::TickCount();
+  const uint32_t limit = static_cast<uint32_t>(g_requestMs.load());
+  auto late = [&] { return plat::TickCount() - start >= limit; };
+  const StopCheck stopOrLate = [&] { return late() || (stop && stop()); };
   HttpHeadInfo info;
-  int r = RecvHead(conn, &buf, &info, kServerRecvMs, stop);
+  int r = RecvHead(conn, &buf, &info, kServerRecvMs, stopOrLate);
   if (r <= 0) return fail();
   out->head.assign(buf, 0, info.headLen);
   buf.erase(0, info.headLen);
@@ -258,12 +269,16 @@ int HttpServerRecv(int socket, int ownerLine, HttpRequest* out, const StopCheck&
     SendAllUntil(conn, kContinue, sizeof kContinue - 1, kSendMs, stop);
   }
   if (info.chunked) {
-    if (RecvChunkedBody(conn, &buf, &out->body, kServerRecvMs, stop) != 1) {
+    if (RecvChunkedBody(conn, &buf, &out->body, kServerRecvMs, stopOrLate) != 1) {
       LogAlways("HttpServerRecv: bad or cut chunked body");
       return fail();
     }
   } else if (info.contentLength > 0) {
-    RecvLengthBody(conn, &buf, static_cast<size_t>(info.contentLength), &out->body, kServerRecvMs, stop);
+    RecvLengthBody(conn, &buf, static_cast<size_t>(info.contentLength), &out->body, kServerRecvMs, stopOrLate);
+  }
+  if (late()) {
+    LogAlwaysF("HttpServerRecv: request not complete within %u ms", limit);
+    return fail();
   }
   if (!buf.empty()) {
     std::lock_guard<std::mutex> lock(g_mu);

@@ -34,7 +34,12 @@ struct HttpRequest {
 // connection kept by the script: the connection's socket; -1 nothing waiting
 // or the request failed (the connection is closed); -2 not a socket of the
 // line, or an error on it.
+// A request whose head and body are not all in within 30 s has its
+// connection closed (-1).
 int HttpServerRecv(int socket, int ownerLine, HttpRequest* out, const StopCheck& stop);
+// For tests: the time a request may take instead of the 30 s (0 or less puts
+// the 30 s back); the previous value.
+int HttpServerSetRequestLimit(int ms);
 // Answers on a connection: the body's count (the head's when no body), 0
 // when head and body are empty (the connection is closed), -1 not a socket
 // of the line, -2 it could not all be sent (the connection is closed).

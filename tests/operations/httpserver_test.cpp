@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -15,6 +16,7 @@
 
 #include "platform/scriptfds.h"
 #include "platform/socketbase.h"
+#include "services/http.h"
 #include "tests/operations/op_fixture.h"
 #include "tests/support/waitfor.h"
 
@@ -221,6 +223,49 @@ TEST_F(HttpServerOps, BadRequestsCloseTheirConnection) {
     EXPECT_EQ(ReadToClose(client), "");
     close(client);
   }
+}
+
+// A client that trickles a chunked body, each byte well inside the wait for
+// the next, holds the line's server only until the request's time is up:
+// its connection is closed and the next client is served.
+TEST_F(HttpServerOps, ATricklingRequestIsCutWhenItsTimeIsUp) {
+  struct Limit {
+    Limit() : old(HttpServerSetRequestLimit(1000)) {}
+    ~Limit() { HttpServerSetRequestLimit(old); }
+    int old;
+  } limit;
+  int slow = RawConnect(port_);
+  ASSERT_GE(slow, 0);
+  const std::string head = "POST /slow HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+  ASSERT_EQ(SendAll(slow, head.data(), head.size(), 5000), head.size());
+  std::atomic<bool> stop{false}, trickleEnded{false};
+  std::thread trickle([&] {
+    // Valid chunks, a byte every 100 ms, for at most 60 s.
+    const std::string chunk = "1\r\nA\r\n";
+    for (int i = 0; i < 600 && !stop.load(); ++i) {
+      if (send(slow, &chunk[static_cast<size_t>(i) % chunk.size()], 1, MSG_NOSIGNAL) != 1) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    trickleEnded = !stop.load();
+  });
+  req_ = Args({I(listener_), N(), N(), N()});
+  ASSERT_TRUE(testsupport::WaitFor([&] { return SocketReadable(listener_) == 1; }));
+  EXPECT_EQ(Exec(KeywordId::HttpServerRecv, req_), -1);
+  EXPECT_FALSE(trickleEnded.load()) << "the request was cut only when the client stopped";
+  EXPECT_EQ(ReadToClose(slow), "");
+  stop = true;
+  trickle.join();
+  close(slow);
+
+  int next = RawConnect(port_);
+  ASSERT_GE(next, 0);
+  const std::string get = "GET /next HTTP/1.1\r\n\r\n";
+  ASSERT_EQ(SendAll(next, get.data(), get.size(), 5000), get.size());
+  int conn = Recv(listener_);
+  ASSERT_GT(conn, 0);
+  EXPECT_EQ(Head(), get);
+  EXPECT_EQ(Send(conn, "", ""), 0);
+  close(next);
 }
 
 TEST_F(HttpServerOps, OnlyTheLinesOwnSocketsAreUsed) {
