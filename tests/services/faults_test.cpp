@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -62,11 +63,12 @@ std::vector<std::string> Lines(const std::string& text) {
   return out;
 }
 
-// What follows the last "] " of a line written with a time stamp; a line
-// without one comes back whole (and will not match a record).
+// The text of a data-set log line "[stamp] text"; a line that is not of
+// that form comes back marked torn.
 std::string AfterStamp(const std::string& line) {
-  const size_t at = line.find("] ");
-  return at == std::string::npos ? line : line.substr(at + 2);
+  static const std::regex form(R"(^\[\d{8} \d{2}:\d{2}:\d{2}\.\d{3}\] (.*)$)");
+  std::smatch m;
+  return std::regex_match(line, m, form) ? m[1].str() : "TORN:" + line;
 }
 
 // dBASE table "ID" C(3), "NAME" C(5), no records.
@@ -167,13 +169,13 @@ TEST_P(FaultTable, EveryWriterKeepsWholeRecordsAndGoesOn) {
          return true;
        },
        [](const std::string& file) {
-         // Lines of the form "<stamp> 0x<thread> [text]".
+         // Lines of the form "<date> <time> 0x<thread> [text]".
+         static const std::regex form(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} 0x[0-9a-f]+ \[(.*)\]$)");
          std::vector<std::string> out;
          for (const std::string& l : Lines(ReadFile(file))) {
            if (l.empty() || l == "System Start...") continue;
-           const size_t open = l.find(" [");
-           out.push_back(open == std::string::npos || l.back() != ']' ? "TORN:" + l
-                                                                       : l.substr(open + 2, l.size() - open - 3));
+           std::smatch m;
+           out.push_back(std::regex_match(l, m, form) ? m[1].str() : "TORN:" + l);
          }
          return out;
        },
@@ -230,6 +232,32 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultTable, ::testing::ValuesIn(kFaults),
                            return n;
                          });
 
+// A dBASE record rewritten in place when the disk fails part-way keeps its
+// old bytes, and the table its size and count.
+TEST(DbfUnderFaults, AnUpdateThatFailsPartWayLeavesTheRecordAsItWas) {
+  for (const Fault& f : kFaults) {
+    if (f.op != Op::kWrite) continue;
+    SCOPED_TRACE(f.name);
+    testsupport::TempDir dir;
+    const std::string p = dir / "t.dbf";
+    WriteFile(p, EmptyTable());
+    TagDbfData table(p);
+    ASSERT_EQ(table.SetValByName("alpha", "NAME", -1), 1);
+    ASSERT_EQ(table.SetValByName("7", "ID", 1), 1);
+    const std::string before = ReadFile(p);
+    plat::faults::Arm(Op::kWrite, 1, f.err, 0, f.keep);
+    EXPECT_LT(table.SetValByName("bravo", "NAME", 1), 0);
+    EXPECT_LT(table.SetValByName("charl", "NAME", -1), 0);
+    plat::faults::Disarm();
+    EXPECT_EQ(ReadFile(p), before);
+    EXPECT_EQ(table.SetValByName("delta", "NAME", 1), 1);
+    std::string v;
+    table.GetValByName(v, "NAME", 1);
+    EXPECT_EQ(v, "delta");
+    EXPECT_EQ(table.Rows(), 1);
+  }
+}
+
 // An append cut short by a full disk is taken back; the next append, once
 // there is room again, starts a line of its own.
 TEST(AppendUndo, AShortAppendLeavesNoPartOfItsLine) {
@@ -237,7 +265,7 @@ TEST(AppendUndo, AShortAppendLeavesNoPartOfItsLine) {
   const std::string p = dir / "calls.txt";
   TTxtAppend reg;
   ASSERT_EQ(reg.Append(p, 0, "xyz01", 1), 0);
-  plat::faults::Arm(Op::kWrite, 1, ENOSPC, 1, 3);
+  plat::faults::Arm(Op::kWrite, 1, ENOSPC, 0, 3);  // full until it is disarmed
   EXPECT_EQ(reg.Append(p, 0, "L0 14058 abc", 1), -1);
   plat::faults::Disarm();
   ASSERT_EQ(reg.Append(p, 0, "L1 14059 def", 1), 0);
