@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <future>
@@ -17,6 +19,7 @@
 #include "platform/card/control.h"
 #include "platform/card/farend.h"
 #include "platform/card/isupmsg.h"
+#include "platform/faults.h"
 #include "platform/socketbase.h"
 #include "tests/platform/card_test_util.h"
 #include "tests/support/tempdir.h"
@@ -464,6 +467,36 @@ TEST(CardControlQueue, IdleClientsAreDroppedAndBurstsAreTakenIn) {
     burst.push_back(fd);
   }
   for (int fd : burst) CloseSocket(fd);
+  control.Stop();
+  std::filesystem::remove_all(dir);
+}
+
+// Out of descriptors the waiting connection stays ready: the control thread
+// rests between tries instead of spinning, and serves it once they are back.
+TEST(CardControlQueue, AcceptWithoutDescriptorsRestsBetweenTries) {
+  std::string dir = MakeTempDir();
+  WriteFile(dir + "/SimCard.ini", kStandardIni);
+  SimCard card(dir + "/SimCard.ini");
+  ASSERT_EQ(card.Start("", ""), 0);
+  plat::SimCardFarEnd far(card);
+  plat::SimCardControl control;
+  std::string ep = "unix:" + dir + "/rest.sock";
+  ASSERT_TRUE(control.Start(ep, &far));
+  plat::faults::Arm(plat::faults::Op::kAccept, 1, EMFILE, 0);
+  const auto start = std::chrono::steady_clock::now();
+  int waiting = ConnectLocal(ep);
+  ASSERT_GE(waiting, 0);
+  ASSERT_TRUE(WaitFor([] { return plat::faults::Failed(plat::faults::Op::kAccept) >= 4; }, 30000));
+  const int failed = plat::faults::Failed(plat::faults::Op::kAccept);
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  plat::faults::Disarm();
+  // A try every 250 ms at most; a loaded machine only makes fewer.
+  EXPECT_LE(failed, ms / 250 + 2) << "tries in " << ms << " ms";
+  const std::string line = "STATE 0\n";
+  ASSERT_EQ(SendAll(waiting, line.data(), line.size(), 5000), line.size());
+  EXPECT_EQ(ReadAnswers(waiting, 1), std::vector<std::string>{"OK 1"});
+  CloseSocket(waiting);
   control.Stop();
   std::filesystem::remove_all(dir);
 }
