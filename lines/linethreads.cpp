@@ -292,6 +292,9 @@ void TagTelDrive::LineRunThread(TagTelLine* line, std::shared_ptr<TagTelBasic> i
     // Lines ending in the same digit start together, the ten groups 100 ms apart.
     SleepUnless(static_cast<uint32_t>(n % 10) * 100u, stop);
     WaitWhileCpuBusy(20, 65, stop);
+    // A stop marks the lines stale before it raises each line's own flags:
+    // a line that left its gates because it is stale must not run.
+    if (stop()) break;
     // Run itself honours a stop raised before it (the sticky flag).
     inst->Run();
     if (!inst->reloadRequested.load() || !inst->runLine || stop()) break;

@@ -325,6 +325,34 @@ TEST_F(LineThreadsTest, StopBeforeTheRunLoopStartsIsNotLost) {
   EXPECT_EQ(runs.load(), 0);  // no script ran after its stop
 }
 
+// The exit marks every line stale before it raises the lines' own stop
+// flags; a reload that holds the exit up keeps that gap open. A line waiting
+// at the run gate that sees itself stale must end there, not run its script.
+TEST_F(LineThreadsTest, ALineStaleBeforeItsStopFlagsRunsNoScript) {
+  std::atomic<int> runs{0};
+  builder_ = linetest::WaitingScript(&runs);
+  std::atomic<bool> holdReload{false};
+  std::atomic<bool> reloadHeld{false};
+  TagTelDriveHooks hooks = Hooks();
+  hooks.clearScriptCache = [&] {
+    if (!holdReload.load()) return;
+    reloadHeld = true;
+    plat::SleepMs(400);  // the exit waits for this reload meanwhile
+  };
+  testsupport::WriteFile(dir_ / "RoDizRun.cfg", "VIR_LINES_NUM=12\nLOAD_DELAY=5\n");
+  drive_ = std::make_unique<TagTelDrive>("RoDizRun.cfg", &cfg_, hooks);
+  logLevel = 1;
+  TagTelDrive& d = *drive_;
+  d.runGate = 0;  // the run threads wait at the gate
+  for (int i = 0; i < 12; ++i) ASSERT_EQ(d.LoadLine(i, "a.kxs"), 0);
+  ASSERT_TRUE(WaitFor([&] { return d.LoadedLines() == 12 && d.LiveThreads() == 12u; }));
+  holdReload = true;
+  d.StartReloadThread();
+  ASSERT_TRUE(WaitFor([&] { return reloadHeld.load(); }));
+  drive_.reset();
+  EXPECT_EQ(runs.load(), 0);  // no script ran once its line was stale
+}
+
 TEST_F(LineThreadsTest, ExitWhileSixtyLinesLoad) {
   for (bool cancelFirst : {false, true}) {
     SCOPED_TRACE(cancelFirst ? "cancelled, then deleted" : "deleted");
