@@ -395,6 +395,8 @@ TEST_F(Fixture, RuntimeCompileFuzzCorpus) {
       "/* open",    "x = ",       "= 1",             "m = m + m",      std::string("x\0y", 3), "1.5e300 * 1e300",
       std::string(100, '(') + "1" + std::string(100, ')'),
       "m8888q= 1888888888<| 8+ 8+|1+ i+ + ",
+      // A chain of repeats grew one text past the memory of the whole run.
+      "\"...\"*44*8*48*44*8*48", "s = \"...\"*44*8*48*44*8*48",
       // An unclosed comment left the line's comment state open for good.
       std::string("\265ffffffff\265ffffffffff            -  f\300ff=//0-/\377\377\377*-/**/*/**/.\042.\042*/*/*\325\320\325\320\325+>=\322+\320                  -  f\300\314fff", 106),
   };

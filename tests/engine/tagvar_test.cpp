@@ -434,6 +434,21 @@ TEST_F(TextLimit, HugeRepeatWritesNothing) {
   EXPECT_TRUE(Holds(s, V::S("xab")));
 }
 
+// One runaway line must not take the process down: a value just past
+// 256 MiB is refused before anything is allocated, whatever makes it.
+TEST_F(TextLimit, DefaultLimitIsAQuarterGigabyte) {
+  constexpr int32_t kQuarterGiB = 256 * 1024 * 1024;
+  TagVar ab = TagVar::Str("ab");
+  TagVar half = TagVar::Int(kQuarterGiB / 2 + 1);
+  TagVar t = TagVar::Str("keep");
+  EXPECT_FALSE(TagVar::Calculate('*', t, ab, &half));
+  EXPECT_TRUE(Holds(t, V::S("keep")));
+  TagVar a = TagVar::Str("a");
+  TagVar past = TagVar::Int(kQuarterGiB + 1);
+  EXPECT_FALSE(TagVar::Calculate('*', t, a, &past));
+  EXPECT_TRUE(Holds(t, V::S("keep")));
+}
+
 TEST_F(TextLimit, DoublingStopsAtTheLimit) {
   TagVar::SetTextLimitForTest(1000);
   TagVar s = TagVar::Str("abcdefgh");
