@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -185,6 +186,29 @@ TEST_F(DjIsup, HangupReleasesTheChannel) {
   // Answer needs a connected call.
   EXPECT_EQ(c->Answer(1), 0);
   EXPECT_EQ(far_->Messages(7).back(), std::make_pair(7, 0));
+}
+
+// The talk-time limit on a trunk line: the line's own hang-up polls the state
+// again, and that poll must not start another hang-up. The talk clock is set
+// back rather than waited for.
+TEST_F(DjIsup, MaxTalkTimeReleasesTheCallOnce) {
+  TagDjIsupCall* c = Digital(15);
+  Connect(c);
+  c->maxTalkTime = 60;
+  EXPECT_EQ(c->PollState(), 1);
+  EXPECT_EQ(c->PollState(), 1);
+  c->connectTime = NowSeconds() - 61;
+  EXPECT_EQ(c->PollState(), 0);
+  EXPECT_EQ(c->PollState(), 0);
+  EXPECT_EQ(c->callState.load(), kCallReleased);
+  EXPECT_EQ(far_->State(15), 1);
+  auto msgs = far_->Messages(15);
+  EXPECT_EQ(std::count(msgs.begin(), msgs.end(), std::make_pair(7, 0)), 1) << "one release";
+  const std::string log = LogText();
+  const std::string line = "[lcnt=15, Hangup On MaxTalkTime(60).]";
+  size_t first = log.find(line);
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_EQ(log.find(line, first + 1), std::string::npos) << "hung up more than once";
 }
 
 TEST_F(DjIsup, WaitRingEndsWhenInterrupted) {
