@@ -319,6 +319,27 @@ TEST_F(DjIsup, AcmWithRedirectionAndProgress) {
   EXPECT_EQ(c->callState.load(), kCallReleased);
 }
 
+// A CPG that comes right behind the ACM, before the line looks again, is
+// still seen: each check handles one of them.
+TEST_F(DjIsup, ProgressArrivingWithTheAcmIsNotLost) {
+  struct Case {
+    int cause, result;
+  } cases[] = {{17, -3}, {18, -2}, {1, -4}};
+  TagDjIsupCall* c = Digital(16);
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.cause);
+    ASSERT_EQ(c->Dial("4001234567"), 0);
+    ASSERT_TRUE(far_->Acm(16, plat::card::BuildFarAcm(0x16, 0x14, 0, "")));
+    ASSERT_TRUE(far_->Cpg(16, k.cause));
+    EXPECT_EQ(c->CheckDial(), 0);
+    EXPECT_EQ(c->acmSeen, 1);
+    EXPECT_EQ(c->CheckDial(), k.result);
+    EXPECT_EQ(c->callState.load(), kCallReleased);
+    EXPECT_EQ(far_->Messages(16).back(), std::make_pair(7, 0));
+    EXPECT_EQ(far_->State(16), 1);
+  }
+}
+
 TEST_F(DjIsup, DialOnWithAcmCountsAsConnected) {
   TagDjIsupCall* c = Digital(14);
   c->dialPara[0] = 1;
