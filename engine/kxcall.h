@@ -283,6 +283,9 @@ class TagKxCall {
   std::atomic<int32_t> callState{kCallNone};
   int32_t prevState = kCallNone;
   int32_t maxTalkTime = 0;
+  // Set while the talk-time hang-up runs: a class's hang-up polls the state
+  // again, and that poll must not hang up once more.
+  bool talkTimeHangup = false;
   std::atomic<int32_t> connectTime{0};
   uint8_t noRingbackAnswer = 0;
   int32_t volume[3] = {100, 100, 100};  // general, play (type 1), type 2

@@ -219,6 +219,7 @@ int TagDjIsupCall::Dial(const std::string& number) {
   redirectCode = 0;
   acmSeen = 0;
   mobileCallee = 0;
+  pendingEvents = 0;
   if (!WaitUnblocked(0)) {
     LogAlways("WaitUnblocked() err, timeout");
     Hangup();
@@ -286,8 +287,10 @@ int TagDjIsupCall::CheckDial() {
     Hangup();
     return result;
   }
-  int events = c.IsupCalloutEvents(link, slot);
+  int events = pendingEvents | c.IsupCalloutEvents(link, slot);
+  pendingEvents = 0;
   if (!acmSeen && (events & card::kEventAcm)) {
+    pendingEvents = events & ~card::kEventAcm;  // a CPG that came with it waits for the next check
     uint8_t buf[kRawMax] = {};
     int n = c.IsupReadRawMessage(link, slot, buf, sizeof buf);
     if (n < 0) n = 0;

@@ -38,6 +38,9 @@ class TagDjIsupCall : public TagDjDigitCall {
   int redirectCode = 0;
   uint8_t mobileCallee = 0;
   uint8_t iamPending = 0;
+  // Call-out events read from the card and not yet handled: reading them
+  // clears them on the card, and one check handles only one of them.
+  int pendingEvents = 0;
   plat::card::IamInfo iam;
   // How long Dial waits for a blocked channel to become idle.
   uint32_t unblockWaitMs = 40000;

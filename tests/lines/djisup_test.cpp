@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -187,6 +188,29 @@ TEST_F(DjIsup, HangupReleasesTheChannel) {
   EXPECT_EQ(far_->Messages(7).back(), std::make_pair(7, 0));
 }
 
+// The talk-time limit on a trunk line: the line's own hang-up polls the state
+// again, and that poll must not start another hang-up. The talk clock is set
+// back rather than waited for.
+TEST_F(DjIsup, MaxTalkTimeReleasesTheCallOnce) {
+  TagDjIsupCall* c = Digital(15);
+  Connect(c);
+  c->maxTalkTime = 60;
+  EXPECT_EQ(c->PollState(), 1);
+  EXPECT_EQ(c->PollState(), 1);
+  c->connectTime = NowSeconds() - 61;
+  EXPECT_EQ(c->PollState(), 0);
+  EXPECT_EQ(c->PollState(), 0);
+  EXPECT_EQ(c->callState.load(), kCallReleased);
+  EXPECT_EQ(far_->State(15), 1);
+  auto msgs = far_->Messages(15);
+  EXPECT_EQ(std::count(msgs.begin(), msgs.end(), std::make_pair(7, 0)), 1) << "one release";
+  const std::string log = LogText();
+  const std::string line = "[lcnt=15, Hangup On MaxTalkTime(60).]";
+  size_t first = log.find(line);
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_EQ(log.find(line, first + 1), std::string::npos) << "hung up more than once";
+}
+
 TEST_F(DjIsup, WaitRingEndsWhenInterrupted) {
   TagDjIsupCall* c = Digital(8);
   EXPECT_EQ(c->WaitRing(0), -1);
@@ -293,6 +317,27 @@ TEST_F(DjIsup, AcmWithRedirectionAndProgress) {
   ASSERT_TRUE(far_->Cpg(13, 17));
   EXPECT_EQ(c->CheckDial(), -3);
   EXPECT_EQ(c->callState.load(), kCallReleased);
+}
+
+// A CPG that comes right behind the ACM, before the line looks again, is
+// still seen: each check handles one of them.
+TEST_F(DjIsup, ProgressArrivingWithTheAcmIsNotLost) {
+  struct Case {
+    int cause, result;
+  } cases[] = {{17, -3}, {18, -2}, {1, -4}};
+  TagDjIsupCall* c = Digital(16);
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.cause);
+    ASSERT_EQ(c->Dial("4001234567"), 0);
+    ASSERT_TRUE(far_->Acm(16, plat::card::BuildFarAcm(0x16, 0x14, 0, "")));
+    ASSERT_TRUE(far_->Cpg(16, k.cause));
+    EXPECT_EQ(c->CheckDial(), 0);
+    EXPECT_EQ(c->acmSeen, 1);
+    EXPECT_EQ(c->CheckDial(), k.result);
+    EXPECT_EQ(c->callState.load(), kCallReleased);
+    EXPECT_EQ(far_->Messages(16).back(), std::make_pair(7, 0));
+    EXPECT_EQ(far_->State(16), 1);
+  }
 }
 
 TEST_F(DjIsup, DialOnWithAcmCountsAsConnected) {

@@ -437,6 +437,9 @@ TEST_F(WaveDeviceTest, CaptureResetHandsBackWhatWasRecordedSoFar) {
   EXPECT_EQ(m.header, &h);
   ASSERT_TRUE(Next(WaveMsgType::kInData, m));
   EXPECT_EQ(m.header, &spare);
+  // The piece being captured when the reset came is in the buffer too.
+  ASSERT_EQ(in->Close(), plat::kMmNoError);
+  EXPECT_EQ(h.bytesRecorded, Session(in->Serial()).bytes);
 }
 
 TEST_F(WaveDeviceTest, CaptureStopReturnsOnlyTheBufferBeingFilled) {
@@ -468,6 +471,9 @@ TEST_F(WaveDeviceTest, CaptureStopReturnsOnlyTheBufferBeingFilled) {
   ASSERT_TRUE(Next(WaveMsgType::kInData, m));
   EXPECT_EQ(m.header, &h2);
   EXPECT_EQ(h2.bytesRecorded, small.size());
+  // Nothing captured was left out of the two buffers.
+  ASSERT_EQ(in->Close(), plat::kMmNoError);
+  EXPECT_EQ(h1.bytesRecorded + h2.bytesRecorded, Session(in->Serial()).bytes);
 }
 
 TEST_F(WaveDeviceTest, LocalPlayOfAWaveFile) {
