@@ -35,7 +35,7 @@ class TagHttp : public TagArgOper {
     HttpResult res;
     int r = HtmlRecv(ArgText(Arg(1)), ArgText(Arg(0)), Bytes(Arg(2)), ArgText(Arg(3)), &res, StopOf(Root()));
     // A constant output keeps its value: the setters leave it alone.
-    if (r >= 0 && !res.body.empty())
+    if (r > 0 && !res.body.empty())
       Arg(4).SetBytes(res.body.data(), res.body.size());
     else
       Arg(4).SetString("");

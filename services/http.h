@@ -15,8 +15,10 @@ struct HttpResult {
 // One request. The body length (0 when none), -1 connect failed (or a bad
 // port), -2 the request could not be sent, a malformed or oversized response,
 // or two heads without the second's blank line; 0 no response head in time
-// or the connection closed first, or a chunked body that ended before its
-// last chunk (what was decoded is in out->body).
+// or the connection closed first, or the line stopped inside a chunked body.
+// A chunked body that stops before its last chunk gives the chunks received
+// whole by then (in out->body) and their length. out->body is empty
+// whenever the result is not above 0.
 int HtmlRecv(const std::string& url, const std::string& method, std::string_view body,
              const std::string& contentType, HttpResult* out, const StopCheck& stop);
 // The request head exactly as sent (the body follows it).
