@@ -1,7 +1,7 @@
 // HTTP and UDP for scripts: one client request ("Http("), a server the
 // script drives one request at a time, and UDP datagrams. The sockets are
-// the script's to close; each is recorded for its line, and the operations
-// touch no other descriptor.
+// the script's to close; each is recorded for the line that opened it, the
+// operations of any line may use it, and they touch no other descriptor.
 #include <string>
 #include <string_view>
 
@@ -125,7 +125,7 @@ class TagUdpTest : public TagArgOper {
   using TagArgOper::TagArgOper;
   int Execute() override {
     int s = ArgInt(Arg(0));
-    return ScriptFdOwned(s, Root().lineNo, ScriptFdKind::kUdp) ? SocketReadable(s) : -1;
+    return ScriptFdKnown(s, ScriptFdKind::kUdp) ? SocketReadable(s) : -1;
   }
 };
 

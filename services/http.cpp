@@ -266,7 +266,7 @@ int HttpServerRecv(int socket, int ownerLine, HttpRequest* out, const StopCheck&
   out->head.clear();
   out->body.clear();
   out->peer.clear();
-  if (!ScriptFdOwned(socket, ownerLine, ScriptFdKind::kHttp)) return -2;
+  if (!ScriptFdKnown(socket, ScriptFdKind::kHttp)) return -2;
   int conn = socket;
   std::string buf;
   if (IsListeningSocket(socket)) {
@@ -338,7 +338,7 @@ std::string HttpCompleteHead(std::string_view head, size_t bodyLen) {
 }
 
 int HttpServerSend(int socket, int ownerLine, std::string_view head, std::string_view body, const StopCheck& stop) {
-  if (!ScriptFdOwned(socket, ownerLine, ScriptFdKind::kHttp)) return -1;
+  if (!ScriptFdKnown(socket, ScriptFdKind::kHttp)) return -1;
   if (head.empty() && body.empty()) {
     HttpServerClose(socket, ownerLine);
     return 0;
@@ -351,7 +351,7 @@ int HttpServerSend(int socket, int ownerLine, std::string_view head, std::string
   if (sent < wire.size()) {
     LogAlwaysF("HttpServerSend: %d of %d bytes sent", static_cast<int>(sent), static_cast<int>(wire.size()));
     HttpServerClose(socket, ownerLine);
-    return -2;
+    return -1;
   }
   if (closeAfter) HttpServerClose(socket, ownerLine);
   return static_cast<int>(body.empty() ? headLen : body.size());
@@ -359,7 +359,7 @@ int HttpServerSend(int socket, int ownerLine, std::string_view head, std::string
 
 bool HttpServerClose(int socket, int ownerLine) {
   // Forgotten before the number is freed for someone else to take.
-  if (!ScriptFdOwned(socket, ownerLine, ScriptFdKind::kHttp)) return false;
+  if (!ScriptFdKnown(socket, ScriptFdKind::kHttp)) return false;
   Forget(socket);
-  return ScriptFdClose(socket, ownerLine, ScriptFdKind::kHttp);
+  return ScriptFdCloseKnown(socket, ScriptFdKind::kHttp);
 }
