@@ -137,7 +137,7 @@ class SimCardFarEnd {
 
   // The commands Execute knows, as HELP lists them.
   struct CommandHelp {
-    std::string name, args;
+    std::string name, args, answer;
   };
   static std::vector<CommandHelp> Commands();
 
