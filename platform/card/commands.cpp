@@ -86,8 +86,15 @@ std::string CallCmd(const Call& c) {
 }
 
 std::string DtmfCmd(const Call& c) {
-  if (c.w.size() < 3) return "ERR DTMF ch keys";
-  return c.Done(c.far.Dtmf(c.ch, c.w[2]));
+  if (c.w.size() != 3) return "ERR DTMF ch keys (the keys as one word)";
+  // Keys reach a line only over a call (an idle channel would keep them for
+  // the next caller), and only keys a keypad has: else nothing is queued.
+  const std::string& keys = c.w[2];
+  for (char k : keys)
+    if (!card::IsKey(k))
+      return std::string("ERR not a key: '") + k + "' in " + keys + " (0-9 * # A-D), no keys queued";
+  if (!c.far.HasCall(c.ch)) return "ERR " + c.far.Error() + ", no keys queued";
+  return c.Done(c.far.Dtmf(c.ch, keys));
 }
 
 std::string AcmCmd(const Call& c) {

@@ -66,16 +66,9 @@ bool SimCardFarEnd::Dtmf(int ch, const std::string& keys) {
   if (!card_.started_ || ch < 0 || ch >= static_cast<int>(card_.lines_.size()))
     return Fail("no channel " + std::to_string(ch));
   SimCard::Line& l = card_.lines_[static_cast<size_t>(ch)];
-  // Keys reach a line only over a call: an idle channel would keep them for
-  // the next caller, who never pressed them.
-  if (l.digital ? !InCall(l.state) : !l.offHook)
-    return Fail("no call on channel " + std::to_string(ch) +
-                (l.digital ? ", state " + std::to_string(l.state) : ", on hook") + ", no keys queued");
-  if (keys.empty()) return Fail("no keys");
+  size_t count = 0;
   for (char c : keys)
-    if (!card::IsKey(c))
-      return Fail(std::string("not a key: '") + c + "' in " + keys + " (0-9 * # A-D), no keys queued");
-  size_t count = keys.size();
+    if (card::IsKey(c)) count++;
   size_t room = kKeysMax - std::min(kKeysMax, l.dtmfIn.size());
   // All or nothing, so the caller knows what the line will hear.
   if (count > room)
@@ -84,6 +77,16 @@ bool SimCardFarEnd::Dtmf(int ch, const std::string& keys) {
   card::QueueKeys(&l, keys, TickCount());
   card_.WakeChannel(ch);
   return true;
+}
+
+bool SimCardFarEnd::HasCall(int ch) {
+  CardLock g(card_);
+  if (!card_.started_ || ch < 0 || ch >= static_cast<int>(card_.lines_.size()))
+    return Fail("no channel " + std::to_string(ch));
+  const SimCard::Line& l = card_.lines_[static_cast<size_t>(ch)];
+  if (l.digital ? InCall(l.state) : l.offHook) return true;
+  return Fail("no call on channel " + std::to_string(ch) +
+              (l.digital ? ", state " + std::to_string(l.state) : ", on hook"));
 }
 
 bool SimCardFarEnd::Acm(int ch, const std::vector<uint8_t>& acm) {
