@@ -177,8 +177,7 @@ int TagTelBasic::LoadFile(int callLine, const std::string& file) {
   size_t size = 0;
   TagKxsText text = TagMemKxs::Instance().Get(file, &size, !runMode, nested, &wasScrambled);
   if (!text) {
-    std::fputs(GBK("  fBuff==NULL, 打不开文件错误\n").c_str(), stdout);
-    std::fflush(stdout);
+    plat::WriteTerminal(stdout, GBK("  fBuff==NULL, 打不开文件错误\n"));
     ErrorBox(callLine, file, MsgText(CMsg::CannotOpenFile));
     Report(callLine, CMsg::CannotOpenFile, file);
     ++errorCount;

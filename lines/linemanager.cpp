@@ -55,6 +55,7 @@ class TagTelDriveManager : public TagLineManager {
   }
   std::shared_ptr<TagTelBasic> LineInstance(int line) const override { return drive_->Instance(line); }
   void CancelStart() override { drive_->CancelStart(); }
+  bool LinesLoaded() const override { return drive_->LinesLoaded(); }
   std::string CardSerial() const override { return drive_->pPhyCard ? drive_->pPhyCard->SerialText() : std::string(); }
   void StartReloadThread() override { drive_->StartReloadThread(); }
   void RequestHangup(int line) override {

@@ -688,6 +688,9 @@ void TForm1::WMKxSysQuit() {
 void TForm1::OnExitSignal() { system_.Terminate(); }
 
 void TForm1::OnTick() {
+  // Read before this tick copies the line states, so that a picture taken
+  // after it shows the states the loads ended with.
+  loadedBeforeTick_ = system_.LinesLoaded();
   if (system_.Tick() && !refreshPending_) {
     refreshPending_ = true;
     QTimer::singleShot(60, this, &TForm1::ContinueRefresh);
@@ -708,8 +711,8 @@ void TForm1::MaybeScreenshot() {
   if (shotTaken_) return;
   QByteArray dir = qgetenv("RODIZ_SCREENSHOT");
   if (dir.isEmpty()) return;
-  // Once the first painting of the grid is complete, or at once after a failed start.
-  if ((!painted_ || refreshPending_) && system_.LinesReady()) return;
+  // Once the lines have loaded and their grid is painted, or at once after a failed start.
+  if ((!loadedBeforeTick_ || !painted_ || refreshPending_) && system_.LinesReady()) return;
   shotTaken_ = true;
   QString path = QDir(QString::fromLocal8Bit(dir)).filePath(language_ == 1 ? "rodiz-main-en.png" : "rodiz-main-zh.png");
   if (!SaveScreenshot(path)) LogAlwaysF("Screenshot not written: %s", path.toLocal8Bit().constData());

@@ -251,6 +251,12 @@ TEST_F(WaveDeviceTest, BuffersComeBackInOrderAfterTheirDuration) {
   // Real time: 160 ms of audio cannot be done sooner.
   EXPECT_GE(plat::TickCount() - start, 150u);
   uint32_t serial = out->Serial();
+  // The open is in the fake's log while the device is still open.
+  std::vector<uint8_t> openLog = ReadAll(dir + "/wave.log");
+  std::string opened(openLog.begin(), openLog.end());
+  EXPECT_NE(opened.find("open=" + std::to_string(Session(serial).openTick) + " file=" + Session(serial).file),
+            std::string::npos)
+      << opened;
   EXPECT_EQ(out->Close(), plat::kMmNoError);
   ASSERT_TRUE(Next(WaveMsgType::kOutClose, m));
   plat::FakeWaveSession s = Session(serial);
