@@ -2,7 +2,7 @@
 #include "core/linemanager.h"
 #include "engine/kxcall.h"
 #include "engine/telbasic.h"
-#include "lines/djcall.h"
+#include "lines/cardcall.h"
 #include "lines/teldrive.h"
 #include "lines/tts.h"
 #include "lines/waveplay.h"

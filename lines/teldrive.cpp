@@ -20,7 +20,7 @@ std::atomic<TagTelDrive*> pTelDrive{nullptr};
 namespace {
 
 std::mutex g_versionLock;
-std::string g_versionText = "RoDiz-DjIsup";
+std::string g_versionText = "RoDiz-CardIsup";
 
 // The four-character type texts of the line list and the statistics.
 const char* TypeText(int type) {

@@ -159,7 +159,7 @@ class TagTelDrive {
 extern std::atomic<TagTelDrive*> pTelDrive;
 
 // The version text the manager logs when it starts (the main window's label
-// with "-DjIsup"); set by the window when it builds the text.
+// with "-CardIsup"); set by the window when it builds the text.
 void SetTelDriveVersionText(const std::string& text);
 
 // The host's line manager as a TagTelDrive, published in pTelDrive while it

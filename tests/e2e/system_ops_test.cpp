@@ -62,7 +62,7 @@ const char* const kExpected =
     "Missing -1 9\n"
     "NoShell 0 0\n"
     "NoWait 2 0\n"
-    "Version 0 Ver 3.2.0-DjIsup\n"
+    "Version 0 Ver 3.2.0-CardIsup\n"
     "Card 0 77665544\n"
     "SysInfo 16\n"
     "DllLoad 0 0\n"

@@ -6,13 +6,13 @@
 #include <cstdint>
 #include <string>
 
-#include "lines/djcall.h"
+#include "lines/cardcall.h"
 #include "platform/card/isupmsg.h"
 
-class TagDjIsupCall : public TagDjDigitCall {
+class TagCardIsupCall : public TagCardDigitCall {
  public:
-  TagDjIsupCall(int channel, TagDjDigitDrive* drive);
-  ~TagDjIsupCall() override;
+  TagCardIsupCall(int channel, TagCardDigitDrive* drive);
+  ~TagCardIsupCall() override;
 
   void SetFirstCalleeId(const std::string& text, int value) override;
   int WaitRing(int n) override;
