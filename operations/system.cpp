@@ -202,8 +202,9 @@ class TagGetMemInfo : public TagArgOper {
     if (!plat::ReadMemoryFigures(&f)) return 0;
     Arg(0).SetInt(Kb(f.residentKb));
     Arg(1).SetInt(Kb(f.peakResidentKb));
-    Arg(2).SetInt(Kb(f.virtualKb));
-    Arg(3).SetInt(Kb(f.peakVirtualKb));
+    // The pagefile figures: private memory held, not address space.
+    Arg(2).SetInt(Kb(f.privateKb));
+    Arg(3).SetInt(Kb(f.peakPrivateKb));
     return Kb(f.residentKb);
   }
 };
