@@ -65,6 +65,9 @@ TagLineGrid::TagLineGrid(QWidget* parent) : QTableWidget(parent) {
   verticalHeader()->setDefaultSectionSize(16);
   verticalHeader()->setMinimumSectionSize(14);
   horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  // The style's minimum (about the header font's height) would widen the
+  // narrow columns of the several-group layout, down to 1 pixel.
+  horizontalHeader()->setMinimumSectionSize(1);
   horizontalHeader()->setHighlightSections(false);
   horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   setSelectionMode(QAbstractItemView::SingleSelection);

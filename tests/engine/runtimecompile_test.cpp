@@ -84,9 +84,11 @@ TEST_F(RuntimeTest, RunKxsOfAFileThatDoesNotCompile) {
 TEST_F(RuntimeTest, RunKxsNestingIsBounded) {
   TagVar file = TagVar::Str("any.kxs");
   TagRunKxs op(inst_.get(), &file);
+  op.lineNo = 7;
   inst_->nestedDepth = TagRunKxs::kMaxDepth;
   EXPECT_EQ(op.Execute(), TagRunKxs::kRefused);
-  EXPECT_NE(LogText().find("RunKxs('any.kxs') err: nested deeper than 16"), std::string::npos);
+  // The text of every refused "RunKxs(", then the reason.
+  EXPECT_NE(LogText().find("RunKxs('any.kxs') err: [LINE=7] nested deeper than 16"), std::string::npos) << LogText();
   inst_->nestedDepth = 0;
 }
 
@@ -207,7 +209,7 @@ TEST_F(ScriptRun, RunKxsResultsAndEnvironment) {
   EXPECT_EQ(t.runningNested, nullptr);
   EXPECT_EQ(t.nestedDepth, 0);
   EXPECT_NE(LogText().find("RunKxs('missing.kxs') err:"), std::string::npos);
-  EXPECT_NE(LogText().find("nested deeper than 16"), std::string::npos);
+  EXPECT_NE(LogText().find("RunKxs('self.kxs') err: [LINE=1] nested deeper than 16"), std::string::npos) << LogText();
 }
 
 TEST_F(ScriptRun, NestedScriptsTimerEndsWithIt) {
