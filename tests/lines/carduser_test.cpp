@@ -68,8 +68,9 @@ TEST_F(CardUser, HookFollowsTheHandsetAndEndsThePlay) {
   EXPECT_EQ(c->GetHookState(), 1);
   EXPECT_EQ(c->callState.load(), kCallConnected);
   EXPECT_TRUE(Logged("On"));
+  // The handset goes down once the far end hears the play.
   std::thread handset([&] {
-    plat::SleepMs(400);
+    WaitFor([&] { return !far_->Played(kUser).empty(); });
     far_->Hook(kUser, false);
   });
   uint32_t start = plat::TickCount();
@@ -91,7 +92,7 @@ TEST_F(CardUser, PlayToTheEndAndBreakOnKey) {
   EXPECT_EQ(c->PlayFile("short.wav", 1, 0), 1);
   EXPECT_TRUE(far_->Played(kUser).back().ended);
   std::thread caller([&] {
-    plat::SleepMs(400);
+    WaitFor([&] { return far_->Played(kUser).size() >= 2; });
     far_->Dtmf(kUser, "7");
   });
   EXPECT_EQ(c->PlayFile("long.wav", 1, 0), 0);
@@ -112,7 +113,7 @@ TEST_F(CardUser, LoopPlayRestartsWhilePollingAndResumes) {
     c->PollState();
     return far_->Played(kUser).size() >= 2;
   }));
-  plat::SleepMs(100);
+  ASSERT_TRUE(WaitFor([&] { return far_->Played(kUser).back().ms > 0; }));
   c->StopPlay();
   EXPECT_EQ(c->loopPlay, 0);
   EXPECT_GT(c->playPos, 0);
@@ -132,8 +133,10 @@ TEST_F(CardUser, RecordEndsAtItsLimitAndOnHash) {
   EXPECT_EQ(f.substr(0, 4), "RIFF");
   EXPECT_EQ(f.size() - 46, 8192u);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "port._wa"));
+  ASSERT_EQ(c->chRecActive.load(), 0);
+  // The caller keys once the line records.
   std::thread caller([&] {
-    plat::SleepMs(400);
+    WaitFor([&] { return c->chRecActive.load() != 0; });
     far_->Dtmf(kUser, "#");
   });
   EXPECT_EQ(c->Record("hash.wav", 10, 1), 0);
@@ -156,10 +159,12 @@ TEST_F(CardUser, GetKeysEndsWhenTheHandsetIsPutDown) {
   EXPECT_TRUE(WaitFor([&] { return c->KeysLen() >= 1; }));
   EXPECT_STREQ(c->keys, "9");
   c->ClearKeys();
+  std::atomic<bool> waiting{false};
   std::thread handset([&] {
-    plat::SleepMs(300);
+    WaitFor([&] { return waiting.load(); });
     far_->Hook(kUser, false);
   });
+  waiting = true;
   EXPECT_EQ(c->GetKeys(out, 5, 0, '#'), -1);
   handset.join();
   EXPECT_EQ(c->callState.load(), kCallReleased);
