@@ -19,8 +19,8 @@
 #include "engine/opfactory.h"
 #include "engine/telbasic.h"
 #include "host/operations.h"
-#include "lines/djdrive.h"
-#include "lines/djisup.h"
+#include "lines/carddrive.h"
+#include "lines/cardisup.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
 
@@ -65,7 +65,7 @@ void BM_TrunkLinesWaitingForCalls(benchmark::State& state) {
   const int links = static_cast<int>(state.range(0));
   TempDir dir;
   std::ofstream(dir.path + "/SimCard.ini") << "[Card]\nE1Links=" << links << "\nAnalogPorts=\n";
-  TagDjIsupDrive drive(dir.path + "/SimCard.ini");
+  TagCardIsupDrive drive(dir.path + "/SimCard.ini");
   std::vector<TagTelLine*> lines;
   for (int i = 0; i < drive.telCount; ++i) lines.push_back(drive.MakeLine(i, i));
   if (static_cast<int>(lines.size()) != links * 30) {
@@ -76,7 +76,7 @@ void BM_TrunkLinesWaitingForCalls(benchmark::State& state) {
   for (auto _ : state) {
     std::vector<std::unique_ptr<plat::Thread>> threads;
     for (TagTelLine* l : lines) {
-      auto* c = static_cast<TagDjIsupCall*>(l->call);
+      auto* c = static_cast<TagCardIsupCall*>(l->call);
       c->interrupted = 0;
       threads.push_back(std::make_unique<plat::Thread>());
       threads.back()->Start([c] { c->WaitRing(1); });

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "lines/djdrive.h"
-#include "lines/djisup.h"
+#include "lines/carddrive.h"
+#include "lines/cardisup.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
 
@@ -26,14 +26,14 @@ constexpr int kLines = kLinks * 30;
 
 struct Installation {
   std::string dir;
-  std::unique_ptr<TagDjIsupDrive> drive;
+  std::unique_ptr<TagCardIsupDrive> drive;
   std::vector<TagTelLine*> lines;
 
   Installation() {
     char tmpl[] = "/tmp/bench_lines_card_XXXXXX";
     dir = mkdtemp(tmpl);
     std::ofstream(dir + "/SimCard.ini") << "[Card]\nE1Links=" << kLinks << "\nAnalogPorts=\n";
-    drive = std::make_unique<TagDjIsupDrive>(dir + "/SimCard.ini");
+    drive = std::make_unique<TagCardIsupDrive>(dir + "/SimCard.ini");
     for (int i = 0; i < drive->telCount; ++i) lines.push_back(drive->MakeLine(i, i));
   }
   ~Installation() {
@@ -42,7 +42,7 @@ struct Installation {
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
   }
-  TagDjIsupCall* Call(int i) { return static_cast<TagDjIsupCall*>(lines[static_cast<size_t>(i)]->call); }
+  TagCardIsupCall* Call(int i) { return static_cast<TagCardIsupCall*>(lines[static_cast<size_t>(i)]->call); }
 };
 
 double ProcessCpuSeconds() {
@@ -74,7 +74,7 @@ void BM_WaitRing480(benchmark::State& state) {
     double cpu0 = ProcessCpuSeconds();
     uint32_t t0 = plat::TickCount();
     for (int i = 0; i < kLines; ++i) {
-      TagDjIsupCall* c = inst.Call(i);
+      TagCardIsupCall* c = inst.Call(i);
       c->interrupted = 0;
       auto t = std::make_unique<plat::Thread>();
       t->Start([c] { c->WaitRing(1); });

@@ -45,6 +45,8 @@ class TagLineManager {
   // The line's script instance, shared with the caller (the debugger keeps it
   // alive past a reload); null when none or out of range.
   virtual std::shared_ptr<TagTelBasic> LineInstance(int line) const { return nullptr; }
+  // RunStart has ended and no line is still loading its script.
+  virtual bool LinesLoaded() const { return true; }
   // Asks RunStart to stop loading lines soon (exit or reset under way).
   virtual void CancelStart() {}
   // Starts the reload-all thread and returns at once.

@@ -43,6 +43,14 @@ int CfgNumber(std::string_view value) {
   return static_cast<int>(v);
 }
 
+bool IsCfgNumber(std::string_view value) {
+  size_t i = (!value.empty() && (value[0] == '-' || value[0] == '+')) ? 1 : 0;
+  if (i >= value.size()) return false;
+  for (; i < value.size(); ++i)
+    if (value[i] < '0' || value[i] > '9') return false;
+  return true;
+}
+
 bool CfgYes(std::string_view value) {
   std::string u = Upper(value);
   return u == "YES" || u == "TRUE" || u == "1";
@@ -100,6 +108,41 @@ std::vector<int> ParseLineList(std::string_view text) {
   return out;
 }
 
+std::vector<std::string> LineListFaults(std::string_view text) {
+  std::vector<std::string> faults;
+  std::string cur, rangeText;
+  bool pending = false;
+  long long first = 0;
+  auto endNumber = [&](bool closesItem) {
+    if (cur.empty())
+      faults.push_back("an empty number: read as 0");
+    else if (!IsCfgNumber(cur))
+      faults.push_back("'" + cur + "' is not a number: read as " + std::to_string(CfgNumber(cur)));
+    long long n = CfgNumber(cur);
+    if (pending && closesItem) {
+      if (n < first) faults.push_back("'" + rangeText + cur + "' runs backwards: it names no line");
+      pending = false;
+    }
+    cur.clear();
+    return n;
+  };
+  for (char c : text) {
+    if (c == ',') {
+      endNumber(true);
+    } else if (c == '-' || c == '+' || c == '*') {
+      // As ParseLineList: a mark makes the number before it a range's start.
+      pending = false;
+      rangeText = cur + c;
+      first = endNumber(false);
+      pending = true;
+    } else {
+      cur.push_back(c);
+    }
+  }
+  if (!cur.empty()) endNumber(true);
+  return faults;
+}
+
 std::string CleanCfgLine(std::string_view raw) {
   std::string line;
   line.reserve(raw.size());
@@ -145,6 +188,28 @@ int ReadCfgFile(const std::string& fileName, TagRunCfg* rec, bool quiet) {
   bool tooLong = false;
   int lineNo = 0;
   int result = 0;
+  // A setting that is not taken as written says so, with its line.
+  auto warn = [&](const std::string& why) {
+    if (!quiet) LogAlwaysF("%s line %d: %s", fileName.c_str(), lineNo, why.c_str());
+  };
+  std::string key, value;
+  auto number = [&]() {
+    int n = CfgNumber(value);
+    if (!IsCfgNumber(value)) warn(key + " '" + value + "' is not a number: read as " + std::to_string(n));
+    return n;
+  };
+  auto yesOrNumber = [&]() {
+    if (CfgYes(value)) return 1;
+    std::string u = Upper(value);
+    if (u == "NO" || u == "FALSE") return 0;
+    return number();
+  };
+  auto clamped = [&](int n, int low, int high) {
+    int used = n < low ? low : (n > high ? high : n);
+    if (used != n) warn(key + " " + std::to_string(n) + " is outside " + std::to_string(low) + " to " +
+                        std::to_string(high) + ": " + std::to_string(used) + " used");
+    return used;
+  };
   while (ReadCfgLine(f, &raw, &tooLong)) {
     ++lineNo;
     if (tooLong) {
@@ -154,9 +219,12 @@ int ReadCfgFile(const std::string& fileName, TagRunCfg* rec, bool quiet) {
     }
     std::string line = CleanCfgLine(raw);
     size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    std::string key = line.substr(0, eq);
-    std::string value = line.substr(eq + 1);
+    if (eq == std::string::npos) {
+      if (!line.empty()) warn("'" + line + "' has no '=': ignored");
+      continue;
+    }
+    key = line.substr(0, eq);
+    value = line.substr(eq + 1);
     if (!key.empty() && key[0] >= '0' && key[0] <= '9') {
       bool overlap = false;
       for (int n : ParseLineList(key)) {
@@ -174,9 +242,12 @@ int ReadCfgFile(const std::string& fileName, TagRunCfg* rec, bool quiet) {
     }
     key = Upper(key);
     if (key == "IS_DISP_SENTE") {
-      rec->isDispSente = CfgYes(value) ? 1 : (Upper(value) == "NOTE" ? 2 : 0);
+      std::string u = Upper(value);
+      rec->isDispSente = CfgYes(value) ? 1 : (u == "NOTE" ? 2 : 0);
+      if (rec->isDispSente == 0 && u != "NO" && u != "FALSE" && u != "0")
+        warn("IS_DISP_SENTE '" + value + "' is none of YES, NOTE, NO: read as NO");
     } else if (key == "VIR_LINES_NUM") {
-      int n = CfgNumber(value);
+      int n = number();
       constexpr int kMost = static_cast<int>(kMaxLineListEntries);
       if (n > kMost) {
         if (!quiet) LogAlwaysF("VIR_LINES_NUM %d is too many: %d used", n, kMost);
@@ -184,7 +255,7 @@ int ReadCfgFile(const std::string& fileName, TagRunCfg* rec, bool quiet) {
       }
       rec->virLinesNum = n;
     } else if (key == "TOTAL_LINES_NUM") {
-      rec->totalLinesNum = CfgNumber(value);
+      rec->totalLinesNum = number();
     } else if (key == "TITLE1") {
       rec->title1 = value;
     } else if (key == "TITLE2") {
@@ -196,48 +267,61 @@ int ReadCfgFile(const std::string& fileName, TagRunCfg* rec, bool quiet) {
     } else if (key == "LANGUAGE_TYPE") {
       std::string u = Upper(value);
       rec->languageType = (u == "ENGLISH" || u == "EN") ? 1 : 0;
+      if (!rec->languageType && u != "CHINESE" && u != "CN" && u != "ZH")
+        warn("LANGUAGE_TYPE '" + value + "' is not ENGLISH or EN: Chinese used");
     } else if (key == "IS_SHOW_FORM") {
+      std::string u = Upper(value);
       rec->isShowForm = CfgYes(value) ? 1 : 0;
+      if (!rec->isShowForm && u != "NO" && u != "FALSE" && u != "0")
+        warn("IS_SHOW_FORM '" + value + "' is not YES, TRUE or 1: read as NO");
     } else if (key == "COL_GROUP_NUM") {
-      int n = CfgNumber(value);
-      if (n >= 1 && n <= 10) rec->colGroupNum = n;
+      int n = number();
+      if (n >= 1 && n <= 10)
+        rec->colGroupNum = n;
+      else
+        warn("COL_GROUP_NUM " + std::to_string(n) + " is outside 1 to 10: ignored");
     } else if (key == "MONITOR_PORT") {
-      int n = CfgNumber(value);
-      if (n > 0 && n <= 65535) rec->monitorPort = n;
+      int n = number();
+      if (n > 0 && n <= 65535)
+        rec->monitorPort = n;
+      else
+        warn("MONITOR_PORT " + std::to_string(n) + " is outside 1 to 65535: ignored");
     } else if (key == "MONITOR_MAX_CONN") {
-      int n = CfgNumber(value);
-      if (n <= 10) rec->monitorMaxConn = n;
+      int n = number();
+      if (n <= 10)
+        rec->monitorMaxConn = n;
+      else
+        warn("MONITOR_MAX_CONN " + std::to_string(n) + " is above 10: ignored");
     } else if (key == "IS_WRITE_LOG") {
-      rec->isWriteLog = CfgYes(value) ? 1 : CfgNumber(value);
+      rec->isWriteLog = yesOrNumber();
       logLevel = rec->isWriteLog;
     } else if (key == "IS_IMMEDIATE_LOG") {
-      rec->isImmediateLog = CfgYes(value) ? 1 : CfgNumber(value);
+      rec->isImmediateLog = yesOrNumber();
     } else if (key == "IS_DISP_TALKTIME") {
-      rec->isDispTalkTime = CfgYes(value) ? 1 : CfgNumber(value);
+      rec->isDispTalkTime = yesOrNumber();
     } else if (key == "LOG_FILE") {
       rec->logFile = value;
     } else if (key == "LOG_SIZE") {
-      int mb = CfgNumber(value);
-      if (mb < 2) mb = 2;
-      if (mb > 80) mb = 80;
+      int mb = clamped(number(), 2, 80);
       rec->logSize = static_cast<uint32_t>(mb) * 1048576u;
     } else if (key == "MAX_MSG_NUM") {
-      rec->maxMsgNum = CfgNumber(value);
+      rec->maxMsgNum = number();
       msgQueueLimit = rec->maxMsgNum;
     } else if (key == "LOAD_DELAY") {
-      int n = CfgNumber(value);
+      int n = number();
       if (n > kMaxLoadDelayMs) {
         if (!quiet) LogAlwaysF("LOAD_DELAY %d is too long: %d used", n, kMaxLoadDelayMs);
         n = kMaxLoadDelayMs;
       }
-      rec->loadDelay = n < 5 ? 5 : n;
+      rec->loadDelay = clamped(n, 5, kMaxLoadDelayMs);
     } else if (key == "DISP_DELAY") {
-      int n = CfgNumber(value);
-      rec->dispDelay = n < 100 ? 100 : (n > 15000 ? 15000 : n);
+      rec->dispDelay = clamped(number(), 100, 15000);
     } else if (key == "DB_MAX_CONN") {
-      dbPoolSize = CfgNumber(value);
+      dbPoolSize = number();
     } else if (key == "DB_BITFIELD_IS_DIGIT") {
-      dbBitfieldIsDigit = (CfgYes(value) || CfgNumber(value) != 0) ? 1 : 0;
+      dbBitfieldIsDigit = (CfgYes(value) || yesOrNumber() != 0) ? 1 : 0;
+    } else {
+      warn("unknown key " + key + ": ignored");
     }
   }
   std::fclose(f);

@@ -62,6 +62,11 @@ bool ReadCfgLine(FILE* f, std::string* line, bool* tooLong);
 // kMaxLineListEntries, the rest dropped with a log line.
 std::vector<int> ParseLineList(std::string_view text);
 
+// What a line list names other than the user meant: items that are not
+// numbers (read as the number they begin with, or 0) and ranges that run
+// backwards (they name no line). One text per fault, for the log.
+std::vector<std::string> LineListFaults(std::string_view text);
+
 // One configuration line made ready for parsing: blanks and tabs removed,
 // cut at the newline and at a leading "//" comment (see ReadCfgFile).
 std::string CleanCfgLine(std::string_view raw);
@@ -69,5 +74,7 @@ std::string CleanCfgLine(std::string_view raw);
 // The C library's reading of a number's leading sign and digits, clamped to
 // the int range.
 int CfgNumber(std::string_view value);
+// True when the value is a whole number as written (a sign and digits only).
+bool IsCfgNumber(std::string_view value);
 // "YES", "TRUE" or "1" in any case.
 bool CfgYes(std::string_view value);

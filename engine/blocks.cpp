@@ -364,11 +364,9 @@ int TagTelBasic::CompileOpenBrace(const TagFlowStmt& s) {
     return -1;
   }
   braceStack.push_back(here);
-  // Text after the brace would be dropped silently: it is an error.
-  if (!IsRestBlank(std::string_view(work).substr(headEnd))) {
-    Report(line, CMsg::OpenBraceAlone, work);
-    return -1;
-  }
+  // Text after the brace is dropped; the report says so, but old scripts with
+  // such lines still run.
+  if (!IsRestBlank(std::string_view(work).substr(headEnd))) Report(line, CMsg::OpenBraceAlone, work);
   return 0;
 }
 
@@ -423,10 +421,7 @@ int TagTelBasic::CompileCloseBrace(const TagFlowStmt& s) {
     Report(line, err, work);
     return -1;
   }
-  if (!IsRestBlank(std::string_view(work).substr(headEnd))) {
-    Report(line, CMsg::CloseBraceAlone, work);
-    return -1;
-  }
+  if (!IsRestBlank(std::string_view(work).substr(headEnd))) Report(line, CMsg::CloseBraceAlone, work);
   return 0;
 }
 

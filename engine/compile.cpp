@@ -177,8 +177,7 @@ int TagTelBasic::LoadFile(int callLine, const std::string& file) {
   size_t size = 0;
   TagKxsText text = TagMemKxs::Instance().Get(file, &size, !runMode, nested, &wasScrambled);
   if (!text) {
-    std::fputs(GBK("  fBuff==NULL, 打不开文件错误\n").c_str(), stdout);
-    std::fflush(stdout);
+    plat::WriteTerminal(stdout, GBK("  fBuff==NULL, 打不开文件错误\n"));
     ErrorBox(callLine, file, MsgText(CMsg::CannotOpenFile));
     Report(callLine, CMsg::CannotOpenFile, file);
     ++errorCount;
@@ -188,7 +187,10 @@ int TagTelBasic::LoadFile(int callLine, const std::string& file) {
   curFileName = file;
   BeginFile();
 
-  const std::string_view src(*text);
+  // The text ends at its first NUL byte, as a C string would.
+  std::string_view src(*text);
+  if (const void* nul = std::memchr(src.data(), '\0', src.size()))
+    src = src.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - src.data()));
   if (topFile) {
     size_t lines = 1;
     const char* end = src.data() + src.size();
@@ -255,7 +257,7 @@ int TagTelBasic::CompileStatement(const std::string& text, int line) {
   const long start = first > ' ' && first != '/' && first != '*' && Comments().empty()
                          ? 0
                          : SkipLeadingComments(*this, text, line);
-  if (start == kStrayCommentEnd) return -1;
+  // A "*/" without its "/*" was reported; the line is dropped, not failed.
   if (start < 0) return 0;
   // Most lines start at their statement and hold no comment: no copies then.
   std::string srcCopy, workCopy, comment;
@@ -264,7 +266,7 @@ int TagTelBasic::CompileStatement(const std::string& text, int line) {
   const bool strip = HasCommentMarkOrLineEnd(src);
   if (strip) {
     workCopy = src;
-    if (StripComments(*this, workCopy, comment, line, true) < 0) return -1;
+    if (StripComments(*this, workCopy, comment, line, true) < 0) return 0;
   }
   const std::string& work = strip ? workCopy : src;
   pendingResult = TagVarRef{};
@@ -589,15 +591,10 @@ TagOper* TagTelBasic::CompileDetached(const std::string& text, int line, int& re
   } commentScope(Comments());
   // Look at the statement's head the way the compiler will.
   const long start = SkipLeadingComments(*this, text, line);
-  if (start < 0) {
-    result = start == kStrayCommentEnd ? -1 : 0;
-    return nullptr;
-  }
+  // A stray "*/" drops the line as in a file: nothing is built.
+  if (start < 0) return nullptr;
   std::string work = text.substr(static_cast<size_t>(start)), comment;
-  if (StripComments(*this, work, comment, line, true) < 0) {
-    result = -1;
-    return nullptr;
-  }
+  if (StripComments(*this, work, comment, line, true) < 0) return nullptr;
   size_t offset = 0;
   const int shape = ClassifyStatement(work, offset);
   size_t kpos = 0;

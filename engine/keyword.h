@@ -33,7 +33,7 @@ inline constexpr int kKeywordCount = 0
     ;
 
 // The first index of the built-in operations; below it are statement keywords.
-inline constexpr int kFirstOperation = 24;
+inline constexpr int kFirstOperation = static_cast<int>(KeywordId::Type);
 
 namespace kw_detail {
 constexpr std::array<RecKeyword, kKeywordCount> MakeTable() {
@@ -52,7 +52,6 @@ inline constexpr std::array<RecKeyword, kKeywordCount> kKeywordTable = kw_detail
 
 constexpr const RecKeyword& KeywordRec(KeywordId id) { return kKeywordTable[static_cast<size_t>(id)]; }
 
-static_assert(kKeywordCount == 282);
 static_assert(KeywordRec(KeywordId::Const).index == 16 && KeywordRec(KeywordId::Const).name == "const");
 static_assert(KeywordRec(KeywordId::Play).index == 90);
 static_assert(KeywordRec(KeywordId::PcTxtSpeak).index == 163);
@@ -76,7 +75,7 @@ class TagKeyword {
   // quote or "<" after "#include".
   const RecKeyword* ParseHead(std::string_view text, size_t& pos) const;
 
-  // The built-in operation (index 24 and up) whose name equals text exactly.
+  // The built-in operation (kFirstOperation and up) whose name equals text exactly.
   const RecKeyword* Find(std::string_view name) const;
 
  private:

@@ -196,11 +196,14 @@ int TagKxCall::PollState() {
   if (state != prevState) {
     if (state == kCallConnected) connectTime = NowSeconds();
     prevState = state;
-  } else if (state == kCallConnected && maxTalkTime > 0 && NowSeconds() - connectTime > maxTalkTime) {
+  } else if (state == kCallConnected && maxTalkTime > 0 && !talkTimeHangup &&
+             NowSeconds() - connectTime > maxTalkTime) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "Hangup On MaxTalkTime(%d).", maxTalkTime);
     Log(buf);
+    talkTimeHangup = true;
     Hangup();
+    talkTimeHangup = false;
     prevState = callState;
   }
   return callState == kCallConnected ? 1 : 0;

@@ -96,7 +96,6 @@ class TagKxCall {
   virtual int Answer(uint8_t flag) { return flag; }
   virtual int IsRinging(std::string& caller, std::string& callee);
   virtual int SipGetPeerMsg(std::string& a, std::string& b, int size);
-  virtual int Reserved14() { return 0; }
   virtual int PlayFile(const std::string& file, uint8_t breakOnKey, int flag);
   virtual int PlayMemory(const uint8_t* data, int zero, int length, int zero2, uint8_t breakKey) { return 0; }
   virtual int StartLoopPlay(const std::string& file);
@@ -110,8 +109,6 @@ class TagKxCall {
   virtual int KeysLen();
   virtual void StopPlay();
   virtual void Hangup() { callState = kCallReleased; }
-  virtual int Reserved28() { return 0; }
-  virtual int Reserved29() { return 0; }
   virtual int GetCallerId(std::string& out);
   virtual int GetCalleeId(std::string& out);
   virtual int GetFirstCalleeId(std::string& out);
@@ -119,7 +116,6 @@ class TagKxCall {
   virtual void GetFaxResource(int& count1, int& count2) { count1 = count2 = 0; }
   virtual int SendFax(const std::string& file) { return 0; }
   virtual int RecvFax(const std::string& file) { return 0; }
-  virtual void Reserved37() {}
   virtual int TxtSpeak(const std::string& text, int fileFlag, int xmlFlag, int onPc);
   virtual int TxtSpeakToFile(const std::string& text, const std::string& file, int a, int b) { return 0; }
   virtual int SetNobkringAns(uint8_t flag) { return noRingbackAnswer = flag; }
@@ -283,6 +279,9 @@ class TagKxCall {
   std::atomic<int32_t> callState{kCallNone};
   int32_t prevState = kCallNone;
   int32_t maxTalkTime = 0;
+  // Set while the talk-time hang-up runs: a class's hang-up polls the state
+  // again, and that poll must not hang up once more.
+  bool talkTimeHangup = false;
   std::atomic<int32_t> connectTime{0};
   uint8_t noRingbackAnswer = 0;
   int32_t volume[3] = {100, 100, 100};  // general, play (type 1), type 2

@@ -139,6 +139,9 @@ int TagTelBasic::Run() {
   runEnded = 0;
   quitRequested = 0;
   if (!nested && callObject) callObject->callState = kCallNone;
+  // A nested script started from its caller's hang-up section finds the call
+  // handled already; only a release its own section handles goes back.
+  const bool callerInSection = nested && callObject && callObject->callState.load() == kCallHungUpSection;
   if (!nested) {
     auto make = SpeechHooks().makeFileSpeaker;
     msTts = make ? make() : nullptr;
@@ -222,7 +225,8 @@ int TagTelBasic::Run() {
   if (cleared) attn.store(1);
   if (ownPublisher && runPublisher == pub) runPublisher = nullptr;
   ReleaseMaps(*this);
-  if (nested && callObject && callObject->callState.load() == kCallHungUpSection) callObject->callState = kCallReleased;
+  if (nested && !callerInSection && callObject && callObject->callState.load() == kCallHungUpSection)
+    callObject->callState = kCallReleased;
   curOperIndex = -1;
   runEnded = 1;
   if (!nested) DispLineState(lineNo, GBK("已停止"));

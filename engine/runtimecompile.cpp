@@ -75,7 +75,8 @@ int TagRunKxs::Execute() {
   TagTelBasic* top = TagTelBasic::GetRoot(root_);
   const std::string file = TextOf(Arg(0));
   if (top->nestedDepth >= kMaxDepth) {
-    LogAlwaysF("RunKxs('%s') err: nested deeper than %d [LINE=%d]", file.c_str(), kMaxDepth, lineNo);
+    // The usual failure text first, so one log search finds every refusal.
+    LogAlwaysF("RunKxs('%s') err: [LINE=%d] nested deeper than %d", file.c_str(), lineNo, kMaxDepth);
     return kRefused;
   }
   auto nested = std::make_unique<TagTelBasic>(file, top->lineNo, root_->callObject, 1, top);

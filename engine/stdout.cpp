@@ -4,6 +4,7 @@
 #include "engine/telbasic.h"
 #include "core/log.h"
 #include "platform/path.h"
+#include "platform/text.h"
 
 int TStdOut::Open(const std::string& path) {
   Close();
@@ -19,8 +20,11 @@ int TStdOut::Open(const std::string& path) {
 
 int TStdOut::Print(int lineNo, std::string_view text) {
   if (mode_ == kStdout) {
-    std::fprintf(stdout, "%d : %.*s\n", lineNo, static_cast<int>(text.size()), text.data());
-    std::fflush(stdout);
+    // The terminal reads the user's character set; the line stays GB inside.
+    std::string out = std::to_string(lineNo) + " : ";
+    out.append(text);
+    out.push_back('\n');
+    plat::WriteTerminal(stdout, out);
     return 0;
   }
   if (mode_ == kFile && file_) {

@@ -32,10 +32,12 @@ class TagVar {
  public:
   enum Type : int8_t { kNull = 0, kString = 1, kInt = 2, kDouble = 3, kMap = 4, kFunction = 5 };
 
-  // Longest string a value holds: its length plus one must fit the int field.
-  // A write that would pass it (or whose buffer cannot be allocated) writes
-  // nothing and logs. Tests may lower it; 0 restores the default.
-  static constexpr int32_t kMaxTextLen = INT32_MAX - 1;
+  // Longest string a value holds. Far above what a call flow needs, and low
+  // enough that one runaway line ("x" * n * n ...) cannot take the process
+  // and every call on it down. A write that would pass it (or whose buffer
+  // cannot be allocated) writes nothing and logs. Tests may lower it; 0
+  // restores the default.
+  static constexpr int32_t kMaxTextLen = 256 * 1024 * 1024;
   static void SetTextLimitForTest(int32_t limit);
   static int32_t TextLimit();
 

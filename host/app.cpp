@@ -36,7 +36,7 @@ void OnExitSignal(int sig) {
 
 std::string ProductName(int language) { return language == 1 ? "Corvane CTI Server" : GBK("Tarnwick语音平台"); }
 
-std::string VersionText() { return "Ver 3.2.0-DjIsup"; }
+std::string VersionText() { return "Ver 3.2.0-CardIsup"; }
 
 bool AcquireInstance() {
   if (!g_instance) g_instance = std::make_unique<plat::InstanceLock>(kInstanceMutexName);

@@ -9,7 +9,7 @@ constexpr const char* kInstanceMutexName = "RoDiz from Corvane";
 
 // Product names as the window and its boxes show them (GB bytes).
 std::string ProductName(int language);
-// The version label's text with "-DjIsup" appended.
+// The version label's text with "-CardIsup" appended.
 std::string VersionText();
 
 // The guard for this process; false when another instance runs.

@@ -72,8 +72,14 @@ TagRemoteCtrl::TagRemoteCtrl(int lines, int port, int maxClients, std::shared_pt
     : lines_(std::clamp(lines, 0, kMaxProtocolLines)), port_(port), maxClients_(maxClients), monitor_(std::move(monitor)) {
   NetStartup();
   if (monitor_) monitor_->AttachSink(this);
-  if (maxClients_ <= 0) return;
+  if (maxClients_ <= 0) {
+    // MONITOR_PORT alone serves nothing: say why, for the operator who set it.
+    LogAlwaysF("Remote monitor off: MONITOR_MAX_CONN is %d (1 to 10 consoles serves MONITOR_PORT %d)", maxClients_,
+               port);
+    return;
+  }
   if (InitTcp(port, &listen_, 10) != 0) {
+    LogAlwaysF("Remote monitor off: port %d cannot be opened", port);
     listen_ = kNoSocket;
     return;
   }
@@ -91,6 +97,7 @@ TagRemoteCtrl::TagRemoteCtrl(int lines, int port, int maxClients, std::shared_pt
     return;
   }
   Log("MonitorServer Running.");
+  LogAlwaysF("Remote monitor on port %d for %d consoles", port_, maxClients_);
 }
 
 TagRemoteCtrl::~TagRemoteCtrl() {

@@ -75,6 +75,8 @@ class TagSystem {
   // State for the window and tests.
   TagLineManager* LineManager() const { return telDrive_.get(); }
   bool LinesReady() const { return telDrive_ && telDrive_->Status() == 0; }
+  // Every listed line has loaded (or failed to): the grid shows the lines' own states.
+  bool LinesLoaded() const { return LinesReady() && telDrive_->LinesLoaded(); }
   std::shared_ptr<TagMonitor> Monitor() const { return monitor_; }
   TagRemoteCtrl* RemoteCtrl() const { return remoteCtrl_.get(); }
   bool Closed() const { return closed_; }

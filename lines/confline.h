@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <vector>
 
-class TagDjBaseCall;
-class TagDjDigitDrive;
+class TagCardBaseCall;
+class TagCardDigitDrive;
 
 // The gain a line joins a group with, from its type-2 volume and line type,
 // for the newer or the older conference interface.
@@ -26,7 +26,7 @@ struct ConfMember {
 
 class TagConfLine {
  public:
-  TagConfLine(TagDjBaseCall* owner, TagDjDigitDrive* d) : call(owner), drive(d) {}
+  TagConfLine(TagCardBaseCall* owner, TagCardDigitDrive* d) : call(owner), drive(d) {}
 
   // The group, opened when not set yet; -1 when none can be had, -2 when
   // the line could not join its new group.
@@ -41,8 +41,8 @@ class TagConfLine {
 
   int Line() const;
 
-  TagDjBaseCall* const call;
-  TagDjDigitDrive* const drive;
+  TagCardBaseCall* const call;
+  TagCardDigitDrive* const drive;
   int group = -1;  // the group the line is in, its own or another line's
   int host = -1;   // the line that added this line to its group
   bool ownsGroup = false;  // this line's open allocated the group

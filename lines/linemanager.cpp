@@ -2,7 +2,7 @@
 #include "core/linemanager.h"
 #include "engine/kxcall.h"
 #include "engine/telbasic.h"
-#include "lines/djcall.h"
+#include "lines/cardcall.h"
 #include "lines/teldrive.h"
 #include "lines/tts.h"
 #include "lines/waveplay.h"
@@ -55,6 +55,7 @@ class TagTelDriveManager : public TagLineManager {
   }
   std::shared_ptr<TagTelBasic> LineInstance(int line) const override { return drive_->Instance(line); }
   void CancelStart() override { drive_->CancelStart(); }
+  bool LinesLoaded() const override { return drive_->LinesLoaded(); }
   std::string CardSerial() const override { return drive_->pPhyCard ? drive_->pPhyCard->SerialText() : std::string(); }
   void StartReloadThread() override { drive_->StartReloadThread(); }
   void RequestHangup(int line) override {

@@ -173,7 +173,11 @@ int TagTelDrive::RunStartLocked(const std::string& cfgFile) {
     std::string script = line.substr(eq + 1);
     if (key.empty() || key[0] < '0' || key[0] > '9') continue;
     RawLog(key);
+    for (const std::string& why : LineListFaults(key))
+      LogAlwaysF("%s line %d: %s", cfgFile.c_str(), lineNo, why.c_str());
     std::vector<int> list = ParseLineList(key);
+    if (list.empty()) LogAlwaysF("%s line %d: '%s' names no line", cfgFile.c_str(), lineNo, key.c_str());
+    ReportLinesPast(cfgFile, lineNo, list);
     if (list.empty()) continue;
     for (size_t i = 0; i < list.size() && !StartStopping(); ++i) {
       char text[600];
@@ -187,10 +191,41 @@ int TagTelDrive::RunStartLocked(const std::string& cfgFile) {
   LogF("LOAD_DELAY = %d", LoadDelay());
   Log("Run End.");
   RawLog("Run End.");
+  // The reason is logged where the card failed, long before; the start ends
+  // on it too, so an operator reading the tail does not take the lines for
+  // the card's.
+  if (!pPhyCard || pPhyCard->status < 0)
+    LogAlwaysF("The card did not start (its reason is logged above): %d lines run without it", telCount);
   SleepUnless(200, [this] { return StartStopping(); });
   ClearCloseing();
   runGate = 1;
+  startEnded_ = true;
   return 0;
+}
+
+bool TagTelDrive::LinesLoaded() const {
+  if (!startEnded_.load()) return false;
+  for (const auto& c : ctl_) {
+    std::lock_guard<std::mutex> g(c->lock);
+    if (c->loading) return false;
+  }
+  return true;
+}
+
+// Line numbers the installation does not have start nothing; the log names
+// them, so a range written past the last line is not clipped unseen.
+void TagTelDrive::ReportLinesPast(const std::string& cfgFile, int lineNo, const std::vector<int>& list) const {
+  int count = 0, low = 0, high = 0;
+  for (int n : list) {
+    if (n >= 0 && n < telCount) continue;
+    if (count == 0 || n < low) low = n;
+    if (count == 0 || n > high) high = n;
+    ++count;
+  }
+  if (count == 0) return;
+  std::string which = low == high ? std::to_string(low) : std::to_string(low) + " to " + std::to_string(high);
+  LogAlwaysF("%s line %d: %d line number%s (%s) past the last line %d: not started", cfgFile.c_str(), lineNo,
+             count, count == 1 ? "" : "s", which.c_str(), telCount - 1);
 }
 
 int TagTelDrive::LoadLine(int lineNumber, const std::string& script) {
@@ -270,8 +305,8 @@ void TagTelDrive::LineLoadThread(TagTelLine* line, uint64_t gen) {
   if (!counted) return;
   const int loaded = ++loadedLines_;
   if (loaded % 10 == 0) {
-    std::printf("  loadLinesCount=%d\n", loaded);
-    std::fflush(stdout);
+    // A debug trace: the raw trace file at level 2, never the terminal.
+    RawLog("loadLinesCount=" + std::to_string(loaded));
   }
   std::snprintf(text, sizeof text, "%d Loaded.", n);
   RawLog(text);
@@ -292,6 +327,9 @@ void TagTelDrive::LineRunThread(TagTelLine* line, std::shared_ptr<TagTelBasic> i
     // Lines ending in the same digit start together, the ten groups 100 ms apart.
     SleepUnless(static_cast<uint32_t>(n % 10) * 100u, stop);
     WaitWhileCpuBusy(20, 65, stop);
+    // A stop marks the lines stale before it raises each line's own flags:
+    // a line that left its gates because it is stale must not run.
+    if (stop()) break;
     // Run itself honours a stop raised before it (the sticky flag).
     inst->Run();
     if (!inst->reloadRequested.load() || !inst->runLine || stop()) break;

@@ -1,6 +1,6 @@
 // The installation's card: the E1/ISUP card with its analog ports. When it
 // cannot be opened its status is negative and it offers no lines.
-#include "lines/djdrive.h"
+#include "lines/carddrive.h"
 #include "lines/kxcard.h"
 
-std::unique_ptr<TagKxCard> MakePhysicalCard() { return std::make_unique<TagDjIsupDrive>(); }
+std::unique_ptr<TagKxCard> MakePhysicalCard() { return std::make_unique<TagCardIsupDrive>(); }

@@ -231,13 +231,13 @@ int CGetHypy::TextToWave(std::string_view text, const std::string& path) {
   if (TextToSyllables(text, names) <= 0) return -1;
   FILE* out = plat::OpenFile(path, "wb");
   if (!out) {
-    std::printf("Create '%s' failed!\n", path.c_str());
+    plat::WriteTerminal(stdout, "Create '" + path + "' failed!\n");
     return -1;
   }
   if (wave) WriteWaveHeader(out, 18, 6, 0);
   FILE* lib = plat::OpenFile(libPath_, "rb");
   if (!lib) {
-    std::printf("Open '%s' Error.\n", libPath_.c_str());
+    plat::WriteTerminal(stdout, "Open '" + libPath_ + "' Error.\n");
     std::fclose(out);
     return -2;
   }

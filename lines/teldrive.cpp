@@ -20,7 +20,7 @@ std::atomic<TagTelDrive*> pTelDrive{nullptr};
 namespace {
 
 std::mutex g_versionLock;
-std::string g_versionText = "RoDiz-DjIsup";
+std::string g_versionText = "RoDiz-CardIsup";
 
 // The four-character type texts of the line list and the statistics.
 const char* TypeText(int type) {
@@ -62,7 +62,9 @@ TagTelDrive::TagTelDrive(const std::string& cfgFile, TagRunCfg* cfg, TagTelDrive
   runCfg = cfg;
   if (cfg && !cfgFile.empty()) {
     cfgFile_ = cfgFile;
-    if (ReadCfgFile(cfgFile, cfg) == -2) {
+    // An overlap fails the start too: the lines after it were not read, and
+    // running the lists before it would run scripts nobody meant to run.
+    if (ReadCfgFile(cfgFile, cfg) != 0) {
       char text[600];
       std::snprintf(text, sizeof text, "\"%s\" File Open Error.", cfgFile.c_str());
       plat::MessageBox("Corvane System", text, plat::kBoxIconError);

@@ -51,6 +51,8 @@ class TagTelDrive {
   // the instance's initialisation result when the line has one, -1 for a
   // line number outside the lines in service.
   int LoadLine(int line, const std::string& script);
+  // Logs the numbers of a line list that name no line of this installation.
+  void ReportLinesPast(const std::string& cfgFile, int lineNo, const std::vector<int>& list) const;
   // Runs ReloadAll on a thread of its own and returns at once; reloads asked
   // for while one runs are done after it, never beside it.
   void StartReloadThread();
@@ -77,6 +79,7 @@ class TagTelDrive {
   std::shared_ptr<TagTelBasic> Instance(int line) const;
   // Lines whose load thread finished since the last RunStart.
   int LoadedLines() const { return loadedLines_.load(); }
+  bool LinesLoaded() const;
   // A reload thread is at work (or has one more reload to do).
   bool ReloadRunning() {
     std::lock_guard<std::mutex> g(reloadLock_);
@@ -140,6 +143,7 @@ class TagTelDrive {
   std::atomic<bool> exiting_{false};
   std::atomic<bool> cancelStart_{false};
   std::atomic<int> loadedLines_{0};
+  std::atomic<bool> startEnded_{false};  // a RunStart has run to its end
   std::recursive_mutex runStartLock_;
   std::mutex reloadLock_;
   plat::Thread reloadThread_;
@@ -155,7 +159,7 @@ class TagTelDrive {
 extern std::atomic<TagTelDrive*> pTelDrive;
 
 // The version text the manager logs when it starts (the main window's label
-// with "-DjIsup"); set by the window when it builds the text.
+// with "-CardIsup"); set by the window when it builds the text.
 void SetTelDriveVersionText(const std::string& text);
 
 // The host's line manager as a TagTelDrive, published in pTelDrive while it

@@ -9,7 +9,6 @@
 #include "lines/teldrive.h"
 #include "lines/waveplay.h"
 #include "platform/media.h"
-#include "platform/path.h"
 #include "platform/text.h"
 #include "platform/tick.h"
 
@@ -77,14 +76,9 @@ int TagVirCall::KeysLen() {
 int TagVirCall::Record(const std::string& file, int maxSeconds, uint8_t breakKey) {
   auto rec = std::make_unique<TagWaveRecord>(file, -1);
   if (rec->status != 0) return -2;
-  int started = rec->Start();
-  if (started != 0) {
-    // No microphone: report it rather than hand back an empty recording.
-    rec.reset();
-    std::remove(plat::ResolvePath(file).c_str());
-    LogAlways(Format("lcnt=%d, Record: the microphone cannot be opened (%d)", lineNo, started));
-    return started;
-  }
+  // A start that fails (no microphone) reports itself and leaves the
+  // recorder finished: the file keeps its empty header.
+  rec->Start();
   const uint32_t start = plat::TickCount();
   while (!interrupted.load() && !rec->IsDone()) {
     if (maxSeconds > 0 && plat::TickCount() - start > static_cast<uint32_t>(maxSeconds) * 1000u) {

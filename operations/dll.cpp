@@ -66,7 +66,8 @@ int RunDllCall(TagTelBasic* root, const std::string& name, const std::vector<Tag
   TagKxDll* table = root->Services().Find<TagKxDll>();
   const TagDllFunc* fn = table ? table->FindFunc(name) : nullptr;
   if (!fn) return -1;
-  if (fn->argCount >= 0 && fn->argCount != static_cast<int>(args.size())) return -1;
+  // A negative count compiles calls of any count, but matches none.
+  if (fn->argCount != static_cast<int>(args.size())) return -1;
   return CallDllFunction(*fn, args);
 }
 

@@ -226,6 +226,14 @@ class TagFileMove : public TagArgOper {
   }
 
  private:
+  // A name that is not there: the source itself is "file not found"; with
+  // the source there, the target's folder is missing ("path not found").
+  static int MoveError(int e, const std::string& src) {
+    struct stat st {};
+    if (e == ENOENT && ::lstat(src.c_str(), &st) == 0) return 3;
+    return ErrorCode(e);
+  }
+
   static int Move(const std::string& src, const std::string& given) {
     std::string to = plat::ResolvePath(given);
     struct stat a {
@@ -239,7 +247,7 @@ class TagFileMove : public TagArgOper {
            (g == std::string::npos ? slashed : slashed.substr(g + 1));
     }
     if (::rename(src.c_str(), to.c_str()) == 0) return 0;
-    if (errno != EXDEV) return ErrorCode(errno);
+    if (errno != EXDEV) return MoveError(errno, src);
     // Another file system: copy, then remove the source. Folders are not
     // copied across.
     struct stat st {};
@@ -247,7 +255,7 @@ class TagFileMove : public TagArgOper {
     const int err = CopyFile(src, to);
     if (err) {
       ::unlink(to.c_str());
-      return ErrorCode(err);
+      return MoveError(err, src);
     }
     return ::unlink(src.c_str()) == 0 ? 0 : ErrorCode(errno);
   }

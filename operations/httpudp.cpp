@@ -1,7 +1,7 @@
 // HTTP and UDP for scripts: one client request ("Http("), a server the
 // script drives one request at a time, and UDP datagrams. The sockets are
-// the script's to close; each is recorded for its line, and the operations
-// touch no other descriptor.
+// the script's to close; each is recorded for the line that opened it, the
+// operations of any line may use it, and they touch no other descriptor.
 #include <string>
 #include <string_view>
 
@@ -35,7 +35,7 @@ class TagHttp : public TagArgOper {
     HttpResult res;
     int r = HtmlRecv(ArgText(Arg(1)), ArgText(Arg(0)), Bytes(Arg(2)), ArgText(Arg(3)), &res, StopOf(Root()));
     // A constant output keeps its value: the setters leave it alone.
-    if (r >= 0 && !res.body.empty())
+    if (r > 0 && !res.body.empty())
       Arg(4).SetBytes(res.body.data(), res.body.size());
     else
       Arg(4).SetString("");
@@ -125,7 +125,7 @@ class TagUdpTest : public TagArgOper {
   using TagArgOper::TagArgOper;
   int Execute() override {
     int s = ArgInt(Arg(0));
-    return ScriptFdOwned(s, Root().lineNo, ScriptFdKind::kUdp) ? SocketReadable(s) : -1;
+    return ScriptFdKnown(s, ScriptFdKind::kUdp) ? SocketReadable(s) : -1;
   }
 };
 

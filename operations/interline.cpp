@@ -109,17 +109,17 @@ class TagInterLineServer : public TagArgOper {
     if (!queue) return -1;
     // An idle server costs one relaxed read.
     if (queue->Size() == 0) return 0;
-    // The request and the reply live in records of their own: the served
-    // function may use the line's message record itself.
-    TagMsgFields request;
-    if (!queue->Recv(request)) return 0;
-    TagMsgFields reply;
-    reply.sender = request.sender;
-    reply.callTag = request.callTag;
-    reply.key.Assign(request.key);
-    const int n = request.FieldCount() - 1;
+    // The request comes into the line's message record and the reply is
+    // built there, where the script sees them. What the reply needs is noted
+    // first: the served function may use the record itself.
+    TagMsgFields& record = MsgSlotOf(Root()).record;
+    if (!queue->Recv(record)) return 0;
+    const int sender = record.sender;
+    const uint32_t callTag = record.callTag;
+    const bool copyBack = ArgInt(record.Field(0)) != 0;
+    const int n = record.FieldCount() - 1;
     int status = 0;
-    TagTelBasic* body = Root().FindFunction(request.key.Text());
+    TagTelBasic* body = Root().FindFunction(record.key.Text());
     if (!body) {
       status = -3;
     } else if (body->paramCount != n) {
@@ -131,23 +131,26 @@ class TagInterLineServer : public TagArgOper {
       TagCall call(&function, &Root());
       for (int i = 0; i < n; ++i) {
         args.push_back(std::make_unique<TagVar>());
-        args.back()->Assign(request.Field(i + 1));
+        args.back()->Assign(record.Field(i + 1));
         call.AddArg(args.back().get());
       }
-      reply.key.SetInt(call.Execute());
-      if (ArgInt(request.Field(0)) != 0) {
-        for (int i = 0; i < n; ++i) reply.SetField(i + 1, *args[static_cast<size_t>(i)]);
-        reply.SetFieldCount(n + 1);
+      const int result = call.Execute();
+      record.key.SetInt(result);
+      if (copyBack) {
+        for (int i = 0; i < n; ++i) record.SetField(i + 1, *args[static_cast<size_t>(i)]);
+        record.SetFieldCount(n + 1);
       } else {
-        reply.SetFieldCount(1);
+        record.SetFieldCount(1);
       }
       for (auto& a : args) a->SetNull();
     }
-    reply.SetField(0, TagVar::Int(status));
-    if (status < 0) reply.SetFieldCount(1);
-    TagQueueRef dest = AddressReplyQueue(request.sender);
+    record.sender = sender;
+    record.callTag = callTag;
+    record.SetField(0, TagVar::Int(status));
+    if (status < 0) record.SetFieldCount(1);
+    TagQueueRef dest = AddressReplyQueue(sender);
     if (!dest.queue) return dest.error;
-    dest.queue->Send(reply);
+    dest.queue->Send(record);
     return 1;
   }
 };

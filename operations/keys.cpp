@@ -8,7 +8,7 @@
 
 #include "engine/telbasic.h"
 #include "core/monitor.h"
-#include "lines/djcall.h"
+#include "lines/cardcall.h"
 #include "engine/kxcall.h"
 #include "operations/argread.h"
 #include "operations/voice.h"

@@ -21,6 +21,7 @@
 #include "platform/instance.h"
 #include "platform/process.h"
 #include "platform/tick.h"
+#include "services/dbslots.h"
 
 namespace {
 
@@ -71,9 +72,11 @@ TagVar SysValue(int k, TagTelBasic& root) {
       return TagVar::Int(call ? call->GetChState() : 0);
     case 8:
       return TagVar::Int(call ? call->GetCallType() : 0);
-    case 9:
-      // No subsystem of this program keeps a database error text yet.
-      return TagVar::Str("");
+    case 9: {
+      // A line that never opened a data set has no error to report.
+      const TagDataSetSlots* sets = root.Services().Find<TagDataSetSlots>();
+      return TagVar::Str(sets ? sets->LastDbError() : "");
+    }
     case 10:
       return TagVar::Int(ex);
     case 11:
@@ -199,8 +202,9 @@ class TagGetMemInfo : public TagArgOper {
     if (!plat::ReadMemoryFigures(&f)) return 0;
     Arg(0).SetInt(Kb(f.residentKb));
     Arg(1).SetInt(Kb(f.peakResidentKb));
-    Arg(2).SetInt(Kb(f.virtualKb));
-    Arg(3).SetInt(Kb(f.peakVirtualKb));
+    // The pagefile figures: private memory held, not address space.
+    Arg(2).SetInt(Kb(f.privateKb));
+    Arg(3).SetInt(Kb(f.peakPrivateKb));
     return Kb(f.residentKb);
   }
 };

@@ -1,7 +1,8 @@
 // TCP for scripts: connect, listen and accept, send, receive, test, close,
 // and the 2- and 4-byte network-order texts of byte-oriented protocols.
-// Every socket a script opens is recorded for its line; the operations touch
-// only recorded sockets, so a stale or forged handle reaches nothing else.
+// Every socket a script opens is recorded for its line; the operations of
+// any line touch only recorded sockets, so a stale or forged handle reaches
+// nothing else, while a connection can be handed to another line.
 #include <fcntl.h>
 
 #include <cerrno>
@@ -42,7 +43,7 @@ void Adopt(TagTelBasic& root, int s) {
   SlotOf(root).sockets.insert(s);
 }
 
-bool Owned(const TagTelBasic& root, int s) { return ScriptFdOwned(s, root.lineNo, ScriptFdKind::kTcp); }
+bool Known(int s) { return ScriptFdKnown(s, ScriptFdKind::kTcp); }
 
 class TagTcpOpen : public TagArgOper {
  public:
@@ -86,7 +87,7 @@ class TagTcpAccept : public TagArgOper {
   using TagArgOper::TagArgOper;
   int Execute() override {
     int listener = ArgStored(Arg(0));
-    if (!Owned(Root(), listener) || !IsListeningSocket(listener) || SocketReadable(listener) <= 0) {
+    if (!Known(listener) || !IsListeningSocket(listener) || SocketReadable(listener) <= 0) {
       Arg(1).SetInt(-1);
       return -1;
     }
@@ -109,7 +110,7 @@ class TagTcpTest : public TagArgOper {
   using TagArgOper::TagArgOper;
   int Execute() override {
     int s = ArgStored(Arg(0));
-    int r = Owned(Root(), s) ? SocketReadable(s) : -1;
+    int r = Known(s) ? SocketReadable(s) : -1;
     Arg(1).SetInt(r);
     if (r < 0) LogF("TcpTest(hd=0x%x): %d", s, r);
     return r;
@@ -129,7 +130,7 @@ class TagTcpWrite : public TagArgOper {
     int s = ArgStored(Arg(0));
     LogF("TcpWrite(hd=0x%x, len=%d)...", s, static_cast<int>(count));
     int sent = -1;
-    if (Owned(Root(), s)) {
+    if (Known(s)) {
       // The text buffer always holds its NUL, so length + 1 bytes are there.
       TagTelBasic& root = Root();
       size_t n = SendAllUntil(s, data.Text(), static_cast<size_t>(count), kWriteWaitMs,
@@ -154,7 +155,7 @@ class TagTcpRead : public TagArgOper {
     std::string got(static_cast<size_t>(size), '\0');
     long n = -1;
     int err = 0;
-    if (Owned(Root(), s)) {
+    if (Known(s)) {
       // A blocking socket waits for data (in slices, so a stop ends it); one
       // made by "TcpOpen(" answers at once.
       int flags = fcntl(s, F_GETFL, 0);
@@ -181,7 +182,9 @@ class TagTcpClose : public TagArgOper {
   int Execute() override {
     LogF("TcpClose(0x%x)", ArgInt(Arg(0)));
     int s = ArgStored(Arg(0));
-    if (ScriptFdClose(s, Root().lineNo, ScriptFdKind::kTcp)) SlotOf(Root()).sockets.erase(s);
+    // A socket of another line stays in that line's set; its close-all then
+    // finds the number no longer recorded for it and leaves it alone.
+    if (ScriptFdCloseKnown(s, ScriptFdKind::kTcp)) SlotOf(Root()).sockets.erase(s);
     Arg(0).SetInt(-1);
     return 0;
   }

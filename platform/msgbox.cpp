@@ -103,7 +103,7 @@ void Diag(const std::string& text) {
   if (sink)
     sink(text);
   else
-    std::fprintf(stderr, "%s\n", GbkToUtf8(text).c_str());
+    WriteTerminal(stderr, text + "\n");
 }
 
 }  // namespace plat

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -205,29 +206,37 @@ size_t PendingReaps() { return TheReaper().Pending(); }
 
 MemoryFigures ParseMemoryFigures(const std::string& statusText) {
   MemoryFigures f;
+  uint64_t anonKb = 0, swapKb = 0;
   std::istringstream in(statusText);
   std::string line;
   while (std::getline(in, line)) {
     const size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
     const std::string key = line.substr(0, colon);
-    uint64_t* slot = key == "VmRSS"    ? &f.residentKb
-                     : key == "VmHWM"  ? &f.peakResidentKb
-                     : key == "VmSize" ? &f.virtualKb
-                     : key == "VmPeak" ? &f.peakVirtualKb
-                                       : nullptr;
+    uint64_t* slot = key == "VmRSS"     ? &f.residentKb
+                     : key == "VmHWM"   ? &f.peakResidentKb
+                     : key == "RssAnon" ? &anonKb
+                     : key == "VmSwap"  ? &swapKb
+                                        : nullptr;
     if (!slot) continue;
     *slot = std::strtoull(line.c_str() + colon + 1, nullptr, 10);
   }
+  f.privateKb = anonKb + swapKb;
+  f.peakPrivateKb = f.privateKb;
   return f;
 }
 
 bool ReadMemoryFigures(MemoryFigures* out) {
+  static std::atomic<uint64_t> peakPrivateKb{0};
   std::ifstream in("/proc/self/status");
   if (!in) return false;
   std::stringstream text;
   text << in.rdbuf();
   *out = ParseMemoryFigures(text.str());
+  uint64_t peak = peakPrivateKb.load();
+  while (peak < out->privateKb && !peakPrivateKb.compare_exchange_weak(peak, out->privateKb)) {
+  }
+  out->peakPrivateKb = std::max(peak, out->privateKb);
   return true;
 }
 

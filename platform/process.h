@@ -36,13 +36,18 @@ void ReapLater(pid_t pid);
 size_t PendingReaps();
 
 // The process's own memory counters in kilobytes, from /proc/self/status:
-// resident set (VmRSS), its peak (VmHWM), the virtual size (VmSize) and its
-// peak (VmPeak). False when the file cannot be read.
+// resident set (VmRSS), its peak (VmHWM), and the private memory it holds
+// (anonymous pages in memory, RssAnon, plus those swapped out, VmSwap) with
+// its peak. Address space merely reserved (VmSize: thread stacks, allocator
+// arenas) is not memory held. False when the file cannot be read.
 struct MemoryFigures {
-  uint64_t residentKb = 0, peakResidentKb = 0, virtualKb = 0, peakVirtualKb = 0;
+  uint64_t residentKb = 0, peakResidentKb = 0, privateKb = 0, peakPrivateKb = 0;
 };
+// The kernel keeps no peak of private memory: the peak is the highest figure
+// read in this process so far.
 bool ReadMemoryFigures(MemoryFigures* out);
-// Parses the text of a /proc/<pid>/status file; missing keys read 0.
+// Parses the text of a /proc/<pid>/status file; missing keys read 0, and
+// the peak of private memory is the figure itself.
 MemoryFigures ParseMemoryFigures(const std::string& statusText);
 
 // Size and free bytes of the file system holding path.

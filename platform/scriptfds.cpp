@@ -37,6 +37,21 @@ bool ScriptFdOwned(int fd, int ownerLine, ScriptFdKind kind) {
   return it != Table().end() && it->second.owner == ownerLine && it->second.kind == kind;
 }
 
+bool ScriptFdKnown(int fd, ScriptFdKind kind) {
+  std::lock_guard<std::mutex> lock(Mu());
+  auto it = Table().find(fd);
+  return it != Table().end() && it->second.kind == kind;
+}
+
+bool ScriptFdCloseKnown(int fd, ScriptFdKind kind) {
+  std::lock_guard<std::mutex> lock(Mu());
+  auto it = Table().find(fd);
+  if (it == Table().end() || it->second.kind != kind) return false;
+  Table().erase(it);
+  close(fd);
+  return true;
+}
+
 bool ScriptFdClose(int fd, int ownerLine, ScriptFdKind kind) {
   std::lock_guard<std::mutex> lock(Mu());
   auto it = Table().find(fd);

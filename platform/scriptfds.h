@@ -1,9 +1,11 @@
 #pragma once
-// The descriptors that scripts open, with the line that owns each and its
+// The descriptors that scripts open, with the line that opened each and its
 // kind. Script operations read, write and close only descriptors found here:
 // Linux hands a closed number out again at once, so a double close, a handle
 // kept after a close-all or a text passed as a handle would otherwise reach
-// another line's socket, the log file or the card's socket.
+// the log file or the card's socket. Any line may use and close a socket a
+// script opened (a line hands connections to worker lines); the owner only
+// decides which line's reload or stop closes what is left.
 #include <vector>
 
 enum class ScriptFdKind : int {
@@ -17,9 +19,13 @@ enum class ScriptFdKind : int {
 void ScriptFdAdd(int fd, int ownerLine, ScriptFdKind kind);
 // Whether fd is recorded for that line with that kind.
 bool ScriptFdOwned(int fd, int ownerLine, ScriptFdKind kind);
+// Whether fd is recorded with that kind, for whichever line.
+bool ScriptFdKnown(int fd, ScriptFdKind kind);
 // Closes fd when it is recorded for that line with that kind, and forgets it;
 // false (nothing closed) otherwise.
 bool ScriptFdClose(int fd, int ownerLine, ScriptFdKind kind);
+// The same for whichever line it is recorded for.
+bool ScriptFdCloseKnown(int fd, ScriptFdKind kind);
 // Closes and forgets every descriptor of that line and kind; how many.
 int ScriptFdCloseAll(int ownerLine, ScriptFdKind kind);
 // The descriptors recorded for that line and kind, in ascending order.

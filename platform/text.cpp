@@ -1,6 +1,8 @@
 #include "platform/text.h"
 
 #include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
 
 #include <array>
 #include <cctype>
@@ -204,6 +206,32 @@ std::string GbkToUtf8(std::string_view gbk) {
   std::string out;
   ConvertCodePage(gbk, "GBK", "UTF-8", out);
   return out;
+}
+
+std::string TerminalCharset() {
+  // Read once from the environment, without touching the process locale
+  // (Qt and the C library's number formats depend on it).
+  static const std::string charset = [] {
+    std::string cs;
+    if (locale_t l = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0))) {
+      cs = ::nl_langinfo_l(CODESET, l);
+      ::freelocale(l);
+    }
+    return cs.empty() ? std::string("ANSI_X3.4-1968") : cs;
+  }();
+  return charset;
+}
+
+std::string GbkToTerminal(std::string_view gbk) {
+  std::string out;
+  if (!ConvertCodePage(gbk, "GBK", TerminalCharset().c_str(), out)) out.assign(gbk);
+  return out;
+}
+
+void WriteTerminal(FILE* stream, std::string_view gbk) {
+  std::string t = GbkToTerminal(gbk);
+  std::fwrite(t.data(), 1, t.size(), stream);
+  std::fflush(stream);
 }
 
 }  // namespace plat

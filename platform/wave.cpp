@@ -220,8 +220,9 @@ class WaveStream {
   }
 
   int Reset() {
-    std::lock_guard<std::mutex> g(m_);
+    std::unique_lock<std::mutex> g(m_);
     if (closed_) return kMmInvalHandle;
+    SettleCaptureLocked(g);
     ReturnAllLocked();
     started_ = false;
     return kMmNoError;
@@ -236,9 +237,10 @@ class WaveStream {
   }
 
   int Stop() {
-    std::lock_guard<std::mutex> g(m_);
+    std::unique_lock<std::mutex> g(m_);
     if (closed_) return kMmInvalHandle;
     if (started_) {
+      SettleCaptureLocked(g);
       started_ = false;
       epoch_.fetch_add(1);
       if (!queue_.empty()) ReturnFrontLocked();
@@ -249,8 +251,9 @@ class WaveStream {
   int Close() {
     std::lock_guard<std::mutex> cg(closeLock_);
     {
-      std::lock_guard<std::mutex> g(m_);
+      std::unique_lock<std::mutex> g(m_);
       if (closed_) return kMmNoError;
+      SettleCaptureLocked(g);
       ReturnAllLocked();
       closed_ = true;
       quit_.store(true);
@@ -285,6 +288,18 @@ class WaveStream {
     offset_ = 0;
     h->flags.store((h->flags.load() & ~static_cast<uint32_t>(kWhdrInQueue)) | kWhdrDone);
     Post(capture_ ? WaveMsgType::kInData : WaveMsgType::kOutDone, h);
+  }
+
+  // Ends the piece being captured and waits until it is in its buffer, so a
+  // buffer handed back holds all the device took in. The worker starts no
+  // new piece meanwhile.
+  void SettleCaptureLocked(std::unique_lock<std::mutex>& g) {
+    if (!capture_) return;
+    ++settling_;
+    epoch_.fetch_add(1);
+    cv_.wait(g, [this] { return !capturing_; });
+    --settling_;
+    cv_.notify_all();
   }
 
   void ReturnAllLocked() {
@@ -340,7 +355,7 @@ class WaveStream {
     bool running = false;
     std::unique_lock<std::mutex> g(m_);
     while (!quit_.load()) {
-      if (!started_ || queue_.empty()) {
+      if (!started_ || queue_.empty() || settling_ > 0) {
         if (running && !started_) {
           g.unlock();
           backend_->Drop();
@@ -359,13 +374,18 @@ class WaveStream {
         ReturnFrontLocked();
         continue;
       }
+      capturing_ = true;
       g.unlock();
       size_t got = backend_->Capture(local.data(), n, AbortFor(epoch));
       running = true;
       g.lock();
-      if (epoch_.load() != epoch) continue;  // the buffer went back already
+      // A reset, stop or close waits for this piece: the buffer is still
+      // the front one, and what the piece caught goes into it.
       std::memcpy(h->data + offset_, local.data(), got);
       offset_ += static_cast<uint32_t>(got);
+      capturing_ = false;
+      cv_.notify_all();
+      if (epoch_.load() != epoch) continue;  // the waiting call hands it back
       if (offset_ >= h->bufferLength) ReturnFrontLocked();
     }
   }
@@ -386,6 +406,8 @@ class WaveStream {
   bool started_ = false;
   bool closed_ = false;
   bool dropped_ = false;
+  bool capturing_ = false;  // the worker is filling a piece outside the lock
+  int settling_ = 0;        // calls waiting for that piece
   std::atomic<uint32_t> epoch_{0};
   std::atomic<bool> quit_{false};
   std::atomic<uint32_t> volume_{0xFFFFFFFFu};

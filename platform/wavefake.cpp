@@ -214,6 +214,13 @@ int OpenFakeStream(bool capture, int deviceId, const WaveFormat& fmt, uint32_t s
     std::lock_guard<std::mutex> g(g_sessionsLock);
     g_sessions.push_back(rec);
   }
+  // A line at the open too: a device a line keeps open until the program
+  // stops would otherwise show in the log only then.
+  if (FILE* log = std::fopen(logPath.c_str(), "ae")) {
+    std::fprintf(log, "%s #%u dev=%d tag=%u rate=%u open=%u file=%s\n", capture ? "in" : "out", serial, deviceId,
+                 fmt.formatTag, fmt.samplesPerSec, rec.openTick, capture ? settings.fakeInput.c_str() : rec.file.c_str());
+    std::fclose(log);
+  }
   out = std::move(s);
   return kMmNoError;
 }

@@ -453,7 +453,9 @@ std::string TagAdoData::CellText(size_t row, int col) const {
   const auto& cell = cells_[row * columns_.size() + static_cast<size_t>(col)];
   if (!cell) return "";
   if (!IsBitType(columns_[static_cast<size_t>(col)].sqlType)) return *cell;
-  const bool truth = !cell->empty() && *cell != "0" && strcasecmp(cell->c_str(), "false") != 0;
+  // Drivers give a bit as a digit, a word, or (MariaDB's) the raw byte.
+  const bool raw0 = cell->find_first_not_of('\0') == std::string::npos;
+  const bool truth = !raw0 && *cell != "0" && strcasecmp(cell->c_str(), "false") != 0;
   if (dbBitfieldIsDigit.load(std::memory_order_relaxed)) return truth ? "1" : "0";
   return truth ? "True" : "False";
 }

@@ -9,6 +9,7 @@
 #include "core/log.h"
 #include "engine/procobjects.h"
 #include "engine/tagvar.h"
+#include "platform/faultguard.h"
 #include "platform/path.h"
 
 namespace {
@@ -58,7 +59,10 @@ const TagDllFunc* TagDllName::FindFunc(const std::string& name) const {
 
 int TagDllName::AddFunc(const std::string& name, int count) {
   std::lock_guard<std::mutex> g(lock_);
-  if (FindFunc(name)) return count_.load();
+  // An entry without an address is not there: the name is tried (and its
+  // absence logged) again.
+  const TagDllFunc* known = FindFunc(name);
+  if (known && known->entry) return count_.load();
   auto* f = new TagDllFunc;
   f->name = name;
   f->argCount = count;
@@ -182,9 +186,21 @@ int CallDllFunction(const TagDllFunc& fn, const std::vector<TagVar*>& args) {
     records[i].capacity = capacity;
     records[i].number = v.DblValue();
   }
-  int result = 0;
+  struct Call {
+    TagDllFn entry;
+    int32_t count;
+    TagDllArg* records;
+    int32_t result;
+  } call{fn.entry, static_cast<int32_t>(n), records.data(), 0};
+  int fault = 0;
   try {
-    result = fn.entry(static_cast<int32_t>(n), records.data());
+    // A fault inside the function ends only this call: the line goes on.
+    fault = plat::RunFaultGuarded(
+        [](void* p) {
+          auto* c = static_cast<Call*>(p);
+          c->result = c->entry(c->count, c->records);
+        },
+        &call);
   } catch (const std::exception& e) {
     LogAlwaysF("DllRun Err: %s(): %s", fn.name.c_str(), e.what());
     return -100;
@@ -192,6 +208,11 @@ int CallDllFunction(const TagDllFunc& fn, const std::vector<TagVar*>& args) {
     LogAlwaysF("DllRun Err: %s()", fn.name.c_str());
     return -100;
   }
+  if (fault != 0) {
+    LogAlwaysF("DllRun Err: %s(): %s", fn.name.c_str(), plat::FaultName(fault));
+    return -100;
+  }
+  const int result = call.result;
   for (size_t i = 0; i < n; ++i) {
     TagVar& v = *args[i];
     if (v.IsConst()) continue;

@@ -36,9 +36,9 @@ class TagDllName {
   // The first entry of that name, lock-free (entries are published with
   // release and read with acquire); null when there is none.
   const TagDllFunc* FindFunc(const std::string& name) const;
-  // Resolves name with count and appends it, unless an entry of that name is
-  // already there (a name the library lacks is recorded and logged once).
-  // Returns the number of entries.
+  // Resolves name with count and appends it, unless an entry of that name
+  // with an address is already there (a name the library lacks is appended
+  // and logged at every attempt). Returns the number of entries.
   int AddFunc(const std::string& name, int count);
   int FuncCount() const { return count_.load(std::memory_order_acquire); }
 
@@ -94,5 +94,6 @@ struct TagKxDll : TagLineService {
 
 // Calls fn with the values: private copies of their texts, copy-back into
 // the values that are not constants. The function's result; -100 when it
-// threw (logged with its name).
+// threw or raised a hardware fault (logged with its name; after a fault
+// nothing is copied back).
 int CallDllFunction(const TagDllFunc& fn, const std::vector<TagVar*>& args);

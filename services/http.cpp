@@ -117,6 +117,56 @@ int RecvChunkedBody(int s, std::string* buf, std::string* out, int timeoutMs, co
   return chunks.LastChunkSeen() ? 1 : 0;
 }
 
+// The chunked body of a response, from what came with the head (buf) and
+// the socket, traced step by step in the log. The body length once the last
+// chunk came; when the peer goes quiet or closes first, the chunks received
+// whole by then (out holds them, their length is returned); 0 when the line
+// was stopped (out empty); -1 malformed.
+int RecvChunkedResponse(int s, std::string* buf, std::string* out, const StopCheck& stop) {
+  TagChunkProc chunks;
+  Log("push 1");
+  int r = buf->empty() ? 0 : chunks.Feed(buf->data(), buf->size());
+  buf->clear();
+  bool quiet = false;
+  if (r == 0) {
+    Log("push 2");
+    while (r == 0) {
+      char piece[kPiece];
+      const size_t kept = chunks.PendingLine().size();
+      long n = RecvWait(s, piece, sizeof piece, kChunkRecvMs, stop);
+      if (n <= 0) {
+        if (n == -2 && stop && stop()) {
+          Log("isChunked Not Recv All data.");
+          out->clear();
+          return 0;
+        }
+        quiet = true;
+        break;
+      }
+      LogF("Push3: count=%d", static_cast<int>(kept + static_cast<size_t>(n)));
+      r = chunks.Feed(piece, static_cast<size_t>(n));
+      LogF("   ret=%d, len=%d", r, static_cast<int>(chunks.Body().size()));
+      if (r == 0 && !chunks.PendingLine().empty())
+        LogF("   ret=%d, [%.*s]", r, static_cast<int>(chunks.PendingLine().size()), chunks.PendingLine().data());
+    }
+  }
+  if (r == -1) {
+    Log("push ret=-1");
+    out->clear();
+    return -1;
+  }
+  // A peer that closed right after the last chunk, without its blank line,
+  // sent the whole body.
+  if (r == -2 || chunks.LastChunkSeen()) {
+    Log("CopyTo");
+    out->assign(chunks.Body());
+    return static_cast<int>(out->size());
+  }
+  if (quiet) Log("isChunked Recv Timeout.");
+  out->assign(chunks.Body(), 0, chunks.Completed());
+  return static_cast<int>(out->size());
+}
+
 bool ConnectWithStop(int* s, const std::string& host, int port, const StopCheck& stop) {
   TcpConnectState state;
   uint32_t start = plat::TickCount();
@@ -194,17 +244,8 @@ int HtmlRecv(const std::string& url, const std::string& method, std::string_view
   buf.erase(0, info.headLen);
   int result;
   if (info.chunked) {
-    int c = RecvChunkedBody(s, &buf, &out->body, kChunkRecvMs, stop);
-    if (c < 0) {
-      Log("push ret=-1");
-      out->body.clear();
-      result = -2;
-    } else if (c == 0) {
-      Log("isChunked Not Recv All data.");
-      result = 0;
-    } else {
-      result = static_cast<int>(out->body.size());
-    }
+    result = RecvChunkedResponse(s, &buf, &out->body, stop);
+    if (result < 0) result = -2;
   } else if (info.contentLength > 0) {
     RecvLengthBody(s, &buf, static_cast<size_t>(info.contentLength), &out->body, kClientRecvMs, stop);
     result = static_cast<int>(info.contentLength);
@@ -232,7 +273,7 @@ int HttpServerRecv(int socket, int ownerLine, HttpRequest* out, const StopCheck&
   out->head.clear();
   out->body.clear();
   out->peer.clear();
-  if (!ScriptFdOwned(socket, ownerLine, ScriptFdKind::kHttp)) return -2;
+  if (!ScriptFdKnown(socket, ScriptFdKind::kHttp)) return -2;
   int conn = socket;
   std::string buf;
   if (IsListeningSocket(socket)) {
@@ -312,7 +353,7 @@ std::string HttpCompleteHead(std::string_view head, size_t bodyLen) {
 }
 
 int HttpServerSend(int socket, int ownerLine, std::string_view head, std::string_view body, const StopCheck& stop) {
-  if (!ScriptFdOwned(socket, ownerLine, ScriptFdKind::kHttp)) return -1;
+  if (!ScriptFdKnown(socket, ScriptFdKind::kHttp)) return -1;
   if (head.empty() && body.empty()) {
     HttpServerClose(socket, ownerLine);
     return 0;
@@ -325,7 +366,7 @@ int HttpServerSend(int socket, int ownerLine, std::string_view head, std::string
   if (sent < wire.size()) {
     LogAlwaysF("HttpServerSend: %d of %d bytes sent", static_cast<int>(sent), static_cast<int>(wire.size()));
     HttpServerClose(socket, ownerLine);
-    return -2;
+    return -1;
   }
   if (closeAfter) HttpServerClose(socket, ownerLine);
   return static_cast<int>(body.empty() ? headLen : body.size());
@@ -333,7 +374,7 @@ int HttpServerSend(int socket, int ownerLine, std::string_view head, std::string
 
 bool HttpServerClose(int socket, int ownerLine) {
   // Forgotten before the number is freed for someone else to take.
-  if (!ScriptFdOwned(socket, ownerLine, ScriptFdKind::kHttp)) return false;
+  if (!ScriptFdKnown(socket, ScriptFdKind::kHttp)) return false;
   Forget(socket);
-  return ScriptFdClose(socket, ownerLine, ScriptFdKind::kHttp);
+  return ScriptFdCloseKnown(socket, ScriptFdKind::kHttp);
 }

@@ -149,6 +149,7 @@ int TagChunkProc::Feed(const char* bytes, size_t count) {
           return -1;
         }
         left_ = size;
+        chunkStart_ = body_.size();
         state_ = State::kData;
         break;
       }

@@ -41,6 +41,13 @@ class TagChunkProc {
   int Feed(const char* bytes, size_t count);
   // The decoded body so far.
   const std::string& Body() const { return body_; }
+  // How much of it belongs to chunks received whole (data and closing CRLF).
+  size_t Completed() const {
+    return state_ == State::kData || state_ == State::kDataCr || state_ == State::kDataLf ? chunkStart_
+                                                                                           : body_.size();
+  }
+  // A size line received in part, waiting for its end.
+  std::string_view PendingLine() const { return state_ == State::kSize ? std::string_view(line_) : std::string_view(); }
   bool Done() const { return state_ == State::kDone; }
   // The last chunk came; only its trailer or blank line may be missing.
   bool LastChunkSeen() const { return state_ == State::kTrailer || state_ == State::kDone; }
@@ -53,6 +60,7 @@ class TagChunkProc {
   State state_ = State::kSize;
   std::string line_;   // the size line so far
   uint64_t left_ = 0;  // bytes of the current chunk still to come
+  size_t chunkStart_ = 0;  // where the current chunk's data begins in body_
   size_t used_ = 0;
   std::string body_;
 };

@@ -96,9 +96,19 @@ bool TTextFileRead::ReadLine(std::string &line) {
     line.push_back(char(c));
   }
   if (line.size() == kMaxLine) {
-    // A line end right after the longest line belongs to it.
+    // A line end (LF or CR LF) right after the longest line belongs to it.
     const int next = getc_unlocked(f_);
-    if (next != '\n' && next != EOF) ungetc(next, f_);
+    if (next == '\r') {
+      const int after = getc_unlocked(f_);
+      if (after != '\n') {
+        // A lone CR starts the next line, as it was (the C library takes
+        // back more than one byte).
+        if (after != EOF) ungetc(after, f_);
+        ungetc(next, f_);
+      }
+    } else if (next != '\n' && next != EOF) {
+      ungetc(next, f_);
+    }
   }
   if (!any) return false;
   const size_t cut = line.find_first_of("\r\n");

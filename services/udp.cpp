@@ -40,8 +40,8 @@ int UdpSocketOpen(int port, int ownerLine, int* outSocket) {
 }
 
 int UdpSendTo(int socket, int ownerLine, const std::string& host, int port, std::string_view bytes) {
-  if (!ScriptFdOwned(socket, ownerLine, ScriptFdKind::kUdp)) return -1;
-  if (bytes.size() > kMaxUdpDatagram || port <= 0 || port > 65535) return -1;
+  if (!ScriptFdKnown(socket, ScriptFdKind::kUdp)) return -1;
+  if (port <= 0 || port > 65535) return -1;
   uint32_t addr = 0;
   if (!ResolveHost(host, &addr)) return -2;
   sockaddr_in a{};
@@ -57,7 +57,7 @@ int UdpSendTo(int socket, int ownerLine, const std::string& host, int port, std:
 
 int UdpRecvFrom(int socket, int ownerLine, std::string* data, std::string* address, int* port,
                 const StopCheck& stop) {
-  if (!ScriptFdOwned(socket, ownerLine, ScriptFdKind::kUdp)) return -1;
+  if (!ScriptFdKnown(socket, ScriptFdKind::kUdp)) return -1;
   for (;;) {
     int ready = SocketWaitReadable(socket, kWaitSliceMs);
     if (ready < 0) return -1;
@@ -84,4 +84,4 @@ int UdpRecvFrom(int socket, int ownerLine, std::string* data, std::string* addre
   return static_cast<int>(n);
 }
 
-bool UdpSocketClose(int socket, int ownerLine) { return ScriptFdClose(socket, ownerLine, ScriptFdKind::kUdp); }
+bool UdpSocketClose(int socket, int ownerLine) { return ScriptFdCloseKnown(socket, ScriptFdKind::kUdp); }

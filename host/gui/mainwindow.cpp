@@ -65,6 +65,9 @@ TagLineGrid::TagLineGrid(QWidget* parent) : QTableWidget(parent) {
   verticalHeader()->setDefaultSectionSize(16);
   verticalHeader()->setMinimumSectionSize(14);
   horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  // The style's minimum (about the header font's height) would widen the
+  // narrow columns of the several-group layout, down to 1 pixel.
+  horizontalHeader()->setMinimumSectionSize(1);
   horizontalHeader()->setHighlightSections(false);
   horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   setSelectionMode(QAbstractItemView::SingleSelection);
@@ -688,6 +691,9 @@ void TForm1::WMKxSysQuit() {
 void TForm1::OnExitSignal() { system_.Terminate(); }
 
 void TForm1::OnTick() {
+  // Read before this tick copies the line states, so that a picture taken
+  // after it shows the states the loads ended with.
+  loadedBeforeTick_ = system_.LinesLoaded();
   if (system_.Tick() && !refreshPending_) {
     refreshPending_ = true;
     QTimer::singleShot(60, this, &TForm1::ContinueRefresh);
@@ -708,8 +714,8 @@ void TForm1::MaybeScreenshot() {
   if (shotTaken_) return;
   QByteArray dir = qgetenv("RODIZ_SCREENSHOT");
   if (dir.isEmpty()) return;
-  // Once the first painting of the grid is complete, or at once after a failed start.
-  if ((!painted_ || refreshPending_) && system_.LinesReady()) return;
+  // Once the lines have loaded and their grid is painted, or at once after a failed start.
+  if ((!loadedBeforeTick_ || !painted_ || refreshPending_) && system_.LinesReady()) return;
   shotTaken_ = true;
   QString path = QDir(QString::fromLocal8Bit(dir)).filePath(language_ == 1 ? "rodiz-main-en.png" : "rodiz-main-zh.png");
   if (!SaveScreenshot(path)) LogAlwaysF("Screenshot not written: %s", path.toLocal8Bit().constData());

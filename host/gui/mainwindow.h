@@ -172,6 +172,7 @@ class TForm1 : public QMainWindow, public TagSystemView {
   bool shotTaken_ = false;
   bool debugShotTaken_ = false;
   bool painted_ = false;
+  bool loadedBeforeTick_ = false;  // the lines had loaded when the current tick began
   int language_ = 0;
   int groups_ = 1;
 };

@@ -80,6 +80,7 @@ struct Command {
   const char* args;  // as HELP shows them; empty: none
   bool channel;      // w[1] is a channel (or fax) number
   std::string (*run)(const Call&);
+  const char* answer;  // what a good command answers, for the tool's HELP
 };
 
 std::string Help(const Call&);
@@ -99,8 +100,15 @@ std::string CallCmd(const Call& c) {
 }
 
 std::string DtmfCmd(const Call& c) {
-  if (c.w.size() < 3) return "ERR DTMF ch keys";
-  return c.Done(c.far.Dtmf(c.ch, c.w[2]));
+  if (c.w.size() != 3) return "ERR DTMF ch keys (the keys as one word)";
+  // Keys reach a line only over a call (an idle channel would keep them for
+  // the next caller), and only keys a keypad has: else nothing is queued.
+  const std::string& keys = c.w[2];
+  for (char k : keys)
+    if (!card::IsKey(k))
+      return std::string("ERR not a key: '") + k + "' in " + keys + " (0-9 * # A-D), no keys queued";
+  if (!c.far.HasCall(c.ch)) return "ERR " + c.far.Error() + ", no keys queued";
+  return c.Done(c.far.Dtmf(c.ch, keys));
 }
 
 std::string AcmCmd(const Call& c) {
@@ -311,40 +319,52 @@ std::string GroupVoicesCmd(const Call& c) {
 }
 
 const Command kCommands[] = {
-    {"CALL", "ch (IAM hex.. | caller called [first [redir]])", true, CallCmd},
-    {"DTMF", "ch keys", true, DtmfCmd},
-    {"ACM", "ch [hex.. | BUSY | REDIR case number]", true, AcmCmd},
-    {"CPG", "ch cause", true, CpgOrRelCmd},
-    {"ANSWER", "ch [8|10]", true, AnswerCmd},
-    {"REL", "ch cause", true, CpgOrRelCmd},
-    {"BLOCK", "ch", true, [](const Call& c) { return c.Done(c.far.Block(c.ch)); }},
-    {"UNBLOCK", "ch", true, [](const Call& c) { return c.Done(c.far.Unblock(c.ch)); }},
-    {"STATE", "ch", true, StateCmd},
-    {"WAIT", "ch state [ms]", true, WaitCmd},
-    {"FRAMES", "ch", true, FramesCmd},
-    {"MESSAGES", "ch", true, MessagesCmd},
-    {"CALLOUT", "ch", true, CalloutCmd},
-    {"SENTDTMF", "ch", true, [](const Call& c) { return "OK " + c.far.DtmfSent(c.ch); }},
-    {"PLAYED", "ch", true, PlayedCmd},
-    {"AUDIO", "ch path [n]", true, AudioCmd},
-    {"FEED", "ch path", true, FeedCmd},
-    {"FEEDHEX", "ch hex..", true, FeedHexCmd},
-    {"HOOK", "ch OFF|ON", true, HookCmd},
-    {"RINGING", "ch", true, RingingCmd},
-    {"FSK", "ch", true, FskCmd},
-    {"DIALLED", "ch", true, [](const Call& c) { return "OK " + c.far.Dialled(c.ch); }},
-    {"FAXEND", "fax state", true, FaxEndCmd},
-    {"FAXES", "", false, FaxesCmd},
-    {"FAXMACHINE", "ch [SEND file [ident] | RECV file [ident] | CLEAR]", true, FaxMachineCmd},
-    {"GROUP", "ch", true, GroupCmd},
-    {"PARTNER", "ch", true, [](const Call& c) { return "OK " + std::to_string(c.far.Partner(c.ch)); }},
-    {"HEARD", "ch path [ms]", true, HeardCmd},
-    {"LEVEL", "ch [ms]", true, LevelCmd},
-    {"TONE", "ch hz dBm0 ms", true, ToneCmd},
-    {"GROUPS", "", false, GroupsCmd},
-    {"GROUPVOICES", "", false, GroupVoicesCmd},
-    {"PUSHES", "", false, [](const Call& c) { return "OK " + std::to_string(c.card.PushCount()); }},
-    {"HELP", "", false, Help},
+    {"CALL", "ch (IAM hex.. | caller called [first [redir]])", true, CallCmd,
+     "OK: the call is offered (STATE shows the line's answer)"},
+    {"DTMF", "ch keys", true, DtmfCmd,
+     "OK: keys 0-9 * # A-D queued, 80 ms apart; ERR and none queued without a call or for any other character"},
+    {"ACM", "ch [hex.. | BUSY | REDIR case number]", true, AcmCmd, "OK"},
+    {"CPG", "ch cause", true, CpgOrRelCmd, "OK"},
+    {"ANSWER", "ch [8|10]", true, AnswerCmd, "OK"},
+    {"REL", "ch cause", true, CpgOrRelCmd, "OK"},
+    {"BLOCK", "ch", true, [](const Call& c) { return c.Done(c.far.Block(c.ch)); }, "OK"},
+    {"UNBLOCK", "ch", true, [](const Call& c) { return c.Done(c.far.Unblock(c.ch)); }, "OK"},
+    {"STATE", "ch", true, StateCmd,
+     "OK state: 0 not ISUP, 1 idle, 2 released by the far end, 3 ACM sent, 4 calling out, 6 blocked, 7 "
+     "answered, 8 call-out answered (ANM), 9 incoming IAM, 10 call-out connected (CON)"},
+    {"WAIT", "ch state [ms]", true, WaitCmd,
+     "OK state once the channel is in that state; ERR timeout, state N after ms (default 10000, at most 600000)"},
+    {"FRAMES", "ch", true, FramesCmd, "OK hex | hex ...: the raw ISUP messages the line sent"},
+    {"MESSAGES", "ch", true, MessagesCmd, "OK type/indicator ...: the ISUP messages the line sent"},
+    {"CALLOUT", "ch", true, CalloutCmd, "OK number=.. calling=.. first=.. params=hex: the line's last call-out"},
+    {"SENTDTMF", "ch", true, [](const Call& c) { return "OK " + c.far.DtmfSent(c.ch); },
+     "OK keys: the keys the line sent"},
+    {"PLAYED", "ch", true, PlayedCmd, "OK file mode=.. at=.. ms=.. [ended] | ...: the last 64 plays, oldest first"},
+    {"AUDIO", "ch path [n]", true, AudioCmd,
+     "OK bytes: play n (from 0; the last without n) as raw A-law, path inside the program's folder"},
+    {"FEED", "ch path", true, FeedCmd, "OK: the file's raw A-law is what the line records next"},
+    {"FEEDHEX", "ch hex..", true, FeedHexCmd, "OK"},
+    {"HOOK", "ch OFF|ON", true, HookCmd, "OK"},
+    {"RINGING", "ch", true, RingingCmd, "OK ringing starts: 1 while the bell rings, and how many rings started"},
+    {"FSK", "ch", true, FskCmd, "OK hex: the last FSK message sent"},
+    {"DIALLED", "ch", true, [](const Call& c) { return "OK " + c.far.Dialled(c.ch); },
+     "OK digits: what the port dialled"},
+    {"FAXEND", "fax state", true, FaxEndCmd, "OK"},
+    {"FAXES", "", false, FaxesCmd, "OK fax:line:run|idle:state ..."},
+    {"FAXMACHINE", "ch [SEND file [ident] | RECV file [ident] | CLEAR]", true, FaxMachineCmd,
+     "OK; alone: OK state result pages width ident"},
+    {"GROUP", "ch", true, GroupCmd, "OK group talk|listen (-1: none)"},
+    {"PARTNER", "ch", true, [](const Call& c) { return "OK " + std::to_string(c.far.Partner(c.ch)); },
+     "OK ch (-1: none)"},
+    {"HEARD", "ch path [ms]", true, HeardCmd,
+     "OK bytes: what the far end heard over the last ms (at most 60000), raw A-law"},
+    {"LEVEL", "ch [ms]", true, LevelCmd, "OK dBm0 of what the far end heard (-99: silence)"},
+    {"TONE", "ch hz dBm0 ms", true, ToneCmd, "OK"},
+    {"GROUPS", "", false, GroupsCmd, "OK group:ch/talk|listen/gain ... | ..."},
+    {"GROUPVOICES", "", false, GroupVoicesCmd, "OK group:play|record:handle:run|ended:file | ..."},
+    {"PUSHES", "", false, [](const Call& c) { return "OK " + std::to_string(c.card.PushCount()); },
+     "OK n: how often the card was pushed"},
+    {"HELP", "", false, Help, "OK and the commands, one line"},
 };
 
 std::string Help(const Call&) {
@@ -361,7 +381,7 @@ std::string Help(const Call&) {
 
 std::vector<SimCardFarEnd::CommandHelp> SimCardFarEnd::Commands() {
   std::vector<CommandHelp> out;
-  for (const Command& c : kCommands) out.push_back({c.name, c.args});
+  for (const Command& c : kCommands) out.push_back({c.name, c.args, c.answer});
   return out;
 }
 
@@ -372,11 +392,9 @@ std::string SimCardFarEnd::Execute(const std::string& line, const std::function<
   const Command* cmd = nullptr;
   for (const Command& c : kCommands)
     if (w[0] == c.name) cmd = &c;
+  if (!cmd) return "ERR unknown command " + w[0] + " (HELP lists them)";
   int ch = 0;
-  // An unknown command is refused for its channel first, as it always was.
-  if ((!cmd || cmd->channel) && (w.size() < 2 || !ToInt(w[1], &ch)))
-    return "ERR " + w[0] + " needs a channel number";
-  if (!cmd) return "ERR unknown command " + w[0];
+  if (cmd->channel && (w.size() < 2 || !ToInt(w[1], &ch))) return "ERR " + w[0] + " needs a channel number";
   return cmd->run(Call{*this, card_, w, ch, cancelled});
 }
 

@@ -79,6 +79,16 @@ bool SimCardFarEnd::Dtmf(int ch, const std::string& keys) {
   return true;
 }
 
+bool SimCardFarEnd::HasCall(int ch) {
+  CardLock g(card_);
+  if (!card_.started_ || ch < 0 || ch >= static_cast<int>(card_.lines_.size()))
+    return Fail("no channel " + std::to_string(ch));
+  const SimCard::Line& l = card_.lines_[static_cast<size_t>(ch)];
+  if (l.digital ? InCall(l.state) : l.offHook) return true;
+  return Fail("no call on channel " + std::to_string(ch) +
+              (l.digital ? ", state " + std::to_string(l.state) : ", on hook"));
+}
+
 bool SimCardFarEnd::Acm(int ch, const std::vector<uint8_t>& acm) {
   CardLock g(card_);
   SimCard::Line* l = card_.Digital(ch);

@@ -41,6 +41,9 @@ class SimCardFarEnd {
   // card one tone and pause apart, behind any still arriving; at most 1,024
   // wait at once, and keys that do not all fit are refused whole.
   bool Dtmf(int ch, const std::string& keys);
+  // The channel is in a call (a trunk channel from IAM to release, a port off
+  // hook); else false with the reason in Error().
+  bool HasCall(int ch);
   // Answers to an outgoing call on a digital channel.
   bool Acm(int ch, const std::vector<uint8_t>& acm);
   bool Cpg(int ch, int cause);
@@ -137,7 +140,7 @@ class SimCardFarEnd {
 
   // The commands Execute knows, as HELP lists them.
   struct CommandHelp {
-    std::string name, args;
+    std::string name, args, answer;
   };
   static std::vector<CommandHelp> Commands();
 

@@ -278,3 +278,70 @@ TEST_F(CfgFile, BoundsAreLoggedUnlessQuiet) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each setting that is not taken as written is logged with its line number
+// and why; settings taken as written log nothing.
+TEST_F(CfgFile, SettingsNotTakenAsWrittenAreLoggedWithTheirLine) {
+  UseLog();
+  struct Case {
+    const char* line;
+    const char* logged;  // nullptr: nothing
+  } cases[] = {
+      {"COL_GROUP_NUM = 11", "COL_GROUP_NUM 11 is outside 1 to 10: ignored"},
+      {"MONITOR_MAX_CONN = 11", "MONITOR_MAX_CONN 11 is above 10: ignored"},
+      {"MONITOR_PORT = 70000", "MONITOR_PORT 70000 is outside 1 to 65535: ignored"},
+      {"VIR_LINES_NUM = two", "VIR_LINES_NUM 'two' is not a number: read as 0"},
+      {"LOG_SIZE = 1", "LOG_SIZE 1 is outside 2 to 80: 2 used"},
+      {"DISP_DELAY = 20", "DISP_DELAY 20 is outside 100 to 15000: 100 used"},
+      {"LOAD_DELAY = 1", "LOAD_DELAY 1 is outside 5 to 60000: 5 used"},
+      {"IS_DISP_SENTE = 2", "IS_DISP_SENTE '2' is none of YES, NOTE, NO: read as NO"},
+      {"LANGUAGE_TYPE = french", "LANGUAGE_TYPE 'french' is not ENGLISH or EN: Chinese used"},
+      {"MONITOR_PRT = 2004", "unknown key MONITOR_PRT: ignored"},
+      {"VIR_LINES_NUM 4", "'VIR_LINES_NUM4' has no '=': ignored"},
+      {"is_show_form = no", nullptr},
+      {"IS_WRITE_LOG = yes", nullptr},
+      {"LANGUAGE_TYPE = en", nullptr},
+      {"IS_DISP_SENTE = note", nullptr},
+      {"// a comment", nullptr},
+      {"", nullptr},
+      {"0-3 = a.kxs", nullptr},
+  };
+  std::string text;
+  for (const Case& c : cases) text += std::string(c.line) + "\n";
+  TagRunCfg cfg;
+  ASSERT_EQ(Read(text, cfg), 0);
+  std::string log = LogText();
+  int lineNo = 0;
+  for (const Case& c : cases) {
+    ++lineNo;
+    std::string where = "RoDizRun.cfg line " + std::to_string(lineNo) + ": ";
+    if (c.logged)
+      EXPECT_NE(log.find(where + c.logged), std::string::npos) << c.line << "\n" << log;
+    else
+      EXPECT_EQ(log.find(where), std::string::npos) << c.line << "\n" << log;
+  }
+  EXPECT_EQ(cfg.colGroupNum, 1);
+  EXPECT_EQ(cfg.isShowForm, 0);
+}
+
+TEST(LineListFaults, NamesWhatIsNotAsWritten) {
+  struct Case {
+    const char* text;
+    std::vector<std::string> faults;
+  } cases[] = {
+      {"0-29", {}},
+      {"5,3,8-10", {}},
+      {"1-3-5", {}},
+      {"9-3", {"'9-3' runs backwards: it names no line"}},
+      {"2+1", {"'2+1' runs backwards: it names no line"}},
+      {"1,x", {"'x' is not a number: read as 0"}},
+      {"1a,2", {"'1a' is not a number: read as 1"}},
+      {"7,,8", {"an empty number: read as 0"}},
+      {"3-x", {"'x' is not a number: read as 0", "'3-x' runs backwards: it names no line"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(LineListFaults(c.text), c.faults) << c.text;
+}
+
+}  // namespace

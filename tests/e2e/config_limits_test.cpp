@@ -90,13 +90,23 @@ TEST(ConfigLimits, LongLineListStartsItsLinesAndAnOverlongLineIsLogged) {
   EXPECT_EQ(inst.Stop(SIGTERM, 20000), 0);
 }
 
-TEST(ConfigLimits, LinesOverlapBoxIsShownOnce) {
+// Line lists that overlap fail the start: the box once, then the line
+// manager's failure; no line runs, neither before the overlap nor after it.
+TEST(ConfigLimits, LinesOverlapFailsTheStartWithItsBoxOnce) {
   e2e::Installation inst;
-  inst.Write("RoDizRun.cfg", kCommon + "VIR_LINES_NUM=5\n0-3=a.kxs\n3,4=b.kxs\n");
+  for (const char* name : {"a.kxs", "b.kxs", "c.kxs"}) inst.Write(name, "Print(\"ran\\n\")\nr = Sleep(600)\n");
+  inst.Write("RoDizRun.cfg", kCommon + "VIR_LINES_NUM=6\n0-3=a.kxs\n3,4=b.kxs\n5=c.kxs\n");
   ASSERT_GT(inst.Start(), 0);
-  ASSERT_TRUE(inst.WaitForLog("[MainRunThread()...]")) << inst.LogText();
+  const std::string failed = "Corvane System: Initialize failed. return : -100";
+  EXPECT_TRUE(e2e::WaitFor([&] { return inst.Read("boxes.txt").find(failed) != std::string::npos; }))
+      << inst.Read("boxes.txt") << inst.LogText();
   EXPECT_EQ(inst.Stop(SIGTERM, 20000), 0);
-  EXPECT_EQ(Count(inst.Read("boxes.txt"), "Error : RoDizRun.Cfg : lines overlap"), 1u) << inst.Read("boxes.txt");
+  const std::string boxes = inst.Read("boxes.txt");
+  EXPECT_EQ(Count(boxes, "Error : RoDizRun.Cfg : lines overlap"), 1u) << boxes;
+  EXPECT_EQ(Count(boxes, "\"RoDizRun.cfg\" File Open Error."), 1u) << boxes;
+  const std::string log = inst.LogText();
+  EXPECT_EQ(log.find("Loading..."), std::string::npos) << log;
+  for (int line : {0, 4, 5}) EXPECT_FALSE(inst.Exists("_stdout" + std::to_string(line) + ".txt")) << line;
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Databases from a script of the real program: a dBASE table appended to,
 // rewritten and read, its map; an SQLite database through its ODBC driver
 // (created, filled, updated, queried, an unknown table in the SQL log, the
-// debug switch keeping the error for the script); bad handles; closing.
+// debug switch keeping the error for the script to read); bad handles; closing.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -39,6 +39,8 @@ a = -1;
 v = "";
 n = 0;
 m = 0;
+e = "";
+sys = 0;
 r = DbOpen(0, "data\people.dbf", "", "", "", h);
 Print("open dbf " + r + " " + h + "\n");
 r = DbSetField(h, "ID", -1, "1");
@@ -72,6 +74,10 @@ Print("nope " + r + "\n");
 r = DbSetDebug(a, 2);
 r = DbExec(a, "select * from nope2");
 Print("kept " + r + "\n");
+r = GetSysInfoVal("dberrinfo", e);
+Print("err " + r + " [" + e + "]\n");
+r = GetSysInfo(sys);
+Print("sys [" + sys["DbErrInfo"] + "]\n");
 r = DbExec(7, "select 1");
 Print("bad handle " + r + "\n");
 r = DbClose(h);
@@ -98,6 +104,8 @@ who 0 李四
 ok 1 True
 nope -3
 kept -3
+err 0 [[HY000] [SQLite]no such table: nope2 (1)]
+sys [[HY000] [SQLite]no such table: nope2 (1)]
 bad handle -2
 close 0
 close all 0

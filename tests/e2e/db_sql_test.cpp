@@ -1,8 +1,10 @@
 // MySQL from scripts of the real program, directly and through the
 // connection pool, against a private MariaDB server that the client finds
-// through MYSQL_TCP_PORT in the program's environment.
+// through MYSQL_TCP_PORT in the program's environment; the same server
+// through its ODBC driver.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "tests/e2e/harness.h"
@@ -93,6 +95,53 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Case{"Direct", "VIR_LINES_NUM=1\n0 = t.kxs\n", 1},
                       Case{"PooledThreeLinesTwoBackends", "DB_MAX_CONN=2\nVIR_LINES_NUM=3\n0-2 = t.kxs\n", 3}),
     [](const ::testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
+
+// A bit column read through the MariaDB ODBC driver with
+// DB_BITFIELD_IS_DIGIT=1: each row its own digit.
+const char* const kOdbcBitScript = R"S(h = 0;
+v = "";
+w = "";
+r = DbOpen(4, "@CONN@", "", "", "odbc", h);
+Print("open " + r + "\n");
+r = DbExec(h, "SELECT f FROM flags ORDER BY id");
+r = DbGetField(h, 0, 1, v);
+r = DbGetField(h, 0, 2, w);
+Print("bits [" + v + "] [" + w + "]\n");
+Print("END\n");
+r = Sleep(0);
+return(0);
+)S";
+
+TEST(DbOdbcMariaDb, BitColumnsReadAsDigits) {
+  std::string why;
+  if (!testsupport::MariaDbServer::Installed(&why)) GTEST_SKIP() << why;
+  std::string driver;
+  for (const char* p : {"/usr/lib/x86_64-linux-gnu/odbc/libmaodbc.so", "/usr/lib/aarch64-linux-gnu/odbc/libmaodbc.so",
+                        "/usr/lib/odbc/libmaodbc.so"})
+    if (std::filesystem::exists(p)) driver = p;
+  if (driver.empty()) GTEST_SKIP() << "MariaDB ODBC driver not installed (odbc-mariadb, scripts/deps)";
+  testsupport::MariaDbServer server;
+  ASSERT_TRUE(server.Start()) << server.Error();
+  bool ok = false;
+  server.Sql("CREATE TABLE flags (id INT, f BIT(1)); INSERT INTO flags VALUES (1, 1), (2, 0);", &ok,
+             server.Database());
+  ASSERT_TRUE(ok) << server.ErrorLog();
+  e2e::Installation inst;
+  inst.AddEnv("RODIZ_WAVE=fake");
+  inst.AddEnv("RODIZ_WAVE_FAKE_DIR=" + inst.Path(""));
+  inst.Write("RoDizRun.cfg", "IS_WRITE_LOG=1\nLANGUAGE_TYPE=ENGLISH\nDB_BITFIELD_IS_DIGIT=1\nVIR_LINES_NUM=1\n0 = t.kxs\n");
+  std::string script = kOdbcBitScript;
+  script.replace(script.find("@CONN@"), 6,
+                 "Driver=" + driver + ";Server=127.0.0.1;Port=" + std::to_string(server.Port()) + ";User=" +
+                     server.User() + ";Password=" + server.Password() + ";Database=" + server.Database());
+  inst.Write("t.kxs", script);
+  ASSERT_GT(inst.Start(), 0);
+  std::string got;
+  EXPECT_TRUE(e2e::WaitFor([&] { return (got = inst.Read("_stdout0.txt")).find("END\n") != std::string::npos; }, 60000))
+      << got << inst.LogText();
+  EXPECT_EQ(got, "open 0\nbits [1] [0]\nEND\n");
+  EXPECT_EQ(inst.Stop(), 0);
+}
 
 #ifdef FAKE_SYBDB_PATH
 // SQL Server through the pool: three lines share two backends on the

@@ -3,6 +3,7 @@
 // line wants and then hangs up.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,60 @@ TEST_F(FarEnd, AReleaseIsNoticedWhileKeysAreStillArriving) {
   // The other line is untouched and the program still stops cleanly.
   EXPECT_TRUE(Idle(1));
   EXPECT_EQ(inst_.Stop(SIGTERM, 20000), 0);
+}
+
+// A call-out whose ACM and busy CPG both arrive before the line looks again:
+// the script holds its checks back until the far end has sent both.
+TEST(FarEndCallOut, BusyProgressRightBehindTheAcmIsBusy) {
+  e2e::Installation inst;
+  inst.Write("RoDizRun.cfg", "IS_WRITE_LOG=1\nIS_IMMEDIATE_LOG=1\nLANGUAGE_TYPE=ENGLISH\nVIR_LINES_NUM=0\n9 = out.kxs\n");
+  inst.Write("SimCard.ini", "[Card]\nE1Links = 1\nSerial = 20261210\nControl = unix:simcard.sock\n");
+  inst.Write("out.kxs", R"(f = 0
+w = 0
+n = 0
+c = 0
+r = Dial("5551234")
+Print("Dial " + r + "\n")
+while (f == 0)
+{
+  w = IsDirExist("go", f)
+  w = Sleep(0.05)
+}
+while (c == 0)
+{
+  c = CheckDial()
+  n = n + 1
+  if (n > 20)
+  {
+    c = 99
+  }
+}
+Print("CheckDial " + c + "\n")
+Print("END\n")
+w = Sleep(600)
+)");
+  ASSERT_GT(inst.Start(), 0);
+  const std::string endpoint = "unix:" + inst.Path("simcard.sock");
+  auto card = [&](const std::string& command) { return plat::SimCardCommand(endpoint, command, 20000); };
+  ASSERT_TRUE(e2e::WaitFor([&] { return inst.Read("_stdout9.txt").find("Dial 0\n") != std::string::npos; }, 30000))
+      << inst.LogText();
+  ASSERT_EQ(card("ACM 9"), "OK");
+  ASSERT_EQ(card("CPG 9 17"), "OK");
+  std::filesystem::create_directory(inst.Path("go"));
+  std::string out;
+  EXPECT_TRUE(e2e::WaitFor(
+      [&] {
+        out = inst.Read("_stdout9.txt");
+        return out.find("END\n") != std::string::npos;
+      },
+      30000))
+      << out << inst.LogText();
+  EXPECT_EQ(out, "Dial 0\nCheckDial -3\nEND\n");
+  // The line released the call.
+  EXPECT_TRUE(e2e::WaitFor([&] { return card("STATE 9") == "OK 1"; }, 10000));
+  std::string messages = card("MESSAGES 9");
+  EXPECT_NE((" " + messages + " ").find(" 7/"), std::string::npos) << messages;
+  EXPECT_EQ(inst.Stop(SIGTERM, 20000), 0);
 }
 
 }  // namespace

@@ -98,6 +98,14 @@ r = TextFileAppend(d + "nodir/app.log", "x", 1)
 Print("TextFileAppend no folder " + r + "\n")
 r = SetCurWorkDir(d + "missing")
 Print("SetCurWorkDir " + r + "\n")
+r = FileOpen(d + "long.txt", "r", h)
+r = FileReadLine(h, s)
+r2 = FileReadLine(h, s)
+Print("after the longest line " + r + " " + r2 + " [" + s + "]\n")
+r = FileCloseAll()
+r = FileMove(d + "long.txt", d + "nodir/long.txt")
+r2 = FileMove(d + "gone.txt", d + "long2.txt")
+Print("FileMove missing " + r + " " + r2 + "\n")
 Print("END\n")
 r = Sleep(0)
 )";
@@ -129,6 +137,8 @@ TextFileClose 0
 TextFileClose again -1
 TextFileAppend no folder -1
 SetCurWorkDir -1
+after the longest line 8191 5 [after]
+FileMove missing 3 2
 END
 )";
 
@@ -168,6 +178,7 @@ TEST(FileOpsE2E, FilesDirectoriesTextFilesAndAppends) {
   inst.Write("old.txt", "hello");
   const timespec times[2] = {{1706691930, 0}, {1706691930, 0}};  // 2024-01-31 09:05:30 UTC
   ASSERT_EQ(::utimensat(AT_FDCWD, inst.Path("old.txt").c_str(), times, 0), 0);
+  inst.Write("long.txt", std::string(8191, 'z') + "\r\nafter\r\n");
   StartLines(inst, {kScript});
   EXPECT_EQ(WaitForEnd(inst, 0), kExpected);
   const std::string log = inst.Read("app.log");

@@ -390,6 +390,62 @@ TEST(LinesTalk, InterLineCalls) {
   RunLines("", 2, {{0, kCaller}, {1, kServer}}, {{0, kCallerOut}, {1, kServerOut}});
 }
 
+// The server line's message record holds the request while the function
+// runs (field 0 the copy-back flag, then the arguments) and the reply after
+// it (field 0 the status, then the arguments as the function left them).
+const char* const kRecordCaller = R"(res = 0
+w = 0
+ready = 0
+function twice(a, b)
+{
+  r = InterLineCall(5, 5, 1, res)
+  Print("call " + r + " " + res + " " + a + " " + b + "\n")
+  return(r)
+}
+while (ready == 0)
+{
+  w = GetShareMem(-1, "server", ready)
+  w = Sleep(0.02)
+}
+x = twice(7, 8)
+Print("END\n")
+r = Sleep(0)
+)";
+
+const char* const kRecordServer = R"(f0 = 0
+f1 = 0
+f2 = 0
+w = 0
+function twice(a, b)
+{
+  w = GetMsgField(0, f0)
+  w = GetMsgField(1, f1)
+  Print("request " + f0 + " " + f1 + "\n")
+  b = a * 2
+  return(a + b)
+}
+r = SetMsgField(0, "mine")
+r = SetMsgField(1, "mine")
+r = SetShareMem(-1, "server", 1)
+r = 0
+while (r == 0)
+{
+  r = InterLineServer(5)
+  w = Sleep(0.01)
+}
+w = GetMsgField(0, f0)
+w = GetMsgField(1, f1)
+w = GetMsgField(2, f2)
+Print("served " + r + " reply " + f0 + " " + f1 + " " + f2 + "\n")
+Print("END\n")
+r = Sleep(0)
+)";
+
+TEST(LinesTalk, TheServerWorksInItsMessageRecord) {
+  RunLines("", 2, {{0, kRecordCaller}, {1, kRecordServer}},
+           {{0, "call 1 21 7 14\nEND\n"}, {1, "request 1 7\nserved 1 reply 0 7 14\nEND\n"}});
+}
+
 // Four lines at once, each sending 200 numbered messages to the next line's
 // queue while it takes those of the line before from its own.
 const char* const kRing = R"(s = 0

@@ -1,6 +1,6 @@
-// System operations, a user library and a server page in a script on a
-// line of the real program with the software card, ending with the script's
-// own Exit(.
+// System operations, a user library (faults in its functions included) and
+// a server page in a script on a line of the real program with the software
+// card, ending with the script's own Exit(.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -47,6 +47,17 @@ r = Twice(x);
 t = "abc";
 r2 = UpCase(t);
 Print("Dll " + r + " " + x + " " + r2 + " " + t + "\n");
+DllFunction(s, "SegvNull", 1);
+DllFunction(s, "FpeDivide", 1);
+DllFunction(s, "BusMapped", 1);
+DllFunction(s, "IllInstr", 1);
+f1 = SegvNull(x);
+f2 = FpeDivide(x);
+f3 = BusMapped(x);
+f4 = IllInstr(x);
+x = 2;
+r = Twice(x);
+Print("Faults " + f1 + " " + f2 + " " + f3 + " " + f4 + " " + r + "\n");
 pm = 0;
 r = VspToKxs("page.vsp", "page.kxs", pm);
 Print("Vsp " + r + "\n");
@@ -62,11 +73,12 @@ const char* const kExpected =
     "Missing -1 9\n"
     "NoShell 0 0\n"
     "NoWait 2 0\n"
-    "Version 0 Ver 3.2.0-DjIsup\n"
+    "Version 0 Ver 3.2.0-CardIsup\n"
     "Card 0 77665544\n"
     "SysInfo 16\n"
     "DllLoad 0 0\n"
     "Dll 42 42 3 ABC\n"
+    "Faults -100 -100 -100 -100 4\n"
     "Vsp 0\n"
     "END\n";
 
@@ -91,6 +103,10 @@ TEST(SystemOps, ScriptOnALineEndsTheProgram) {
   EXPECT_EQ(inst.WaitExit(60000), 0) << inst.LogText();
   ::unsetenv("RODIZ_KOBJ_SUFFIX");
   EXPECT_EQ(inst.Read("_stdout0.txt"), kExpected) << inst.LogText() << inst.Read("errmsg0.txt");
+  const std::string log = inst.LogText();
+  for (const char* line : {"DllRun Err: SegvNull(): SIGSEGV", "DllRun Err: FpeDivide(): SIGFPE",
+                           "DllRun Err: BusMapped(): SIGBUS", "DllRun Err: IllInstr(): SIGILL"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
   EXPECT_TRUE(supervisor.TryWait());
   EXPECT_NE(inst.Read("RawLog.txt").find("[Exit()!]"), std::string::npos);
   EXPECT_TRUE(inst.Exists("made;echo>injected"));

@@ -10,10 +10,12 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <memory>
 
 #include "engine/scan.h"
 #include "platform/msgbox.h"
 #include "platform/text.h"
+#include "tests/support/tempdir.h"
 
 namespace {
 
@@ -29,13 +31,9 @@ std::string ReadAll(const std::string& path) {
 class CompileDiagTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/rodiz_diag_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    char cwd[4096];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    oldCwd_ = cwd;
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    dir_ = tmp_.path();
+    ASSERT_FALSE(dir_.empty());
+    cwd_ = std::make_unique<testsupport::ScopedCwd>(dir_);
     record_ = dir_ + "/record.txt";
     setenv("RODIZ_BOX_RECORD", record_.c_str(), 1);
     setenv("RODIZ_SHELL_RECORD", record_.c_str(), 1);
@@ -44,16 +42,14 @@ class CompileDiagTest : public ::testing::Test {
   void TearDown() override {
     unsetenv("RODIZ_BOX_RECORD");
     unsetenv("RODIZ_SHELL_RECORD");
-    if (!oldCwd_.empty()) {
-      EXPECT_EQ(chdir(oldCwd_.c_str()), 0);
-    }
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    cwd_.reset();
   }
   // What a user saw: boxes and opened files, as UTF-8 lines.
   std::string Record() const { return ReadAll(record_); }
 
-  std::string dir_, oldCwd_, record_;
+  testsupport::TempDir tmp_;
+  std::unique_ptr<testsupport::ScopedCwd> cwd_;
+  std::string dir_, record_;
 };
 
 std::string Seconds(const TagCompileDiag& d) {

@@ -8,7 +8,8 @@
 namespace {
 
 TEST(KeywordTable, IndexesAreContiguousAndNamesUnique) {
-  ASSERT_EQ(KeywordDict().Count(), 282);
+  ASSERT_EQ(KeywordDict().Count(), static_cast<int>(kKeywordTable.size()));
+  ASSERT_GT(KeywordDict().Count(), kFirstOperation);
   std::set<std::string_view> names;
   for (int i = 0; i < KeywordDict().Count(); ++i) {
     const RecKeyword& rec = KeywordDict().Record(i);
@@ -89,7 +90,7 @@ TEST(KeywordTable, GroupsFollowTheirIndexRanges) {
     for (int i = r.from; i <= r.to; ++i) EXPECT_EQ(KeywordDict().Record(i).group, r.group) << i;
     covered += r.to - r.from + 1;
   }
-  EXPECT_EQ(covered, 282);
+  EXPECT_EQ(covered, KeywordDict().Count());
 }
 
 struct HeadCase {

@@ -76,6 +76,33 @@ TEST_F(LoaderTest, ReadLineCutsLongLinesAndJoinsContinuations) {
   EXPECT_EQ(t.operations[0]->lineNo, 2);
 }
 
+// A script's text ends at its first NUL byte: nothing after it compiles and
+// no NUL reaches the report.
+TEST_F(LoaderTest, TextEndsAtANulByte) {
+  struct Case {
+    std::string text;
+    size_t operations;
+    int errors;
+    std::vector<std::string> entries;
+  };
+  const Case cases[] = {
+      {std::string("r = 1\nr = 5\0 junk junk\nmore junk(\n", 34), 2, 0, {}},
+      {std::string("x = 1\nwhile(x)\n{\0\n}\nreturn(0)\n", 30), 3, 2,
+       {"[Error]t.kxs(3): while语句没有结束 (行数:2), while(x)\n", "[Error]t.kxs(3): {语句没有相应的} (行数:3)\n"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    WriteRaw("t.kxs", c.text);
+    TagMemKxs::Instance().Clear();
+    TagTelBasic& t = CompileFile("t.kxs");
+    const std::string rep = Report();
+    EXPECT_EQ(t.operations.size(), c.operations) << rep;
+    EXPECT_EQ(t.errorCount, c.errors) << rep;
+    EXPECT_EQ(rep.find('\0'), std::string::npos) << rep;
+    for (const std::string& e : c.entries) EXPECT_NE(rep.find(e), std::string::npos) << "missing: " << e << "\nin:\n" << rep;
+  }
+}
+
 TEST_F(LoaderTest, IncludesCompileOncePerScript) {
   Write("inc.kxs", "n = n + 1\n");
   TagTelBasic& t = Compile("n = 0\n#include \"inc.kxs\"\n#include <inc.kxs>\n#include \"t.kxs\"\nreturn(0)\n", 0);

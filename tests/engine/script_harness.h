@@ -17,25 +17,22 @@
 #include "engine/telbasic.h"
 #include "engine/kxcall.h"
 #include "platform/text.h"
+#include "tests/support/tempdir.h"
 
 namespace scripttest {
 
 class ScriptTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/kxs_compile_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    ASSERT_EQ(getcwd(oldCwd_, sizeof oldCwd_), oldCwd_);
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    dir_ = tmp_.path();
+    ASSERT_FALSE(dir_.empty());
+    cwd_ = std::make_unique<testsupport::ScopedCwd>(dir_);
     call_ = std::make_unique<TagKxCall>();
     TagMemKxs::Instance().Clear();
   }
   void TearDown() override {
     inst_.reset();
-    if (chdir(oldCwd_) != 0) ADD_FAILURE() << "chdir back";
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "cleanup";
+    cwd_.reset();
   }
   // Writes a file (UTF-8 text converted to GB bytes).
   void Write(const std::string& name, const std::string& utf8) {
@@ -75,8 +72,9 @@ class ScriptTest : public ::testing::Test {
   }
   std::string Text(const std::string& n) { return Var(n).ToText(); }
 
+  testsupport::TempDir tmp_;
   std::string dir_;
-  char oldCwd_[4096] = {};
+  std::unique_ptr<testsupport::ScopedCwd> cwd_;
   int lineNo_ = 0;  // line 0 never waits for the processor
   std::unique_ptr<TagKxCall> call_;
   std::unique_ptr<TagTelBasic> inst_;

@@ -13,6 +13,7 @@
 
 #include "engine/tagmap.h"
 #include "platform/text.h"
+#include "tests/support/tempdir.h"
 #include "value_cases.h"
 
 namespace {
@@ -116,8 +117,9 @@ TEST(Texts, HugeDoubleHasAllItsDigits) {
 
 TEST(Texts, IndependentOfTheCLocale) {
   // Qt sets the C locale from the environment; a German one writes "2,5".
-  char dir[] = "/tmp/rodiz_locXXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
+  testsupport::TempDir tmp;
+  ASSERT_FALSE(tmp.path().empty());
+  const char* dir = tmp.path().c_str();
   std::string cmd = std::string("localedef -i de_DE -f UTF-8 ") + dir + "/de_DE.UTF-8 >/dev/null 2>&1";
   if (std::system(cmd.c_str()) != 0) GTEST_SKIP() << "cannot build a de_DE locale here";
   setenv("LOCPATH", dir, 1);
@@ -136,7 +138,6 @@ TEST(Texts, IndependentOfTheCLocale) {
   EXPECT_EQ(s.ToText(), "x1.25");
   std::setlocale(LC_NUMERIC, "C");
   unsetenv("LOCPATH");
-  std::system((std::string("rm -rf ") + dir).c_str());
 }
 
 TEST(Texts, LengthAndEmbeddedNul) {
@@ -432,6 +433,21 @@ TEST_F(TextLimit, HugeRepeatWritesNothing) {
   TagVar s = TagVar::Str("x");
   TagVar::AddAssign(s, s, ab);
   EXPECT_TRUE(Holds(s, V::S("xab")));
+}
+
+// One runaway line must not take the process down: a value just past
+// 256 MiB is refused before anything is allocated, whatever makes it.
+TEST_F(TextLimit, DefaultLimitIsAQuarterGigabyte) {
+  constexpr int32_t kQuarterGiB = 256 * 1024 * 1024;
+  TagVar ab = TagVar::Str("ab");
+  TagVar half = TagVar::Int(kQuarterGiB / 2 + 1);
+  TagVar t = TagVar::Str("keep");
+  EXPECT_FALSE(TagVar::Calculate('*', t, ab, &half));
+  EXPECT_TRUE(Holds(t, V::S("keep")));
+  TagVar a = TagVar::Str("a");
+  TagVar past = TagVar::Int(kQuarterGiB + 1);
+  EXPECT_FALSE(TagVar::Calculate('*', t, a, &past));
+  EXPECT_TRUE(Holds(t, V::S("keep")));
 }
 
 TEST_F(TextLimit, DoublingStopsAtTheLimit) {

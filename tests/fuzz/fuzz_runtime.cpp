@@ -91,12 +91,21 @@ inline int Check(TagTelBasic& t, std::string_view input) {
 #if !defined(RODIZ_FUZZ_NO_MAIN)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static fuzz_runtime::Host host;
+  static const size_t scriptVariables = host.inst ? host.inst->variables.size() : 0;
   if (!host.inst || host.inst->initResult != 0) std::abort();
+  // Texts far below the program's limit, and names the inputs made dropped
+  // after each input: no input, nor a run of many, can reach the fuzzer's
+  // memory limit.
+  TagVar::SetTextLimitForTest(1 << 20);
   char cwd[4096];
   const bool back = getcwd(cwd, sizeof cwd) != nullptr;
   if (chdir(host.dir.c_str()) != 0) return 0;
   const int r = fuzz_runtime::Check(*host.inst, std::string_view(reinterpret_cast<const char*>(data), size));
   if (back && chdir(cwd) != 0) std::abort();
+  for (size_t i = 0; i < host.inst->variables.size(); ++i) {
+    auto& v = host.inst->variables[i];
+    if (v && !v->IsConst() && (i >= scriptVariables || v->IsString())) v->SetInt(0);
+  }
   if (r != 0) {
     std::fprintf(stderr, "run-time compile invariant %d broken\n", r);
     std::abort();

@@ -6,7 +6,9 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLineEdit>
+#include <array>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "host/app.h"
@@ -282,6 +284,35 @@ TEST_F(WindowTest, LayoutIsRestoredAndSavedOnExit) {
   EXPECT_NE(saved.find("WinWidth = 1000\nWinX = " + std::to_string(l.x) + "\nWinY = " + std::to_string(l.y) + "\n"),
             std::string::npos)
       << saved;
+}
+
+TEST_F(WindowTest, DefaultLayoutKeepsItsNarrowColumns) {
+  // Without a saved position, several groups share the screen: the narrow
+  // columns must come out (and be saved) as laid out, not widened.
+  struct Case {
+    int dispSente;
+    std::array<int, 5> narrow;
+  };
+  for (const Case& c : {Case{0, {16, 10, 10, 10, 1}}, Case{1, {16, 10, 10, 10, 20}}}) {
+    SCOPED_TRACE(c.dispSente);
+    std::filesystem::remove(dir_ / "FormPos.dat");
+    runCfg.colGroupNum = 4;
+    runCfg.isDispSente = c.dispSente;
+    TForm1& f = Start();
+    ASSERT_TRUE(WaitRunning());
+    TagWinLayout l = f.CurrentLayout();
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(l.widths[static_cast<size_t>(i)], c.narrow[static_cast<size_t>(i)]) << i;
+    // Every group's columns alike.
+    EXPECT_EQ(f.Grid()->columnWidth(kCellCount * 3), c.narrow[0]);
+    f.WMKxSysQuit();
+    ASSERT_TRUE(f.System().Closed());
+    const std::string saved = testsupport::ReadFile(dir_ / "FormPos.dat");
+    EXPECT_NE(saved.find("GridWid0 = 16\nGridWid1 = 10\nGridWid2 = 10\nGridWid3 = 10\nGridWid4 = " +
+                         std::to_string(c.narrow[4]) + "\n"),
+              std::string::npos)
+        << saved;
+    form_.reset();
+  }
 }
 
 TEST_F(WindowTest, HangupAndOpenDebugFollowTheSelection) {

@@ -92,15 +92,18 @@ TEST_F(LineThreadsTest, ClosingFlagIsLoweredEarlyOnlyForShortDelays) {
 
 TEST_F(LineThreadsTest, LineListEntriesOfTheConfiguration) {
   builder_ = linetest::WaitingScript();
-  TagTelDrive& d = MakeDrive(
+  const std::string cfg =
       "VIR_LINES_NUM=6\nLOAD_DELAY=5\n"
       "TITLE1=x.kxs\n"               // a key that is not a line list
       "0=first.kxs\n"
       "1=dir/a.kxs//kept\n"          // a '/' before the "//": the comment stays
       "2=a.kxs//cut\n"
       "3 = b c.kxs\n"                // blanks go
-      "9=far.kxs\n"                  // past the lines in service
-      "0=second.kxs\n");             // the line already has its script
+      "9=far.kxs\n";                 // past the lines in service
+  TagTelDrive& d = MakeDrive(cfg);
+  // Changed since the manager read it (an overlap there fails the manager):
+  // the line already has its script.
+  testsupport::WriteFile(dir_ / "RoDizRun.cfg", cfg + "0=second.kxs\n");
   ASSERT_EQ(d.RunStart("RoDizRun.cfg"), 0);
   ASSERT_TRUE(WaitFor([&] { return AllRunning(d, 4); }));
   EXPECT_EQ(BuiltScript(0), "first.kxs");
@@ -323,6 +326,34 @@ TEST_F(LineThreadsTest, StopBeforeTheRunLoopStartsIsNotLost) {
   d.runGate = 1;
   plat::SleepMs(100);
   EXPECT_EQ(runs.load(), 0);  // no script ran after its stop
+}
+
+// The exit marks every line stale before it raises the lines' own stop
+// flags; a reload that holds the exit up keeps that gap open. A line waiting
+// at the run gate that sees itself stale must end there, not run its script.
+TEST_F(LineThreadsTest, ALineStaleBeforeItsStopFlagsRunsNoScript) {
+  std::atomic<int> runs{0};
+  builder_ = linetest::WaitingScript(&runs);
+  std::atomic<bool> holdReload{false};
+  std::atomic<bool> reloadHeld{false};
+  TagTelDriveHooks hooks = Hooks();
+  hooks.clearScriptCache = [&] {
+    if (!holdReload.load()) return;
+    reloadHeld = true;
+    plat::SleepMs(400);  // the exit waits for this reload meanwhile
+  };
+  testsupport::WriteFile(dir_ / "RoDizRun.cfg", "VIR_LINES_NUM=12\nLOAD_DELAY=5\n");
+  drive_ = std::make_unique<TagTelDrive>("RoDizRun.cfg", &cfg_, hooks);
+  logLevel = 1;
+  TagTelDrive& d = *drive_;
+  d.runGate = 0;  // the run threads wait at the gate
+  for (int i = 0; i < 12; ++i) ASSERT_EQ(d.LoadLine(i, "a.kxs"), 0);
+  ASSERT_TRUE(WaitFor([&] { return d.LoadedLines() == 12 && d.LiveThreads() == 12u; }));
+  holdReload = true;
+  d.StartReloadThread();
+  ASSERT_TRUE(WaitFor([&] { return reloadHeld.load(); }));
+  drive_.reset();
+  EXPECT_EQ(runs.load(), 0);  // no script ran once its line was stale
 }
 
 TEST_F(LineThreadsTest, ExitWhileSixtyLinesLoad) {

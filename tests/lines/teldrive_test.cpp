@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -98,12 +99,28 @@ TEST_F(TelDriveTest, NoLinesGivesAnEmptyListAndRefusesToStart) {
   EXPECT_TRUE(isCloseing.load());  // a start without lines leaves it raised
 }
 
+// A file that cannot be read, and one whose line lists overlap (the lists
+// after the overlap were never read), both fail the manager.
 TEST_F(TelDriveTest, UnreadableConfigurationFailsTheManager) {
-  drive_ = std::make_unique<TagTelDrive>("missing.cfg", &cfg_, Hooks());
-  EXPECT_EQ(drive_->status.load(), -100);
-  EXPECT_TRUE(drive_->lines.empty());
-  EXPECT_NE(Boxes().find("Corvane System: \"missing.cfg\" File Open Error."), std::string::npos);
-  drive_.reset();  // releases only what was made
+  struct Case {
+    const char* name;
+    const char* text;  // nullptr: no file
+    const char* firstBox;
+  } cases[] = {{"missing", nullptr, "Corvane System: \"RoDizRun.cfg\" File Open Error.\n"},
+               {"overlap", "VIR_LINES_NUM=5\n0-3=a.kxs\n3,4=b.kxs\n5=c.kxs\n",
+                "Corvane System: Error : RoDizRun.Cfg : lines overlap\n"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(dir_ / "boxes.txt");
+    std::filesystem::remove(dir_ / "RoDizRun.cfg");
+    if (c.text) testsupport::WriteFile(dir_ / "RoDizRun.cfg", c.text);
+    drive_ = std::make_unique<TagTelDrive>("RoDizRun.cfg", &cfg_, Hooks());
+    EXPECT_EQ(drive_->status.load(), -100);
+    EXPECT_TRUE(drive_->lines.empty());
+    EXPECT_EQ(Boxes().rfind(c.firstBox, 0), 0u) << Boxes();
+    EXPECT_NE(Boxes().find("Corvane System: \"RoDizRun.cfg\" File Open Error."), std::string::npos);
+    drive_.reset();  // releases only what was made
+  }
 }
 
 TEST_F(TelDriveTest, GetCallOutsideEveryCardIsLoggedAndNull) {

@@ -370,6 +370,14 @@ TEST_F(WavePlayTest, RecordingHoldsWhatWasCapturedAndPlaysBack) {
     total = r.Total();
     r.Close();
   }
+  // Everything captured is written, the piece in hand at the stop included.
+  int captures = 0;
+  for (auto& s : plat::FakeWaveSessions()) {
+    if (!s.capture) continue;
+    ++captures;
+    EXPECT_EQ(static_cast<uint64_t>(total), s.bytes);
+  }
+  EXPECT_EQ(captures, 1);
   std::vector<uint8_t> f = ReadAll(P("rec.wav"));
   ASSERT_EQ(f.size(), 48 + static_cast<size_t>(total));
   EXPECT_TRUE(WaveSizesConsistent(f, 48));

@@ -180,7 +180,8 @@ TEST_F(DllTest, MissingFunctionsExceptionsAndFreeing) {
       "bad = 0;\n"
       "r8 = DllLoad(\"missing-lib.so\", bad);\n");
   EXPECT_EQ(Var("r1"), "-1");
-  EXPECT_EQ(LogLines("'Nope' Not found for DLL."), 1);
+  // An entry without an address is not there: each attempt tries and logs.
+  EXPECT_EQ(LogLines("'Nope' Not found for DLL."), 4);
   EXPECT_EQ(Var("r2"), "-100");
   EXPECT_EQ(LogLines("DllRun Err: Throw(): boom in user code"), 1);
   EXPECT_EQ(Var("r3"), "8");
@@ -193,12 +194,58 @@ TEST_F(DllTest, MissingFunctionsExceptionsAndFreeing) {
   EXPECT_EQ(Var("bad"), "-1");
 }
 
+TEST_F(DllTest, AHardwareFaultEndsOnlyTheCall) {
+  struct Case {
+    const char* function;
+    const char* signal;
+  };
+  const Case cases[] = {
+      {"SegvNull", "SIGSEGV"},
+#if defined(__x86_64__) || defined(__i386__)  // elsewhere division by zero does not trap
+      {"FpeDivide", "SIGFPE"},
+#endif
+      {"BusMapped", "SIGBUS"},
+      {"IllInstr", "SIGILL"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.function);
+    const std::string f = c.function;
+    Run("DllFunction(s, \"" + f + "\", 1);\n"
+        "DllFunction(s, \"Twice\", 1);\n"
+        "x = 5;\n"
+        "r1 = " + f + "(x);\n"
+        "r2 = " + f + "(x);\n"
+        "y = 3;\n"
+        "r3 = Twice(y);\n",
+        f + ".kxs");  // a script of its own: the cache keeps scripts by name
+    EXPECT_EQ(Var("r1"), "-100");
+    EXPECT_EQ(Var("r2"), "-100");
+    EXPECT_EQ(Var("x"), "5");  // nothing copied back from a call that faulted
+    EXPECT_EQ(Var("r3"), "6");
+    EXPECT_EQ(LogLines("DllRun Err: " + f + "(): " + c.signal), 2);
+  }
+}
+
 TEST_F(DllTest, TheFirstDeclarationOfANameStands) {
   // The call compiled after both declarations takes the first count.
   Run("DllFunction(s, \"CountArgs\", 2);\n"
       "DllFunction(s, \"CountArgs\", 3);\n"
       "r = CountArgs(1, 2);\n");
   EXPECT_EQ(Var("r"), "2");
+}
+
+TEST_F(DllTest, ANegativeCountCallsNothing) {
+  // Any count compiles, and none matches the count resolved.
+  Run("DllFunction(s, \"Twice\", -1);\n"
+      "DllFunction(s, \"CountArgs\", -2);\n"
+      "x = 4;\n"
+      "r1 = Twice(x);\n"
+      "r2 = CountArgs();\n"
+      "r3 = CountArgs(1, 2, 3);\n");
+  EXPECT_EQ(Var("r1"), "-1");
+  EXPECT_EQ(Var("x"), "4");
+  EXPECT_EQ(Var("r2"), "-1");
+  EXPECT_EQ(Var("r3"), "-1");
 }
 
 TEST_F(DllTest, DeclaredButNeverResolvedCallsFail) {

@@ -73,7 +73,7 @@ TEST_F(FileOps, MoveRenamesDeletesCreatesAndRefusesOtherTargets) {
       {"target 2", K::FileMove, {S("new.txt"), I(2)}, -4, {}},
       {"target a double", K::FileMove, {S("new.txt"), D(0)}, -4, {}},
       {"no such source", K::FileMove, {S("gone.txt"), S("b.txt")}, 2, {}},
-      {"no such folder", K::FileMove, {S("new.txt"), S("nodir/b.txt")}, 2, {}},
+      {"no such target folder", K::FileMove, {S("new.txt"), S("nodir/b.txt")}, 3, {}},
       {"deleting a missing file", K::FileMove, {S("gone.txt"), I(0)}, 2, {}},
       {"deleting a folder", K::FileMove, {S("Sub"), I(0)}, 5, {}},
   });

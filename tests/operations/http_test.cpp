@@ -183,7 +183,8 @@ TEST_F(HttpOps, ResponsesOfManyShapes) {
       {"malformed length", {"HTTP/1.1 200 OK\r\nContent-Length: 5x\r\n\r\nhello"}, -2, "", ""},
       {"conflicting lengths", {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\nhello!"}, -2, "", ""},
       {"chunk size without digits", {chunkedHead + "\r\nhello\r\n0\r\n\r\n"}, -2, "", chunkedHead},
-      {"chunked body cut short", {chunkedHead + "5\r\nhello\r\n5\r\nwor"}, 0, "hellowor", chunkedHead},
+      {"chunked body cut short", {chunkedHead + "5\r\nhello\r\n5\r\nwor"}, 5, "hello", chunkedHead},
+      {"chunked body cut before a chunk", {chunkedHead + "5\r"}, 0, "", chunkedHead},
       {"closed before any head", {}, 0, "", ""},
   };
   for (const Case& c : cases) {
@@ -194,6 +195,23 @@ TEST_F(HttpOps, ResponsesOfManyShapes) {
     EXPECT_EQ(Body(), c.body);
     EXPECT_EQ(Head(), c.head);
   }
+}
+
+// Each step of a chunked body in pieces leaves its line in the log.
+TEST_F(HttpOps, AChunkedBodyIsTracedStepByStep) {
+  const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  // Pauses long enough that each piece is a receive of its own.
+  Peer peer(Req(), {head, "5\r\nhello\r\n", "0\r\n\r\n"}, 0.3);
+  ASSERT_GT(peer.port(), 0);
+  EXPECT_EQ(Http("GET", Url(peer.port(), "/"), N(), ""), 5);
+  EXPECT_EQ(Body(), "hello");
+  const std::string log = Log();
+  size_t at = 0;
+  for (const char* line : {"push 1", "push 2", "Push3: count=", "   ret=", "CopyTo", "HttpProc end."}) {
+    at = log.find(line, at);
+    ASSERT_NE(at, std::string::npos) << "no " << line << " in order in\n" << log;
+  }
+  EXPECT_EQ(log.find("isChunked"), std::string::npos) << log;
 }
 
 TEST_F(HttpOps, AShortLengthBodyIsZeroFilledAndLogged) {

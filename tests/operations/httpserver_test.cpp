@@ -170,7 +170,7 @@ TEST_F(HttpServerOps, PipelinedRequestsComeOneAtATime) {
   close(client);
 }
 
-TEST_F(HttpServerOps, ABodyTheClientDoesNotTakeGivesMinusTwo) {
+TEST_F(HttpServerOps, ABodyTheClientDoesNotTakeGivesMinusOne) {
   int client = RawConnect(port_);
   ASSERT_GE(client, 0);
   const std::string get = "GET / HTTP/1.1\r\n\r\n";
@@ -185,7 +185,7 @@ TEST_F(HttpServerOps, ABodyTheClientDoesNotTakeGivesMinusTwo) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     inst_->stopRequested.store(1);
   });
-  EXPECT_EQ(Send(conn, "", std::string(64 << 20, 'z')), -2);
+  EXPECT_EQ(Send(conn, "", std::string(64 << 20, 'z')), -1);
   stopper.join();
   inst_->stopRequested.store(0);
   EXPECT_FALSE(ScriptFdOwned(conn, inst_->lineNo, ScriptFdKind::kHttp)) << "closed";
@@ -268,16 +268,30 @@ TEST_F(HttpServerOps, ATricklingRequestIsCutWhenItsTimeIsUp) {
   close(next);
 }
 
-TEST_F(HttpServerOps, OnlyTheLinesOwnSocketsAreUsed) {
-  // Another line's socket, a TCP socket of this line and a text handle.
+TEST_F(HttpServerOps, AnotherLinesSocketServesButNoOtherDescriptor) {
+  // A listener another line's script opened serves this line's request.
   int other = -1;
   ASSERT_EQ(InitTcp(0, &other, 1), 0);
   ScriptFdAdd(other, inst_->lineNo + 1, ScriptFdKind::kHttp);
-  EXPECT_EQ(Exec(KeywordId::HttpServerRecv, Args({I(other), N(), N(), N()})), -2);
-  EXPECT_EQ(Send(other, "", "x"), -1);
+  int client = RawConnect(SocketLocalPort(other));
+  ASSERT_GE(client, 0);
+  const std::string get = "GET /o HTTP/1.1\r\n\r\n";
+  ASSERT_EQ(SendAll(client, get.data(), get.size(), 5000), get.size());
+  int conn = Recv(other);
+  ASSERT_GT(conn, 0);
+  EXPECT_EQ(Send(conn, "", "x"), 1);
+  EXPECT_EQ(ReadToClose(client).substr(0, 15), "HTTP/1.1 200 OK");
+  close(client);
   EXPECT_EQ(Exec(KeywordId::HttpServerClose, Args({I(other)})), 0);
-  EXPECT_TRUE(IsListeningSocket(other)) << "still open";
-  EXPECT_TRUE(ScriptFdClose(other, inst_->lineNo + 1, ScriptFdKind::kHttp));
+  EXPECT_FALSE(ScriptFdOwned(other, inst_->lineNo + 1, ScriptFdKind::kHttp)) << "closed";
+  // A listener no script opened stays out of reach.
+  int plain = -1;
+  ASSERT_EQ(InitTcp(0, &plain, 1), 0);
+  EXPECT_EQ(Exec(KeywordId::HttpServerRecv, Args({I(plain), N(), N(), N()})), -2);
+  EXPECT_EQ(Send(plain, "", "x"), -1);
+  EXPECT_EQ(Exec(KeywordId::HttpServerClose, Args({I(plain)})), 0);
+  EXPECT_TRUE(IsListeningSocket(plain)) << "still open";
+  CloseSocket(plain);
   EXPECT_EQ(Exec(KeywordId::HttpServerOpen, Args({I(65536 + 80)})), -1);
   EXPECT_EQ(Exec(KeywordId::HttpServerOpen, Args({I(port_)})), -1) << "port in use";
 }

@@ -1,6 +1,6 @@
 // Inter-line calls between two compiled scripts of this process: a refused
 // request returns at once, a stop of the caller withdraws its request, and
-// the server answers from records of its own.
+// the server answers from its line's message record.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -113,8 +113,9 @@ TEST_P(InterLineStop, AStopDuringTheWaitWithdrawsTheRequest) {
 INSTANTIATE_TEST_SUITE_P(TimeOuts, InterLineStop, ::testing::Values(-1, 2147483647));
 
 // The served function uses the server line's record (a send sets its
-// sender and key): the reply still goes to the caller, with the result.
-TEST_F(InterLine, TheServerAnswersFromItsOwnRecord) {
+// sender and key): the reply built there still goes to the caller, with the
+// result, and stays in the record.
+TEST_F(InterLine, TheServerAnswersFromItsLinesRecord) {
   server_ = Compile("s.kxs",
                     "r = InterLineServer(4)\nfunction f(a)\n{\nz = SendMsg(1, 0, \"x\", 0)\na = a * 2\n"
                     "return(a + 1)\n}\n",
@@ -133,9 +134,12 @@ TEST_F(InterLine, TheServerAnswersFromItsOwnRecord) {
   EXPECT_EQ(result_.load(), 1);  // the server queue's count after the send
   EXPECT_EQ(caller_->FindVariable("res")->ToText(), "11");
   EXPECT_EQ(caller_->FindFunction("f")->params[0]->ToText(), "10");  // copied back
-  TagVar field;
-  MsgSlotOf(*server_).record.GetField(0, field);
-  EXPECT_EQ(field.ToText(), "kept");
+  const TagMsgFields& record = MsgSlotOf(*server_).record;
+  EXPECT_EQ(record.sender, 0);
+  EXPECT_EQ(record.key.ToText(), "11");
+  EXPECT_EQ(record.FieldCount(), 2);
+  EXPECT_EQ(record.Field(0).ToText(), "0") << "the status";
+  EXPECT_EQ(record.Field(1).ToText(), "10");
   EXPECT_EQ(MsgSlotOf(*server_).queues[0].Count(), 1);  // the function's own send
 }
 

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "engine/telbasic.h"
-#include "tests/lines/djtest_fixture.h"
+#include "tests/lines/cardtest_fixture.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ const char* kScript =
     "OnDisconn();\n"
     "hung = hung + 1;\n";
 
-class IvrCard : public djtest::CardFixture {
+class IvrCard : public cardtest::CardFixture {
  protected:
   void SetUp() override {
     CardFixture::SetUp();
@@ -95,7 +95,7 @@ class IvrCard : public djtest::CardFixture {
   // Waits until the line has handled the release in its hang-up section and
   // waits for the next call; then stops the script so its variables can be read.
   void FinishCall() {
-    EXPECT_TRUE(djtest::WaitFor([this] { return call_->callState.load() == kCallHungUpSection; }, 20000));
+    EXPECT_TRUE(cardtest::WaitFor([this] { return call_->callState.load() == kCallHungUpSection; }, 20000));
     plat::SleepMs(200);
     StopScript();
   }
@@ -119,7 +119,7 @@ class IvrCard : public djtest::CardFixture {
     EXPECT_FALSE(std::filesystem::exists(dir_ / "voc/ch/t0.WAV"));
   }
 
-  TagDjIsupCall* call_ = nullptr;
+  TagCardIsupCall* call_ = nullptr;
   std::unique_ptr<TagTelBasic> inst_;
   std::thread runner_;
 };
@@ -143,9 +143,9 @@ TEST_F(IvrCard, KeysAreReadBackAsANumber) {
     }
     size_t before = PlayCount();
     ASSERT_TRUE(far_->IncomingCall(0, "13800001111", "8000")) << far_->Error();
-    ASSERT_TRUE(djtest::WaitFor([&] { return PlayEnded(before); }, 20000));
+    ASSERT_TRUE(cardtest::WaitFor([&] { return PlayEnded(before); }, 20000));
     ASSERT_TRUE(far_->Dtmf(0, c.keys));
-    ASSERT_TRUE(djtest::WaitFor([&] { return PlayEnded(before + 1); }, 20000));
+    ASSERT_TRUE(cardtest::WaitFor([&] { return PlayEnded(before + 1); }, 20000));
     FinishCall();
     EXPECT_EQ(Var("caller"), "13800001111");
     EXPECT_EQ(Var("keys"), c.got);
@@ -157,12 +157,12 @@ TEST_F(IvrCard, KeysAreReadBackAsANumber) {
 
 TEST_F(IvrCard, AKeyDuringTheWelcomeCutsItShort) {
   ASSERT_TRUE(far_->IncomingCall(0, "6789", "8000")) << far_->Error();
-  ASSERT_TRUE(djtest::WaitFor([&] { return PlayCount() >= 1; }, 20000));
+  ASSERT_TRUE(cardtest::WaitFor([&] { return PlayCount() >= 1; }, 20000));
   ASSERT_TRUE(far_->Dtmf(0, "4"));
-  ASSERT_TRUE(djtest::WaitFor([&] { return PlayCount() >= 1 && far_->Played(0)[0].ms > 0; }, 20000));
+  ASSERT_TRUE(cardtest::WaitFor([&] { return PlayCount() >= 1 && far_->Played(0)[0].ms > 0; }, 20000));
   plat::SleepMs(300);
   ASSERT_TRUE(far_->Dtmf(0, "#"));
-  ASSERT_TRUE(djtest::WaitFor([&] { return PlayEnded(1); }, 20000));
+  ASSERT_TRUE(cardtest::WaitFor([&] { return PlayEnded(1); }, 20000));
   FinishCall();
   EXPECT_EQ(Var("r3"), "0");
   EXPECT_EQ(Var("keys"), "4");
@@ -183,7 +183,7 @@ TEST_F(IvrCard, NoKeysPlaysTheTimeoutVoiceAndReleases) {
 
 TEST_F(IvrCard, FarEndReleaseDuringThePromptGetsNoTimeoutVoice) {
   ASSERT_TRUE(far_->IncomingCall(0, "6789", "8000")) << far_->Error();
-  ASSERT_TRUE(djtest::WaitFor([&] { return PlayCount() >= 1; }, 20000));
+  ASSERT_TRUE(cardtest::WaitFor([&] { return PlayCount() >= 1; }, 20000));
   ASSERT_TRUE(far_->Release(0, 16));
   FinishCall();
   EXPECT_EQ(Var("hung"), "1");
@@ -192,7 +192,7 @@ TEST_F(IvrCard, FarEndReleaseDuringThePromptGetsNoTimeoutVoice) {
 
 TEST_F(IvrCard, FarEndReleaseWhileWaitingForKeysGetsNoTimeoutVoiceNorARelease) {
   ASSERT_TRUE(far_->IncomingCall(0, "6789", "8000")) << far_->Error();
-  ASSERT_TRUE(djtest::WaitFor([&] { return PlayEnded(0); }, 20000));
+  ASSERT_TRUE(cardtest::WaitFor([&] { return PlayEnded(0); }, 20000));
   plat::SleepMs(300);  // the line is collecting keys now
   ASSERT_TRUE(far_->Release(0, 16));
   FinishCall();

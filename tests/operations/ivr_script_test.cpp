@@ -139,7 +139,12 @@ TEST_F(IvrScript, TheSampleScriptServesACall) {
   EXPECT_EQ(Var("n"), "4");
   EXPECT_EQ(Var("r"), "0");
   EXPECT_EQ(Var("caller"), "13800001111");
-  EXPECT_EQ(call_.ops, (std::vector<std::string>{"PlayFile", "GetKeys", "PlayFile", "Hangup"}));
+  // Four keys: one more key is taken, the # that ends them, quietly (no
+  // time-out voice, no release when it does not come).
+  EXPECT_EQ(call_.ops, (std::vector<std::string>{"PlayFile", "GetKeys", "GetKeys", "PlayFile", "Hangup"}));
+  ASSERT_EQ(call_.keysAsked.size(), 2u);
+  EXPECT_EQ(call_.keysAsked[1].maxCount, 1);
+  EXPECT_EQ(call_.keysAsked[1].timeout, 2);
   EXPECT_EQ(call_.waitRings, 2);
   EXPECT_EQ(testsupport::ReadFile(dir_ / "_stdout3.txt"),
             "WaitRing 0\nGetCallerId 0 13800001111\nPlay 0\nGetKeys 4 123\nPlayNumber 0\nOnDisconn\n");

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "core/monitor.h"
-#include "lines/djcall.h"
+#include "lines/cardcall.h"
 #include "operations/keys.h"
 #include "platform/tick.h"
 #include "tests/operations/ivr_fixture.h"

@@ -1,17 +1,15 @@
-// Scripts in these tests run on lines the program would have set up.
-#include <gtest/gtest.h>
-
+// Scripts in these tests run on lines the program would have set up: the
+// line manager and every operation family of the program.
 #include "host/operations.h"
 #include "lines/teldrive.h"
+#include "tests/support/ops_env.h"
 
 namespace {
-class ProgramSetUp : public ::testing::Environment {
- public:
-  void SetUp() override {
-    RegisterLineManager();
-    RegisterAllOperations();
-  }
-};
+std::vector<testsupport::OpTableFn> ProgramFamilies() {
+  std::vector<testsupport::OpTableFn> tables;
+  for (const TagOpFamily& family : OperationFamilies()) tables.push_back(family.table);
+  return tables;
+}
 [[maybe_unused]] ::testing::Environment* const kEnv =
-    ::testing::AddGlobalTestEnvironment(new ProgramSetUp);
+    testsupport::RegisterOperations(ProgramFamilies(), RegisterLineManager);
 }  // namespace

@@ -127,7 +127,8 @@ TEST_F(CardControlTest, CommandTable) {
       {"GROUP 30", "OK -1 talk", 0},
       {"PARTNER 0", "OK -1", 0},
       {"FEEDHEX 5 11 22 33", "OK", 0},
-      {"NOSUCH 1", "ERR unknown command NOSUCH", 1},
+      {"NOSUCH 1", "ERR unknown command NOSUCH (HELP lists them)", 1},
+      {"nosuch", "ERR unknown command NOSUCH (HELP lists them)", 1},
       {"STATE x", "ERR STATE needs a channel number", 1},
   };
   for (const auto& c : cases) {
@@ -147,6 +148,49 @@ TEST_F(CardControlTest, CommandTable) {
   }
   EXPECT_EQ(ReadBytes(dir_ + "/heard.alw"), std::vector<uint8_t>(160, 0x2A));
   EXPECT_EQ(Ctl("HELP").exitCode, 0);
+}
+
+// Keys reach a line only over a call, and only keys a keypad has: anything
+// else is refused whole, so the far end never hears part of what was sent.
+TEST_F(CardControlTest, DtmfNeedsACallAndValidKeys) {
+  ASSERT_EQ(Ctl("CALL 1 6789 12345").out, "OK");
+  struct Case {
+    std::string cmd, want;
+  } cases[] = {
+      {"DTMF 4 12#", "ERR no call on channel 4, state 1, no keys queued"},
+      {"DTMF 31 5", "ERR no call on channel 31, on hook, no keys queued"},
+      {"DTMF 1 1x2#", "ERR not a key: 'x' in 1x2# (0-9 * # A-D), no keys queued"},
+      {"DTMF 1 34", "OK"},
+      {"HOOK 31 OFF", "OK"},
+      {"DTMF 31 7", "OK"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Ctl(c.cmd).out, c.want) << c.cmd;
+  EXPECT_EQ(card_->ReadChannelDtmf(4), 0);  // a first key would be due at once
+  std::string keys;
+  ASSERT_TRUE(WaitFor([&] {
+    if (int k = card_->ReadChannelDtmf(1)) keys.push_back(static_cast<char>(k));
+    return keys.size() >= 2;
+  }));
+  EXPECT_EQ(keys, "34");
+  int port = 0;
+  ASSERT_TRUE(WaitFor([&] { return (port = card_->ReadPortDtmf(1)) != 0; }));
+  EXPECT_EQ(port, '7');
+}
+
+// HELP is answered by the tool itself, so it works before any card runs and
+// outside the installation; it explains the options and every answer.
+TEST(CardCommands, ToolHelpWorksWithoutACard) {
+  std::string dir = MakeTempDir();
+  CtlResult r = RunCtl("-f " + dir + "/missing.ini help");
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  for (const char* want : {"-s ", "-f ", "exit 2", "STATE ch", "1 idle", "WAIT ch state [ms]", "ERR timeout, state N",
+                           "DTMF ch keys", "PLAYED ch"})
+    EXPECT_NE(r.out.find(want), std::string::npos) << want << " in " << r.out;
+  for (const auto& c : plat::SimCardFarEnd::Commands()) {
+    EXPECT_FALSE(c.answer.empty()) << c.name;
+    EXPECT_NE(r.out.find("  " + c.name), std::string::npos) << c.name;
+  }
+  std::filesystem::remove_all(dir);
 }
 
 TEST_F(CardControlTest, CalloutAnswersFromTheCommandLine) {

@@ -43,16 +43,19 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"echo", "a;rm", "-rf", "x", "$(id)", "`id`", "|", "cat", ">", "f"}}));
 
 TEST(MemoryFigures, ParsesTheKilobyteLines) {
+  // Private memory is the anonymous pages, in memory or swapped out; the
+  // address space (VmSize, VmData) is not memory held.
   const std::string text =
-      "Name:\ttest\nVmPeak:\t  20000 kB\nVmSize:\t  18000 kB\nVmHWM:\t    900 kB\nVmRSS:\t    850 kB\nThreads:\t1\n";
+      "Name:\ttest\nVmPeak:\t  20000 kB\nVmSize:\t  18000 kB\nVmHWM:\t    900 kB\nVmRSS:\t    850 kB\n"
+      "RssAnon:\t     600 kB\nRssFile:\t     250 kB\nVmData:\t   9000 kB\nVmSwap:\t      30 kB\nThreads:\t1\n";
   const plat::MemoryFigures f = plat::ParseMemoryFigures(text);
   EXPECT_EQ(f.residentKb, 850u);
   EXPECT_EQ(f.peakResidentKb, 900u);
-  EXPECT_EQ(f.virtualKb, 18000u);
-  EXPECT_EQ(f.peakVirtualKb, 20000u);
+  EXPECT_EQ(f.privateKb, 630u);
+  EXPECT_EQ(f.peakPrivateKb, 630u);
   const plat::MemoryFigures none = plat::ParseMemoryFigures("Name:\tkernel thread\n");
   EXPECT_EQ(none.residentKb, 0u);
-  EXPECT_EQ(none.peakVirtualKb, 0u);
+  EXPECT_EQ(none.privateKb, 0u);
 }
 
 TEST(SpawnProgram, RefusesAMissingProgramAndAnEmptyLine) {

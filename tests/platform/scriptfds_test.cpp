@@ -38,6 +38,27 @@ TEST(ScriptFds, OnlyTheOwnerAndKindReachADescriptor) {
   close(fds[1]);
 }
 
+// Any line may use and close what a script opened: the kind still has to
+// match, and a descriptor never recorded stays out of reach.
+TEST(ScriptFds, AnyLineReachesARecordedDescriptorOfItsKind) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  constexpr int kLine = 903;
+  ScriptFdAdd(fds[0], kLine, ScriptFdKind::kUdp);
+  EXPECT_TRUE(ScriptFdKnown(fds[0], ScriptFdKind::kUdp));
+  EXPECT_FALSE(ScriptFdKnown(fds[0], ScriptFdKind::kTcp));
+  EXPECT_FALSE(ScriptFdKnown(fds[1], ScriptFdKind::kUdp)) << "never recorded";
+  EXPECT_FALSE(ScriptFdCloseKnown(fds[0], ScriptFdKind::kHttp));
+  EXPECT_FALSE(ScriptFdCloseKnown(fds[1], ScriptFdKind::kUdp));
+  EXPECT_TRUE(IsOpen(fds[0]));
+  EXPECT_TRUE(IsOpen(fds[1]));
+  EXPECT_TRUE(ScriptFdCloseKnown(fds[0], ScriptFdKind::kUdp));
+  EXPECT_FALSE(IsOpen(fds[0]));
+  EXPECT_FALSE(ScriptFdOwned(fds[0], kLine, ScriptFdKind::kUdp)) << "forgotten for its owner too";
+  EXPECT_FALSE(ScriptFdCloseKnown(fds[0], ScriptFdKind::kUdp)) << "a second close finds nothing";
+  close(fds[1]);
+}
+
 TEST(ScriptFds, CloseAllTakesOnlyThatLinesKind) {
   constexpr int kLine = 902;
   int a[2], b[2];

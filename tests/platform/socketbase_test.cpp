@@ -12,12 +12,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
 #include "core/log.h"
 #include "core/runcfg.h"
 #include "platform/tick.h"
+#include "tests/support/tempdir.h"
 
 namespace {
 
@@ -32,10 +34,9 @@ std::string ReadFile(const std::string& path) {
 class SocketTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/rodiz_sock_XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    oldCwd_ = getcwd(nullptr, 0);
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    dir_ = tmp_.path();
+    ASSERT_FALSE(dir_.empty());
+    cwd_ = std::make_unique<testsupport::ScopedCwd>(dir_);
     setenv("RODIZ_BOX_RECORD", (dir_ + "/boxes.txt").c_str(), 1);
     oldLevel_ = logLevel.load();
     logLevel.store(2);
@@ -45,10 +46,7 @@ class SocketTest : public ::testing::Test {
     SetLogWriter(nullptr);
     logLevel.store(oldLevel_);
     unsetenv("RODIZ_BOX_RECORD");
-    EXPECT_EQ(chdir(oldCwd_), 0);
-    free(oldCwd_);
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    EXPECT_EQ(system(cmd.c_str()), 0);
+    cwd_.reset();
   }
 
   // A listener on an ephemeral loopback port.
@@ -72,8 +70,9 @@ class SocketTest : public ::testing::Test {
     return s;
   }
 
+  testsupport::TempDir tmp_;
   std::string dir_;
-  char* oldCwd_ = nullptr;
+  std::unique_ptr<testsupport::ScopedCwd> cwd_;
   int oldLevel_ = 0;
 };
 

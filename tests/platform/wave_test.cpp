@@ -251,6 +251,12 @@ TEST_F(WaveDeviceTest, BuffersComeBackInOrderAfterTheirDuration) {
   // Real time: 160 ms of audio cannot be done sooner.
   EXPECT_GE(plat::TickCount() - start, 150u);
   uint32_t serial = out->Serial();
+  // The open is in the fake's log while the device is still open.
+  std::vector<uint8_t> openLog = ReadAll(dir + "/wave.log");
+  std::string opened(openLog.begin(), openLog.end());
+  EXPECT_NE(opened.find("open=" + std::to_string(Session(serial).openTick) + " file=" + Session(serial).file),
+            std::string::npos)
+      << opened;
   EXPECT_EQ(out->Close(), plat::kMmNoError);
   ASSERT_TRUE(Next(WaveMsgType::kOutClose, m));
   plat::FakeWaveSession s = Session(serial);
@@ -437,6 +443,9 @@ TEST_F(WaveDeviceTest, CaptureResetHandsBackWhatWasRecordedSoFar) {
   EXPECT_EQ(m.header, &h);
   ASSERT_TRUE(Next(WaveMsgType::kInData, m));
   EXPECT_EQ(m.header, &spare);
+  // The piece being captured when the reset came is in the buffer too.
+  ASSERT_EQ(in->Close(), plat::kMmNoError);
+  EXPECT_EQ(h.bytesRecorded, Session(in->Serial()).bytes);
 }
 
 TEST_F(WaveDeviceTest, CaptureStopReturnsOnlyTheBufferBeingFilled) {
@@ -468,6 +477,9 @@ TEST_F(WaveDeviceTest, CaptureStopReturnsOnlyTheBufferBeingFilled) {
   ASSERT_TRUE(Next(WaveMsgType::kInData, m));
   EXPECT_EQ(m.header, &h2);
   EXPECT_EQ(h2.bytesRecorded, small.size());
+  // Nothing captured was left out of the two buffers.
+  ASSERT_EQ(in->Close(), plat::kMmNoError);
+  EXPECT_EQ(h1.bytesRecorded + h2.bytesRecorded, Session(in->Serial()).bytes);
 }
 
 TEST_F(WaveDeviceTest, LocalPlayOfAWaveFile) {

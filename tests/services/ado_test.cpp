@@ -401,6 +401,31 @@ TEST_F(AdoMariaDb, ALockErrorRunsTheStatementASecondTime) {
   EXPECT_EQ(v, "3");
 }
 
+TEST_F(AdoMariaDb, BitColumnsReadAsTheirValues) {
+  TagAdoData d(Conn(), "bit");
+  ASSERT_EQ(d.Exec("DROP TABLE IF EXISTS flags"), 0) << Log();
+  ASSERT_EQ(d.Exec("CREATE TABLE flags (id INT, f BIT(1))"), 0) << Log();
+  ASSERT_EQ(d.Exec("INSERT INTO flags VALUES (1, 1), (2, 0), (3, NULL)"), 3) << Log();
+  ASSERT_EQ(d.Exec("SELECT f FROM flags ORDER BY id"), 0) << Log();
+  ASSERT_EQ(d.Rows(), 3);
+  struct Case {
+    uint8_t digits;
+    const char* one;
+    const char* zero;
+  } cases[] = {{1, "1", "0"}, {0, "True", "False"}};
+  for (const Case& c : cases) {
+    dbBitfieldIsDigit.store(c.digits);
+    std::string out;
+    d.GetValByIndex(out, 0, 1);
+    EXPECT_EQ(out, c.one);
+    d.GetValByIndex(out, 0, 2);
+    EXPECT_EQ(out, c.zero);
+    d.GetValByIndex(out, 0, 3);
+    EXPECT_EQ(out, "");
+  }
+  dbBitfieldIsDigit.store(0);
+}
+
 TEST_F(AdoMariaDb, ALostConnectionIsMadeAgainOnce) {
   TagAdoData d(Conn(), "re");
   ASSERT_EQ(d.Exec("SELECT CONNECTION_ID() AS id"), 0) << Log();

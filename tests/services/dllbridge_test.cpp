@@ -35,10 +35,20 @@ TEST(DllFunctionList, LookupsWhileAnotherLineAppends) {
   done.store(true);
   for (auto& t : readers) t.join();
   EXPECT_EQ(badSeen.load(), 0);
-  // A name already there is not added again: its first count stays.
-  EXPECT_EQ(dll.AddFunc("f5", 99), kNames);
+  // An entry without an address is not there: another attempt appends
+  // another; the first still answers.
+  EXPECT_EQ(dll.AddFunc("f5", 99), kNames + 1);
   EXPECT_EQ(dll.FindFunc("f5")->argCount, 5);
   EXPECT_EQ(dll.FindFunc("absent"), nullptr);
+}
+
+TEST(DllFunctionList, AResolvedNameIsNotAddedAgain) {
+  TagDllName dll("libc.so.6");
+  ASSERT_TRUE(dll.Loaded());
+  EXPECT_EQ(dll.AddFunc("strlen", 1), 1);
+  EXPECT_EQ(dll.AddFunc("strlen", 4), 1);
+  ASSERT_NE(dll.FindFunc("strlen"), nullptr);
+  EXPECT_EQ(dll.FindFunc("strlen")->argCount, 1);
 }
 
 }  // namespace

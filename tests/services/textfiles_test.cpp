@@ -103,7 +103,11 @@ TEST_F(TextFileSetTest, ReadsKeepNulBytesAndStopAtTheEnd) {
 TEST_F(TextFileSetTest, LinesCutAtLineEndsAndLongLinesContinue) {
   const std::string longLine(8191 + 100, 'x');
   const std::string exact(8191, 'y');
-  WriteFile(P("l.txt"), "one\r\ntwo\n\n" + longLine + "\n" + exact + "\nlast");
+  const std::string crlf(8191, 'z');
+  const std::string loneCr(8191, 'w');
+  // The line end right after the longest line is its own, LF or CR LF; a
+  // lone CR there starts the next line (cut at once, as any line is).
+  WriteFile(P("l.txt"), "one\r\ntwo\n\n" + longLine + "\n" + exact + "\n" + crlf + "\r\n" + loneCr + "\rgone\nlast");
   const int h = set_.FileOpen(P("l.txt"), "r");
   std::vector<std::pair<int, std::string>> got;
   int n;
@@ -111,16 +115,16 @@ TEST_F(TextFileSetTest, LinesCutAtLineEndsAndLongLinesContinue) {
   EXPECT_EQ(out_.Bytes(), "");
   const std::vector<std::pair<int, std::string>> want = {
       {3, "one"},    {3, "two"}, {0, ""}, {8191, std::string(8191, 'x')}, {100, std::string(100, 'x')},
-      {8191, exact}, {4, "last"}};
+      {8191, exact}, {8191, crlf}, {8191, loneCr}, {0, ""}, {4, "last"}};
   EXPECT_EQ(got, want);
   EXPECT_EQ(set_.FileReadLine(h, out_), -1);
   // A seek clears the end and the lines come again, into a map.
   set_.FileSeek(h, 0);
-  EXPECT_EQ(set_.FileReadLines(h, out_), 7);
+  EXPECT_EQ(set_.FileReadLines(h, out_), 10);
   TagVar item;
   out_.GetItem(TagVar::Int(4), item);
   EXPECT_EQ(item.Bytes(), std::string(100, 'x'));
-  out_.GetItem(TagVar::Int(6), item);
+  out_.GetItem(TagVar::Int(9), item);
   EXPECT_EQ(item.Bytes(), "last");
   item.SetNull();
 }

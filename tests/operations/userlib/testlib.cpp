@@ -1,5 +1,8 @@
 // A user library for the bridge's tests: each function exercises one way a
 // function may use its argument records.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cstring>
 #include <stdexcept>
@@ -61,5 +64,46 @@ int32_t ForgeMap(int32_t, TagDllArg* a) {
 }
 
 int32_t Throw(int32_t, TagDllArg*) { throw std::runtime_error("boom in user code"); }
+
+// Hardware faults, as careless user code raises them. Built without the
+// sanitizers' checks, which would report each before the hardware does.
+#define RODIZ_RAW_CODE __attribute__((noinline, no_sanitize("address", "undefined")))
+
+// Reads through a null pointer the compiler cannot see is null. Record 0
+// first gets a value: the fault must leave the variable as it was.
+RODIZ_RAW_CODE int32_t SegvNull(int32_t, TagDllArg* a) {
+  a[0].type = 2;
+  a[0].integer = 99;
+  int* volatile p = nullptr;
+  return *p;
+}
+
+RODIZ_RAW_CODE int32_t FpeDivide(int32_t, TagDllArg* a) {
+  volatile int32_t zero = 0;
+  return a[0].integer / zero;
+}
+
+// Reads a page mapped past the end of an empty file.
+RODIZ_RAW_CODE int32_t BusMapped(int32_t, TagDllArg*) {
+  static volatile char* page = [] {
+    const int fd = memfd_create("rodiz-bus", 0);
+    void* p = fd < 0 ? MAP_FAILED : mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (fd >= 0) close(fd);
+    return p == MAP_FAILED ? nullptr : static_cast<volatile char*>(p);
+  }();
+  if (!page) return -7;  // no bus error to be had here
+  return page[0];
+}
+
+RODIZ_RAW_CODE int32_t IllInstr(int32_t, TagDllArg*) {
+#if defined(__x86_64__) || defined(__i386__)
+  __asm__ volatile("ud2");
+#elif defined(__aarch64__)
+  __asm__ volatile("udf #0");
+#else
+  __builtin_trap();
+#endif
+  return 0;
+}
 
 }  // extern "C"

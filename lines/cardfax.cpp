@@ -2,14 +2,14 @@
 // of digital channels and analog ports.
 #include <string>
 
-#include "lines/djcall.h"
-#include "lines/djdrive.h"
-#include "lines/djuser.h"
+#include "lines/cardcall.h"
+#include "lines/carddrive.h"
+#include "lines/carduser.h"
 #include "platform/tick.h"
 
 // ------------------------------------------------------------------ driver
 
-int TagDjDigitDrive::TakeFax(int cardIndex) {
+int TagCardDigitDrive::TakeFax(int cardIndex) {
   plat::CardLock g(*card_);
   if (faxPool.empty()) return -1;
   int fax = card_->FaxFreeChannel();
@@ -21,39 +21,39 @@ int TagDjDigitDrive::TakeFax(int cardIndex) {
   return fax;
 }
 
-void TagDjDigitDrive::ReleaseFax(int fax, int cardIndex) {
+void TagCardDigitDrive::ReleaseFax(int fax, int cardIndex) {
   plat::CardLock g(*card_);
   card_->FaxStop(fax);
   card_->FaxUnlink(fax, cardIndex < digitalCount ? cardIndex : cardIndex - digitalCount);
   if (fax >= 0 && fax < static_cast<int>(faxPool.size())) faxPool[static_cast<size_t>(fax)] = 0;
 }
 
-void TagDjDigitDrive::SetFaxId(int fax, const std::string& id) {
+void TagCardDigitDrive::SetFaxId(int fax, const std::string& id) {
   plat::CardLock g(*card_);
   card_->FaxSetId(fax, id);
 }
 
-int TagDjDigitDrive::FaxSend(int fax, const std::string& file) {
+int TagCardDigitDrive::FaxSend(int fax, const std::string& file) {
   plat::CardLock g(*card_);
   return card_->FaxSend(fax, file);
 }
 
-int TagDjDigitDrive::FaxRecv(int fax, const std::string& file) {
+int TagCardDigitDrive::FaxRecv(int fax, const std::string& file) {
   plat::CardLock g(*card_);
   return card_->FaxRecv(fax, file);
 }
 
-int TagDjDigitDrive::FaxState(int fax) {
+int TagCardDigitDrive::FaxState(int fax) {
   plat::CardLock g(*card_);
   return card_->FaxState(fax);
 }
 
-int TagDjDigitDrive::FaxRecvResult(int fax) {
+int TagCardDigitDrive::FaxRecvResult(int fax) {
   plat::CardLock g(*card_);
   return card_->FaxRecvResult(fax);
 }
 
-int TagDjDigitDrive::GetFaxCounts(int& total, int& inUse) {
+int TagCardDigitDrive::GetFaxCounts(int& total, int& inUse) {
   plat::CardLock g(*card_);
   total = static_cast<int>(faxPool.size());
   inUse = 0;
@@ -63,11 +63,11 @@ int TagDjDigitDrive::GetFaxCounts(int& total, int& inUse) {
 
 // ------------------------------------------------------------- call object
 
-void TagDjBaseCall::SetFaxLocalId(const std::string& text) { faxLocalId = text.substr(0, 20); }
+void TagCardBaseCall::SetFaxLocalId(const std::string& text) { faxLocalId = text.substr(0, 20); }
 
-void TagDjBaseCall::GetFaxResource(int& total, int& inUse) { drive->GetFaxCounts(total, inUse); }
+void TagCardBaseCall::GetFaxResource(int& total, int& inUse) { drive->GetFaxCounts(total, inUse); }
 
-int TagDjBaseCall::FaxTransfer(const std::string& file, bool send) {
+int TagCardBaseCall::FaxTransfer(const std::string& file, bool send) {
   StopPlay();
   plat::SleepMs(100);
   int fax = drive->TakeFax(CardIndex());
@@ -99,14 +99,14 @@ int TagDjBaseCall::FaxTransfer(const std::string& file, bool send) {
   return s;
 }
 
-bool TagDjDigitCall::FaxPoll() {
+bool TagCardDigitCall::FaxPoll() {
   PollCard();
   return PollState() != 0;
 }
 
 // An analog port only keeps its loop play going; the wait ends at a final
 // state or an interrupt.
-bool TagDjUserCall::FaxPoll() {
+bool TagCardUserCall::FaxPoll() {
   RestartFinishedLoop();
   return true;
 }

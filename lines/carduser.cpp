@@ -1,4 +1,4 @@
-#include "lines/djuser.h"
+#include "lines/carduser.h"
 
 #include <cctype>
 #include <climits>
@@ -9,8 +9,8 @@
 
 #include "platform/format.h"
 #include "core/log.h"
-#include "lines/djdrive.h"
-#include "lines/djkeys.h"
+#include "lines/carddrive.h"
+#include "lines/cardkeys.h"
 #include "platform/card/card.h"
 #include "platform/card/isupmsg.h"
 #include "platform/path.h"
@@ -23,13 +23,13 @@ using plat::Format;
 
 }  // namespace
 
-bool TagDjUserCall::Pause(uint32_t ms) {
+bool TagCardUserCall::Pause(uint32_t ms) {
   uint32_t start = plat::TickCount();
   while (!interrupted && static_cast<uint32_t>(plat::TickCount() - start) < ms) plat::SleepMs(50);
   return !interrupted;
 }
 
-TagDjUserCall::TagDjUserCall(int lineNumber, int p, TagDjDigitDrive* d) : TagDjBaseCall(d), port(p) {
+TagCardUserCall::TagCardUserCall(int lineNumber, int p, TagCardDigitDrive* d) : TagCardBaseCall(d), port(p) {
   card = d;
   lineNo = lineNumber;
   int type = d->Card().AnalogPortType(p);
@@ -43,21 +43,21 @@ TagDjUserCall::TagDjUserCall(int lineNumber, int p, TagDjDigitDrive* d) : TagDjB
   interrupted = 0;
 }
 
-int TagDjUserCall::CardIndex() const { return drive->digitalCount + port; }
+int TagCardUserCall::CardIndex() const { return drive->digitalCount + port; }
 
 // ---------------------------------------------------------------- media
 
-int TagDjUserCall::CardPlayFile(const std::string& path, int mode) {
+int TagCardUserCall::CardPlayFile(const std::string& path, int mode) {
   return drive->Card().PortPlayFile(port, path, mode, -1);
 }
 
-int TagDjUserCall::CardPlayVoice() { return drive->Card().PortPlayVoice(port); }
+int TagCardUserCall::CardPlayVoice() { return drive->Card().PortPlayVoice(port); }
 
-int TagDjUserCall::CardRecordFile(const std::string& path, int maxBytes) {
+int TagCardUserCall::CardRecordFile(const std::string& path, int maxBytes) {
   return drive->Card().PortRecordFile(port, path, recPos, maxBytes);
 }
 
-bool TagDjUserCall::RecordFinished() {
+bool TagCardUserCall::RecordFinished() {
   plat::SimCard& c = drive->Card();
   int voice;
   {
@@ -73,7 +73,7 @@ bool TagDjUserCall::RecordFinished() {
   return true;
 }
 
-void TagDjUserCall::StopPlay() {
+void TagCardUserCall::StopPlay() {
   plat::SimCard& c = drive->Card();
   std::string finish;
   {
@@ -91,7 +91,7 @@ void TagDjUserCall::StopPlay() {
   if (!finish.empty()) RenameRecordedWave(finish);
 }
 
-int TagDjUserCall::PlayFile(const std::string& file, uint8_t breakKey, int pcFlag) {
+int TagCardUserCall::PlayFile(const std::string& file, uint8_t breakKey, int pcFlag) {
   if (pcFlag) {
     if (IsWaveFileName(file) && plat::FileExists(file)) plat::PlaySoundAsync(plat::ResolvePath(file));
     return -1;
@@ -118,7 +118,7 @@ int TagDjUserCall::PlayFile(const std::string& file, uint8_t breakKey, int pcFla
   return result;
 }
 
-int TagDjUserCall::StartLoopPlay(const std::string& file) {
+int TagCardUserCall::StartLoopPlay(const std::string& file) {
   if (StartCardPlay(file, 0, LoopMark::kStart) < 0) {
     Log(Format("StartPlayFile(%s) Error : %d", file.c_str(), -1));
     return -1;
@@ -128,7 +128,7 @@ int TagDjUserCall::StartLoopPlay(const std::string& file) {
 
 // ---------------------------------------------------------------- keys
 
-void TagDjUserCall::ReadKeys() {
+void TagCardUserCall::ReadKeys() {
   PollState();
   bool any = false;
   for (;;) {
@@ -140,14 +140,14 @@ void TagDjUserCall::ReadKeys() {
   if (any) ShowKeys();
 }
 
-void TagDjUserCall::ClearKeys() {
+void TagCardUserCall::ClearKeys() {
   keys[0] = '\0';
   keyCount = 0;
   drive->Card().ClearPortDtmf(port);
   ShowKeys();
 }
 
-int TagDjUserCall::GetKeys(std::string& out, int maxCount, int totalSeconds, int endKey) {
+int TagCardUserCall::GetKeys(std::string& out, int maxCount, int totalSeconds, int endKey) {
   out.clear();
   uint32_t start = plat::TickCount();
   uint32_t lastKey = start;
@@ -182,7 +182,7 @@ int TagDjUserCall::GetKeys(std::string& out, int maxCount, int totalSeconds, int
 
 // ---------------------------------------------------------------- hook and calls
 
-int TagDjUserCall::GetHookState() {
+int TagCardUserCall::GetHookState() {
   if (!IsUserPort()) return callState == kCallConnected ? 1 : 0;
   int off = drive->Card().HookState(port);
   int32_t implied = off ? kCallConnected : kCallReleased;
@@ -195,7 +195,7 @@ int TagDjUserCall::GetHookState() {
   return off;
 }
 
-int TagDjUserCall::PollState() {
+int TagCardUserCall::PollState() {
   RestartFinishedLoop();
   TagKxCall::PollState();
   plat::SleepMs(20);
@@ -203,7 +203,7 @@ int TagDjUserCall::PollState() {
   return callState == kCallConnected ? 1 : 0;
 }
 
-void TagDjUserCall::Hangup() {
+void TagCardUserCall::Hangup() {
   StopPlay();
   callState = kCallReleased;
   if (!IsUserPort()) {
@@ -212,7 +212,7 @@ void TagDjUserCall::Hangup() {
   }
 }
 
-int TagDjUserCall::OutCall(const std::string& number, int, int) {
+int TagCardUserCall::OutCall(const std::string& number, int, int) {
   if (IsUserPort()) {
     Hangup();
     return -1;
@@ -266,11 +266,11 @@ int TagDjUserCall::OutCall(const std::string& number, int, int) {
   return -4;
 }
 
-int TagDjUserCall::MakeRing(const std::string& number) {
+int TagCardUserCall::MakeRing(const std::string& number) {
   plat::SimCard& c = drive->Card();
   if (!IsUserPort() || c.HookState(port) != 0) return 0;
   int r = c.StartRing(port);
-  Log(Format("DJUser_StartRing(): %d", r));
+  Log(Format("CardUser_StartRing(): %d", r));
   if (!number.empty()) {
     for (int i = 0; i < 15 && Pause(100); ++i) RestartFinishedLoop();
     std::time_t t = std::time(nullptr);
@@ -280,7 +280,7 @@ int TagDjUserCall::MakeRing(const std::string& number) {
     std::vector<uint8_t> msg = plat::card::BuildFskCallerId(lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, number);
     int s = c.FskSend(port, msg.data(), static_cast<int>(msg.size()), 1);
     if (s < 0) {
-      Log(Format("DJFsk_SendFSK('%s') : %d", number.c_str(), s));
+      Log(Format("CardFsk_SendFSK('%s') : %d", number.c_str(), s));
     } else {
       for (int i = 0; i < 50 && !interrupted; ++i) {
         if (c.FskSendStatus(port, 1) != 0) break;

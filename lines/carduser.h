@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <string>
 
-#include "lines/djcall.h"
+#include "lines/cardcall.h"
 
-class TagDjUserCall : public TagDjBaseCall {
+class TagCardUserCall : public TagCardBaseCall {
  public:
-  TagDjUserCall(int lineNumber, int port, TagDjDigitDrive* drive);
+  TagCardUserCall(int lineNumber, int port, TagCardDigitDrive* drive);
 
   void ClearKeys() override;
   int OutCall(const std::string& number, int a, int b) override;

@@ -4,24 +4,24 @@
 
 #include <thread>
 
-#include "tests/lines/djtest_fixture.h"
+#include "tests/lines/cardtest_fixture.h"
 
-using djtest::CardFixture;
-using djtest::WaitFor;
+using cardtest::CardFixture;
+using cardtest::WaitFor;
 
 namespace {
 
-class DjCallFlow : public CardFixture {
+class CardCallFlow : public CardFixture {
  protected:
   void SetUp() override {
     CardFixture::SetUp();
     Open();
-    testsupport::WriteFile(dir_ / "welcome.wav", djtest::AlawWave(3000));
+    testsupport::WriteFile(dir_ / "welcome.wav", cardtest::AlawWave(3000));
   }
 };
 
-TEST_F(DjCallFlow, OneCallObjectServesCallAfterCall) {
-  TagDjIsupCall* c = Digital(20);
+TEST_F(CardCallFlow, OneCallObjectServesCallAfterCall) {
+  TagCardIsupCall* c = Digital(20);
   ASSERT_NE(c, nullptr);
   struct Call {
     const char* caller;

@@ -1,4 +1,4 @@
-#include "lines/djisup.h"
+#include "lines/cardisup.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -8,7 +8,7 @@
 #include "platform/format.h"
 #include "core/log.h"
 #include "core/runcfg.h"
-#include "lines/djdrive.h"
+#include "lines/carddrive.h"
 #include "platform/card/card.h"
 #include "platform/card/isupcodes.h"
 #include "platform/path.h"
@@ -41,33 +41,33 @@ std::string IamDumpName(int channel, int bytes) { return Format("iam%02d_%d.dat"
 
 std::string NextAcmDumpName(int channel) { return Format("acm%02d_%d.dat", channel, g_acmDumps.fetch_add(1)); }
 
-TagDjIsupCall::TagDjIsupCall(int ch, TagDjDigitDrive* d) : TagDjDigitCall(ch, d) {
+TagCardIsupCall::TagCardIsupCall(int ch, TagCardDigitDrive* d) : TagCardDigitCall(ch, d) {
   iam = plat::card::IamInfo{};
   chState = -1;
   chargeFlag = 1;
   iamPending = 0;
 }
 
-TagDjIsupCall::~TagDjIsupCall() { interrupted = 1; }
+TagCardIsupCall::~TagCardIsupCall() { interrupted = 1; }
 
-void TagDjIsupCall::Connected() {
+void TagCardIsupCall::Connected() {
   callState = kCallConnected;
   connectTime = NowSeconds();
 }
 
-int TagDjIsupCall::ReadChState() {
+int TagCardIsupCall::ReadChState() {
   int s = drive->Card().IsupChannelState(link, slot);
   if (s != chState) Log(Format("[%d:%d], chState=%d, 0x%x", link, slot, s, static_cast<unsigned>(s)));
   chState = s;
   return s;
 }
 
-int TagDjIsupCall::PollCard() {
+int TagCardIsupCall::PollCard() {
   drive->Card().IsupPump();
-  return TagDjDigitCall::PollCard();
+  return TagCardDigitCall::PollCard();
 }
 
-int TagDjIsupCall::PollState() {
+int TagCardIsupCall::PollState() {
   if (interrupted) return 0;
   TagKxCall::PollState();
   PollCard();
@@ -92,7 +92,7 @@ int TagDjIsupCall::PollState() {
   }
 }
 
-int TagDjIsupCall::WaitUnblocked(int timeoutMs) {
+int TagCardIsupCall::WaitUnblocked(int timeoutMs) {
   uint32_t limit = timeoutMs > 0 ? static_cast<uint32_t>(timeoutMs) : unblockWaitMs;
   uint32_t start = plat::TickCount();
   while (!interrupted) {
@@ -104,7 +104,7 @@ int TagDjIsupCall::WaitUnblocked(int timeoutMs) {
   return 0;
 }
 
-int TagDjIsupCall::IsRinging(std::string& caller, std::string& called) {
+int TagCardIsupCall::IsRinging(std::string& caller, std::string& called) {
   if (!PollState() || chState != card::kChanIncoming) {
     iamPending = 0;
     return 0;
@@ -129,20 +129,20 @@ int TagDjIsupCall::IsRinging(std::string& caller, std::string& called) {
   return 1;
 }
 
-int TagDjIsupCall::SetCharge(int flag) {
+int TagCardIsupCall::SetCharge(int flag) {
   if (!iamPending) return 0;
   chargeFlag = static_cast<uint8_t>(flag != 0);
   Connected();
   iamPending = 0;
   std::vector<uint8_t> acm = plat::card::BuildAcm(flag != 0, iam.redirCase, iam.called);
   int r = drive->Card().IsupSendRawFrame(link, slot, acm.data(), static_cast<int>(acm.size()));
-  Log(Format("DJISUP_SendRawFrame(ACM, %d, %d, n=%d): ret=%d", link, slot, static_cast<int>(acm.size()),
+  Log(Format("CardIsup_SendRawFrame(ACM, %d, %d, n=%d): ret=%d", link, slot, static_cast<int>(acm.size()),
              static_cast<int>(static_cast<uint8_t>(r))));
   if (dialPara[0]) Connected();
   return flag;
 }
 
-int TagDjIsupCall::Answer(uint8_t flag) {
+int TagCardIsupCall::Answer(uint8_t flag) {
   if (callState != kCallConnected) return 0;
   plat::SimCard& c = drive->Card();
   calledNumber = c.IsupCalledNumber(link, slot);
@@ -153,7 +153,7 @@ int TagDjIsupCall::Answer(uint8_t flag) {
   return 0;
 }
 
-int TagDjIsupCall::WaitRing(int n) {
+int TagCardIsupCall::WaitRing(int n) {
   ClearKeys();
   if (n < 1) return -1;
   callerNumber.clear();
@@ -175,7 +175,7 @@ int TagDjIsupCall::WaitRing(int n) {
   return 0;
 }
 
-int TagDjIsupCall::IsRings(int n) {
+int TagCardIsupCall::IsRings(int n) {
   if (n <= 0) return 0;
   std::string caller, called;
   if (!IsRinging(caller, called)) return 0;
@@ -187,12 +187,12 @@ int TagDjIsupCall::IsRings(int n) {
   return 1;
 }
 
-int TagDjIsupCall::GetCallerId(std::string& out) {
+int TagCardIsupCall::GetCallerId(std::string& out) {
   out = drive->Card().IsupCallingNumber(link, slot);
   return 0;
 }
 
-int TagDjIsupCall::GetCalleeId(std::string& out) {
+int TagCardIsupCall::GetCalleeId(std::string& out) {
   int32_t s = callState;
   if (s != kCallIdle && s != kCallDialFailed) {
     out = drive->Card().IsupCalledNumber(link, slot);
@@ -202,23 +202,24 @@ int TagDjIsupCall::GetCalleeId(std::string& out) {
   return redirectCode;
 }
 
-int TagDjIsupCall::GetFirstCalleeId(std::string& out) {
+int TagCardIsupCall::GetFirstCalleeId(std::string& out) {
   out = iam.firstCalled;
   return iam.redirCase;
 }
 
-void TagDjIsupCall::SetFirstCalleeId(const std::string& text, int value) {
+void TagCardIsupCall::SetFirstCalleeId(const std::string& text, int value) {
   firstCalleeId = text;
   redirectCode = value;
   drive->Card().IsupSetFirstCallee(link, slot, text);
   if (!text.empty()) Log(Format("SetFirstCalleeId(%s).", text.c_str()));
 }
 
-int TagDjIsupCall::Dial(const std::string& number) {
+int TagCardIsupCall::Dial(const std::string& number) {
   callState = kCallIdle;
   redirectCode = 0;
   acmSeen = 0;
   mobileCallee = 0;
+  pendingEvents = 0;
   if (!WaitUnblocked(0)) {
     LogAlways("WaitUnblocked() err, timeout");
     Hangup();
@@ -237,15 +238,15 @@ int TagDjIsupCall::Dial(const std::string& number) {
   }
   if (r > 0) {
     mobileCallee = number.size() > 10 && (number.rfind("13", 0) == 0 || number.rfind("15", 0) == 0);
-    Log(Format("DJISUP_Callout('%s', localCode='%s')", number.c_str(), calling.c_str()));
+    Log(Format("CardIsup_Callout('%s', localCode='%s')", number.c_str(), calling.c_str()));
     return 0;
   }
   Hangup();
-  LogAlways(Format("DJISUP_Callout(%d, %d, '%s' -> '%s') fail: %d", link, slot, calling.c_str(), number.c_str(), r));
+  LogAlways(Format("CardIsup_Callout(%d, %d, '%s' -> '%s') fail: %d", link, slot, calling.c_str(), number.c_str(), r));
   return -1;
 }
 
-int TagDjIsupCall::CheckDial() {
+int TagCardIsupCall::CheckDial() {
   int32_t s = callState;
   if (s == kCallConnected) return 1;
   if (s != kCallIdle) return -3;
@@ -286,8 +287,10 @@ int TagDjIsupCall::CheckDial() {
     Hangup();
     return result;
   }
-  int events = c.IsupCalloutEvents(link, slot);
+  int events = pendingEvents | c.IsupCalloutEvents(link, slot);
+  pendingEvents = 0;
   if (!acmSeen && (events & card::kEventAcm)) {
+    pendingEvents = events & ~card::kEventAcm;  // a CPG that came with it waits for the next check
     uint8_t buf[kRawMax] = {};
     int n = c.IsupReadRawMessage(link, slot, buf, sizeof buf);
     if (n < 0) n = 0;
@@ -340,7 +343,7 @@ int TagDjIsupCall::CheckDial() {
   return -1;
 }
 
-void TagDjIsupCall::Hangup() {
+void TagCardIsupCall::Hangup() {
   SetFirstCalleeId("", 0);
   if (!interrupted) {
     PollState();

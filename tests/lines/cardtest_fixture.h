@@ -13,9 +13,9 @@
 
 #include "core/log.h"
 #include "core/runcfg.h"
-#include "lines/djdrive.h"
-#include "lines/djisup.h"
-#include "lines/djuser.h"
+#include "lines/carddrive.h"
+#include "lines/cardisup.h"
+#include "lines/carduser.h"
 #include "lines/vocfile.h"
 #include "platform/card/card.h"
 #include "platform/card/farend.h"
@@ -23,7 +23,7 @@
 #include "tests/support/tempdir.h"
 #include "tests/support/waitfor.h"
 
-namespace djtest {
+namespace cardtest {
 
 inline const char* kCardIni =
     "[Card]\n"
@@ -64,7 +64,7 @@ class CardFixture : public ::testing::Test {
   }
 
   void Open() {
-    drive_ = std::make_unique<TagDjIsupDrive>(dir_ / "SimCard.ini");
+    drive_ = std::make_unique<TagCardIsupDrive>(dir_ / "SimCard.ini");
     far_ = std::make_unique<plat::SimCardFarEnd>(drive_->Card());
   }
   void Close() {
@@ -81,11 +81,11 @@ class CardFixture : public ::testing::Test {
     lines_.push_back(l);
     return l->call;
   }
-  TagDjIsupCall* Digital(int ch) { return dynamic_cast<TagDjIsupCall*>(Line(ch)); }
-  TagDjUserCall* Analog(int index) { return dynamic_cast<TagDjUserCall*>(Line(index)); }
+  TagCardIsupCall* Digital(int ch) { return dynamic_cast<TagCardIsupCall*>(Line(ch)); }
+  TagCardUserCall* Analog(int index) { return dynamic_cast<TagCardUserCall*>(Line(index)); }
 
   // An incoming call answered by the line.
-  void Connect(TagDjIsupCall* c, const std::string& caller = "6789", const std::string& called = "12345") {
+  void Connect(TagCardIsupCall* c, const std::string& caller = "6789", const std::string& called = "12345") {
     ASSERT_TRUE(far_->IncomingCall(c->channel, caller, called)) << far_->Error();
     ASSERT_EQ(c->WaitRing(1), 0);
     ASSERT_EQ(c->callState.load(), kCallConnected);
@@ -96,10 +96,10 @@ class CardFixture : public ::testing::Test {
 
   testsupport::TempDir dir_;
   std::unique_ptr<testsupport::ScopedCwd> cwd_;
-  std::unique_ptr<TagDjIsupDrive> drive_;
+  std::unique_ptr<TagCardIsupDrive> drive_;
   std::unique_ptr<plat::SimCardFarEnd> far_;
   std::vector<TagTelLine*> lines_;
   int savedLevel_ = 0;
 };
 
-}  // namespace djtest
+}  // namespace cardtest

@@ -5,11 +5,11 @@
 #include <future>
 #include <thread>
 
-#include "tests/lines/djtest_fixture.h"
+#include "tests/lines/cardtest_fixture.h"
 #include "tests/support/faxpage.h"
 
-using djtest::CardFixture;
-using djtest::WaitFor;
+using cardtest::CardFixture;
+using cardtest::WaitFor;
 
 namespace {
 
@@ -17,7 +17,7 @@ class FaxLineTest : public CardFixture {
  protected:
   void Reopen(const std::string& extraIni) {
     Close();
-    testsupport::WriteFile(dir_ / "SimCard.ini", std::string(djtest::kCardIni) + extraIni);
+    testsupport::WriteFile(dir_ / "SimCard.ini", std::string(cardtest::kCardIni) + extraIni);
     Open();
   }
   int InUse() {
@@ -37,7 +37,7 @@ class FaxLineTest : public CardFixture {
 TEST_F(FaxLineTest, FaxOffInCardIniGivesNoResourcesAndNoFax) {
   testsupport::WriteFile(dir_ / "Card.ini", "FAX = NO\n");
   Open();
-  TagDjIsupCall* c = Digital(1);
+  TagCardIsupCall* c = Digital(1);
   Connect(c);
   testsupport::WriteFile(dir_ / "p.tif", "II*");
   int total = 7, inUse = 7;
@@ -49,7 +49,7 @@ TEST_F(FaxLineTest, FaxOffInCardIniGivesNoResourcesAndNoFax) {
 
 TEST_F(FaxLineTest, ChannelCountsInUseDuringAFaxOnly) {
   Open();
-  TagDjIsupCall* c = Digital(2);
+  TagCardIsupCall* c = Digital(2);
   Connect(c);
   c->SetFaxLocalId("0123456789ABCDEFGHIJKLMN");
   testsupport::WriteFile(dir_ / "p.tif", "II*");
@@ -84,7 +84,7 @@ TEST_F(FaxLineTest, CardFailuresGiveTheirResultsAndFreeTheChannel) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     Reopen(k.fail);
-    TagDjIsupCall* c = Digital(3);
+    TagCardIsupCall* c = Digital(3);
     Connect(c);
     int r = k.send ? c->SendFax(dir_ / "missing.tif") : c->RecvFax(dir_ / "in.tif");
     EXPECT_EQ(r, k.result);
@@ -95,7 +95,7 @@ TEST_F(FaxLineTest, CardFailuresGiveTheirResultsAndFreeTheChannel) {
 
 TEST_F(FaxLineTest, FailedTransferGivesTheCardsNegativeState) {
   Open();
-  TagDjUserCall* a = Analog(30);
+  TagCardUserCall* a = Analog(30);
   auto result = std::async(std::launch::async, [&] { return a->RecvFax(dir_ / "in.tif"); });
   int fax = -1;
   ASSERT_TRUE(WaitFor([&] { return (fax = RunningFaxOf(30)) >= 0; }));
@@ -106,7 +106,7 @@ TEST_F(FaxLineTest, FailedTransferGivesTheCardsNegativeState) {
 
 TEST_F(FaxLineTest, InterruptedBeforeTheFirstStateReadGivesZero) {
   Open();
-  TagDjIsupCall* c = Digital(4);
+  TagCardIsupCall* c = Digital(4);
   Connect(c);
   testsupport::WriteFile(dir_ / "p.tif", "II*");
   c->interrupted = 1;
@@ -116,7 +116,7 @@ TEST_F(FaxLineTest, InterruptedBeforeTheFirstStateReadGivesZero) {
 
 TEST_F(FaxLineTest, FarEndReleaseEndsTheWaitWithTheLastState) {
   Open();
-  TagDjIsupCall* c = Digital(5);
+  TagCardIsupCall* c = Digital(5);
   Connect(c);
   testsupport::WriteFile(dir_ / "p.tif", "II*");
   auto result = std::async(std::launch::async, [&] { return c->SendFax(dir_ / "p.tif"); });
@@ -132,14 +132,14 @@ TEST_F(FaxLineTest, FarEndReleaseEndsTheWaitWithTheLastState) {
 TEST_F(FaxLineTest, TwoLinesAndOneFreeChannel) {
   Reopen("");
   testsupport::WriteFile(dir_ / "p.tif", "II*");
-  TagDjIsupCall* holder = Digital(6);
+  TagCardIsupCall* holder = Digital(6);
   Connect(holder);
   auto held = std::async(std::launch::async, [&] { return holder->SendFax(dir_ / "p.tif"); });
   ASSERT_TRUE(WaitFor([&] { return RunningFaxOf(6) >= 0; }));
   for (int round = 0; round < 5; round++) {
     SCOPED_TRACE(round);
-    TagDjIsupCall* a = Digital(10 + 2 * round);
-    TagDjIsupCall* b = Digital(11 + 2 * round);
+    TagCardIsupCall* a = Digital(10 + 2 * round);
+    TagCardIsupCall* b = Digital(11 + 2 * round);
     Connect(a);
     Connect(b);
     std::atomic<bool> go{false};
@@ -178,7 +178,7 @@ TEST_F(FaxLineTest, RealFaxBothWaysOnDigitalAndAnalogLines) {
   testsupport::FaxRows page = testsupport::PatternPage(200);
   ASSERT_TRUE(testsupport::WriteFaxTiff(dir_ / "page.tif", page));
 
-  TagDjIsupCall* c = Digital(7);
+  TagCardIsupCall* c = Digital(7);
   Connect(c);
   c->SetFaxLocalId("RODIZ LINE 7");
   ASSERT_TRUE(far_->FaxMachine(7, false, dir_ / "far.tif", "FAR")) << far_->Error();
@@ -194,7 +194,7 @@ TEST_F(FaxLineTest, RealFaxBothWaysOnDigitalAndAnalogLines) {
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0], page);
 
-  TagDjUserCall* a = Analog(31);
+  TagCardUserCall* a = Analog(31);
   ASSERT_TRUE(far_->FaxMachine(31, true, dir_ / "page.tif", "SENDER")) << far_->Error();
   EXPECT_EQ(a->RecvFax(dir_ / "in.tif"), 1);  // one page
   got = testsupport::ReadFaxTiff(dir_ / "in.tif");

@@ -6,9 +6,9 @@
 #include <algorithm>
 
 #include "lines/confline.h"
-#include "tests/lines/djtest_fixture.h"
+#include "tests/lines/cardtest_fixture.h"
 
-using namespace djtest;
+using namespace cardtest;
 
 namespace {
 
@@ -193,7 +193,7 @@ TEST_F(ConfFixture, JoinOfAChannelStillInAGroupIsRetriedAfterTakingItOut) {
   int g = a->GetLinkList(l, li, v);
   EXPECT_EQ(MembersOf(g), 2);
   EXPECT_EQ(MembersOf(20), 0);
-  EXPECT_TRUE(Logged("DJConf_JoinConfGroup(id=" + std::to_string(g) + ", type=0, chn=5, isListen=0, vol=-8): 0, res=0"));
+  EXPECT_TRUE(Logged("CardConf_JoinConfGroup(id=" + std::to_string(g) + ", type=0, chn=5, isListen=0, vol=-8): 0, res=0"));
 }
 
 TEST_F(ConfFixture, LinkedCallersHearEachOtherAtTheGroupGain) {

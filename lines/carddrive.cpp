@@ -1,12 +1,12 @@
-#include "lines/djdrive.h"
+#include "lines/carddrive.h"
 
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 
 #include "core/log.h"
-#include "lines/djisup.h"
-#include "lines/djuser.h"
+#include "lines/cardisup.h"
+#include "lines/carduser.h"
 #include "platform/msgbox.h"
 #include "platform/path.h"
 #include "platform/text.h"
@@ -46,9 +46,9 @@ int ReadCardIni(const std::string& path, bool* conf, bool* fax) {
   return count;
 }
 
-TagDjDigitDrive::TagDjDigitDrive(const std::string& simIni) {
+TagCardDigitDrive::TagCardDigitDrive(const std::string& simIni) {
   ReadCardIni("Card.ini", &confOn, &faxOn);
-  Log("TagDjDigitDrive ...");
+  Log("TagCardDigitDrive ...");
   digitalCount = 0;
   telCount = 0;
   card_ = std::make_unique<plat::SimCard>(simIni);
@@ -120,25 +120,25 @@ TagDjDigitDrive::TagDjDigitDrive(const std::string& simIni) {
 
   int fsk = card_->FskStart(1);
   if (fsk < 0)
-    LogF("DJFsk_InitForFsk() Err: %d", fsk);
+    LogF("CardFsk_InitForFsk() Err: %d", fsk);
   else
-    Log("DJFsk_InitForFsk() OK.");
+    Log("CardFsk_InitForFsk() OK.");
 
   status = 0;
-  Log("TagDjDigitDrive OK.");
+  Log("TagCardDigitDrive OK.");
 }
 
-TagDjDigitDrive::~TagDjDigitDrive() {
+TagCardDigitDrive::~TagCardDigitDrive() {
   card_->FskClose();
   card_->FaxClose();
   CloseConf();
   card_->Stop();
-  Log("TagDjDigitDrive Closed.");
+  Log("TagCardDigitDrive Closed.");
   faxPool.clear();
   calls_.clear();
 }
 
-int TagDjDigitDrive::GetLineName(int index, std::string& name) {
+int TagCardDigitDrive::GetLineName(int index, std::string& name) {
   name.clear();
   if (index < 0 || index >= telCount) return -1;
   char buf[32];
@@ -154,35 +154,35 @@ int TagDjDigitDrive::GetLineName(int index, std::string& name) {
   return 0;
 }
 
-TagDjBaseCall* TagDjDigitDrive::Call(int index) {
+TagCardBaseCall* TagCardDigitDrive::Call(int index) {
   if (index < 0) return nullptr;
   if (static_cast<size_t>(index) >= calls_.size()) calls_.resize(static_cast<size_t>(index) + 1, nullptr);
   return calls_[static_cast<size_t>(index)];
 }
 
-void TagDjDigitDrive::SetCall(int index, TagDjBaseCall* call) {
+void TagCardDigitDrive::SetCall(int index, TagCardBaseCall* call) {
   if (index < 0) return;
   Call(index);
   calls_[static_cast<size_t>(index)] = call;
 }
 
-void TagDjDigitDrive::FreeLine(TagTelLine* line) {
+void TagCardDigitDrive::FreeLine(TagTelLine* line) {
   if (line && line->call) {
     for (auto& c : calls_)
       if (c == line->call) c = nullptr;
-    if (auto* d = dynamic_cast<TagDjDigitCall*>(line->call)) card_->SetChannelWakeup(d->channel, nullptr);
+    if (auto* d = dynamic_cast<TagCardDigitCall*>(line->call)) card_->SetChannelWakeup(d->channel, nullptr);
   }
   TagKxCard::FreeLine(line);
 }
 
-int TagDjDigitDrive::InitConf() {
+int TagCardDigitDrive::InitConf() {
   confGroupCount = 0;
   plat::CardLock g(*card_);
   int r = card_->ConfStartOld();
   if (r < 0) {
     newConfInterface = 1;
     r = card_->ConfStartNew();
-    if (r < 0) LogF("DJConf_InitConfCardNew() : %d", r);
+    if (r < 0) LogF("CardConf_InitConfCardNew() : %d", r);
     uint8_t info[64] = {};
     card_->ConfInfoNew(info, sizeof info);
     confGroupCount = info[4] | (info[5] << 8);
@@ -201,7 +201,7 @@ int TagDjDigitDrive::InitConf() {
   return confGroupCount;
 }
 
-void TagDjDigitDrive::CloseConf() {
+void TagCardDigitDrive::CloseConf() {
   if (confGroupCount <= 0) return;
   if (newConfInterface)
     card_->ConfCloseNew();
@@ -209,7 +209,7 @@ void TagDjDigitDrive::CloseConf() {
     card_->ConfCloseOld();
 }
 
-int TagDjDigitDrive::InitFax() {
+int TagCardDigitDrive::InitFax() {
   plat::CardLock g(*card_);
   int r = card_->FaxStart(2048);
   faxPool.clear();
@@ -222,37 +222,37 @@ int TagDjDigitDrive::InitFax() {
 
 // ---------------------------------------------------------------- ISUP drive
 
-TagDjIsupDrive::TagDjIsupDrive(const std::string& simIni) : TagDjDigitDrive(simIni) {
-  Log("TagDjIsupDrive ...");
+TagCardIsupDrive::TagCardIsupDrive(const std::string& simIni) : TagCardDigitDrive(simIni) {
+  Log("TagCardIsupDrive ...");
   OpenSignalling();
-  Log("TagDjIsupDrive End.");
+  Log("TagCardIsupDrive End.");
 }
 
-TagDjIsupDrive::~TagDjIsupDrive() { CloseSignalling(); }
+TagCardIsupDrive::~TagCardIsupDrive() { CloseSignalling(); }
 
-int TagDjIsupDrive::OpenSignalling() {
+int TagCardIsupDrive::OpenSignalling() {
   int r = card_->IsupStart();
-  LogF("DJISUP_InitSystem(): %d", r);
+  LogF("CardIsup_InitSystem(): %d", r);
   return r;
 }
 
-void TagDjIsupDrive::CloseSignalling() {
+void TagCardIsupDrive::CloseSignalling() {
   card_->IsupClose();
-  Log("TagDjIsupDrive Closed.");
+  Log("TagCardIsupDrive Closed.");
 }
 
-TagTelLine* TagDjIsupDrive::MakeLine(int index, int lineNumber) {
+TagTelLine* TagCardIsupDrive::MakeLine(int index, int lineNumber) {
   if (index < 0 || index >= telCount) return nullptr;
   auto* line = new TagTelLine(lineNumber, this);
   GetLineName(index, line->name);
-  TagDjBaseCall* call;
+  TagCardBaseCall* call;
   if (index < digitalCount) {
-    auto* digital = new TagDjIsupCall(index, this);
+    auto* digital = new TagCardIsupCall(index, this);
     // The far end wakes the line when it changes the channel.
     card_->SetChannelWakeup(index, &digital->wakeup);
     call = digital;
   } else
-    call = new TagDjUserCall(index, index - digitalCount, this);
+    call = new TagCardUserCall(index, index - digitalCount, this);
   SetCall(index, call);
   line->call = call;
   std::snprintf(call->name, sizeof call->name, "%s", line->name.c_str());

@@ -6,13 +6,13 @@
 #include <cstdint>
 #include <string>
 
-#include "lines/djcall.h"
+#include "lines/cardcall.h"
 #include "platform/card/isupmsg.h"
 
-class TagDjIsupCall : public TagDjDigitCall {
+class TagCardIsupCall : public TagCardDigitCall {
  public:
-  TagDjIsupCall(int channel, TagDjDigitDrive* drive);
-  ~TagDjIsupCall() override;
+  TagCardIsupCall(int channel, TagCardDigitDrive* drive);
+  ~TagCardIsupCall() override;
 
   void SetFirstCalleeId(const std::string& text, int value) override;
   int WaitRing(int n) override;
@@ -38,6 +38,9 @@ class TagDjIsupCall : public TagDjDigitCall {
   int redirectCode = 0;
   uint8_t mobileCallee = 0;
   uint8_t iamPending = 0;
+  // Call-out events read from the card and not yet handled: reading them
+  // clears them on the card, and one check handles only one of them.
+  int pendingEvents = 0;
   plat::card::IamInfo iam;
   // How long Dial waits for a blocked channel to become idle.
   uint32_t unblockWaitMs = 40000;

@@ -1,14 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <thread>
 
 #include "platform/card/isupmsg.h"
-#include "tests/lines/djtest_fixture.h"
+#include "tests/lines/cardtest_fixture.h"
 
-using djtest::CardFixture;
-using djtest::WaitFor;
+using cardtest::CardFixture;
+using cardtest::WaitFor;
 
 namespace {
 
@@ -18,7 +19,7 @@ std::vector<uint8_t> Hex(const std::string& s) {
   return v;
 }
 
-class DjIsup : public CardFixture {
+class CardIsup : public CardFixture {
  protected:
   void SetUp() override {
     CardFixture::SetUp();
@@ -36,14 +37,14 @@ class DjIsup : public CardFixture {
       return result.load();
     }
   };
-  void StartOutCall(Outgoing& o, TagDjIsupCall* c, const std::string& number) {
+  void StartOutCall(Outgoing& o, TagCardIsupCall* c, const std::string& number) {
     o.thread = std::thread([&o, c, number] { o.result = c->OutCall(number, 0, 0); });
   }
 };
 
-TEST_F(DjIsup, IncomingIamIsDecodedAcknowledgedAndAnswered) {
+TEST_F(CardIsup, IncomingIamIsDecodedAcknowledgedAndAnswered) {
   logLevel = 2;
-  TagDjIsupCall* c = Digital(3);
+  TagCardIsupCall* c = Digital(3);
   ASSERT_NE(c, nullptr);
   auto iam = Hex("01 00 00 00 0A 00 02 07 05 83 10 21 43 05 0A 04 03 13 76 98 00");
   ASSERT_TRUE(far_->IncomingIam(3, iam)) << far_->Error();
@@ -68,7 +69,7 @@ TEST_F(DjIsup, IncomingIamIsDecodedAcknowledgedAndAnswered) {
   EXPECT_EQ(msgs.back(), std::make_pair(5, 2));
   EXPECT_EQ(far_->State(3), 7);
   EXPECT_TRUE(Logged("iam.Init()=0, iam.redirCase=0, caller[6789], called[12345], firstCalled[]"));
-  EXPECT_TRUE(Logged("DJISUP_SendRawFrame(ACM, 0, 3, n=15): ret=15"));
+  EXPECT_TRUE(Logged("CardIsup_SendRawFrame(ACM, 0, 3, n=15): ret=15"));
   // Above log level 1 the IAM is kept as it came.
   EXPECT_EQ(testsupport::ReadFile(dir_ / "iam03_21.dat"), std::string(iam.begin(), iam.end()));
 }
@@ -76,7 +77,7 @@ TEST_F(DjIsup, IncomingIamIsDecodedAcknowledgedAndAnswered) {
 // A line waiting for a call sleeps until the far end changes its channel or
 // the line is interrupted. The idle look-round is lengthened far past the
 // test's own time-out, so only the notice can end these waits.
-TEST_F(DjIsup, WaitRingSleepsUntilACallOrAnInterruption) {
+TEST_F(CardIsup, WaitRingSleepsUntilACallOrAnInterruption) {
   struct Case {
     const char* name;
     int ch;
@@ -86,7 +87,7 @@ TEST_F(DjIsup, WaitRingSleepsUntilACallOrAnInterruption) {
   TagKxCall::SetIdleWaitForTest(600000);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TagDjIsupCall* line = Digital(c.ch);
+    TagCardIsupCall* line = Digital(c.ch);
     ASSERT_NE(line, nullptr);
     line->interrupted = 0;
     std::atomic<bool> done{false};
@@ -107,8 +108,8 @@ TEST_F(DjIsup, WaitRingSleepsUntilACallOrAnInterruption) {
   TagKxCall::SetIdleWaitForTest(0);
 }
 
-TEST_F(DjIsup, NoChargeAnswerAndRedirectedCallAcm) {
-  TagDjIsupCall* c = Digital(4);
+TEST_F(CardIsup, NoChargeAnswerAndRedirectedCallAcm) {
+  TagCardIsupCall* c = Digital(4);
   c->chargeFlag = 0;
   ASSERT_TRUE(far_->IncomingCall(4, "777", "8613", "95555", 3));
   ASSERT_EQ(c->WaitRing(1), 0);
@@ -126,7 +127,7 @@ TEST_F(DjIsup, NoChargeAnswerAndRedirectedCallAcm) {
     EXPECT_NE(e.path().filename().string().rfind("iam", 0), 0u) << e.path();
 }
 
-TEST_F(DjIsup, HostileIamsDecodeInsideTheirLength) {
+TEST_F(CardIsup, HostileIamsDecodeInsideTheirLength) {
   // Length bytes that point past the message, a pointer past the end, a
   // truncated message, a message that is not an IAM.
   const char* cases[] = {
@@ -137,7 +138,7 @@ TEST_F(DjIsup, HostileIamsDecodeInsideTheirLength) {
       "02 00 00 00 0A 00 02 07 05 83 10 21 43 05 00",
       "01 00 00 00 0A 00 02 02 02 83 10 28 13 03 13 76 98",
   };
-  TagDjIsupCall* c = Digital(5);
+  TagCardIsupCall* c = Digital(5);
   for (const char* hex : cases) {
     SCOPED_TRACE(hex);
     auto iam = Hex(hex);
@@ -158,9 +159,9 @@ TEST_F(DjIsup, HostileIamsDecodeInsideTheirLength) {
   }
 }
 
-TEST_F(DjIsup, FarEndReleaseEndsThePlayAndIsCompleted) {
-  testsupport::WriteFile(dir_ / "long.wav", djtest::AlawWave(5000));
-  TagDjIsupCall* c = Digital(6);
+TEST_F(CardIsup, FarEndReleaseEndsThePlayAndIsCompleted) {
+  testsupport::WriteFile(dir_ / "long.wav", cardtest::AlawWave(5000));
+  TagCardIsupCall* c = Digital(6);
   Connect(c);
   std::thread net([&] {
     plat::SleepMs(300);
@@ -175,8 +176,8 @@ TEST_F(DjIsup, FarEndReleaseEndsThePlayAndIsCompleted) {
   EXPECT_EQ(far_->State(6), 1);
 }
 
-TEST_F(DjIsup, HangupReleasesTheChannel) {
-  TagDjIsupCall* c = Digital(7);
+TEST_F(CardIsup, HangupReleasesTheChannel) {
+  TagCardIsupCall* c = Digital(7);
   Connect(c);
   c->Hangup();
   EXPECT_EQ(c->callState.load(), kCallReleased);
@@ -187,8 +188,31 @@ TEST_F(DjIsup, HangupReleasesTheChannel) {
   EXPECT_EQ(far_->Messages(7).back(), std::make_pair(7, 0));
 }
 
-TEST_F(DjIsup, WaitRingEndsWhenInterrupted) {
-  TagDjIsupCall* c = Digital(8);
+// The talk-time limit on a trunk line: the line's own hang-up polls the state
+// again, and that poll must not start another hang-up. The talk clock is set
+// back rather than waited for.
+TEST_F(CardIsup, MaxTalkTimeReleasesTheCallOnce) {
+  TagCardIsupCall* c = Digital(15);
+  Connect(c);
+  c->maxTalkTime = 60;
+  EXPECT_EQ(c->PollState(), 1);
+  EXPECT_EQ(c->PollState(), 1);
+  c->connectTime = NowSeconds() - 61;
+  EXPECT_EQ(c->PollState(), 0);
+  EXPECT_EQ(c->PollState(), 0);
+  EXPECT_EQ(c->callState.load(), kCallReleased);
+  EXPECT_EQ(far_->State(15), 1);
+  auto msgs = far_->Messages(15);
+  EXPECT_EQ(std::count(msgs.begin(), msgs.end(), std::make_pair(7, 0)), 1) << "one release";
+  const std::string log = LogText();
+  const std::string line = "[lcnt=15, Hangup On MaxTalkTime(60).]";
+  size_t first = log.find(line);
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_EQ(log.find(line, first + 1), std::string::npos) << "hung up more than once";
+}
+
+TEST_F(CardIsup, WaitRingEndsWhenInterrupted) {
+  TagCardIsupCall* c = Digital(8);
   EXPECT_EQ(c->WaitRing(0), -1);
   std::thread stop([&] {
     plat::SleepMs(300);
@@ -205,8 +229,8 @@ TEST_F(DjIsup, WaitRingEndsWhenInterrupted) {
   EXPECT_EQ(c->callState.load(), kCallConnected);
 }
 
-TEST_F(DjIsup, CallOutAnswered) {
-  TagDjIsupCall* c = Digital(10);
+TEST_F(CardIsup, CallOutAnswered) {
+  TagCardIsupCall* c = Digital(10);
   c->SetCallerId("0123456789012345678901234");
   Outgoing o;
   StartOutCall(o, c, "13800138000");
@@ -223,12 +247,12 @@ TEST_F(DjIsup, CallOutAnswered) {
   EXPECT_TRUE(Logged("Connect OK"));
 }
 
-TEST_F(DjIsup, CallOutRefusedByCause) {
+TEST_F(CardIsup, CallOutRefusedByCause) {
   struct Case {
     int cause, result, stateBeforeRelease;
   } cases[] = {{17, -3, kCallBusy}, {18, -2, kCallNoAnswer}, {19, -2, kCallNoAnswer},
                {1, -4, kCallUnallocated}, {31, -6, kCallOtherCause}, {21, -5, kCallOtherCause}};
-  TagDjIsupCall* c = Digital(11);
+  TagCardIsupCall* c = Digital(11);
   for (const auto& k : cases) {
     SCOPED_TRACE(k.cause);
     Outgoing o;
@@ -244,8 +268,8 @@ TEST_F(DjIsup, CallOutRefusedByCause) {
   }
 }
 
-TEST_F(DjIsup, CallOutBlockedTimedOutAndInterrupted) {
-  TagDjIsupCall* c = Digital(12);
+TEST_F(CardIsup, CallOutBlockedTimedOutAndInterrupted) {
+  TagCardIsupCall* c = Digital(12);
   ASSERT_TRUE(far_->Block(12));
   c->unblockWaitMs = 600;
   uint32_t start = plat::TickCount();
@@ -258,7 +282,7 @@ TEST_F(DjIsup, CallOutBlockedTimedOutAndInterrupted) {
 
   // Nobody answers: a time-out is a failure, not a connected call.
   c->connectWaitMs = 700;
-  EXPECT_EQ(c->OutCall("5551234", 0, 0), TagDjDigitCall::kOutCallTimeout);
+  EXPECT_EQ(c->OutCall("5551234", 0, 0), TagCardDigitCall::kOutCallTimeout);
   EXPECT_NE(c->callState.load(), kCallConnected);
   EXPECT_TRUE(Logged("Connect TimeOut"));
   EXPECT_EQ(far_->State(12), 1);
@@ -268,12 +292,12 @@ TEST_F(DjIsup, CallOutBlockedTimedOutAndInterrupted) {
   StartOutCall(o, c, "5551234");
   ASSERT_TRUE(far_->WaitState(12, 4, 10000));
   c->interrupted = 1;
-  EXPECT_EQ(o.Wait(), TagDjDigitCall::kOutCallInterrupted);
+  EXPECT_EQ(o.Wait(), TagCardDigitCall::kOutCallInterrupted);
   EXPECT_NE(c->callState.load(), kCallConnected);
 }
 
-TEST_F(DjIsup, AcmWithRedirectionAndProgress) {
-  TagDjIsupCall* c = Digital(13);
+TEST_F(CardIsup, AcmWithRedirectionAndProgress) {
+  TagCardIsupCall* c = Digital(13);
   logLevel = 2;
   ASSERT_EQ(c->Dial("4001234567"), 0);
   ASSERT_TRUE(far_->Acm(13, plat::card::BuildFarAcm(0x16, 0x14, 3, "95555")));
@@ -295,8 +319,29 @@ TEST_F(DjIsup, AcmWithRedirectionAndProgress) {
   EXPECT_EQ(c->callState.load(), kCallReleased);
 }
 
-TEST_F(DjIsup, DialOnWithAcmCountsAsConnected) {
-  TagDjIsupCall* c = Digital(14);
+// A CPG that comes right behind the ACM, before the line looks again, is
+// still seen: each check handles one of them.
+TEST_F(CardIsup, ProgressArrivingWithTheAcmIsNotLost) {
+  struct Case {
+    int cause, result;
+  } cases[] = {{17, -3}, {18, -2}, {1, -4}};
+  TagCardIsupCall* c = Digital(16);
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.cause);
+    ASSERT_EQ(c->Dial("4001234567"), 0);
+    ASSERT_TRUE(far_->Acm(16, plat::card::BuildFarAcm(0x16, 0x14, 0, "")));
+    ASSERT_TRUE(far_->Cpg(16, k.cause));
+    EXPECT_EQ(c->CheckDial(), 0);
+    EXPECT_EQ(c->acmSeen, 1);
+    EXPECT_EQ(c->CheckDial(), k.result);
+    EXPECT_EQ(c->callState.load(), kCallReleased);
+    EXPECT_EQ(far_->Messages(16).back(), std::make_pair(7, 0));
+    EXPECT_EQ(far_->State(16), 1);
+  }
+}
+
+TEST_F(CardIsup, DialOnWithAcmCountsAsConnected) {
+  TagCardIsupCall* c = Digital(14);
   c->dialPara[0] = 1;
   Outgoing o;
   StartOutCall(o, c, "5551234");

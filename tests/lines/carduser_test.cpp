@@ -8,31 +8,31 @@
 #include <numeric>
 #include <thread>
 
-#include "tests/lines/djtest_fixture.h"
+#include "tests/lines/cardtest_fixture.h"
 
-using djtest::CardFixture;
-using djtest::WaitFor;
+using cardtest::CardFixture;
+using cardtest::WaitFor;
 
 namespace {
 
 constexpr int kUser = 30, kUser2 = 31, kTrunk = 32;
 
-class DjUser : public CardFixture {
+class CardUser : public CardFixture {
  protected:
   void SetUp() override {
     CardFixture::SetUp();
     Open();
-    testsupport::WriteFile(dir_ / "long.wav", djtest::AlawWave(5000));
-    testsupport::WriteFile(dir_ / "short.wav", djtest::AlawWave(800));
+    testsupport::WriteFile(dir_ / "long.wav", cardtest::AlawWave(5000));
+    testsupport::WriteFile(dir_ / "short.wav", cardtest::AlawWave(800));
   }
 };
 
-TEST_F(DjUser, RingSendsTheCallerIdByFsk) {
+TEST_F(CardUser, RingSendsTheCallerIdByFsk) {
   struct Case {
     std::string number;
     size_t textLength;
   } cases[] = {{"13800138000", 19}, {std::string(30, '7'), 28}};
-  TagDjUserCall* c = Analog(kUser);
+  TagCardUserCall* c = Analog(kUser);
   for (const auto& k : cases) {
     SCOPED_TRACE(k.number);
     EXPECT_EQ(c->MakeRing(k.number), 0);
@@ -48,28 +48,29 @@ TEST_F(DjUser, RingSendsTheCallerIdByFsk) {
     std::string text(m.begin() + 2, m.end() - 1);
     EXPECT_EQ(text.substr(8), k.number.substr(0, 20));
   }
-  EXPECT_TRUE(Logged("DJUser_StartRing(): 0"));
+  EXPECT_TRUE(Logged("CardUser_StartRing(): 0"));
 }
 
-TEST_F(DjUser, OnlyAUserPortOnHookRings) {
-  TagDjUserCall* trunk = Analog(kTrunk);
+TEST_F(CardUser, OnlyAUserPortOnHookRings) {
+  TagCardUserCall* trunk = Analog(kTrunk);
   EXPECT_EQ(trunk->MakeRing("123"), 0);
   EXPECT_FALSE(far_->Ringing(kTrunk));
-  TagDjUserCall* user = Analog(kUser2);
+  TagCardUserCall* user = Analog(kUser2);
   ASSERT_TRUE(far_->Hook(kUser2, true));
   EXPECT_EQ(user->MakeRing("123"), 0);
   EXPECT_FALSE(far_->Ringing(kUser2));
   EXPECT_TRUE(far_->FskMessages(kUser2).empty());
 }
 
-TEST_F(DjUser, HookFollowsTheHandsetAndEndsThePlay) {
-  TagDjUserCall* c = Analog(kUser);
+TEST_F(CardUser, HookFollowsTheHandsetAndEndsThePlay) {
+  TagCardUserCall* c = Analog(kUser);
   ASSERT_TRUE(far_->Hook(kUser, true));
   EXPECT_EQ(c->GetHookState(), 1);
   EXPECT_EQ(c->callState.load(), kCallConnected);
   EXPECT_TRUE(Logged("On"));
+  // The handset goes down once the far end hears the play.
   std::thread handset([&] {
-    plat::SleepMs(400);
+    WaitFor([&] { return !far_->Played(kUser).empty(); });
     far_->Hook(kUser, false);
   });
   uint32_t start = plat::TickCount();
@@ -85,13 +86,13 @@ TEST_F(DjUser, HookFollowsTheHandsetAndEndsThePlay) {
   EXPECT_FALSE(played[0].ended);
 }
 
-TEST_F(DjUser, PlayToTheEndAndBreakOnKey) {
-  TagDjUserCall* c = Analog(kUser);
+TEST_F(CardUser, PlayToTheEndAndBreakOnKey) {
+  TagCardUserCall* c = Analog(kUser);
   ASSERT_TRUE(far_->Hook(kUser, true));
   EXPECT_EQ(c->PlayFile("short.wav", 1, 0), 1);
   EXPECT_TRUE(far_->Played(kUser).back().ended);
   std::thread caller([&] {
-    plat::SleepMs(400);
+    WaitFor([&] { return far_->Played(kUser).size() >= 2; });
     far_->Dtmf(kUser, "7");
   });
   EXPECT_EQ(c->PlayFile("long.wav", 1, 0), 0);
@@ -103,8 +104,8 @@ TEST_F(DjUser, PlayToTheEndAndBreakOnKey) {
   EXPECT_EQ(out, "7");
 }
 
-TEST_F(DjUser, LoopPlayRestartsWhilePollingAndResumes) {
-  TagDjUserCall* c = Analog(kUser);
+TEST_F(CardUser, LoopPlayRestartsWhilePollingAndResumes) {
+  TagCardUserCall* c = Analog(kUser);
   ASSERT_TRUE(far_->Hook(kUser, true));
   ASSERT_EQ(c->StartLoopPlay("short.wav"), 0);
   EXPECT_EQ(c->ReLoopPlay(), -1);
@@ -112,7 +113,7 @@ TEST_F(DjUser, LoopPlayRestartsWhilePollingAndResumes) {
     c->PollState();
     return far_->Played(kUser).size() >= 2;
   }));
-  plat::SleepMs(100);
+  ASSERT_TRUE(WaitFor([&] { return far_->Played(kUser).back().ms > 0; }));
   c->StopPlay();
   EXPECT_EQ(c->loopPlay, 0);
   EXPECT_GT(c->playPos, 0);
@@ -123,8 +124,8 @@ TEST_F(DjUser, LoopPlayRestartsWhilePollingAndResumes) {
   EXPECT_EQ(Analog(kUser2)->ReLoopPlay(), -2);
 }
 
-TEST_F(DjUser, RecordEndsAtItsLimitAndOnHash) {
-  TagDjUserCall* c = Analog(kUser);
+TEST_F(CardUser, RecordEndsAtItsLimitAndOnHash) {
+  TagCardUserCall* c = Analog(kUser);
   ASSERT_TRUE(far_->Hook(kUser, true));
   EXPECT_EQ(c->Record("port.WAV", 1, 1), 1);
   std::string f = testsupport::ReadFile(dir_ / "port.WAV");
@@ -132,8 +133,10 @@ TEST_F(DjUser, RecordEndsAtItsLimitAndOnHash) {
   EXPECT_EQ(f.substr(0, 4), "RIFF");
   EXPECT_EQ(f.size() - 46, 8192u);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "port._wa"));
+  ASSERT_EQ(c->chRecActive.load(), 0);
+  // The caller keys once the line records.
   std::thread caller([&] {
-    plat::SleepMs(400);
+    WaitFor([&] { return c->chRecActive.load() != 0; });
     far_->Dtmf(kUser, "#");
   });
   EXPECT_EQ(c->Record("hash.wav", 10, 1), 0);
@@ -144,8 +147,8 @@ TEST_F(DjUser, RecordEndsAtItsLimitAndOnHash) {
   EXPECT_EQ(c->Record("down.wav", 5, 1), -1);
 }
 
-TEST_F(DjUser, GetKeysEndsWhenTheHandsetIsPutDown) {
-  TagDjUserCall* c = Analog(kUser);
+TEST_F(CardUser, GetKeysEndsWhenTheHandsetIsPutDown) {
+  TagCardUserCall* c = Analog(kUser);
   ASSERT_TRUE(far_->Hook(kUser, true));
   // Lifting the handset clears the keys: the caller keys in after it.
   EXPECT_EQ(c->GetHookState(), 1);
@@ -156,17 +159,19 @@ TEST_F(DjUser, GetKeysEndsWhenTheHandsetIsPutDown) {
   EXPECT_TRUE(WaitFor([&] { return c->KeysLen() >= 1; }));
   EXPECT_STREQ(c->keys, "9");
   c->ClearKeys();
+  std::atomic<bool> waiting{false};
   std::thread handset([&] {
-    plat::SleepMs(300);
+    WaitFor([&] { return waiting.load(); });
     far_->Hook(kUser, false);
   });
+  waiting = true;
   EXPECT_EQ(c->GetKeys(out, 5, 0, '#'), -1);
   handset.join();
   EXPECT_EQ(c->callState.load(), kCallReleased);
 }
 
-TEST_F(DjUser, DiallingOnATrunkPort) {
-  TagDjUserCall* c = Analog(kTrunk);
+TEST_F(CardUser, DiallingOnATrunkPort) {
+  TagCardUserCall* c = Analog(kTrunk);
   std::atomic<int> result{1000};
   std::thread line([&] { result = c->OutCall("95555", 0, 0); });
   EXPECT_TRUE(WaitFor([&] { return far_->Dialled(kTrunk) == "95555"; }));
@@ -182,8 +187,8 @@ TEST_F(DjUser, DiallingOnATrunkPort) {
   EXPECT_EQ(c->callState.load(), kCallReleased);
 }
 
-TEST_F(DjUser, TrunkCallOutTimesOutAndUserPortRefuses) {
-  TagDjUserCall* c = Analog(kTrunk + 1);
+TEST_F(CardUser, TrunkCallOutTimesOutAndUserPortRefuses) {
+  TagCardUserCall* c = Analog(kTrunk + 1);
   c->connectWaitMs = 500;
   EXPECT_EQ(c->OutCall("123", 0, 0), -2);
   EXPECT_FALSE(far_->TrunkOffHook(kTrunk + 1));
@@ -194,10 +199,10 @@ TEST_F(DjUser, TrunkCallOutTimesOutAndUserPortRefuses) {
     WaitFor([&] { return far_->Dialled(kTrunk + 1) == "456"; });
     c->interrupted = 1;
   });
-  EXPECT_EQ(c->OutCall("456", 0, 0), TagDjUserCall::kOutCallInterrupted);
+  EXPECT_EQ(c->OutCall("456", 0, 0), TagCardUserCall::kOutCallInterrupted);
   stop.join();
   EXPECT_FALSE(far_->TrunkOffHook(kTrunk + 1));
-  TagDjUserCall* user = Analog(kUser);
+  TagCardUserCall* user = Analog(kUser);
   EXPECT_EQ(user->OutCall("123", 0, 0), -1);
   EXPECT_EQ(user->callState.load(), kCallReleased);
 }

@@ -5,8 +5,8 @@
 
 #include "core/log.h"
 #include "lines/confline.h"
-#include "lines/djcall.h"
-#include "lines/djdrive.h"
+#include "lines/cardcall.h"
+#include "lines/carddrive.h"
 #include "platform/card/card.h"
 #include "platform/format.h"
 #include "platform/tick.h"
@@ -25,7 +25,7 @@ int GainByte(double g) { return std::clamp(static_cast<int>(std::trunc(g)), -128
 
 // ---------------------------------------------------------------- driver
 
-void TagDjDigitDrive::ChannelOf(int index, int* type, int* ch) const {
+void TagCardDigitDrive::ChannelOf(int index, int* type, int* ch) const {
   if (index < digitalCount) {
     *type = 0;
     *ch = index;
@@ -45,7 +45,7 @@ int ConfGainFor(int volume, int lineType, bool newer) {
   return GainByte(g);
 }
 
-int TagDjDigitDrive::AllocConfGroup() {
+int TagCardDigitDrive::AllocConfGroup() {
   plat::CardLock g(*card_);
   int count = std::min(confGroupCount, static_cast<int>(confInUse.size()));
   if (count <= 0) return -1;
@@ -85,23 +85,23 @@ int TagDjDigitDrive::AllocConfGroup() {
   return gno < 0 ? -1 : take(gno);
 }
 
-void TagDjDigitDrive::FreeConfGroup(int group) {
+void TagCardDigitDrive::FreeConfGroup(int group) {
   plat::CardLock g(*card_);
   if (group < 0 || group >= confGroupCount || group >= static_cast<int>(confInUse.size())) return;
   if (newConfInterface) {
     int r = card_->ConfFreeGroupNew(group);
     int res = card_->ConfLastResult();
-    LogF("DJConf_FreeConfGroup(%d)=%d, res=%d", group, r, res);
+    LogF("CardConf_FreeConfGroup(%d)=%d, res=%d", group, r, res);
   } else {
     card_->ConfFreeGroupOld(static_cast<uint16_t>(group));
   }
   confInUse[static_cast<size_t>(group)] = 0;
 }
 
-int TagDjDigitDrive::AddToConf(int group, int index, bool listen) {
+int TagCardDigitDrive::AddToConf(int group, int index, bool listen) {
   if (index < 0 || index >= telCount) return -1;
   plat::CardLock g(*card_);
-  TagDjBaseCall* joiner = Call(index);
+  TagCardBaseCall* joiner = Call(index);
   int volume = joiner ? joiner->volume[2] : 100;
   int lineType = joiner ? static_cast<int>(joiner->lineType.load()) : static_cast<int>(kLineVir);
   int type = 0, ch = 0;
@@ -118,7 +118,7 @@ int TagDjDigitDrive::AddToConf(int group, int index, bool listen) {
         if (r >= 0 && r % 2 == 0) card_->ConfTalkSetup(type, ch, 0);
       }
       int res = card_->ConfLastResult();
-      text = Format("DJConf_JoinConfGroup(id=%d, type=%d, chn=%d, isListen=%d, vol=%d): %d, res=%d", group, type, ch,
+      text = Format("CardConf_JoinConfGroup(id=%d, type=%d, chn=%d, isListen=%d, vol=%d): %d, res=%d", group, type, ch,
                     listen ? 1 : 0, gain, r, res);
       if (r != -5) break;
       // Still in some group: take it out and try once more.
@@ -126,7 +126,7 @@ int TagDjDigitDrive::AddToConf(int group, int index, bool listen) {
     }
   } else {
     r = card_->ConfEnter(static_cast<uint16_t>(group), listen ? 1 : 0, type, ch, gain, 0);
-    text = Format("DJConf_EnterConf(%d, %d, %d, %d, %d): %d", group, listen ? 1 : 0, type, ch, gain, r);
+    text = Format("CardConf_EnterConf(%d, %d, %d, %d, %d): %d", group, listen ? 1 : 0, type, ch, gain, r);
   }
   if (r < 0) {
     LogAlways(text);
@@ -136,7 +136,7 @@ int TagDjDigitDrive::AddToConf(int group, int index, bool listen) {
   return 0;
 }
 
-int TagDjDigitDrive::SubToConf(int group, int index) {
+int TagCardDigitDrive::SubToConf(int group, int index) {
   if (index < 0 || index >= telCount) return -1;
   plat::CardLock g(*card_);
   int type = 0, ch = 0;
@@ -152,10 +152,10 @@ int TagDjDigitDrive::SubToConf(int group, int index) {
   if (newConfInterface) {
     r = card_->ConfExit(type, ch, 0);
     int res = card_->ConfLastResult();
-    text = Format("DJConf_ExitConfGroup(type=%d, ch=%d): %d, res=%d", type, ch, r, res);
+    text = Format("CardConf_ExitConfGroup(type=%d, ch=%d): %d, res=%d", type, ch, r, res);
   } else {
     r = card_->ConfLeave(type, ch);
-    text = Format("DJConf_LeaveConf(type=%d, ch=%d): %d", type, ch, r);
+    text = Format("CardConf_LeaveConf(type=%d, ch=%d): %d", type, ch, r);
   }
   if (r < 0)
     LogAlways(text);
@@ -164,40 +164,40 @@ int TagDjDigitDrive::SubToConf(int group, int index) {
   return r;
 }
 
-int TagDjDigitDrive::ConfPlay(int group, const std::string& file) {
+int TagCardDigitDrive::ConfPlay(int group, const std::string& file) {
   plat::CardLock g(*card_);
   int r = card_->ConfPlayFile(static_cast<uint16_t>(group), file, 0, -1);
   LogF("'%s', id=%d, ret=%d", file.c_str(), group, r);
   return r;
 }
 
-bool TagDjDigitDrive::ConfPlayDone(int handle) { return card_->VoiceFinished(handle) != 0; }
-int TagDjDigitDrive::ConfStopPlay(int handle) { return card_->ConfStopPlay(handle); }
+bool TagCardDigitDrive::ConfPlayDone(int handle) { return card_->VoiceFinished(handle) != 0; }
+int TagCardDigitDrive::ConfStopPlay(int handle) { return card_->ConfStopPlay(handle); }
 
-int TagDjDigitDrive::ConfRecord(int group, const std::string& file, int byteLimit, int recPos) {
+int TagCardDigitDrive::ConfRecord(int group, const std::string& file, int byteLimit, int recPos) {
   return card_->ConfRecordFile(static_cast<uint16_t>(group), file, recPos, byteLimit);
 }
 
-int TagDjDigitDrive::ConfStopRecord(int handle) { return card_->ConfStopRecord(handle); }
+int TagCardDigitDrive::ConfStopRecord(int handle) { return card_->ConfStopRecord(handle); }
 
-void TagDjDigitDrive::SetMemberGroup(int index, int group, int host) {
+void TagCardDigitDrive::SetMemberGroup(int index, int group, int host) {
   plat::CardLock g(*card_);
-  TagDjBaseCall* c = index >= 0 && index < telCount ? Call(index) : nullptr;
+  TagCardBaseCall* c = index >= 0 && index < telCount ? Call(index) : nullptr;
   if (!c) return;
   c->conf->group = group;
   c->conf->host = host;
 }
 
-int TagDjDigitDrive::GetMemberGroup(int index) {
+int TagCardDigitDrive::GetMemberGroup(int index) {
   plat::CardLock g(*card_);
-  TagDjBaseCall* c = index >= 0 && index < telCount ? Call(index) : nullptr;
+  TagCardBaseCall* c = index >= 0 && index < telCount ? Call(index) : nullptr;
   return c ? c->conf->group : -1;
 }
 
-int TagDjDigitDrive::AskHostUnlink(int host, int index, int value) {
+int TagCardDigitDrive::AskHostUnlink(int host, int index, int value) {
   if (host < 0 || host >= telCount || index < 0 || index >= digitalCount) return -2;
   plat::CardLock g(*card_);
-  TagDjBaseCall* c = Call(host);
+  TagCardBaseCall* c = Call(host);
   return c ? c->UnlinkTo(index, value) : -2;
 }
 
@@ -260,16 +260,16 @@ int TagConfLine::LinkTo(int other, int value, bool listen) {
   std::string text;
   if (type == 0 && otype == 0) {
     r = card.LinkTrunkAndTrunk(ch, och);
-    text = Format("DJExg_SetLinkTrunkAndTrunk(%d, %d): %d", ch, och, r);
+    text = Format("CardExg_SetLinkTrunkAndTrunk(%d, %d): %d", ch, och, r);
   } else if (type == 0) {
     r = card.LinkTrunkAndUser(ch, och);
-    text = Format("DJExg_SetLinkTrunkAndUser(%d, %d): %d", ch, och, r);
+    text = Format("CardExg_SetLinkTrunkAndUser(%d, %d): %d", ch, och, r);
   } else if (otype == 0) {
     r = 0;
     text = Format("LinkTo Err: User to Trunk (%d, %d).", ch, och);
   } else {
     r = card.LinkUserAndUser(ch, och);
-    text = Format("DJExg_LinkUserAndUser(%d, %d): %d", ch, och, r);
+    text = Format("CardExg_LinkUserAndUser(%d, %d): %d", ch, och, r);
   }
   call->Log(text);
   if (r == 0) return -1;
@@ -292,13 +292,13 @@ int TagConfLine::UnlinkTo(int other) {
     std::string text;
     if (type == 0 && otype == 0) {
       r = card.ClearLinkTrunkAndTrunk(ch);
-      text = Format("DJExg_ClearLinkTrunkAndTrunk(%d, d=%d): ret=%d", ch, och, r);
+      text = Format("CardExg_ClearLinkTrunkAndTrunk(%d, d=%d): ret=%d", ch, och, r);
     } else if (type == 0) {
       r = card.ClearLinkTrunkAndUserByTrunk(ch);
-      text = Format("DJExg_ClearLinkTrunkAndUserByTrunk(%d) dest=%d: ret=%d", ch, och, r);
+      text = Format("CardExg_ClearLinkTrunkAndUserByTrunk(%d) dest=%d: ret=%d", ch, och, r);
     } else {
       r = card.ClearLinkUserAndUser(ch);
-      text = Format("DJExg_ClearLinkUserAndUser(%d): %d", ch, r);
+      text = Format("CardExg_ClearLinkUserAndUser(%d): %d", ch, r);
     }
     call->Log(text);
     members.clear();
@@ -361,12 +361,12 @@ int TagConfLine::GetLinkList(std::vector<int>& lines, std::vector<int>& listen, 
 
 // ---------------------------------------------------------------- calls
 
-int TagDjBaseCall::LinkTo(int line, int value) {
+int TagCardBaseCall::LinkTo(int line, int value) {
   const bool digital = IsDigitalLine();
   const std::string tag = Format("[%d] : ", LinkTag());
   if (!digital) ::Log(tag + Format("LinkTo(%d, %d)", line, value));
   if (line < 0 || line >= drive->telCount) return -1;
-  TagDjBaseCall* other = drive->Call(line);
+  TagCardBaseCall* other = drive->Call(line);
   if (digital) {
     bool inGroup;
     {
@@ -399,33 +399,33 @@ int TagDjBaseCall::LinkTo(int line, int value) {
   return r;
 }
 
-int TagDjBaseCall::UnlinkTo(int line, int value) {
+int TagCardBaseCall::UnlinkTo(int line, int value) {
   ::Log(Format("[%d] : UnlinkTo(%d, %d)", LinkTag(), line, value));
   if (line < 0) return -1;
   if (!IsDigitalLine() && line >= drive->telCount) return -1;
   return conf->UnlinkTo(line);
 }
 
-int TagDjBaseCall::UnlinkAll() {
+int TagCardBaseCall::UnlinkAll() {
   ::Log(Format("[%d] : UnlinkAll()", LinkTag()));
   conf->FreeAll();
   return 0;
 }
 
-int TagDjBaseCall::ListenTo(int line, int value) {
+int TagCardBaseCall::ListenTo(int line, int value) {
   ::Log(Format("[%d] : ListenTo(%d, %d)", LinkTag(), line, value));
   if (line < 0 || line >= drive->telCount || line == CardIndex()) return -1;
   if (IsDigitalLine() && drive->confGroupCount <= 0) return -2;
   return conf->LinkTo(line, value, true);
 }
 
-int TagDjBaseCall::GetLinkList(std::vector<int>& lines, std::vector<int>& listen, std::vector<int>& values) {
+int TagCardBaseCall::GetLinkList(std::vector<int>& lines, std::vector<int>& listen, std::vector<int>& values) {
   return conf->GetLinkList(lines, listen, values);
 }
 
-bool TagDjBaseCall::IsDigitalLine() const { return CardIndex() < drive->digitalCount; }
+bool TagCardBaseCall::IsDigitalLine() const { return CardIndex() < drive->digitalCount; }
 
-int TagDjBaseCall::GroupPlay(const std::string& path) {
+int TagCardBaseCall::GroupPlay(const std::string& path) {
   int h = drive->ConfPlay(conf->group, path);
   if (h < 0) {
     Log(Format("ConfPlay(%d, %s) Error : %d", conf->group, path.c_str(), h));
@@ -435,7 +435,7 @@ int TagDjBaseCall::GroupPlay(const std::string& path) {
   return 0;
 }
 
-int TagDjBaseCall::GroupRecord(const std::string& path, int maxBytes) {
+int TagCardBaseCall::GroupRecord(const std::string& path, int maxBytes) {
   int h = drive->ConfRecord(conf->group, path, maxBytes, recPos);
   if (h < 0) {
     Log(Format("ConfRecord(%d, %s) Error : %d", conf->group, path.c_str(), h));
@@ -445,7 +445,7 @@ int TagDjBaseCall::GroupRecord(const std::string& path, int maxBytes) {
   return 0;
 }
 
-int TagDjBaseCall::ConfGroup() {
+int TagCardBaseCall::ConfGroup() {
   plat::CardLock g(drive->Card());
   return conf->group;
 }

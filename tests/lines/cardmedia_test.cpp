@@ -5,22 +5,22 @@
 #include <filesystem>
 #include <thread>
 
-#include "lines/djkeys.h"
+#include "lines/cardkeys.h"
 #include "platform/wave.h"
-#include "tests/lines/djtest_fixture.h"
+#include "tests/lines/cardtest_fixture.h"
 
-using djtest::CardFixture;
-using djtest::WaitFor;
+using cardtest::CardFixture;
+using cardtest::WaitFor;
 
 namespace {
 
-class DjMedia : public CardFixture {
+class CardMedia : public CardFixture {
  protected:
   void SetUp() override {
     CardFixture::SetUp();
     Open();
-    testsupport::WriteFile(dir_ / "Short.wav", djtest::AlawWave(1000));
-    testsupport::WriteFile(dir_ / "long.wav", djtest::AlawWave(5000));
+    testsupport::WriteFile(dir_ / "Short.wav", cardtest::AlawWave(1000));
+    testsupport::WriteFile(dir_ / "long.wav", cardtest::AlawWave(5000));
   }
   // The data chunk of a WAVE file written by the line, or "" when the file is not one.
   std::string WaveData(const std::string& name) {
@@ -34,8 +34,8 @@ class DjMedia : public CardFixture {
   }
 };
 
-TEST_F(DjMedia, PlayEndsAfterTheFilesLength) {
-  TagDjIsupCall* c = Digital(1);
+TEST_F(CardMedia, PlayEndsAfterTheFilesLength) {
+  TagCardIsupCall* c = Digital(1);
   Connect(c);
   uint32_t start = plat::TickCount();
   // Named in another case than on disk: the card gets the name as it resolves.
@@ -50,16 +50,16 @@ TEST_F(DjMedia, PlayEndsAfterTheFilesLength) {
   EXPECT_TRUE(Logged("lcnt=1, SHORT.WAV"));
 }
 
-TEST_F(DjMedia, MissingFileFailsAndIsLogged) {
-  TagDjIsupCall* c = Digital(1);
+TEST_F(CardMedia, MissingFileFailsAndIsLogged) {
+  TagCardIsupCall* c = Digital(1);
   Connect(c);
   EXPECT_LT(c->PlayFile("nothere.wav", 1, 0), 0);
   EXPECT_TRUE(Logged("Play '"));
   EXPECT_TRUE(Logged("NOTHERE.WAV' Err: "));
 }
 
-TEST_F(DjMedia, KeyBreaksThePlayAndABufferedKeySkipsIt) {
-  TagDjIsupCall* c = Digital(2);
+TEST_F(CardMedia, KeyBreaksThePlayAndABufferedKeySkipsIt) {
+  TagCardIsupCall* c = Digital(2);
   Connect(c);
   // The key comes once the far end hears the play.
   std::thread caller([&] {
@@ -82,14 +82,14 @@ TEST_F(DjMedia, KeyBreaksThePlayAndABufferedKeySkipsIt) {
   EXPECT_EQ(c->PlayFile("Short.wav", 0, 0), 1);
 }
 
-TEST_F(DjMedia, PcFlagPlaysOnTheSoundCardOnly) {
+TEST_F(CardMedia, PcFlagPlaysOnTheSoundCardOnly) {
   plat::WaveSettings saved = plat::GetWaveSettings();
   plat::WaveSettings fake;
   fake.fake = true;
   fake.fakeDir = dir_.path();
   plat::SetWaveSettings(fake);
   plat::ClearFakeWaveSessions();
-  TagDjIsupCall* c = Digital(2);
+  TagCardIsupCall* c = Digital(2);
   Connect(c);
   EXPECT_EQ(c->PlayFile("short.WAV", 1, 1), -1);
   EXPECT_TRUE(WaitFor([] { return !plat::FakeWaveSessions().empty(); }));
@@ -105,8 +105,8 @@ TEST_F(DjMedia, PcFlagPlaysOnTheSoundCardOnly) {
   plat::SetWaveSettings(saved);
 }
 
-TEST_F(DjMedia, AnotherThreadStopsThePlay) {
-  TagDjIsupCall* c = Digital(3);
+TEST_F(CardMedia, AnotherThreadStopsThePlay) {
+  TagCardIsupCall* c = Digital(3);
   Connect(c);
   std::thread other([&] {
     WaitFor([&] { return !far_->Played(3).empty(); });
@@ -118,8 +118,8 @@ TEST_F(DjMedia, AnotherThreadStopsThePlay) {
   EXPECT_LT(plat::TickCount() - start, 4000u);
 }
 
-TEST_F(DjMedia, RecordEndsAtItsLimitAsAWaveFile) {
-  TagDjIsupCall* c = Digital(4);
+TEST_F(CardMedia, RecordEndsAtItsLimitAsAWaveFile) {
+  TagCardIsupCall* c = Digital(4);
   Connect(c);
   std::vector<uint8_t> voice(800, 0x2A);
   ASSERT_TRUE(far_->Feed(4, voice));
@@ -130,8 +130,8 @@ TEST_F(DjMedia, RecordEndsAtItsLimitAsAWaveFile) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "msg._wa"));
 }
 
-TEST_F(DjMedia, RecordStopsOnHash) {
-  TagDjIsupCall* c = Digital(5);
+TEST_F(CardMedia, RecordStopsOnHash) {
+  TagCardIsupCall* c = Digital(5);
   Connect(c);
   // The key comes once the card records into the file.
   std::thread caller([&] {
@@ -148,13 +148,13 @@ TEST_F(DjMedia, RecordStopsOnHash) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "hash._wa"));
 }
 
-TEST_F(DjMedia, RecordOfAReleasedCallFails) {
-  TagDjIsupCall* c = Digital(6);
+TEST_F(CardMedia, RecordOfAReleasedCallFails) {
+  TagCardIsupCall* c = Digital(6);
   EXPECT_EQ(c->Record("gone.wav", 5, 1), -1);
 }
 
-TEST_F(DjMedia, AsyncRecordIsFinishedByStopPlay) {
-  TagDjIsupCall* c = Digital(7);
+TEST_F(CardMedia, AsyncRecordIsFinishedByStopPlay) {
+  TagCardIsupCall* c = Digital(7);
   Connect(c);
   ASSERT_EQ(c->StartRecord("async.wav", 5), 0);
   // Stop once something was recorded.
@@ -170,7 +170,7 @@ TEST_F(DjMedia, AsyncRecordIsFinishedByStopPlay) {
   EXPECT_EQ(c->recording, 0);
 }
 
-TEST_F(DjMedia, RecordedWaveHelpers) {
+TEST_F(CardMedia, RecordedWaveHelpers) {
   testsupport::WriteFile(dir_ / "raw.bin", std::string(100, '\x55'));
   EXPECT_EQ(AlawFileToWave(dir_ / "raw.bin", dir_ / "w.wav"), 0);
   EXPECT_EQ(WaveData("w.wav"), std::string(100, '\x55'));
@@ -182,7 +182,7 @@ TEST_F(DjMedia, RecordedWaveHelpers) {
   EXPECT_EQ(testsupport::ReadFile(dir_ / "keep.vox"), "abc");
 }
 
-TEST_F(DjMedia, GetKeysTable) {
+TEST_F(CardMedia, GetKeysTable) {
   struct Case {
     const char* keys;
     int maxCount, endKey;
@@ -196,7 +196,7 @@ TEST_F(DjMedia, GetKeysTable) {
       {"9#", 0, '#', 1, "9", ""},
       {"7A8", 10, 'A', 2, "7A", "8"},
   };
-  TagDjIsupCall* c = Digital(8);
+  TagCardIsupCall* c = Digital(8);
   Connect(c);
   for (const auto& k : cases) {
     SCOPED_TRACE(k.keys);
@@ -211,8 +211,8 @@ TEST_F(DjMedia, GetKeysTable) {
   }
 }
 
-TEST_F(DjMedia, GetKeysOutputNeverPassesItsBuffer) {
-  TagDjIsupCall* c = Digital(9);
+TEST_F(CardMedia, GetKeysOutputNeverPassesItsBuffer) {
+  TagCardIsupCall* c = Digital(9);
   Connect(c);
   // Without a maximum the keys go out no further than the script's buffer holds.
   std::string many(300, '3');
@@ -229,8 +229,8 @@ TEST_F(DjMedia, GetKeysOutputNeverPassesItsBuffer) {
   EXPECT_TRUE(Logged("GetKeys() timeout"));
 }
 
-TEST_F(DjMedia, InterKeyTimeEndsTheCollection) {
-  TagDjIsupCall* c = Digital(9);
+TEST_F(CardMedia, InterKeyTimeEndsTheCollection) {
+  TagCardIsupCall* c = Digital(9);
   Connect(c);
   EXPECT_EQ(c->SetKeyTime(1), 1);
   std::thread caller([&] {
@@ -246,7 +246,7 @@ TEST_F(DjMedia, InterKeyTimeEndsTheCollection) {
   EXPECT_STREQ(c->keys, "");
 }
 
-TEST_F(DjMedia, KeyBufferHoldsAtMostItsCapacity) {
+TEST_F(CardMedia, KeyBufferHoldsAtMostItsCapacity) {
   char keys[1028] = {};
   for (int i = 0; i < 2000; ++i) AppendKey(keys, 'a');
   EXPECT_EQ(std::strlen(keys), kKeysBufferMax);
@@ -255,8 +255,8 @@ TEST_F(DjMedia, KeyBufferHoldsAtMostItsCapacity) {
   EXPECT_STREQ(keys, "");
 }
 
-TEST_F(DjMedia, GetKeysEndsOnReleaseAndStop) {
-  TagDjIsupCall* c = Digital(10);
+TEST_F(CardMedia, GetKeysEndsOnReleaseAndStop) {
+  TagCardIsupCall* c = Digital(10);
   std::string out;
   EXPECT_EQ(c->GetKeys(out, 3, 5, '#'), -1);  // no call
   Connect(c);
@@ -268,17 +268,17 @@ TEST_F(DjMedia, GetKeysEndsOnReleaseAndStop) {
   stop.join();
 }
 
-TEST_F(DjMedia, SendKeysWaitsUntilSent) {
-  TagDjIsupCall* c = Digital(11);
+TEST_F(CardMedia, SendKeysWaitsUntilSent) {
+  TagCardIsupCall* c = Digital(11);
   Connect(c);
   EXPECT_EQ(c->SendKeys("12#"), 0);
   EXPECT_EQ(far_->DtmfSent(11), "12#");
   EXPECT_TRUE(drive_->Card().ChannelDtmfSent(11));
 }
 
-TEST_F(DjMedia, OneCardPushPer200MsAcrossLines) {
-  TagDjIsupCall* a = Digital(12);
-  TagDjIsupCall* b = Digital(13);
+TEST_F(CardMedia, OneCardPushPer200MsAcrossLines) {
+  TagCardIsupCall* a = Digital(12);
+  TagCardIsupCall* b = Digital(13);
   plat::SleepMs(250);
   uint64_t before = drive_->Card().PushCount();
   a->PollCard();
@@ -296,8 +296,8 @@ TEST_F(DjMedia, OneCardPushPer200MsAcrossLines) {
   EXPECT_LE(pushes, 1000u / 200u + 1u);
 }
 
-TEST_F(DjMedia, LoopPlayRestartsAndResumes) {
-  TagDjIsupCall* c = Digital(14);
+TEST_F(CardMedia, LoopPlayRestartsAndResumes) {
+  TagCardIsupCall* c = Digital(14);
   Connect(c);
   ASSERT_EQ(c->StartLoopPlay("Short.wav"), 0);
   EXPECT_EQ(c->ReLoopPlay(), -1);
@@ -311,7 +311,7 @@ TEST_F(DjMedia, LoopPlayRestartsAndResumes) {
   EXPECT_EQ(c->ReLoopPlay(), 0);
   EXPECT_EQ(c->loopPlay, 1);
   c->StopPlay();
-  TagDjIsupCall* fresh = Digital(15);
+  TagCardIsupCall* fresh = Digital(15);
   EXPECT_EQ(fresh->ReLoopPlay(), -2);
 }
 

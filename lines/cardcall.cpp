@@ -1,4 +1,4 @@
-#include "lines/djcall.h"
+#include "lines/cardcall.h"
 
 #include <atomic>
 #include <algorithm>
@@ -11,8 +11,8 @@
 #include "platform/format.h"
 #include "core/log.h"
 #include "core/monitor.h"
-#include "lines/djdrive.h"
-#include "lines/djkeys.h"
+#include "lines/carddrive.h"
+#include "lines/cardkeys.h"
 #include "lines/vocfile.h"
 #include "platform/card/card.h"
 #include "platform/path.h"
@@ -142,9 +142,9 @@ void DropKeys(char* keys, size_t count) {
 
 // ---------------------------------------------------------------- base
 
-TagDjBaseCall::~TagDjBaseCall() { interrupted = 1; }
+TagCardBaseCall::~TagCardBaseCall() { interrupted = 1; }
 
-void TagDjBaseCall::MarkLoop(LoopMark loop, const std::string& file) {
+void TagCardBaseCall::MarkLoop(LoopMark loop, const std::string& file) {
   if (loop == LoopMark::kNone) return;
   // Set with the play's start under the card lock: a stop from another line
   // either comes first (and the loop is not marked) or sees the loop on.
@@ -156,14 +156,14 @@ void TagDjBaseCall::MarkLoop(LoopMark loop, const std::string& file) {
   }
 }
 
-void TagDjBaseCall::ShowKeys() {
+void TagCardBaseCall::ShowKeys() {
   KeysModeLookup lookup = g_keysMode.load();
   int mode = lookup ? lookup(lineNo) : 1;
   if (mode < 0) return;
   DispKeys(lineNo, keys, mode);
 }
 
-void TagDjBaseCall::SaveLoopPosition() {
+void TagCardBaseCall::SaveLoopPosition() {
   if (loopPlay) {
     int64_t pos = static_cast<int64_t>(playPos) + 8 * static_cast<int64_t>(plat::TickCount() - playStartTick);
     playPos = pos > INT32_MAX ? INT32_MAX : static_cast<int32_t>(pos);
@@ -171,7 +171,7 @@ void TagDjBaseCall::SaveLoopPosition() {
   }
 }
 
-std::string TagDjBaseCall::StopConfAndTakeRecord(plat::SimCard& c) {
+std::string TagCardBaseCall::StopConfAndTakeRecord(plat::SimCard& c) {
   if (confRecordHandle >= 0) {
     c.ConfStopRecord(confRecordHandle);
     confRecordHandle = -1;
@@ -186,14 +186,14 @@ std::string TagDjBaseCall::StopConfAndTakeRecord(plat::SimCard& c) {
   return finish;
 }
 
-bool TagDjBaseCall::KeysTimedOut(uint32_t now, uint32_t lastKey, uint32_t start, int totalSeconds) const {
+bool TagCardBaseCall::KeysTimedOut(uint32_t now, uint32_t lastKey, uint32_t start, int totalSeconds) const {
   bool keyOver = keyTime > 0 && static_cast<uint32_t>(now - lastKey) > static_cast<uint32_t>(keyTime) * 1000u;
   bool totalOver =
       totalSeconds > 0 && static_cast<uint32_t>(now - start) > static_cast<uint32_t>(totalSeconds) * 1000u;
   return keyOver || totalOver;
 }
 
-int TagDjBaseCall::StartCardPlay(const std::string& file, int position, LoopMark loop) {
+int TagCardBaseCall::StartCardPlay(const std::string& file, int position, LoopMark loop) {
   // The card gets the name as it resolves on this system; the upper-cased
   // form only decides the mode and goes into the log.
   std::string path = plat::ResolvePath(file);
@@ -201,7 +201,7 @@ int TagDjBaseCall::StartCardPlay(const std::string& file, int position, LoopMark
   int mode = position + (upper.find(".WAV") != std::string::npos ? WaveModeOffset() : 0);
   int r;
   {
-    plat::CardLock g(DjCard());
+    plat::CardLock g(CardCard());
     // A linked line plays into its group, where its partners hear it.
     if (conf->group >= 0) {
       r = GroupPlay(path);
@@ -222,8 +222,8 @@ int TagDjBaseCall::StartCardPlay(const std::string& file, int position, LoopMark
   return 0;
 }
 
-bool TagDjBaseCall::PlayFinished() {
-  plat::SimCard& c = DjCard();
+bool TagCardBaseCall::PlayFinished() {
+  plat::SimCard& c = CardCard();
   int voice;
   {
     plat::CardLock g(c);
@@ -240,20 +240,20 @@ bool TagDjBaseCall::PlayFinished() {
   return true;
 }
 
-void TagDjBaseCall::RestartFinishedLoop() {
+void TagCardBaseCall::RestartFinishedLoop() {
   bool on;
   {
-    plat::CardLock g(DjCard());
+    plat::CardLock g(CardCard());
     on = loopPlay != 0;
   }
   if (on && PlayFinished()) StartLoopPlay(loopFile);
 }
 
-int TagDjBaseCall::ReLoopPlay() {
+int TagCardBaseCall::ReLoopPlay() {
   std::string file;
   int32_t pos;
   {
-    plat::CardLock g(DjCard());
+    plat::CardLock g(CardCard());
     if (loopPlay) return -1;
     if (loopFile.empty()) return -2;
     if (conf->group >= 0) return -3;
@@ -264,8 +264,8 @@ int TagDjBaseCall::ReLoopPlay() {
   return 0;
 }
 
-int TagDjBaseCall::Record(const std::string& file, int maxSeconds, uint8_t stopOnHash) {
-  plat::SimCard& c = DjCard();
+int TagCardBaseCall::Record(const std::string& file, int maxSeconds, uint8_t stopOnHash) {
+  plat::SimCard& c = CardCard();
   std::string path = plat::ResolvePath(file);
   bool started;
   {
@@ -307,8 +307,8 @@ int TagDjBaseCall::Record(const std::string& file, int maxSeconds, uint8_t stopO
   return result;
 }
 
-int TagDjBaseCall::StartRecord(const std::string& file, int maxSeconds) {
-  plat::SimCard& c = DjCard();
+int TagCardBaseCall::StartRecord(const std::string& file, int maxSeconds) {
+  plat::SimCard& c = CardCard();
   std::string path = plat::ResolvePath(file);
   plat::CardLock g(c);
   recordFile.clear();
@@ -330,7 +330,7 @@ int TagDjBaseCall::StartRecord(const std::string& file, int maxSeconds) {
   return 0;
 }
 
-int TagDjBaseCall::KeysLen() {
+int TagCardBaseCall::KeysLen() {
   ReadKeys();
   keyCount = static_cast<int32_t>(std::strlen(keys));
   return keyCount;
@@ -338,8 +338,8 @@ int TagDjBaseCall::KeysLen() {
 
 // ---------------------------------------------------------------- digital
 
-TagDjDigitCall::TagDjDigitCall(int ch, TagDjDigitDrive* d)
-    : TagDjBaseCall(d), channel(ch), link(ch / 30), slot(ch % 30) {
+TagCardDigitCall::TagCardDigitCall(int ch, TagCardDigitDrive* d)
+    : TagCardBaseCall(d), channel(ch), link(ch / 30), slot(ch % 30) {
   card = d;
   lineNo = ch;
   lineType = kLineDig;
@@ -350,19 +350,19 @@ TagDjDigitCall::TagDjDigitCall(int ch, TagDjDigitDrive* d)
   interrupted = 0;
 }
 
-plat::SimCard& TagDjBaseCall::DjCard() { return drive->Card(); }
+plat::SimCard& TagCardBaseCall::CardCard() { return drive->Card(); }
 
-int TagDjDigitCall::CardPlayFile(const std::string& path, int mode) {
+int TagCardDigitCall::CardPlayFile(const std::string& path, int mode) {
   return drive->Card().ChannelPlayFile(channel, path, mode, -1);
 }
 
-int TagDjDigitCall::CardPlayVoice() { return drive->Card().ChannelPlayVoice(channel); }
+int TagCardDigitCall::CardPlayVoice() { return drive->Card().ChannelPlayVoice(channel); }
 
-int TagDjDigitCall::CardRecordFile(const std::string& path, int maxBytes) {
+int TagCardDigitCall::CardRecordFile(const std::string& path, int maxBytes) {
   return drive->Card().ChannelRecordFile(channel, path, recPos, maxBytes);
 }
 
-void TagDjDigitCall::PushCard() {
+void TagCardDigitCall::PushCard() {
   plat::SimCard& c = drive->Card();
   plat::CardLock g(c);
   uint32_t now = plat::TickCount();
@@ -372,14 +372,14 @@ void TagDjDigitCall::PushCard() {
   }
 }
 
-int TagDjDigitCall::PollCard() {
+int TagCardDigitCall::PollCard() {
   ServeHangupRequest();
   PushCard();
   RestartFinishedLoop();
   return 0;
 }
 
-bool TagDjDigitCall::RecordFinished() {
+bool TagCardDigitCall::RecordFinished() {
   plat::SimCard& c = drive->Card();
   plat::CardLock g(c);
   if (!chRecActive) return true;
@@ -387,12 +387,12 @@ bool TagDjDigitCall::RecordFinished() {
   return c.VoiceFinished(c.ChannelRecordVoice(channel)) != 0;
 }
 
-void TagDjDigitCall::LocalPlay(const std::string& file) {
+void TagCardDigitCall::LocalPlay(const std::string& file) {
   if (!IsWaveFileName(file) || !plat::FileExists(file)) return;
   plat::PlaySoundAsync(plat::ResolvePath(file));
 }
 
-void TagDjDigitCall::StopPlay() {
+void TagCardDigitCall::StopPlay() {
   plat::SimCard& c = drive->Card();
   std::string finish;
   {
@@ -422,7 +422,7 @@ void TagDjDigitCall::StopPlay() {
   if (!finish.empty() && RenameRecordedWave(finish) < -1) Log("FreeCh: Err.");
 }
 
-int TagDjDigitCall::PlayFile(const std::string& file, uint8_t breakKey, int pcFlag) {
+int TagCardDigitCall::PlayFile(const std::string& file, uint8_t breakKey, int pcFlag) {
   if (pcFlag) {
     LocalPlay(file);
     return -1;
@@ -454,7 +454,7 @@ int TagDjDigitCall::PlayFile(const std::string& file, uint8_t breakKey, int pcFl
   return result;
 }
 
-int TagDjDigitCall::StartLoopPlayOn(const std::string& file, int pcFlag) {
+int TagCardDigitCall::StartLoopPlayOn(const std::string& file, int pcFlag) {
   StopPlay();
   if (pcFlag) {
     LocalPlay(file);
@@ -468,7 +468,7 @@ int TagDjDigitCall::StartLoopPlayOn(const std::string& file, int pcFlag) {
   return 0;
 }
 
-void TagDjDigitCall::ReadKeys() {
+void TagCardDigitCall::ReadKeys() {
   PollState();
   bool any = false;
   // The pause after each key must not hide a release: the call is looked at
@@ -485,7 +485,7 @@ void TagDjDigitCall::ReadKeys() {
   if (any) ShowKeys();
 }
 
-void TagDjDigitCall::ClearKeys() {
+void TagCardDigitCall::ClearKeys() {
   ReadKeys();
   keys[0] = '\0';
   keyCount = 0;
@@ -493,7 +493,7 @@ void TagDjDigitCall::ClearKeys() {
   ShowKeys();
 }
 
-int TagDjDigitCall::SendKeys(const std::string& k) {
+int TagCardDigitCall::SendKeys(const std::string& k) {
   drive->Card().SendChannelDtmf(channel, k);
   while (!interrupted && PollState()) {
     if (drive->Card().ChannelDtmfSent(channel)) break;
@@ -502,7 +502,7 @@ int TagDjDigitCall::SendKeys(const std::string& k) {
   return 0;
 }
 
-int TagDjDigitCall::GetKeys(std::string& out, int maxCount, int totalSeconds, int endKey) {
+int TagCardDigitCall::GetKeys(std::string& out, int maxCount, int totalSeconds, int endKey) {
   out.clear();
   uint32_t start = plat::TickCount();
   uint32_t lastKey = start;
@@ -536,7 +536,7 @@ int TagDjDigitCall::GetKeys(std::string& out, int maxCount, int totalSeconds, in
   return -1;
 }
 
-int TagDjDigitCall::OutCall(const std::string& number, int, int) {
+int TagCardDigitCall::OutCall(const std::string& number, int, int) {
   int r = Dial(number);
   Log(Format("Dial(%s) : %d, conn=%d", number.c_str(), r, callState.load()));
   if (r < 0) return r;
@@ -572,12 +572,12 @@ int TagDjDigitCall::OutCall(const std::string& number, int, int) {
   return c;
 }
 
-int TagDjDigitCall::GetCallerId(std::string& out) {
+int TagCardDigitCall::GetCallerId(std::string& out) {
   out = callerNumber;
   return static_cast<int>(out.size());
 }
 
-int TagDjDigitCall::GetCalleeId(std::string& out) {
+int TagCardDigitCall::GetCalleeId(std::string& out) {
   out = calledNumber;
   return static_cast<int>(out.size());
 }

@@ -1,17 +1,17 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include "lines/djdrive.h"
+#include "lines/carddrive.h"
 #include "platform/text.h"
-#include "tests/lines/djtest_fixture.h"
+#include "tests/lines/cardtest_fixture.h"
 
-using djtest::CardFixture;
+using cardtest::CardFixture;
 
 namespace {
 
-class DjDrive : public CardFixture {};
+class CardDrive : public CardFixture {};
 
-TEST_F(DjDrive, StartAndStopWriteTheirLogLinesInOrder) {
+TEST_F(CardDrive, StartAndStopWriteTheirLogLinesInOrder) {
   Open();
   EXPECT_EQ(drive_->status, 0);
   EXPECT_EQ(drive_->digitalCount, 30);
@@ -20,10 +20,10 @@ TEST_F(DjDrive, StartAndStopWriteTheirLogLinesInOrder) {
   EXPECT_EQ(drive_->serialText, "20261210");
   EXPECT_EQ(static_cast<TagKxCard&>(*drive_).SerialText(), "20261210");
   Close();
-  const char* lines[] = {"TagDjDigitDrive ...",    "_totalDigitLines = 30",  "InLinesCount = 4",
-                         "_faxNum=2",              "_totalConfId=32",        "DJFsk_InitForFsk() OK.",
-                         "TagDjDigitDrive OK.",    "TagDjIsupDrive ...",     "DJISUP_InitSystem(): 0",
-                         "TagDjIsupDrive End.",    "TagDjIsupDrive Closed.", "TagDjDigitDrive Closed."};
+  const char* lines[] = {"TagCardDigitDrive ...",    "_totalDigitLines = 30",  "InLinesCount = 4",
+                         "_faxNum=2",              "_totalConfId=32",        "CardFsk_InitForFsk() OK.",
+                         "TagCardDigitDrive OK.",    "TagCardIsupDrive ...",     "CardIsup_InitSystem(): 0",
+                         "TagCardIsupDrive End.",    "TagCardIsupDrive Closed.", "TagCardDigitDrive Closed."};
   std::string log = LogText();
   size_t at = 0;
   for (const char* l : lines) {
@@ -33,7 +33,7 @@ TEST_F(DjDrive, StartAndStopWriteTheirLogLinesInOrder) {
   }
 }
 
-TEST_F(DjDrive, FailedStartShowsTheBoxAndLeavesNoLines) {
+TEST_F(CardDrive, FailedStartShowsTheBoxAndLeavesNoLines) {
   struct Case {
     const char* name;
     const char* ini;  // nullptr: no SimCard.ini at all
@@ -57,13 +57,13 @@ TEST_F(DjDrive, FailedStartShowsTheBoxAndLeavesNoLines) {
     std::string want = "Tarnwick系统: 初始化数字卡不成功, 返回值: " + std::to_string(c.result) + "!";
     EXPECT_EQ(testsupport::ReadFile(boxes), want + "\n");
     // The signalling start runs and is logged all the same.
-    EXPECT_TRUE(Logged("TagDjIsupDrive End."));
+    EXPECT_TRUE(Logged("TagCardIsupDrive End."));
     Close();
   }
   unsetenv("RODIZ_BOX_RECORD");
 }
 
-TEST_F(DjDrive, NoDigitalChannelsGiveNoLinesAndNoBox) {
+TEST_F(CardDrive, NoDigitalChannelsGiveNoLinesAndNoBox) {
   testsupport::WriteFile(dir_ / "SimCard.ini", "[Card]\nE1Links=0\nAnalogPorts=USER\n");
   std::string boxes = dir_ / "boxes.txt";
   setenv("RODIZ_BOX_RECORD", boxes.c_str(), 1);
@@ -76,7 +76,7 @@ TEST_F(DjDrive, NoDigitalChannelsGiveNoLinesAndNoBox) {
   EXPECT_EQ(testsupport::ReadFile(boxes), "");
 }
 
-TEST_F(DjDrive, LineNamesTypesAndCalls) {
+TEST_F(CardDrive, LineNamesTypesAndCalls) {
   Open();
   struct Case {
     int index;
@@ -115,14 +115,14 @@ TEST_F(DjDrive, LineNamesTypesAndCalls) {
   EXPECT_EQ(drive_->Call(0), nullptr);
 }
 
-TEST_F(DjDrive, ChannelLinkAndSlot) {
+TEST_F(CardDrive, ChannelLinkAndSlot) {
   testsupport::WriteFile(dir_ / "SimCard.ini", "[Card]\nE1Links=2\n");
   Open();
   struct Case {
     int ch, link, slot;
   } cases[] = {{0, 0, 0}, {29, 0, 29}, {30, 1, 0}, {45, 1, 15}, {59, 1, 29}};
   for (const auto& c : cases) {
-    TagDjIsupCall* call = Digital(c.ch);
+    TagCardIsupCall* call = Digital(c.ch);
     ASSERT_NE(call, nullptr);
     EXPECT_EQ(call->link, c.link) << c.ch;
     EXPECT_EQ(call->slot, c.slot) << c.ch;
@@ -130,7 +130,7 @@ TEST_F(DjDrive, ChannelLinkAndSlot) {
 }
 
 // The largest card: 32 links, 960 channels; a call reaches the last one.
-TEST_F(DjDrive, ThirtyTwoLinksGiveNineHundredSixtyLines) {
+TEST_F(CardDrive, ThirtyTwoLinksGiveNineHundredSixtyLines) {
   testsupport::WriteFile(dir_ / "SimCard.ini", "[Card]\nE1Links=32\n");
   Open();
   EXPECT_EQ(drive_->status, 0);
@@ -139,19 +139,19 @@ TEST_F(DjDrive, ThirtyTwoLinksGiveNineHundredSixtyLines) {
     int ch, link, slot;
   } cases[] = {{480, 16, 0}, {959, 31, 29}};
   for (const auto& c : cases) {
-    TagDjIsupCall* call = Digital(c.ch);
+    TagCardIsupCall* call = Digital(c.ch);
     ASSERT_NE(call, nullptr);
     EXPECT_EQ(call->link, c.link) << c.ch;
     EXPECT_EQ(call->slot, c.slot) << c.ch;
   }
-  TagDjIsupCall* last = Digital(959);
+  TagCardIsupCall* last = Digital(959);
   ASSERT_NE(last, nullptr);
   ASSERT_TRUE(far_->IncomingCall(959, "777", "8613")) << far_->Error();
   ASSERT_EQ(last->WaitRing(1), 0);
   EXPECT_EQ(last->callerNumber, "777");
 }
 
-TEST_F(DjDrive, PortsOfOtherTypesAreNamedUnknown) {
+TEST_F(CardDrive, PortsOfOtherTypesAreNamedUnknown) {
   testsupport::WriteFile(dir_ / "SimCard.ini", "[Card]\nE1Links=1\nAnalogPorts=TYPE2, OTHER, TRUNK\n");
   Open();
   EXPECT_EQ(drive_->portTypes, (std::vector<int>{-1, -2, 0}));
@@ -168,7 +168,7 @@ TEST_F(DjDrive, PortsOfOtherTypesAreNamedUnknown) {
   }
 }
 
-TEST_F(DjDrive, CardIniSwitches) {
+TEST_F(CardDrive, CardIniSwitches) {
   struct Case {
     const char* text;  // nullptr: no Card.ini
     bool conf, fax;
@@ -194,7 +194,7 @@ TEST_F(DjDrive, CardIniSwitches) {
   EXPECT_EQ(ReadCardIni(dir_ / "missing.ini", nullptr, nullptr), -1);
 }
 
-TEST_F(DjDrive, SwitchedOffResourcesAreNotStarted) {
+TEST_F(CardDrive, SwitchedOffResourcesAreNotStarted) {
   testsupport::WriteFile(dir_ / "Card.ini", "CONF = NO\nFAX = NO\n");
   Open();
   EXPECT_EQ(drive_->status, 0);
@@ -205,20 +205,20 @@ TEST_F(DjDrive, SwitchedOffResourcesAreNotStarted) {
   EXPECT_EQ(drive_->Card().FaxChannelCount(), 0);
 }
 
-TEST_F(DjDrive, FailingOptionalStartsKeepTheCardRunning) {
-  testsupport::WriteFile(dir_ / "SimCard.ini", std::string(djtest::kCardIni) + "[Fail]\nFax=-2\nFsk=-4\nIsup=-5\n");
+TEST_F(CardDrive, FailingOptionalStartsKeepTheCardRunning) {
+  testsupport::WriteFile(dir_ / "SimCard.ini", std::string(cardtest::kCardIni) + "[Fail]\nFax=-2\nFsk=-4\nIsup=-5\n");
   Open();
   EXPECT_EQ(drive_->status, 0);
   EXPECT_EQ(drive_->telCount, 34);
   EXPECT_EQ(drive_->faxCount, 0);
-  EXPECT_TRUE(Logged("DJFsk_InitForFsk() Err: -4"));
-  EXPECT_TRUE(Logged("DJISUP_InitSystem(): -5"));
+  EXPECT_TRUE(Logged("CardFsk_InitForFsk() Err: -4"));
+  EXPECT_TRUE(Logged("CardIsup_InitSystem(): -5"));
 }
 
-TEST_F(DjDrive, PhysicalCardIsTheIsupDriver) {
+TEST_F(CardDrive, PhysicalCardIsTheIsupDriver) {
   // The installation's SimCard.ini lies in the working directory.
   std::unique_ptr<TagKxCard> card = MakePhysicalCard();
-  ASSERT_NE(dynamic_cast<TagDjIsupDrive*>(card.get()), nullptr);
+  ASSERT_NE(dynamic_cast<TagCardIsupDrive*>(card.get()), nullptr);
   EXPECT_EQ(card->status, 0);
   EXPECT_EQ(card->telCount, 34);
 }

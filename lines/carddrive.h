@@ -11,18 +11,18 @@
 #include "lines/kxcard.h"
 #include "platform/card/card.h"
 
-class TagDjBaseCall;
+class TagCardBaseCall;
 
 // Card.ini: "CONF" and "FAX" switch the conference and fax resources. Both
 // stay as given when the file or the key is missing. Returns the number of
 // lines holding "=" (-1 when the file cannot be read).
 int ReadCardIni(const std::string& path, bool* conf, bool* fax);
 
-class TagDjDigitDrive : public TagKxCard {
+class TagCardDigitDrive : public TagKxCard {
  public:
   // Runs the start sequence; simIni names the software card's shape file.
-  explicit TagDjDigitDrive(const std::string& simIni = "SimCard.ini");
-  ~TagDjDigitDrive() override;
+  explicit TagCardDigitDrive(const std::string& simIni = "SimCard.ini");
+  ~TagCardDigitDrive() override;
 
   int GetLineName(int index, std::string& name) override;
   TagTelLine* MakeLine(int index, int lineNumber) override = 0;
@@ -38,8 +38,8 @@ class TagDjDigitDrive : public TagKxCard {
 
   // The call object of a card index; reading past the end first appends
   // empty entries up to it. Null for a negative index.
-  TagDjBaseCall* Call(int index);
-  void SetCall(int index, TagDjBaseCall* call);
+  TagCardBaseCall* Call(int index);
+  void SetCall(int index, TagCardBaseCall* call);
 
   // Conference resources: 0 or the group count (older interface), the
   // newer interface's start result otherwise.
@@ -62,7 +62,7 @@ class TagDjDigitDrive : public TagKxCard {
   // total := the pool's size, inUse := channels linked; returns inUse.
   int GetFaxCounts(int& total, int& inUse);
 
-  // Conference groups and switching (djconf.cpp). A card index outside the
+  // Conference groups and switching (cardconf.cpp). A card index outside the
   // card gives -1.
   int AllocConfGroup();
   void FreeConfGroup(int group);
@@ -96,13 +96,13 @@ class TagDjDigitDrive : public TagKxCard {
 
  protected:
   std::unique_ptr<plat::SimCard> card_;
-  std::vector<TagDjBaseCall*> calls_;  // not owned: the lines own their calls
+  std::vector<TagCardBaseCall*> calls_;  // not owned: the lines own their calls
 };
 
-class TagDjIsupDrive : public TagDjDigitDrive {
+class TagCardIsupDrive : public TagCardDigitDrive {
  public:
-  explicit TagDjIsupDrive(const std::string& simIni = "SimCard.ini");
-  ~TagDjIsupDrive() override;
+  explicit TagCardIsupDrive(const std::string& simIni = "SimCard.ini");
+  ~TagCardIsupDrive() override;
   TagTelLine* MakeLine(int index, int lineNumber) override;
   int OpenSignalling() override;
   void CloseSignalling() override;

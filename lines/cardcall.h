@@ -17,7 +17,7 @@
 
 #include "engine/kxcall.h"
 
-class TagDjDigitDrive;
+class TagCardDigitDrive;
 namespace plat {
 class SimCard;
 }
@@ -43,12 +43,12 @@ using KeysModeLookup = int (*)(int line);
 void SetKeysModeLookup(KeysModeLookup lookup);
 KeysModeLookup GetKeysModeLookup();
 
-class TagDjBaseCall : public TagKxCall {
+class TagCardBaseCall : public TagKxCall {
  public:
-  explicit TagDjBaseCall(TagDjDigitDrive* d) : drive(d), conf(std::make_unique<TagConfLine>(this, d)) {}
+  explicit TagCardBaseCall(TagCardDigitDrive* d) : drive(d), conf(std::make_unique<TagConfLine>(this, d)) {}
 
-  TagDjDigitDrive* const drive;
-  ~TagDjBaseCall() override;
+  TagCardDigitDrive* const drive;
+  ~TagCardBaseCall() override;
 
   // The channel's own play and record are running (set when they start,
   // cleared when the channel is freed). Guarded by the card lock.
@@ -60,7 +60,7 @@ class TagDjBaseCall : public TagKxCall {
   std::string recordFile;  // guarded by the card lock
 
   int ReLoopPlay() override;
-  // Fax: one path for digital channels and analog ports (lines/djfax.cpp).
+  // Fax: one path for digital channels and analog ports (lines/cardfax.cpp).
   void SetFaxLocalId(const std::string& text) override;
   void GetFaxResource(int& total, int& inUse) override;
   int SendFax(const std::string& file) override { return FaxTransfer(file, true); }
@@ -71,7 +71,7 @@ class TagDjBaseCall : public TagKxCall {
   int StartRecord(const std::string& file, int maxSeconds) override;
   int KeysLen() override;
 
-  // Links with other card lines (djconf.cpp).
+  // Links with other card lines (cardconf.cpp).
   int LinkTo(int line, int value) override;
   int UnlinkTo(int line, int value) override;
   int UnlinkAll() override;
@@ -117,7 +117,7 @@ class TagDjBaseCall : public TagKxCall {
   virtual bool FaxPoll() = 0;
 
   // What the channel and the port do differently.
-  plat::SimCard& DjCard();
+  plat::SimCard& CardCard();
   // The card's play of a file; mode adds WaveModeOffset for a ".WAV" file.
   virtual int CardPlayFile(const std::string& path, int mode) = 0;
   virtual int WaveModeOffset() const = 0;
@@ -136,9 +136,9 @@ class TagDjBaseCall : public TagKxCall {
   virtual uint32_t RecordPollMs() const = 0;
 };
 
-class TagDjDigitCall : public TagDjBaseCall {
+class TagCardDigitCall : public TagCardBaseCall {
  public:
-  TagDjDigitCall(int channel, TagDjDigitDrive* drive);
+  TagCardDigitCall(int channel, TagCardDigitDrive* drive);
 
   void ClearKeys() override;
   int OutCall(const std::string& number, int a, int b) override;
