@@ -73,6 +73,8 @@ TEST(SpeechOnACardLine, TheCallerHearsSpokenText) {
 
   // The first play: speech, as the caller heard it.
   ASSERT_EQ(card("AUDIO 0 heard0.raw 0").rfind("OK", 0), 0u);
+  // The far end writes only inside the installation.
+  EXPECT_EQ(card("AUDIO 0 ../heard0.raw 0"), "ERR path must lie inside the program's folder: ../heard0.raw");
   std::string heard = inst.Read("heard0.raw");
   ASSERT_GT(heard.size(), 2400u);  // more than 0.3 s
   double sum = 0;
