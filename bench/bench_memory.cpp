@@ -117,26 +117,32 @@ bool Until(const std::function<bool()>& cond, uint32_t timeoutMs) {
 }
 
 // One call on a channel: placed, answered, released by the caller during
-// the prompt or after keys, ended. False when a step did not come.
-bool OneCall(plat::SimCardFarEnd& far, int ch, int n) {
+// the prompt or after keys, ended. What went wrong, or an empty text.
+std::string OneCall(plat::SimCardFarEnd& far, int ch, int n) {
   const std::string c = std::to_string(ch);
-  if (far.Execute("CALL " + c + " 6789 8000") != "OK") return false;
-  if (!Until([&] { return far.State(ch) == kAnswered; }, 20000)) return false;
+  const std::string placed = far.Execute("CALL " + c + " 6789 8000");
+  if (placed != "OK") return "channel " + c + ": call not placed: " + placed;
+  if (!Until([&] { return far.State(ch) == kAnswered; }, 60000))
+    return "channel " + c + ": not answered, state " + std::to_string(far.State(ch));
   if (n % 2) far.Execute("DTMF " + c + " 12#");
   far.Execute("REL " + c + " 16");
-  return Until([&] { return far.State(ch) == kIdle; }, 20000);
+  if (!Until([&] { return far.State(ch) == kIdle; }, 60000))
+    return "channel " + c + ": never ended, state " + std::to_string(far.State(ch));
+  return "";
 }
 
 // Calls on every line at once until `calls` have ended in all; samples the
 // resident memory each time another `every` calls have ended.
-bool Calls(plat::SimCardFarEnd& far, int calls, int every, std::vector<double>* samples) {
+std::string Calls(plat::SimCardFarEnd& far, int calls, int every, std::vector<double>* samples) {
   std::atomic<int> next{0}, done{0};
   std::atomic<bool> failed{false};
+  std::vector<std::string> faults(kLines);
   std::vector<std::thread> callers;
   for (int ch = 0; ch < kLines; ++ch)
     callers.emplace_back([&, ch] {
       for (int n; !failed.load() && (n = next.fetch_add(1)) < calls;) {
-        if (!OneCall(far, ch, n)) failed = true;
+        faults[static_cast<size_t>(ch)] = OneCall(far, ch, n);
+        if (!faults[static_cast<size_t>(ch)].empty()) failed = true;
         ++done;
       }
     });
@@ -150,7 +156,9 @@ bool Calls(plat::SimCardFarEnd& far, int calls, int every, std::vector<double>* 
   }
   for (auto& t : callers) t.join();
   samples->push_back(ResidentMb());
-  return !failed.load();
+  for (const std::string& f : faults)
+    if (!f.empty()) return f;
+  return "";
 }
 
 void BM_ResidentMemoryUnderCallsAndReloads(benchmark::State& state) {
@@ -173,8 +181,10 @@ void BM_ResidentMemoryUnderCallsAndReloads(benchmark::State& state) {
       break;
     }
     std::vector<double> warm, run;
-    if (!Calls(far, warmup, warmup, &warm) || !Calls(far, calls - warmup, (calls - warmup) / 8, &run)) {
-      state.SkipWithError("a call did not go through");
+    std::string fault = Calls(far, warmup, warmup, &warm);
+    if (fault.empty()) fault = Calls(far, calls - warmup, (calls - warmup) / 8, &run);
+    if (!fault.empty()) {
+      state.SkipWithError(("a call did not go through: " + fault).c_str());
       break;
     }
     // Each reload is followed by one call on every line: the lines are back
@@ -183,8 +193,12 @@ void BM_ResidentMemoryUnderCallsAndReloads(benchmark::State& state) {
     for (int r = 0; r < reloads; ++r) {
       drive->ReloadAll();
       std::vector<double> one;
-      if (!Until([&] { return drive->CountReloadPending() == 0; }, 60000) || !Calls(far, kLines, kLines + 1, &one)) {
-        state.SkipWithError("a reload did not come back to taking calls");
+      if (!Until([&] { return drive->CountReloadPending() == 0; }, 60000)) {
+        state.SkipWithError("a reload did not end");
+        break;
+      }
+      if (const std::string f = Calls(far, kLines, kLines + 1, &one); !f.empty()) {
+        state.SkipWithError(("a reload did not come back to taking calls: " + f).c_str());
         break;
       }
       afterReload.push_back(one.back());

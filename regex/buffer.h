@@ -84,6 +84,15 @@ class CBufferT : public CBufferRefT<T> {
     if (zeroAfter) buf_[size_] = T();
     this->ref_ = buf_;
   }
+  // Makes room for n more items and gives the first of them (the caller
+  // fills all n).
+  T* Extend(int n) {
+    if (size_ + n > cap_) Grow(size_ + n);
+    T* p = buf_ + size_;
+    size_ += n;
+    this->ref_ = buf_;
+    return p;
+  }
   void Truncate(int n) {
     if (n >= 0 && n < size_) size_ = n;
   }

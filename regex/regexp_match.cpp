@@ -37,6 +37,8 @@ inline bool IsWordByte(unsigned char c) {
 inline unsigned char Fold(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
 
 bool SameBytes(const char* a, const char* b, int n, bool icase) {
+  // One byte (a delimiter, most often) needs no call.
+  if (n == 1 && !icase) return *a == *b;
   if (!icase) return std::memcmp(a, b, size_t(n)) == 0;
   for (int i = 0; i < n; ++i)
     if (Fold(static_cast<unsigned char>(a[i])) != Fold(static_cast<unsigned char>(b[i]))) return false;
@@ -95,9 +97,13 @@ void CContext::ResetSteps() {
 void CContext::PushCapture(int group, int start, int end, int balance) {
   if (group < 0) return;
   if (group >= index.GetSize()) index.Prepare(group, -1);
-  int e = capture.GetSize() / kCap;
-  int entry[kCap] = {group, start, end, balance, index[group]};
-  capture.Append(entry, kCap);
+  const int e = capture.GetSize() / kCap;
+  int* entry = capture.Extend(kCap);
+  entry[0] = group;
+  entry[1] = start;
+  entry[2] = end;
+  entry[3] = balance;
+  entry[4] = index[group];
   index[group] = e;
 }
 
