@@ -327,6 +327,8 @@ int TagDbConnection::Close() {
       if (!last->busy) {
         gone = std::move(backends_.back());
         backends_.pop_back();
+        // Requests waiting on a connection left without backends end now.
+        if (backends_.empty()) WakeAllLocked();
         break;
       }
       leaving_ = last;
