@@ -1,8 +1,11 @@
 // What waiting lines cost: the share of one core the process uses (its CPU
 // time over wall time) while
-//   - 960 trunk lines of a 32-link card wait for a call in WaitRing, and
-//   - 480 virtual lines wait in "GetKeys(" for keys typed into their cells.
-// Each line waits on its own thread, as on the running system.
+//   - trunk lines of the software card wait for a call in WaitRing, and
+//   - virtual lines wait in "GetKeys(" for keys typed into their cells.
+// Two forms of each: the waiting operation alone on a bare thread per line,
+// and the real thing, the line manager loading a script on every line and
+// running it on its line thread with the run loop (which also publishes the
+// line's state and polls its timers). Compare core_percent_per_100_lines.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <time.h>
@@ -13,7 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "core/cpumeter.h"
+#include "core/log.h"
 #include "core/monitor.h"
+#include "core/runcfg.h"
 #include "engine/keyword.h"
 #include "engine/kxcall.h"
 #include "engine/opfactory.h"
@@ -21,6 +27,7 @@
 #include "host/operations.h"
 #include "lines/carddrive.h"
 #include "lines/cardisup.h"
+#include "lines/teldrive.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
 
@@ -59,6 +66,7 @@ void MeasureWaiting(benchmark::State& state, std::vector<std::unique_ptr<plat::T
   for (auto& t : threads) t->Join();
   state.counters["core_percent"] = 100.0 * cpu / wall;
   state.counters["lines"] = static_cast<double>(threads.size());
+  state.counters["core_percent_per_100_lines"] = 100.0 * 100.0 * cpu / wall / static_cast<double>(threads.size());
 }
 
 void BM_TrunkLinesWaitingForCalls(benchmark::State& state) {
@@ -87,7 +95,7 @@ void BM_TrunkLinesWaitingForCalls(benchmark::State& state) {
   }
   for (TagTelLine* l : lines) drive.FreeLine(l);
 }
-BENCHMARK(BM_TrunkLinesWaitingForCalls)->Arg(16)->Arg(32)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TrunkLinesWaitingForCalls)->Arg(4)->Arg(16)->Arg(32)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 class VirtualCall : public TagKxCall {
  public:
@@ -149,6 +157,88 @@ void BM_VirtualLinesWaitingForKeys(benchmark::State& state) {
   SetMonitor(nullptr);
   std::filesystem::current_path(old);
 }
-BENCHMARK(BM_VirtualLinesWaitingForKeys)->Arg(480)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_VirtualLinesWaitingForKeys)->Arg(120)->Arg(480)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// An installation in a folder of its own: the card with `links` E1 links
+// (none: no SimCard.ini), `virtualLines` virtual lines, a script for each
+// kind, loaded by the line manager as the program does.
+struct LineManagerInstallation {
+  TempDir dir;
+  std::filesystem::path oldCwd = std::filesystem::current_path();
+  TagRunCfg cfg;
+  std::shared_ptr<TagMonitor> monitor;
+  int lines;
+
+  LineManagerInstallation(int links, int virtualLines) : lines(links * 30 + virtualLines) {
+    std::filesystem::current_path(dir.path);
+    if (links > 0) std::ofstream("SimCard.ini") << "[Card]\nE1Links=" << links << "\nAnalogPorts=\n";
+    std::ofstream("trunk.kxs") << "r = WaitRing(1);\n";
+    std::ofstream("keys.kxs") << "keys = \"\";\nn = GetKeys(keys, 5, 0);\n";
+    std::ofstream cfgFile("RoDizRun.cfg");
+    cfgFile << "VIR_LINES_NUM=" << virtualLines << "\nLOAD_DELAY=0\n";
+    if (links > 0) cfgFile << "0-" << links * 30 - 1 << "=trunk.kxs\n";
+    if (virtualLines > 0) cfgFile << links * 30 << "-" << lines - 1 << "=keys.kxs\n";
+    cfgFile.close();
+    logLevel = 0;
+    // The load pacing reads the process's processor use: on a shared machine
+    // that is this benchmark's own, never another program's.
+    CpuMeter().SetOverride([] { return 0; });
+    RegisterAllOperations();
+    monitor = std::make_shared<TagMonitor>(lines, TagMonitorSettings{});
+    SetMonitor(monitor);
+  }
+  ~LineManagerInstallation() {
+    SetMonitor(nullptr);
+    CpuMeter().SetOverride(nullptr);
+    std::filesystem::current_path(oldCwd);
+  }
+};
+
+// True once every line runs its script and stands in its waiting statement.
+bool AllWaiting(TagTelDrive& drive, int lines, int firstVirtual) {
+  for (int i = 0; i < lines; ++i) {
+    auto inst = drive.Instance(i);
+    if (!inst || inst->curOperIndex.load() != (i < firstVirtual ? 0 : 1)) return false;
+  }
+  return true;
+}
+
+void MeasureLineManager(benchmark::State& state, int links, int virtualLines) {
+  LineManagerInstallation inst(links, virtualLines);
+  for (auto _ : state) {
+    auto drive = std::make_unique<TagTelDrive>("RoDizRun.cfg", &inst.cfg);
+    drive->RunStart("RoDizRun.cfg");
+    // Loading is paced (55 ms a line, then each run thread's own start
+    // delay): wait, bounded, until every line waits in its statement.
+    const uint32_t start = plat::TickCount();
+    bool ready = false;
+    while (!(ready = AllWaiting(*drive, inst.lines, links * 30)) && plat::TickCount() - start < 300000)
+      plat::SleepMs(20);
+    if (!ready) {
+      state.SkipWithError("not every line reached its waiting statement");
+      break;
+    }
+    plat::SleepMs(300);
+    const double cpu0 = ProcessCpuSeconds();
+    const uint32_t t0 = plat::TickCount();
+    plat::SleepMs(kWaitMs);
+    const double wall = static_cast<double>(plat::TickCount() - t0) / 1000.0;
+    const double cpu = ProcessCpuSeconds() - cpu0;
+    state.counters["core_percent"] = 100.0 * cpu / wall;
+    state.counters["lines"] = inst.lines;
+    state.counters["core_percent_per_100_lines"] = 100.0 * 100.0 * cpu / wall / inst.lines;
+    drive.reset();
+  }
+}
+
+void BM_TrunkLinesOfTheLineManagerWaitingForCalls(benchmark::State& state) {
+  MeasureLineManager(state, static_cast<int>(state.range(0)), 0);
+}
+BENCHMARK(BM_TrunkLinesOfTheLineManagerWaitingForCalls)->Arg(4)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_VirtualLinesOfTheLineManagerWaitingForKeys(benchmark::State& state) {
+  MeasureLineManager(state, 0, static_cast<int>(state.range(0)));
+}
+BENCHMARK(BM_VirtualLinesOfTheLineManagerWaitingForKeys)->Arg(120)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -3,17 +3,33 @@
 // not) beside python3's http.server measured in the same run, and messages
 // per second through a TCP connection between two threads. No request may
 // pay a fixed sleep: head and body go out in one write.
+// The script server comes twice: its service functions called from C++
+// (ScriptServer), and a real script on a virtual line loaded by the line
+// manager (ScriptLineServer), which runs what the program runs; its peer is
+// nginx answering the same body, started for the run when it is installed.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <stdlib.h>
+
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 
+#include "core/cpumeter.h"
+#include "core/log.h"
+#include "core/monitor.h"
+#include "core/runcfg.h"
+#include "host/operations.h"
+#include "lines/teldrive.h"
 #include "platform/scriptfds.h"
+#include "platform/tick.h"
 #include "platform/socketbase.h"
 #include "services/http.h"
 
@@ -108,6 +124,127 @@ class ReferenceServer {
   int port_ = 0;
 };
 
+// A loopback port free at this moment.
+int FreePort() {
+  int s = kNoSocket;
+  InitTcp(0, &s, 1);
+  const int port = SocketLocalPort(s);
+  CloseSocket(s);
+  return port;
+}
+
+// Waits, bounded, until something accepts connections on the port.
+bool WaitListening(int port) {
+  for (int i = 0; i < 500; ++i) {
+    int c = kNoSocket;
+    if (TcpConnectTimeout(&c, "127.0.0.1", port, 1) == 0) {
+      CloseSocket(c);
+      return true;
+    }
+    usleep(20000);
+  }
+  return false;
+}
+
+struct BenchFolder {
+  std::string path;
+  BenchFolder() {
+    char tmpl[] = "/tmp/bench_net_XXXXXX";
+    path = mkdtemp(tmpl);
+  }
+  ~BenchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+};
+
+// The script HTTP server as a script author writes it, on virtual line 0 of
+// an installation loaded by the line manager: it polls the kept connection
+// and the listening socket and answers every request with "hello",
+// keeping the connection open.
+class ScriptLineServer {
+ public:
+  ScriptLineServer() : port_(FreePort()), oldCwd_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir_.path);
+    std::ofstream("RoDizRun.cfg") << "VIR_LINES_NUM=1\nLOAD_DELAY=0\n0=server.kxs\n";
+    std::ofstream("server.kxs") << "s = HttpServerOpen(" << port_
+                                << ");\n"
+                                   "head = \"\";\nbody = \"\";\npeer = \"\";\nc = -1;\n"
+                                   "while (s >= 0)\n{\n"
+                                   "  r = -1;\n"
+                                   "  if (c >= 0)\n  {\n    r = HttpServerRecv(c, head, body, peer);\n  }\n"
+                                   "  if (r < 0)\n  {\n    r = HttpServerRecv(s, head, body, peer);\n  }\n"
+                                   "  if (r >= 0)\n  {\n"
+                                   "    n = HttpServerSend(r, \"HTTP/1.1 200 OK\\r\\n\", \"hello\");\n"
+                                   "    c = r;\n  }\n}\n"
+                                   "return(0);\n";
+    logLevel = 0;
+    CpuMeter().SetOverride([] { return 0; });
+    RegisterAllOperations();
+    monitor_ = std::make_shared<TagMonitor>(1, TagMonitorSettings{});
+    SetMonitor(monitor_);
+    drive_ = std::make_unique<TagTelDrive>("RoDizRun.cfg", &cfg_);
+    drive_->RunStart("RoDizRun.cfg");
+    ready_ = WaitListening(port_);
+  }
+  ~ScriptLineServer() {
+    drive_.reset();
+    SetMonitor(nullptr);
+    CpuMeter().SetOverride(nullptr);
+    std::filesystem::current_path(oldCwd_);
+  }
+  int port() const { return port_; }
+  bool ready() const { return ready_; }
+
+ private:
+  BenchFolder dir_;
+  int port_;
+  std::filesystem::path oldCwd_;
+  TagRunCfg cfg_;
+  std::shared_ptr<TagMonitor> monitor_;
+  std::unique_ptr<TagTelDrive> drive_;
+  bool ready_ = false;
+};
+
+// nginx with one worker answering "hello" to every request, keep-alive
+// without a request limit, in a folder of its own.
+class NginxServer {
+ public:
+  NginxServer() : port_(FreePort()) {
+    if (access("/usr/sbin/nginx", X_OK) != 0) return;
+    std::ofstream(dir_.path + "/nginx.conf")
+        << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << dir_.path
+        << "/nginx.pid;\nerror_log " << dir_.path << "/error.log;\n"
+        << "events { worker_connections 64; }\n"
+        << "http {\n  access_log off;\n  keepalive_requests 100000000;\n"
+        << "  client_body_temp_path " << dir_.path << "/body;\n  proxy_temp_path " << dir_.path << "/proxy;\n"
+        << "  server {\n    listen 127.0.0.1:" << port_ << ";\n"
+        << "    location / { default_type text/plain; return 200 \"hello\"; }\n  }\n}\n";
+    pid_ = fork();
+    if (pid_ == 0) {
+      const std::string conf = dir_.path + "/nginx.conf";
+      execl("/usr/sbin/nginx", "nginx", "-p", dir_.path.c_str(), "-e", (dir_.path + "/error.log").c_str(), "-c",
+            conf.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    ready_ = pid_ > 0 && WaitListening(port_);
+  }
+  ~NginxServer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  int port() const { return port_; }
+  bool ready() const { return ready_; }
+
+ private:
+  BenchFolder dir_;
+  int port_;
+  pid_t pid_ = -1;
+  bool ready_ = false;
+};
+
 // One GET on a kept connection; false when the answer did not come whole.
 bool KeepAliveGet(int s, std::string* buf) {
   static const std::string req = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
@@ -152,6 +289,59 @@ void BM_ReferenceServerKeepAlive(benchmark::State& state) {
   KeepAliveLoad(state, server.port());
 }
 BENCHMARK(BM_ReferenceServerKeepAlive)->UseRealTime();
+
+void BM_ScriptLineServerKeepAlive(benchmark::State& state) {
+  ScriptLineServer server;
+  if (!server.ready()) {
+    state.SkipWithError("the script line did not open its port");
+    return;
+  }
+  KeepAliveLoad(state, server.port());
+}
+BENCHMARK(BM_ScriptLineServerKeepAlive)->UseRealTime();
+
+void BM_NginxKeepAlive(benchmark::State& state) {
+  NginxServer server;
+  if (!server.ready()) {
+    state.SkipWithError("nginx is not installed or did not start");
+    return;
+  }
+  KeepAliveLoad(state, server.port());
+}
+BENCHMARK(BM_NginxKeepAlive)->UseRealTime();
+
+// A fresh connection per request, through the client of "Http(".
+void FreshConnectionLoad(benchmark::State& state, int port) {
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
+  HttpResult res;
+  for (auto _ : state) {
+    if (HtmlRecv(url, "GET", {}, "", &res, {}) != 5) {
+      state.SkipWithError("request failed");
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_HttpClientToScriptLineServer(benchmark::State& state) {
+  ScriptLineServer server;
+  if (!server.ready()) {
+    state.SkipWithError("the script line did not open its port");
+    return;
+  }
+  FreshConnectionLoad(state, server.port());
+}
+BENCHMARK(BM_HttpClientToScriptLineServer)->UseRealTime();
+
+void BM_HttpClientToNginx(benchmark::State& state) {
+  NginxServer server;
+  if (!server.ready()) {
+    state.SkipWithError("nginx is not installed or did not start");
+    return;
+  }
+  FreshConnectionLoad(state, server.port());
+}
+BENCHMARK(BM_HttpClientToNginx)->UseRealTime();
 
 // A fresh connection per request, through the client of "Http(".
 void BM_HttpClientToScriptServer(benchmark::State& state) {

@@ -5,7 +5,9 @@
 #include <type_traits>
 
 // Arrays of the regular-expression engine. Items are plain values (bytes, ints,
-// pointers), so the storage is moved with memcpy and grown with realloc.
+// pointers), so the storage is moved with memcpy and grown with realloc. The
+// first few items live inside the buffer itself: a search result or a short
+// pattern string costs no heap block.
 template <class T>
 class CBufferRefT {
  public:
@@ -43,7 +45,9 @@ class CBufferT : public CBufferRefT<T> {
     }
     return *this;
   }
-  ~CBufferT() override { std::free(buf_); }
+  ~CBufferT() override {
+    if (buf_ != inline_) std::free(buf_);
+  }
 
   T& operator[](int i) { return buf_[i]; }
   const T& operator[](int i) const { return buf_[i]; }
@@ -80,6 +84,15 @@ class CBufferT : public CBufferRefT<T> {
     if (zeroAfter) buf_[size_] = T();
     this->ref_ = buf_;
   }
+  // Makes room for n more items and gives the first of them (the caller
+  // fills all n).
+  T* Extend(int n) {
+    if (size_ + n > cap_) Grow(size_ + n);
+    T* p = buf_ + size_;
+    size_ += n;
+    this->ref_ = buf_;
+    return p;
+  }
   void Truncate(int n) {
     if (n >= 0 && n < size_) size_ = n;
   }
@@ -88,25 +101,43 @@ class CBufferT : public CBufferRefT<T> {
   // Hands the heap array to the caller (free it with std::free).
   T* Detach() {
     T* p = buf_;
-    buf_ = nullptr;
+    if (buf_ == inline_) {
+      p = nullptr;
+      if (this->ref_) {
+        p = static_cast<T*>(std::malloc(sizeof inline_));
+        if (!p) throw std::bad_alloc();
+        std::memcpy(p, inline_, sizeof inline_);
+      }
+    }
+    buf_ = inline_;
     this->ref_ = nullptr;
-    size_ = cap_ = 0;
+    size_ = 0;
+    cap_ = kInline;
     return p;
   }
 
  private:
   using CBufferRefT<T>::size_;
 
+  static constexpr int kInline = sizeof(T) >= 32 ? 1 : int(32 / sizeof(T));
+
   void Grow(int need) {
     int cap = cap_ * 2;
-    if (cap < 8) cap = 8;
+    if (cap < 2 * kInline) cap = 2 * kInline;
     if (cap < need) cap = (need + 7) / 8 * 8;
-    void* p = std::realloc(buf_, sizeof(T) * size_t(cap));
+    void* p;
+    if (buf_ == inline_) {
+      p = std::malloc(sizeof(T) * size_t(cap));
+      if (p) std::memcpy(p, inline_, sizeof inline_);
+    } else {
+      p = std::realloc(buf_, sizeof(T) * size_t(cap));
+    }
     if (!p) throw std::bad_alloc();
     buf_ = static_cast<T*>(p);
     cap_ = cap;
   }
 
-  T* buf_ = nullptr;
-  int cap_ = 0;
+  T inline_[kInline] = {};
+  T* buf_ = inline_;
+  int cap_ = kInline;
 };

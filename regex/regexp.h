@@ -93,6 +93,8 @@ class CRangeElxT<char> : public ElxInterface {
   bool Test(unsigned char c) const { return table_[c] != 0; }
   // Fills the byte table once the set is complete.
   void Finish();
+  // The set as 256 bits (after Finish).
+  const uint64_t* Bits() const { return bits_; }
 
   CBufferT<char> ranges_;                // low, high pairs
   CBufferT<char> chars_;                 // single bytes
@@ -102,6 +104,7 @@ class CRangeElxT<char> : public ElxInterface {
 
  private:
   unsigned char table_[256] = {};
+  uint64_t bits_[4] = {};
 };
 
 template <class T>
@@ -117,10 +120,24 @@ class CPosixElxT<char> : public ElxInterface {
     if (!fn_) return false;
     return (fn_(c) != 0) == (positive_ != 0);
   }
+  // The bytes Test accepts, as 256 bits: worked out once, for the compile's
+  // analyses (the class functions are called through a pointer).
+  const uint64_t* Bits() const {
+    if (!bitsReady_) {
+      for (int c = 0; c < 256; ++c)
+        if (Test(static_cast<unsigned char>(c))) bits_[c >> 6] |= uint64_t(1) << (c & 63);
+      bitsReady_ = true;
+    }
+    return bits_;
+  }
 
   int (*fn_)(int);
   int rightLeft_;
   int positive_;
+
+ private:
+  mutable uint64_t bits_[4] = {};
+  mutable bool bitsReady_ = false;
 };
 
 template <class T>
@@ -466,6 +483,9 @@ class CBuilderT<char> {
   bool useFirst_ = false;   // a match must start with a byte of first_
   int firstSingle_ = -1;    // the only such byte, or -1
   bool anchored_ = false;   // a match can only start at position 0
+  // Bytes every match starts with (case kept); searched for as a whole
+  // when two or more.
+  CBufferT<char> prefix_;
 
  private:
   void Build(int flags);

@@ -105,6 +105,7 @@ void CBuilderT<char>::Clear() {
   namedBackrefs_.Clear();
   namedConds_.Clear();
   useFirst_ = anchored_ = false;
+  prefix_.Clear();
 }
 
 int CBuilderT<char>::Compile(const char* pattern, int length, int flags) {
@@ -946,22 +947,48 @@ ElxInterface* CBuilderT<char>::ParseBackref(int& flags) {
   return Make<CBackrefElxT<char>>(number, rtl, icase);
 }
 
+namespace {
+
+// Byte b's eight bits as eight bytes of 0 or 1, lowest bit first.
+constexpr auto kSpread = [] {
+  struct Table {
+    uint64_t v[256];
+  } t{};
+  for (int b = 0; b < 256; ++b)
+    for (int k = 0; k < 8; ++k) t.v[b] |= uint64_t((b >> k) & 1) << (8 * k);
+  return t;
+}();
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the spread table is laid out little-endian");
+
+// A set of 256 bits as a table of 256 bytes of 0 or 1.
+void BitsToBytes(const uint64_t bits[4], unsigned char out[256]) {
+  for (int i = 0; i < 32; ++i) {
+    const uint64_t v = kSpread.v[(bits[i >> 3] >> (8 * (i & 7))) & 0xFF];
+    std::memcpy(out + 8 * i, &v, 8);  // little-endian: byte k is bit k
+  }
+}
+
+}  // namespace
+
 void CRangeElxT<char>::Finish() {
-  unsigned char in[256] = {};
+  uint64_t in[4] = {};
+  auto set = [&in](int c) { in[c >> 6] |= uint64_t(1) << (c & 63); };
   // Bounds compare as signed bytes: 0x80-0xFF order before 0x00.
   for (int i = 0; i + 1 < ranges_.GetSize(); i += 2)
     for (int v = static_cast<signed char>(ranges_[i]); v <= static_cast<signed char>(ranges_[i + 1]); ++v)
-      in[static_cast<unsigned char>(v)] = 1;
-  for (int i = 0; i < chars_.GetSize(); ++i) in[static_cast<unsigned char>(chars_[i])] = 1;
+      set(static_cast<unsigned char>(v));
+  for (int i = 0; i < chars_.GetSize(); ++i) set(static_cast<unsigned char>(chars_[i]));
   for (int i = 0; i < nested_.GetSize(); ++i) {
     const ElxInterface* e = nested_[i];
-    for (int c = 0; c < 256; ++c) {
-      if (e->kind == kElxRange && static_cast<const CRangeElxT<char>*>(e)->Test(static_cast<unsigned char>(c))) in[c] = 1;
-      if (e->kind == kElxPosix && static_cast<const CPosixElxT<char>*>(e)->Test(static_cast<unsigned char>(c))) in[c] = 1;
-    }
+    const uint64_t* bits = nullptr;
+    if (e->kind == kElxRange) bits = static_cast<const CRangeElxT<char>*>(e)->Bits();
+    if (e->kind == kElxPosix) bits = static_cast<const CPosixElxT<char>*>(e)->Bits();
+    if (!bits) continue;
+    for (int w = 0; w < 4; ++w) in[w] |= bits[w];
   }
-  const unsigned char flip = positive_ ? 0 : 1;
-  for (int c = 0; c < 256; ++c) table_[c] = in[c] ^ flip;
+  for (int w = 0; w < 4; ++w) bits_[w] = positive_ ? in[w] : ~in[w];
+  BitsToBytes(bits_, table_);
 }
 
 // ---- search shortcuts ----
@@ -977,7 +1004,6 @@ struct FirstInfo {
 void FirstOf(const ElxInterface* e, FirstInfo& out, int depth);
 
 void Add(FirstInfo& f, int c) { f.set[c >> 6] |= uint64_t(1) << (c & 63); }
-bool Has(const FirstInfo& f, int c) { return (f.set[c >> 6] >> (c & 63)) & 1; }
 
 void Union(FirstInfo& a, const FirstInfo& b) {
   for (int i = 0; i < 4; ++i) a.set[i] |= b.set[i];
@@ -1007,15 +1033,13 @@ void FirstOf(const ElxInterface* e, FirstInfo& out, int depth) {
     case kElxRange: {
       auto* r = static_cast<const CRangeElxT<char>*>(e);
       if (r->rightLeft_) break;
-      for (int c = 0; c < 256; ++c)
-        if (r->Test(static_cast<unsigned char>(c))) Add(out, c);
+      std::memcpy(out.set, r->Bits(), sizeof out.set);
       return;
     }
     case kElxPosix: {
       auto* r = static_cast<const CPosixElxT<char>*>(e);
       if (r->rightLeft_) break;
-      for (int c = 0; c < 256; ++c)
-        if (r->Test(static_cast<unsigned char>(c))) Add(out, c);
+      std::memcpy(out.set, r->Bits(), sizeof out.set);
       return;
     }
     case kElxString: {
@@ -1085,23 +1109,51 @@ void FirstOf(const ElxInterface* e, FirstInfo& out, int depth) {
   out.nullable = true;
 }
 
+// Appends the literal bytes a match of e starts with; true when e is
+// nothing but those bytes (and zero-width group marks), so the next element
+// of a sequence continues the prefix.
+bool LiteralPrefix(const ElxInterface* e, CBufferT<char>& out, int depth) {
+  if (!e || depth > 300) return false;
+  switch (e->kind) {
+    case kElxEmpty:
+    case kElxBracket:
+      return true;
+    case kElxString: {
+      auto* s = static_cast<const CStringElxT<char>*>(e);
+      if (s->rightLeft_ || s->ignoreCase_) return false;
+      out.Append(s->str_.GetBuffer(), s->str_.GetSize());
+      return true;
+    }
+    case kElxList: {
+      auto* l = static_cast<const CListElxT<0>*>(e);
+      if (l->rightLeft_) return false;
+      for (int i = 0; i < l->items_.GetSize(); ++i)
+        if (!LiteralPrefix(l->items_[i], out, depth + 1)) return false;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 void CBuilderT<char>::Analyse() {
   useFirst_ = anchored_ = false;
   firstSingle_ = -1;
+  prefix_.Clear();
   if (!root_) return;
+  LiteralPrefix(root_, prefix_, 0);
   FirstInfo f;
   FirstOf(root_, f, 0);
   if (!f.any && !f.nullable) {
     useFirst_ = true;
     int count = 0;
-    for (int c = 0; c < 256; ++c) first_[c] = Has(f, c) ? 1 : 0;
-    for (int c = 0; c < 256; ++c)
-      if (first_[c]) {
-        firstSingle_ = c;
-        ++count;
-      }
+    for (int w = 0; w < 4; ++w) {
+      count += __builtin_popcountll(f.set[w]);
+      if (f.set[w]) firstSingle_ = w * 64 + __builtin_ctzll(f.set[w]);
+    }
+    BitsToBytes(f.set, first_);
     if (count != 1) firstSingle_ = -1;
   }
   const ElxInterface* head = root_;

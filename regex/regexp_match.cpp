@@ -1,5 +1,8 @@
 // Backtracking behaviour of every element, the search loop and the result.
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "regex/regexp.h"
 
@@ -34,10 +37,42 @@ inline bool IsWordByte(unsigned char c) {
 inline unsigned char Fold(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
 
 bool SameBytes(const char* a, const char* b, int n, bool icase) {
+  // One byte (a delimiter, most often) needs no call.
+  if (n == 1 && !icase) return *a == *b;
   if (!icase) return std::memcmp(a, b, size_t(n)) == 0;
   for (int i = 0; i < n; ++i)
     if (Fold(static_cast<unsigned char>(a[i])) != Fold(static_cast<unsigned char>(b[i]))) return false;
   return true;
+}
+
+// The first place at or after hay where the n bytes of needle (n >= 2)
+// stand. Sixteen places a step are tested on their first and last byte,
+// and only places that pass both are compared in full.
+const unsigned char* FindLiteral(const unsigned char* hay, size_t len, const unsigned char* needle, size_t n) {
+  if (n > len) return nullptr;
+  const size_t stop = len - n + 1;  // places that leave room for the needle
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i first = _mm_set1_epi8(static_cast<char>(needle[0]));
+  const __m128i last = _mm_set1_epi8(static_cast<char>(needle[n - 1]));
+  for (; i + 16 <= stop; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i));
+    const __m128i z = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i + n - 1));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(z, last))));
+    while (mask) {
+      const size_t at = i + static_cast<size_t>(__builtin_ctz(mask));
+      if (std::memcmp(hay + at + 1, needle + 1, n - 2) == 0) return hay + at;
+      mask &= mask - 1;
+    }
+  }
+#endif
+  for (; i < stop; ++i) {
+    const unsigned char* hit = static_cast<const unsigned char*>(std::memchr(hay + i, needle[0], stop - i));
+    if (!hit) return nullptr;
+    i = size_t(hit - hay);
+    if (hay[i + n - 1] == needle[n - 1] && std::memcmp(hay + i + 1, needle + 1, n - 2) == 0) return hit;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -62,9 +97,13 @@ void CContext::ResetSteps() {
 void CContext::PushCapture(int group, int start, int end, int balance) {
   if (group < 0) return;
   if (group >= index.GetSize()) index.Prepare(group, -1);
-  int e = capture.GetSize() / kCap;
-  int entry[kCap] = {group, start, end, balance, index[group]};
-  capture.Append(entry, kCap);
+  const int e = capture.GetSize() / kCap;
+  int* entry = capture.Extend(kCap);
+  entry[0] = group;
+  entry[1] = start;
+  entry[2] = end;
+  entry[3] = balance;
+  entry[4] = index[group];
   index[group] = e;
 }
 
@@ -669,7 +708,16 @@ MatchResultT<0> CRegexpT<char>::MatchWithContext(CContext* ctx) const {
   ctx->ResetSteps();
   while (ctx->pos <= ctx->length) {
     if (b.anchored_ && ctx->pos > 0) break;
-    if (b.useFirst_) {
+    const int lit = b.prefix_.GetSize();
+    if (lit >= 2) {
+      // Every match starts with these bytes: skip to their next place.
+      const int p = ctx->pos;
+      if (ctx->length - p < lit) break;
+      const unsigned char* hit = FindLiteral(text + p, size_t(ctx->length - p),
+                                             reinterpret_cast<const unsigned char*>(b.prefix_.GetBuffer()), size_t(lit));
+      if (!hit) break;
+      ctx->pos = int(hit - text);
+    } else if (b.useFirst_) {
       // A match has to start with one of these bytes: skip to the next one.
       int p = ctx->pos;
       if (p >= ctx->length) break;

@@ -73,8 +73,9 @@ class TagDataSet {
   int debugMode = 0;
   // The last failure's text (debug mode 2, and some backends always).
   std::string lastError;
-  // Pool backends only: a request runs on it; a "USE " statement was run.
-  std::atomic<bool> busy{false};
+  // Pool backends only, read and written under the connection's lock: a
+  // request runs on it; a "USE " statement was run.
+  bool busy = false;
   bool useDone = false;
   // The log name given at open (ODBC data sets).
   std::string logName;

@@ -37,8 +37,6 @@ bool PoolType(int type) { return type == 0 || type == 1 || type == 4 || type == 
 
 bool IsUse(const std::string& s) { return s.compare(0, 4, "use ") == 0 || s.compare(0, 4, "USE ") == 0; }
 
-void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
 uint64_t ThisThread() { return std::hash<std::thread::id>()(std::this_thread::get_id()); }
 
 }  // namespace
@@ -140,28 +138,64 @@ int TagDbConnection::AddBackend(int type, const std::string& a, const std::strin
       // lands only while the connection is short of min(count, max).
       const size_t want = static_cast<size_t>(std::max(0, std::min(openCount_, MaxConn())));
       if (ds && backends_.size() < want) backends_.push_back(std::move(ds));
+      // A request may wait for this backend, or for the connect to end.
+      HandOutLocked();
+      WakeAllLocked();
     }
     // An unwanted one is closed here, outside the lock.
   }
   return count - 1;
 }
 
+void TagDbConnection::HandOutLocked() {
+  if (waiting_.empty()) return;
+  for (auto& p : backends_) {
+    if (p->busy || p.get() == leaving_ || (useWaiting_ > 0 && !p->useDone)) continue;
+    p->busy = true;
+    TagDbReq* oldest = waiting_.front();
+    waiting_.pop_front();
+    oldest->backend = p.get();
+    oldest->wake.notify_one();
+    if (waiting_.empty()) return;
+  }
+}
+
+void TagDbConnection::WakeAllLocked() {
+  for (TagDbReq* r : waiting_) r->wake.notify_one();
+  idle_.notify_all();
+}
+
 void TagDbConnection::Release(TagDataSet* backend) {
-  if (backend) backend->busy = false;
+  if (!backend) return;
+  std::lock_guard<std::mutex> g(lock_);
+  // Straight to the oldest request: the backend never sits idle while one
+  // waits. A USE waiting for this backend takes it first.
+  if (backend != leaving_ && !waiting_.empty() && !(useWaiting_ > 0 && !backend->useDone)) {
+    TagDbReq* oldest = waiting_.front();
+    waiting_.pop_front();
+    oldest->backend = backend;
+    oldest->wake.notify_one();
+    return;
+  }
+  backend->busy = false;
+  idle_.notify_all();
 }
 
 TagDataSet* TagDbConnection::Rebuild(TagDataSet* old) {
   std::unique_ptr<TagDataSet> fresh = Make();
   if (!fresh) return old;
+  // Not yet in the list: no other thread sees it.
   fresh->busy = true;
   std::string use;
+  bool useDone;
   {
     std::lock_guard<std::mutex> g(lock_);
-    if (old->useDone) use = useText_;
+    useDone = old->useDone;
+    if (useDone) use = useText_;
   }
   // The database the old one was switched to, on the new connection.
   if (!use.empty() && fresh->status >= 0) fresh->Exec(use);
-  fresh->useDone = old->useDone;
+  fresh->useDone = useDone;
   TagDataSet* now = fresh.get();
   std::unique_ptr<TagDataSet> gone;
   {
@@ -180,6 +214,11 @@ int TagDbConnection::ExecUse(const std::string& statement, TagLocalResult& local
   // first so it never runs beside another request.
   bool dropped = false;
   std::string ran;
+  {
+    // Backends that have not run a USE are kept from requests until it ends.
+    std::lock_guard<std::mutex> g(lock_);
+    ++useWaiting_;
+  }
   for (int round = 0; round < settings_->waitRounds; ++round) {
     TagDataSet* take = nullptr;
     bool pending = false;
@@ -214,7 +253,13 @@ int TagDbConnection::ExecUse(const std::string& statement, TagLocalResult& local
       continue;
     }
     if (!pending) break;
-    Sleep(settings_->sleepMs);
+    std::unique_lock<std::mutex> g(lock_);
+    idle_.wait_for(g, std::chrono::milliseconds(settings_->sleepMs));
+  }
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    --useWaiting_;
+    HandOutLocked();
   }
   if (dropped) {
     // The pool's key has no database: a second choice cannot be honoured.
@@ -235,48 +280,33 @@ int TagDbConnection::Exec(const std::string& statement, TagLocalResult& local) {
 
   TagDbReq req;
   req.thread = ThisThread();
+  TagDataSet* mine = nullptr;
   {
-    std::lock_guard<std::mutex> g(lock_);
+    std::unique_lock<std::mutex> g(lock_);
     waiting_.push_back(&req);
-  }
-  for (int round = 0; round < settings_->waitRounds; ++round) {
-    TagDataSet* mine = nullptr;
-    {
-      std::lock_guard<std::mutex> g(lock_);
+    HandOutLocked();
+    // Rounds of sleepMs bound the wait; a release or a landed backend wakes
+    // it at once, and each round also hands out whatever is idle.
+    for (int round = 0; round < settings_->waitRounds && !req.backend; ++round) {
       // The connects it waited for ended without a backend.
       if (backends_.empty() && making_ == 0) {
         waiting_.remove(&req);
         return -100;
       }
-      if (!waiting_.empty()) {
-        for (auto& p : backends_) {
-          if (p->busy) continue;
-          p->busy = true;
-          TagDbReq* oldest = waiting_.front();
-          waiting_.pop_front();
-          oldest->backend = p.get();
-          break;
-        }
-      }
-      mine = req.backend;
+      req.wake.wait_for(g, std::chrono::milliseconds(settings_->sleepMs),
+                        [&] { return req.backend != nullptr || (backends_.empty() && making_ == 0); });
+      HandOutLocked();
     }
-    if (mine) {
-      if (mine->status < 0) mine = Rebuild(mine);
-      const int r = mine->ExecToLocal(statement, local);
-      Release(mine);
-      return r;
+    mine = req.backend;
+    if (!mine) {
+      waiting_.remove(&req);
+      return backends_.empty() && making_ == 0 ? -100 : -200;
     }
-    Sleep(settings_->sleepMs);
   }
-  TagDataSet* late = nullptr;
-  {
-    std::lock_guard<std::mutex> g(lock_);
-    waiting_.remove(&req);
-    late = req.backend;
-  }
-  // Assigned during the last sleep: it goes back, or it would stay busy.
-  Release(late);
-  return -200;
+  if (mine->status < 0) mine = Rebuild(mine);
+  const int r = mine->ExecToLocal(statement, local);
+  Release(mine);
+  return r;
 }
 
 int TagDbConnection::Close() {
@@ -287,18 +317,24 @@ int TagDbConnection::Close() {
     --openCount_;
     if (!(openCount_ < MaxConn() && openCount_ < static_cast<int>(backends_.size()))) return openCount_;
   }
-  // The last backend goes once its request is done; the wait holds no lock.
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> g(lock_);
+  // The last backend goes once its request is done; it is handed to no
+  // further request meanwhile, and the wait releases the lock.
+  {
+    std::unique_lock<std::mutex> g(lock_);
+    for (;;) {
       if (backends_.size() <= static_cast<size_t>(openCount_)) break;
-      if (!backends_.back()->busy) {
+      TagDataSet* last = backends_.back().get();
+      if (!last->busy) {
         gone = std::move(backends_.back());
         backends_.pop_back();
+        // Requests waiting on a connection left without backends end now.
+        if (backends_.empty()) WakeAllLocked();
         break;
       }
+      leaving_ = last;
+      idle_.wait_for(g, std::chrono::milliseconds(settings_->closeSleepMs));
     }
-    Sleep(settings_->closeSleepMs);
+    leaving_ = nullptr;
   }
   gone.reset();
   std::lock_guard<std::mutex> g(lock_);

@@ -5,6 +5,9 @@
 // opened the same database with the same credentials. A pooled connection
 // keeps at most DB_MAX_CONN backends and hands each statement to an idle
 // one, oldest request first; the statement runs outside every lock.
+// A backend that comes free goes straight to the oldest waiting request,
+// which is woken at once; the rounds of sleepMs only bound the wait.
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -16,9 +19,11 @@
 #include "services/dataset.h"
 
 // One waiting request: the requesting thread and the backend assigned to it.
+// Woken through its own condition when a backend is assigned.
 struct TagDbReq {
   uint64_t thread = 0;
   TagDataSet* backend = nullptr;
+  std::condition_variable wake;
 };
 
 // Makes a backend data set of a type (0, 1, 4 or 5) from the open's texts.
@@ -75,12 +80,23 @@ class TagDbConnection {
   int ExecUse(const std::string& statement, TagLocalResult& local);
   // Swaps a failed backend (held busy by the caller) for a new one.
   TagDataSet* Rebuild(TagDataSet* old);
+  // Hands the backend to the oldest waiting request, or marks it idle.
   void Release(TagDataSet* backend);
+  // Under lock_: gives idle backends to the oldest waiting requests.
+  void HandOutLocked();
+  // Under lock_: wakes every waiting request and every USE or close wait.
+  void WakeAllLocked();
 
   const TagDbPoolSettings* settings_;
   mutable std::mutex lock_;
   std::vector<std::unique_ptr<TagDataSet>> backends_;
   std::list<TagDbReq*> waiting_;
+  // A USE or a close waiting for a backend to come idle.
+  std::condition_variable idle_;
+  // The backend a close is removing: never handed to a request.
+  TagDataSet* leaving_ = nullptr;
+  // USE statements waiting: a backend that has not run one is kept for them.
+  int useWaiting_ = 0;
   int openCount_ = 0;
   // Opens whose backend is still connecting: a request waits for them
   // rather than finding the connection without backends.

@@ -44,6 +44,37 @@ TEST(Differential, HandPickedAgreeWithPcre2) {
   }
 }
 
+// Patterns that start with literal bytes: the search skips to the places
+// where those bytes stand, sixteen places a step with a byte-wise tail, and
+// near misses (first and last byte right, middle wrong) must not match.
+TEST(Differential, LiteralPrefixesAgreeWithPcre2) {
+  const std::string pad(40, 'x');
+  const std::string miss = "nxxxxe neexle needl nee" + pad + "needle" + pad + "needle needl";
+  const regex_gen::Case cases[] = {
+      {"needle", miss, 0, false},
+      {"needle", miss, 17, false},
+      {"(ne)(ed)le", miss, 0, false},
+      {"needle(\\w*)", miss, 0, false},
+      {"ne(?=ed)", miss, 0, false},
+      {"needle\\b", miss + "s needle", 0, false},
+      {"\\Gxx", pad + "needle", 0, false},
+      {"aa", std::string(37, 'a'), 0, false},
+      {"aab", std::string(35, 'a') + "b", 0, false},
+      {"needle|needy", pad + "needy" + pad, 0, false},
+      {"(?i)needle", pad + "NEEDLE" + pad, 0, false},
+      {"(?<=x)ne", pad + "ne" + pad + "ne", 0, false},
+      {"(?:)ab()cd", pad + "abcd" + pad + "abcdabcd", 0, false},
+      {"x{2}ab", pad + "ab", 0, false},
+      {"ab", "a", 0, false},
+      {"ab", pad + "a", 0, false},
+  };
+  for (const auto& c : cases) {
+    regex_gen::Outcome o = regex_gen::Compare(c);
+    EXPECT_TRUE(o.compared) << c.pattern;
+    EXPECT_TRUE(o.agree) << c.pattern << ": " << o.detail;
+  }
+}
+
 template <size_t N>
 std::string Bytes(const char (&s)[N]) {
   return std::string(s, N - 1);

@@ -184,6 +184,57 @@ TEST(DbPool, BackendAssignedToATimedOutRequestIsReleased) {
   EXPECT_EQ(Value(c), "after");
 }
 
+// A released backend goes to the oldest waiting request, which is woken at
+// once: the rounds here are far longer than the test may wait, so a request
+// served only when its round ends would fail the wait below.
+TEST(DbPool, ReleasedBackendWakesTheOldestWaitingRequest) {
+  Shared s;
+  TagDbConnectionsCtrl pool(GateSettings(&s, 1, 1, 120000));
+  TagLocalData holder(&pool, 1, "srv", "sa", "pw", "");
+  TagDbConnection* conn = pool.At(0);
+  s.gate = false;
+  std::thread first([&] { holder.Exec("slow first"); });
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard<std::mutex> g(s.lock);
+    return !s.journal.empty();
+  }));
+  // Three lines queue one after the other behind the busy backend.
+  constexpr int kQueued = 3;
+  std::vector<std::unique_ptr<TagLocalData>> sets;
+  std::vector<std::thread> lines;
+  std::atomic<int> results[kQueued];
+  std::atomic<int> done{0};
+  bool queued = true;
+  for (int i = 0; i < kQueued && queued; ++i) {
+    sets.push_back(std::make_unique<TagLocalData>(&pool, 1, "srv", "sa", "pw", ""));
+    results[i] = 0;
+    lines.emplace_back([&, i] {
+      results[i] = sets[static_cast<size_t>(i)]->Exec("line " + std::to_string(i));
+      ++done;
+    });
+    queued = WaitFor([&] { return conn->Waiting() == i + 1; });
+  }
+  s.gate = true;
+  const bool served = WaitFor([&] { return done.load() == static_cast<int>(lines.size()); });
+  first.join();
+  for (auto& t : lines) t.join();
+  ASSERT_TRUE(queued);
+  EXPECT_TRUE(served) << "a released backend did not wake the waiting requests";
+  for (int i = 0; i < kQueued; ++i) {
+    EXPECT_EQ(results[i].load(), 1) << i;
+    EXPECT_EQ(Value(*sets[static_cast<size_t>(i)]), "line " + std::to_string(i));
+  }
+  std::vector<std::string> j;
+  {
+    std::lock_guard<std::mutex> g(s.lock);
+    j = s.journal;
+  }
+  const std::vector<std::string> want = {"1: slow first", "1: line 0", "1: line 1", "1: line 2"};
+  EXPECT_EQ(j, want);
+  EXPECT_EQ(conn->Waiting(), 0);
+  EXPECT_EQ(s.overlap.load(), 0);
+}
+
 TEST(DbPool, UseReachesTheBackendsOfThatMomentOnce) {
   Shared s;
   TagDbConnectionsCtrl pool(GateSettings(&s, 3));
