@@ -21,6 +21,7 @@
 #include <sys/socket.h>
 
 #include "lines/vocfile.h"
+#include "tests/support/free_port.h"
 #include "tests/support/tempdir.h"
 #include "tests/support/waitfor.h"
 
@@ -36,18 +37,8 @@ inline std::string FakeLinesProgramPath() { return std::string(RODIZ_BINARY_DIR)
 
 using testsupport::WaitFor;
 
-// A loopback TCP port that was free a moment ago.
-inline int FreePort() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(s);
-  return ntohs(a.sin_port);
-}
+// A port free for TCP and UDP, outside the range the kernel hands out.
+inline int FreePort() { return testsupport::FreePort(); }
 
 // An A-law voice of ms milliseconds, every sample the same byte.
 inline std::string VoiceWave(char value, uint32_t ms) {

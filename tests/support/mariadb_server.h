@@ -14,6 +14,7 @@
 // Header only: a test program includes it and links nothing more.
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -31,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/free_port.h"
 #include "tests/support/tempdir.h"
 
 extern char** environ;
@@ -56,7 +58,7 @@ class MariaDbServer {
   }
 
   // Makes the data directory on the first call, then starts the server and
-  // waits (up to a minute) until it answers on its port. Again after Stop
+  // waits (up to a minute) until it answers on its port and socket. Again after Stop
   // or Kill: the same data, the same port.
   bool Start() {
     if (pid_ > 0) return true;
@@ -141,21 +143,8 @@ class MariaDbServer {
     return ReadFile(out);
   }
 
-  // A TCP port nobody listens on now.
-  static int FreeTcpPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return 0;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-      port = ntohs(a.sin_port);
-    ::close(fd);
-    return port == 3306 ? 0 : port;
-  }
+  // A port nobody holds now, outside the kernel's ephemeral range.
+  static int FreeTcpPort() { return FreePort(); }
 
  private:
   bool Fail(const std::string& why) {
@@ -212,14 +201,33 @@ class MariaDbServer {
     return false;
   }
 
+  // Answering is greeting on the socket the client uses and on the port, not
+  // only listening: the port listens before the socket file exists, and a
+  // connection waits unanswered until the start (the init file) is over.
   bool Answers() const {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in in{};
+    in.sin_family = AF_INET;
+    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    in.sin_port = htons(static_cast<uint16_t>(port_));
+    sockaddr_un un{};
+    un.sun_family = AF_UNIX;
+    const std::string path = Socket();
+    if (path.size() >= sizeof un.sun_path) return false;
+    std::memcpy(un.sun_path, path.c_str(), path.size() + 1);
+    return Greets(reinterpret_cast<const sockaddr*>(&in), sizeof in) &&
+           Greets(reinterpret_cast<const sockaddr*>(&un), sizeof un);
+  }
+
+  // The server's first bytes arrive on a new connection.
+  static bool Greets(const sockaddr* a, socklen_t len) {
+    const int fd = ::socket(a->sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port_));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    bool ok = ::connect(fd, a, len) == 0;
+    if (ok) {
+      pollfd p{fd, POLLIN, 0};
+      char c = 0;
+      ok = ::poll(&p, 1, 2000) == 1 && ::recv(fd, &c, 1, 0) == 1;
+    }
     ::close(fd);
     return ok;
   }
