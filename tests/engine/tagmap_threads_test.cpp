@@ -49,7 +49,7 @@ TEST(MapThreads, SharedMapUnderConcurrentUse) {
 
         // An in-place update of one element, holding the lock across it.
         {
-          auto lock = reg.Lock();
+          auto lock = reg.LockMap(mine.MapHandle());
           mine.Item(TagVar::Str("log")).AppendBytes("x", 1);
         }
 
