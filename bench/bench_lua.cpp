@@ -364,8 +364,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
 void PrintRatio(const RatioReporter& r, const char* script, const char* lua) {
   auto s = r.best.find(script), l = r.best.find(lua);
   if (s == r.best.end() || l == r.best.end() || l->second <= 0) return;
-  std::printf("%-16s / %-20s %.2f  (%.1f M vs %.1f M passes/s)\n", script, lua, s->second / l->second,
-              s->second / 1e6, l->second / 1e6);
+  if (l->second >= 1e5)
+    std::printf("%-16s / %-20s %.2f  (%.1f M vs %.1f M passes/s)\n", script, lua, s->second / l->second,
+                s->second / 1e6, l->second / 1e6);
+  else
+    std::printf("%-16s / %-20s %.2f  (%.2f vs %.2f passes/s)\n", script, lua, s->second / l->second, s->second,
+                l->second);
 }
 
 }  // namespace
