@@ -10,9 +10,8 @@ void TagVarRef::Load(TagVar& into) const {
     into.Assign(*var);
     return;
   }
-  // The element is created when missing; the map may be shared with other lines.
-  auto guard = TagMapObject::Instance().Lock();
-  into.Assign(var->Item(*key));
+  // The element is created when missing.
+  var->LoadItem(*key, into);
 }
 
 void TagVarRef::Store(const TagVar& value) const {

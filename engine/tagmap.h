@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -19,58 +20,27 @@ struct TagDblKeyLess {
   }
 };
 
-// One script map: four ordered tables, one per key kind, iterated in this
-// order: integer keys ascending, string keys (unsigned byte order), double
-// keys, map keys (by handle). Element values are TagVar; using a map as a key
-// does not count as a reference to it.
-class TagMapItem {
- public:
-  using IntTable = std::map<int32_t, TagVar>;
-  using StrTable = std::map<std::string, TagVar, std::less<>>;
-  using DblTable = std::map<double, TagVar, TagDblKeyLess>;
-
-  IntTable ints;
-  StrTable strs;
-  DblTable dbls;
-  IntTable maps;
-  int32_t refCount = 0;
-
-  size_t Size() const { return ints.size() + strs.size() + dbls.size() + maps.size(); }
-
-  // A position in iteration order; table 4 is the end.
-  struct Pos {
-    int table = 0;
-    IntTable::iterator i;
-    StrTable::iterator s;
-    DblTable::iterator d;
-    IntTable::iterator m;
-  };
-  Pos Begin();
-  bool AtEnd(const Pos& p) const { return p.table >= 4; }
-  void Advance(Pos& p);
-  // One entry back; false at the first.
-  bool StepBack(Pos& p);
-  TagVar& Value(const Pos& p);
-  // Key kind of the entry (2 integer, 1 string, 3 double, 4 map).
-  int KeyKind(const Pos& p) const;
-  // The i-th entry; sequential access is O(1) through a cached cursor.
-  bool Seek(int32_t index, Pos& out);
-  void Changed() { cursorIndex_ = -1; }
-
- private:
-  void Settle(Pos& p);
-  int32_t cursorIndex_ = -1;
-  Pos cursor_;
-};
+// One script map (defined in tagmap.cpp): integer keys in an array part for
+// dense keys from 0 and an ordered table for the rest, string keys in a hash
+// table with a sorted order kept for iteration, double and map keys in
+// ordered tables; a lock of its own.
+class TagMapItem;
 
 // The process-wide registry of maps under integer handles, shared by
 // reference count across lines.
 //
-// Locking: one recursive registry lock is held across every operation below,
-// element work included, so two lines may use one map at once. Find and
-// FindOrInsert hand out element pointers: a caller that uses one after the
-// call on a map another line may touch holds Lock() around the use. Nested
-// calls from the same thread (an Assign inside a set operation) re-enter.
+// Locking: the registry's lock is held only to give out handles, find an
+// item by its handle and pin it, change counts and unregister an item. Each
+// map has a lock of its own, re-entrant, held while its elements are read or
+// written; a thread never holds two maps' locks at once, and never takes a
+// map's lock while it holds the registry's. Maps released while a thread
+// holds a map's lock are released when it lets go of its last one, so
+// freeing a map never runs under another map's lock. A pinned map's memory
+// stays until its last pin goes, even when it is freed meanwhile.
+//
+// Find, FindOrInsert and TagVar::Item hand out element pointers that stay
+// valid until the next insert or removal on that map: a caller that keeps one
+// on a map another line may use holds LockMap(handle) around the use.
 //
 // Handles are positive and never reused while in use: the counter wraps from
 // INT32_MAX back to 1 and skips live handles, so 0 and negative results
@@ -79,14 +49,32 @@ class TagMapObject {
  public:
   static TagMapObject& Instance();
 
-  std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock(mu_); }
+  // One map's lock with a pin on the map, for a caller that works on element
+  // references of a map other lines may use. Re-entrant on the thread; no
+  // other map may be touched while it is held. Holds nothing for a handle
+  // that is not registered.
+  class MapGuard {
+   public:
+    MapGuard() = default;
+    MapGuard(MapGuard&& o) noexcept : item_(o.item_) { o.item_ = nullptr; }
+    MapGuard& operator=(MapGuard&&) = delete;
+    ~MapGuard();
+
+   private:
+    friend class TagMapObject;
+    explicit MapGuard(TagMapItem* item) : item_(item) {}
+    TagMapItem* item_ = nullptr;
+  };
+  MapGuard LockMap(int32_t h);
 
   // A new empty map with count 0; 0 once the registry is shut down.
   int32_t NewMap();
   // count + 1: the new count, -1 when h is not registered.
   int32_t AddRef(int32_t h);
   // count - 1, freeing the map at 0 (its map elements are released in turn,
-  // through a work list, so any depth of nesting is safe): 0, or -1.
+  // through a work list, so any depth of nesting is safe): 0, or -1. Called
+  // while the thread holds a map's lock, the release waits until the thread
+  // lets go of it (and answers 0).
   int32_t Release(int32_t h);
   bool IsRegistered(int32_t h);
   // The count of h, -1 when not registered.
@@ -137,22 +125,33 @@ class TagMapObject {
 
  private:
   friend class TagVar;
+  friend class TagMapItem;
   TagMapObject() = default;
-  TagMapItem* Get(int32_t h) {
-    auto it = items_.find(h);
-    return it == items_.end() ? nullptr : it->second.get();
-  }
-  TagVar* FindIn(TagMapItem& item, const TagVar& key);
-  TagVar& InsertIn(TagMapItem& item, const TagVar& key);
-  bool EraseIn(TagMapItem& item, const TagVar& key, int32_t& releasedHandle);
-  bool HasKeyLike(TagMapItem& item, TagMapItem& from, const TagMapItem::Pos& p);
-  void CopyEntry(TagMapItem& to, TagMapItem& from, const TagMapItem::Pos& p, bool mapKeyAsInt);
-  void FreeItems(int32_t first);
-  int32_t NewMapLocked();
-  int32_t KeyFilter(int32_t a, int32_t b, bool intersect);
 
-  std::recursive_mutex mu_;
-  std::unordered_map<int32_t, std::unique_ptr<TagMapItem>> items_;
+  // Element access of TagVar (see tagvar.h).
+  void GetElement(int32_t h, const TagVar& key, TagVar& out);
+  // The element of the map that `map` holds, made when absent (a value that
+  // is not a live map first becomes a new one); ConstNull() when no map can
+  // be had. With value: assigns it. With out: copies the element into it.
+  TagVar* ElementOf(TagVar& map, const TagVar& key, const TagVar* value, TagVar* out);
+
+  // The registered item of h, pinned by this thread's cache of recent maps;
+  // nullptr when h is not registered. Valid until the thread's next lookup.
+  TagMapItem* Pinned(int32_t h);
+  TagMapItem* PinnedSlow(int32_t h);
+  // The registered item of h with a pin of the caller's, or nullptr.
+  TagMapItem* Pin(int32_t h);
+  static void Unpin(TagMapItem* item);
+  int32_t NewMapLocked(int32_t refCount);
+  int32_t ReleaseNow(int32_t h);
+  static void DrainReleases();
+  static void FreeItem(TagMapItem* item, bool releaseChildren);
+  int32_t KeyFilter(int32_t a, int32_t b, bool intersect);
+  friend struct TagMapPinCache;
+  friend struct TagMapInternals;
+
+  std::mutex mu_;
+  std::unordered_map<int32_t, TagMapItem*> items_;
   int32_t lastHandle_ = 0;
   bool shuttingDown_ = false;
 };

@@ -858,35 +858,25 @@ void TagVar::GetItem(const TagVar& key, TagVar& out) const {
     out.Assign(ConstNull());
     return;
   }
-  auto& reg = TagMapObject::Instance();
-  std::lock_guard lock(reg.mu_);
-  TagMapItem* item = reg.Get(handle_);
-  TagVar* e = item ? reg.FindIn(*item, key) : nullptr;
-  out.Assign(e ? *e : ConstNull());
+  TagMapObject::Instance().GetElement(handle_, key, out);
 }
 
 TagVar& TagVar::Item(const TagVar& key) {
   if (isConst_) return ConstNull();
-  auto& reg = TagMapObject::Instance();
-  std::lock_guard lock(reg.mu_);
-  TagMapItem* item = type_ == kMap ? reg.Get(handle_) : nullptr;
-  if (!item) {
-    // A handle that is gone is not released: the new map may reuse it.
-    int32_t h = reg.NewMapLocked();
-    item = reg.Get(h);
-    if (!item) return ConstNull();
-    item->refCount = 1;
-    ++mapsMade_;
-    type_ = kMap;
-    handle_ = h;
-  }
-  return reg.InsertIn(*item, key);
+  return *TagMapObject::Instance().ElementOf(*this, key, nullptr, nullptr);
 }
 
 void TagVar::SetItem(const TagVar& key, const TagVar& value) {
   if (isConst_) return;
-  std::lock_guard lock(TagMapObject::Instance().mu_);
-  Item(key).Assign(value);
+  TagMapObject::Instance().ElementOf(*this, key, &value, nullptr);
+}
+
+void TagVar::LoadItem(const TagVar& key, TagVar& out) {
+  if (isConst_) {
+    out.Assign(ConstNull());
+    return;
+  }
+  TagMapObject::Instance().ElementOf(*this, key, nullptr, &out);
 }
 
 int TagVar::RemoveItem(const TagVar& key) {

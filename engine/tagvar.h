@@ -26,7 +26,7 @@ struct TagVarP;
 // hold a map assigns it a non-map first.
 //
 // Threads: a value belongs to one line thread; nothing here takes a lock
-// except work on maps, which goes through the registry lock (see tagmap.h).
+// except work on maps, which takes the map's own lock (see tagmap.h).
 // Integer and double work never allocates.
 class TagVar {
  public:
@@ -243,14 +243,17 @@ class TagVar {
   void GetItem(const TagVar& key, TagVar& out) const;
   // The element under key, created as null when absent. A const value gives
   // ConstNull(); a value that is not a map (or whose map is gone) first
-  // becomes a new empty map. The reference stays valid until that element
-  // is removed or its map freed: when the map may be used by another line,
-  // hold TagMapObject::Instance().Lock() for as long as the reference is used.
+  // becomes a new empty map. The reference stays valid until the next insert
+  // or removal on that map, or its freeing: when the map may be used by
+  // another line, hold TagMapObject::Instance().LockMap(handle) for as long
+  // as the reference is used.
   TagVar& Item(const TagVar& key);
-  // Item(key).Assign(value) under the registry lock. Ignored when const.
-  // To read an element the way a result reference does (creating it), hold
-  // the lock: { auto g = TagMapObject::Instance().Lock(); out.Assign(v.Item(k)); }
+  // Item(key).Assign(value) under the map's lock. Ignored when const.
   void SetItem(const TagVar& key, const TagVar& value);
+  // out.Assign(Item(key)) under the map's lock: the element, created when
+  // absent, copied into out (as a result reference reads an element).
+  // Writes nothing into out when this value is const.
+  void LoadItem(const TagVar& key, TagVar& out);
   // Removes the element under key (a map element is released first): 1 when
   // removed, 0 when absent or this is not a map.
   int RemoveItem(const TagVar& key);
@@ -262,7 +265,7 @@ class TagVar {
 
   // Names the body of a function value for ToText ("function %s"); set once
   // by the script instance code. Without it the name is empty. It may run
-  // under the map registry lock, so it must take no lock of its own.
+  // under a map's lock, so it must take no lock of its own.
   using FunctionNameFn = std::string (*)(const TagTelBasic*);
   static void SetFunctionNameHook(FunctionNameFn fn);
 
@@ -279,6 +282,7 @@ class TagVar {
 
  private:
   friend class TagMapObject;
+  friend class TagMapItem;
   void AssignGeneral(const TagVar& src);
   TagVar& SetIntSlow(int32_t v);
   TagVar& SetDoubleSlow(double v);

@@ -222,9 +222,12 @@ int TagMsgList::CountForField(int i, const TagVar& value) {
 int TagMsgList::CountByValue(int i, TagVar& map) {
   int added = 0;
   std::lock_guard<std::mutex> lock(mu_);
-  auto registry = TagMapObject::Instance().Lock();
   for (const auto& m : msgs_) {
     if (i >= 0 && i >= m->FieldCount()) continue;
+    // Made a map first when it is none; then its element is read and
+    // written under the map's lock, as another line may use the map.
+    map.Item(m->Column(i));
+    auto guard = TagMapObject::Instance().LockMap(map.MapHandle());
     TagVar& entry = map.Item(m->Column(i));
     if (entry.IsInt()) {
       entry.SetInt(entry.IntValue() + 1);

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <climits>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -273,6 +274,166 @@ TEST_F(Maps, UnregisteredHandles) {
   EXPECT_TRUE(Reg().IsRegistered(copy.MapHandle()));
   EXPECT_EQ(copy.Length(), 1);
   copy.SetNull();
+}
+
+// ---- iteration order across the array part and the tables ----
+
+// A model of one map: integer keys ascending, then string keys byte-wise
+// ascending. Each case runs a sequence of puts and removes on a map and on
+// the model, and after every step compares the count, the key listing, the
+// entries walked forwards and backwards, and (for short maps) the text.
+struct OrderStep {
+  bool put;
+  bool str;
+  int32_t key;  // the integer key, or the number a string key is made of
+};
+
+std::string StrKey(int32_t n) { return n % 3 == 0 ? "k" + std::to_string(n) : std::string(1, char('a' + n % 26)) + std::to_string(n); }
+
+struct OrderCase {
+  const char* name;
+  std::vector<OrderStep> steps;
+};
+
+std::vector<OrderStep> Puts(std::vector<int32_t> keys, bool str = false) {
+  std::vector<OrderStep> out;
+  for (int32_t k : keys) out.push_back({true, str, k});
+  return out;
+}
+std::vector<OrderStep> Removes(std::vector<int32_t> keys, bool str = false) {
+  std::vector<OrderStep> out;
+  for (int32_t k : keys) out.push_back({false, str, k});
+  return out;
+}
+std::vector<int32_t> Range(int32_t from, int32_t to, int32_t step = 1) {
+  std::vector<int32_t> out;
+  for (int32_t k = from; step > 0 ? k < to : k > to; k += step) out.push_back(k);
+  return out;
+}
+template <typename... T>
+std::vector<OrderStep> Seq(T... parts) {
+  std::vector<OrderStep> out;
+  (out.insert(out.end(), parts.begin(), parts.end()), ...);
+  return out;
+}
+
+void PrintTo(const OrderCase& c, std::ostream* os) { *os << c.name; }
+
+class MapOrder : public Maps, public testing::WithParamInterface<OrderCase> {};
+
+TEST_P(MapOrder, MatchesTheModelAfterEveryStep) {
+  std::map<int32_t, int32_t> ints;
+  std::map<std::string, int32_t> strs;  // std::string compares bytes unsigned
+  int32_t serial = 0;
+  size_t stepNo = 0;
+  for (const OrderStep& st : GetParam().steps) {
+    ++stepNo;
+    TagVar key = st.str ? TagVar::Str(StrKey(st.key)) : TagVar::Int(st.key);
+    if (st.put) {
+      ++serial;
+      Put(m, key, TagVar::Int(serial));
+      if (st.str)
+        strs[StrKey(st.key)] = serial;
+      else
+        ints[st.key] = serial;
+    } else {
+      const size_t had = st.str ? strs.erase(StrKey(st.key)) : ints.erase(st.key);
+      ASSERT_EQ(m.RemoveItem(key), int(had)) << "step " << stepNo;
+    }
+    // Checked fully at the end and every few steps in between.
+    if (stepNo % 7 != 0 && stepNo != GetParam().steps.size()) continue;
+    const size_t total = ints.size() + strs.size();
+    ASSERT_EQ(m.Length(), int32_t(total)) << "step " << stepNo;
+    std::vector<TagVarP> keys;
+    ASSERT_EQ(m.Keys(keys), int(total));
+    std::vector<std::pair<V, int32_t>> want;
+    for (auto& [k, v] : ints) want.push_back({V::I(k), v});
+    for (auto& [k, v] : strs) want.push_back({V::S(k), v});
+    std::string text = "{\r\n";
+    for (size_t i = 0; i < want.size(); ++i) {
+      TagVar k;
+      keys[i].ToVar(k);
+      ASSERT_TRUE(Holds(k, want[i].first)) << "listing, entry " << i << " after step " << stepNo;
+      if (i) text += ",\r\n";
+      text += want[i].first.k == V::kInt ? std::to_string(want[i].first.i) : "\"" + want[i].first.s + "\"";
+      text += ":" + std::to_string(want[i].second);
+    }
+    text += "\r\n}";
+    for (int i = 0; i < int(total); ++i) {
+      TagVar k, v;
+      ASSERT_EQ(m.EntryAt(i, k, v), i);
+      ASSERT_TRUE(Holds(k, want[size_t(i)].first)) << "entry " << i << " after step " << stepNo;
+      ASSERT_EQ(v.AsInt(), want[size_t(i)].second) << "entry " << i;
+    }
+    for (int i = int(total) - 1; i >= 0; --i) {
+      TagVar k, v;
+      ASSERT_EQ(m.EntryAt(i, k, v), i);
+      ASSERT_TRUE(Holds(k, want[size_t(i)].first)) << "entry " << i << " walking back after step " << stepNo;
+    }
+    TagVar k, v;
+    EXPECT_EQ(m.EntryAt(int(total), k, v), -2);
+    if (total < 300) {
+      EXPECT_EQ(Text(m), text) << "step " << stepNo;
+    }
+    // Every key reads back its value; a removed neighbour reads as absent.
+    for (auto& [key2, val] : ints) {
+      TagVar out;
+      m.GetItem(TagVar::Int(key2), out);
+      ASSERT_EQ(out.AsInt(), val) << "key " << key2;
+    }
+  }
+}
+
+const OrderCase kOrderCases[] = {
+    {"AscendingFromZero", Puts(Range(0, 200))},
+    {"AscendingFromOne", Puts(Range(1, 200))},
+    {"Descending", Puts(Range(199, -1, -1))},
+    {"NegativeAndPositive", Seq(Puts(Range(-50, 50)), Puts(Range(-100, -50)))},
+    {"ExtremeKeys", Puts({INT32_MIN, -1, 0, 1, INT32_MAX, INT32_MAX - 1, 2, INT32_MIN + 1})},
+    // Far keys stay in the ordered table; filling up to them moves them in.
+    {"FarKeysThenFillUpToThem", Seq(Puts({1000, 64, 40, 500}), Puts(Range(0, 70)), Puts(Range(70, 1001, 3)))},
+    {"HolesEveryOtherKey", Seq(Puts(Range(0, 400, 2)), Puts(Range(401, 0, -2)))},
+    {"RemoveFromTheEnd", Seq(Puts(Range(0, 120)), Removes(Range(119, 40, -1)), Puts({200, 41, 300}))},
+    {"RemoveFromTheFrontThenAppend", Seq(Puts(Range(0, 100)), Removes(Range(0, 90)), Puts(Range(100, 200)))},
+    {"RemoveEverythingAndRefill", Seq(Puts(Range(0, 50)), Removes(Range(0, 50)), Puts(Range(-5, 20)))},
+    {"RemoveAbsentKeys", Seq(Puts(Range(0, 10)), Removes({-1, 10, 11, 1000}), Removes({3, 3}))},
+    {"StringsInAnyOrder", Seq(Puts(Range(0, 150, 7), true), Puts(Range(149, 0, -5), true), Removes(Range(0, 150, 14), true),
+                              Puts(Range(0, 10), true))},
+    {"StringsAndIntsMixed", Seq(Puts(Range(0, 60), true), Puts(Range(-10, 60)), Removes(Range(0, 60, 4), true),
+                                Removes(Range(-10, 60, 3)), Puts(Range(30, 90), true), Puts(Range(100, 0, -7)))},
+};
+
+INSTANTIATE_TEST_SUITE_P(Maps, MapOrder, testing::ValuesIn(kOrderCases),
+                         [](const testing::TestParamInfo<OrderCase>& p) { return std::string(p.param.name); });
+
+TEST_F(Maps, KeysOfTheSameTextInBothTablesStaySeparate) {
+  // 5 under the integer table and "5" under the string table.
+  Put(m, TagVar::Int(5), TagVar::Int(1));
+  Put(m, TagVar::Str("5"), TagVar::Int(2));
+  Put(m, TagVar::Dbl(5.0), TagVar::Int(3));
+  EXPECT_EQ(Text(m), "{\r\n5:1,\r\n\"5\":2,\r\n5.000000:3\r\n}");
+  EXPECT_EQ(m.RemoveItem(TagVar::Str("5")), 1);
+  EXPECT_EQ(Text(m), "{\r\n5:1,\r\n5.000000:3\r\n}");
+}
+
+TEST_F(Maps, ElementsKeepTheirValuesWhenTheArrayPartGrows) {
+  // Strings and nested maps in the first slots survive the moves of growth.
+  n.Item(TagVar::Int(0)).SetString("inner");
+  Put(m, TagVar::Int(0), TagVar::Str("first"));
+  Put(m, TagVar::Int(1), n);
+  Put(m, TagVar::Int(5000), TagVar::Str("far"));  // the ordered table first
+  for (int i = 2; i < 6000; ++i) Put(m, TagVar::Int(i), TagVar::Int(i));
+  TagVar out;
+  m.GetItem(TagVar::Int(0), out);
+  EXPECT_TRUE(Holds(out, V::S("first")));
+  m.GetItem(TagVar::Int(5000), out);
+  EXPECT_TRUE(Holds(out, V::I(5000)));
+  m.GetItem(TagVar::Int(1), out);
+  EXPECT_EQ(out.MapHandle(), n.MapHandle());
+  EXPECT_EQ(Reg().RefCount(n.MapHandle()), 3);  // n, m[1], out
+  out.SetNull();
+  m.SetNull();
+  EXPECT_EQ(Reg().RefCount(n.MapHandle()), 1);
 }
 
 // ---- set operations ----

@@ -71,8 +71,9 @@ inline int Run(const uint8_t* data, size_t size) {
       case 6: x.GetItem(y, z); break;
       case 7: x.RemoveItem(y); break;
       case 8: {
-        auto lock = TagMapObject::Instance().Lock();
-        x.Item(y).Assign(z);
+        TagVar& e = x.Item(y);
+        auto lock = TagMapObject::Instance().LockMap(x.MapHandle());
+        e.Assign(z);
         break;
       }
       case 9: {
