@@ -6,9 +6,11 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLineEdit>
+#include <QTimer>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "host/app.h"
@@ -73,6 +75,20 @@ class WindowTest : public ::testing::Test {
     form_ = std::make_unique<TForm1>();
     form_->StartUp();
     return *form_;
+  }
+  // Runs the application's loop, as the program does after StartUp, with
+  // inLoop called from inside it; returns the loop's exit code, -1 when
+  // nothing ended it within a generous time. The closing window asks the
+  // application to quit: outside its loop that request stays pending on the
+  // thread, and every later modal window of the process closes at once.
+  static int RunUntilQuit(const std::function<void()>& inLoop) {
+    QApplication::setQuitOnLastWindowClosed(false);  // as the program: only the window's exit ends it
+    QTimer::singleShot(0, inLoop);
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
+    guard.start(60000);
+    return QCoreApplication::exec();
   }
   bool WaitRunning() {
     for (int i = 0; i < 500 && isCloseing.load(); ++i) plat::SleepMs(10);
@@ -277,7 +293,7 @@ TEST_F(WindowTest, LayoutIsRestoredAndSavedOnExit) {
   f.Grid()->setColumnWidth(4, 150);
   f.resize(1000, 520);
   l = f.CurrentLayout();
-  f.WMKxSysQuit();
+  EXPECT_EQ(RunUntilQuit([&f] { f.WMKxSysQuit(); }), 0);
   EXPECT_TRUE(f.System().Closed());
   std::string saved = testsupport::ReadFile(dir_ / "FormPos.dat");
   EXPECT_NE(saved.find("GridWid4 = 150\n"), std::string::npos) << saved;
@@ -304,7 +320,7 @@ TEST_F(WindowTest, DefaultLayoutKeepsItsNarrowColumns) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(l.widths[static_cast<size_t>(i)], c.narrow[static_cast<size_t>(i)]) << i;
     // Every group's columns alike.
     EXPECT_EQ(f.Grid()->columnWidth(kCellCount * 3), c.narrow[0]);
-    f.WMKxSysQuit();
+    EXPECT_EQ(RunUntilQuit([&f] { f.WMKxSysQuit(); }), 0);
     ASSERT_TRUE(f.System().Closed());
     const std::string saved = testsupport::ReadFile(dir_ / "FormPos.dat");
     EXPECT_NE(saved.find("GridWid0 = 16\nGridWid1 = 10\nGridWid2 = 10\nGridWid3 = 10\nGridWid4 = " +
@@ -367,7 +383,7 @@ TEST_F(WindowTest, ExitFromAScriptThreadQuitsThroughTheWindow) {
   std::thread script([] { Exit(); });
   script.join();
   EXPECT_FALSE(f.System().Closed()) << "the request is queued, not run on the script's thread";
-  for (int i = 0; i < 50 && !f.System().Closed(); ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_EQ(RunUntilQuit([] {}), 0) << "the queued request closes the window, which ends the application";
   EXPECT_TRUE(f.System().Closed());
   std::string raw = testsupport::ReadFile(dir_ / "RawLog.txt");
   size_t a = raw.find("[Exit()!]"), b = raw.find("[WMKxSysQuit()!]"), c = raw.find("[isCloseing = true;]");
@@ -407,7 +423,7 @@ TEST_F(WindowTest, ShowFormFlagAndShellCommands) {
   EXPECT_EQ(testsupport::ReadFile(record), "RoDizRun.cfg\nmsg_log.txt\n");
   // A hidden window still ends through its close handler.
   ASSERT_TRUE(WaitRunning());
-  f.WMKxSysQuit();
+  EXPECT_EQ(RunUntilQuit([&f] { f.WMKxSysQuit(); }), 0);
   EXPECT_NE(testsupport::ReadFile(dir_ / "RawLog.txt").find("[Action = caFree;]"), std::string::npos);
 }
 

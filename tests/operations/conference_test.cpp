@@ -18,7 +18,7 @@ class RoomCall : public TagKxCall {
  public:
   int CreateConfRoom(int& isSipConf, int& session) override {
     isSipConf = 0;
-    session = ++nextSession;
+    session = ++*nextSession;
     created++;
     return 0;
   }
@@ -45,7 +45,9 @@ class RoomCall : public TagKxCall {
   int IsConfPlayEnd(int, int, int) override { return ++endPolls >= 3 ? 1 : 0; }
   int StopConfPlay(int, int, int h) override { return stoppedPlay = h, 0; }
 
-  static inline int nextSession = 0;
+  // Session numbers come from the fixture, so every test's rooms number from
+  // 1 however many tests ran before in the process.
+  int* nextSession = nullptr;
   int created = 0, joinResult = 0, left = 0, closed = 0, records = 0, chRecords = 0, plays = 0, endPolls = 0;
   int stoppedRec = 0, stoppedChRec = 0, stoppedPlay = 0;
   std::string lastFile;
@@ -58,6 +60,7 @@ class Rooms : public OpFixture {
     for (int i = 0; i < 3; ++i) {
       calls_[i].lineNo = i;
       calls_[i].callState = kCallConnected;
+      calls_[i].nextSession = &sessions_;
       lines_[i] = std::make_unique<TagTelBasic>("none.kxs", i, &calls_[i], 0);
       lines_[i]->initResult = 0;
     }
@@ -71,6 +74,7 @@ class Rooms : public OpFixture {
     auto op = testsupport::MakeOperation(id, args, lines_[line].get(), kLineDig);
     return op ? op->Execute() : -999;
   }
+  int sessions_ = 0;
   RoomCall calls_[3];
   std::unique_ptr<TagTelBasic> lines_[3];
 };
