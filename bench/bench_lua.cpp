@@ -3,6 +3,7 @@
 //   calls: while(i < N) { r = add(i, 1); i = i + 1 } with add(a, b) = a + b
 //   maps:  fill and look up 100,000 integer keys and 50,000 string keys
 //   sort:  insertion sort of 2,000 map elements
+//   fib:   recursive fib(25), 242,785 calls of one function
 // Lua runs each with global and with local variables. A script's variables
 // are resolved when it compiles, so Lua's locals are its peer in kind of
 // access; Lua's globals are the floor. After the runs the program prints the
@@ -115,6 +116,18 @@ const std::string kLuaSortLocals =
     "while j >= 0 and a[j] > v do local j1 = j + 1 a[j1] = a[j] j = j - 1 end local j1 = j + 1 a[j1] = v i = i + 1 end "
     "local ok = 1 i = 1 while i < 2000 do local h = i - 1 if a[h] > a[i] then ok = 0 end i = i + 1 end "
     "if ok ~= 1 then error(\"unsorted\") end";
+
+// Fib: every call but the first runs while another of the same function is
+// still running. One pass is one fib(25).
+const std::string kScriptFib =
+    "function fib(n)\n{\nif(n < 2)\n{\nreturn(n)\n}\na = n - 1\nb = n - 2\nx = fib(a)\ny = fib(b)\n"
+    "return(x + y)\n}\nr = fib(25)\nreturn(0)\n";
+const std::string kLuaFibGlobals =
+    "function fib(n) if n < 2 then return n end return fib(n - 1) + fib(n - 2) end "
+    "r = fib(25) if r ~= 75025 then error(\"fib\") end";
+const std::string kLuaFibLocals =
+    "local function fib(n) if n < 2 then return n end return fib(n - 1) + fib(n - 2) end "
+    "local r = fib(25) if r ~= 75025 then error(\"fib\") end";
 
 // One pass of a map program is one run of its body.
 const std::string kScriptMap = kMapBody + "return(0)\n";
@@ -278,6 +291,9 @@ void BM_LuaMapLocals(benchmark::State& state) { RunLua(state, kLuaMapLocals, 1);
 void BM_ScriptSort(benchmark::State& state) { RunScript(state, kScriptSort, "ok", 1, 1); }
 void BM_LuaSortGlobals(benchmark::State& state) { RunLua(state, kLuaSortGlobals, 1); }
 void BM_LuaSortLocals(benchmark::State& state) { RunLua(state, kLuaSortLocals, 1); }
+void BM_ScriptFib(benchmark::State& state) { RunScript(state, kScriptFib, "r", 75025, 1); }
+void BM_LuaFibGlobals(benchmark::State& state) { RunLua(state, kLuaFibGlobals, 1); }
+void BM_LuaFibLocals(benchmark::State& state) { RunLua(state, kLuaFibLocals, 1); }
 
 // The map and sort programs on several lines at once: an installation of
 // virtual lines, every line running the same script on its run thread of the
@@ -397,6 +413,9 @@ BENCHMARK(BM_LuaMapLocals)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ScriptSort)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LuaSortGlobals)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LuaSortLocals)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ScriptFib)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LuaFibGlobals)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LuaFibLocals)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LinesMap)->Arg(1)->Arg(4)->Arg(8)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LinesSort)->Arg(1)->Arg(4)->Arg(8)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScriptCompile)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -430,6 +449,8 @@ int main(int argc, char** argv) {
   PrintRatio(reporter, "BM_ScriptMap", "BM_LuaMapLocals");
   PrintRatio(reporter, "BM_ScriptSort", "BM_LuaSortGlobals");
   PrintRatio(reporter, "BM_ScriptSort", "BM_LuaSortLocals");
+  PrintRatio(reporter, "BM_ScriptFib", "BM_LuaFibGlobals");
+  PrintRatio(reporter, "BM_ScriptFib", "BM_LuaFibLocals");
   PrintRatio(reporter, "BM_ScriptCompile", "BM_LuaParse");
   auto s = reporter.best.find("BM_ScriptCompile"), l = reporter.best.find("BM_LuaParse");
   if (s != reporter.best.end() && l != reporter.best.end() && l->second > 0) {
