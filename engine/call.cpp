@@ -8,60 +8,6 @@
 #include "engine/telbasic.h"
 #include "core/log.h"
 
-namespace {
-
-// What a re-entrant call would overwrite: one set of parameters, variables,
-// loop states and position per body.
-struct BodySnapshot {
-  std::vector<TagVar> params;
-  std::vector<TagVar> vars;
-  std::vector<std::unique_ptr<TagWhile::State>> loops;
-  std::vector<TagOper*> prevs;
-  TagOper* curOper = nullptr;
-  int curOperIndex = -1;
-  uint8_t runEnded = 0;
-  TagTelBasic* caller = nullptr;
-
-  static void Copy(std::vector<TagVar>& to, const std::vector<std::unique_ptr<TagVar>>& from) {
-    to.resize(from.size());
-    for (size_t i = 0; i < from.size(); ++i)
-      if (from[i]) to[i].Assign(*from[i]);  // a map gains a reference while saved
-  }
-  static void Put(std::vector<std::unique_ptr<TagVar>>& to, std::vector<TagVar>& from) {
-    for (size_t i = 0; i < from.size() && i < to.size(); ++i) {
-      if (to[i] && !to[i]->IsConst()) to[i]->Assign(from[i]);
-      from[i].SetInt(0);
-    }
-  }
-  void Save(const TagTelBasic& b) {
-    Copy(params, b.params);
-    Copy(vars, b.variables);
-    for (TagOper* op : b.operations) {
-      prevs.push_back(op->prev);
-      auto* loop = dynamic_cast<TagWhile*>(op);
-      loops.push_back(loop ? loop->SaveState() : nullptr);
-    }
-    curOper = b.curOper;
-    curOperIndex = b.curOperIndex.load();
-    runEnded = b.runEnded.load();
-    caller = b.caller;
-  }
-  void Restore(TagTelBasic& b) {
-    Put(b.params, params);
-    Put(b.variables, vars);
-    for (size_t i = 0; i < b.operations.size() && i < loops.size(); ++i) {
-      b.operations[i]->prev = prevs[i];
-      if (loops[i]) static_cast<TagWhile*>(b.operations[i])->RestoreState(*loops[i]);
-    }
-    b.curOper = curOper;
-    b.curOperIndex = curOperIndex;
-    b.runEnded = runEnded;
-    b.caller = caller;
-  }
-};
-
-}  // namespace
-
 int TagCall::Fail(int code) {
   inst_->SetReturnValue(TagVar::Int(code));
   return code;
@@ -166,14 +112,56 @@ int TagCall::Execute() {
   return r;
 }
 
-// A body called while a call of it is still running: its state is saved
-// around the inner call. Results are taken before the outer call's state
-// comes back, and copied after it, so they land in the outer call's variables.
+TagCallFrames& TagCall::FramesOf(TagTelBasic& body) {
+  if (!body.callFrames) body.callFrames = std::make_unique<TagCallFrames>();
+  TagCallFrames& f = *body.callFrames;
+  // A body's list and values are fixed once compiled; only a frame-less
+  // body would see them change.
+  if (f.top == 0 && (f.listChanges != body.listChanges || f.varCount != body.variables.size() ||
+                     f.paramCount != body.params.size())) {
+    f.listChanges = body.listChanges;
+    f.varCount = body.variables.size();
+    f.paramCount = body.params.size();
+    f.slots.clear();
+    f.loops.clear();
+    f.frames.clear();
+    // Constants ignore writes: nothing of theirs to put aside.
+    for (const auto* list : {&body.params, &body.variables})
+      for (const auto& v : *list)
+        if (v && !v->IsConst()) f.slots.push_back(v.get());
+    for (TagOper* op : body.operations)
+      if (auto* loop = dynamic_cast<TagWhile*>(op)) f.loops.push_back(loop);
+  }
+  return f;
+}
+
+// A body called while a call of it is still running: the running call's
+// values and loop states go into a frame of the body around the inner call.
+// Results are taken before they come back, and copied after, so they land in
+// the outer call's variables.
 int TagCall::ExecuteReentrant(TagTelBasic* body, TagTelBasic* root) {
-  const int argc = static_cast<int>(args_.size());
-  auto saved = std::make_unique<BodySnapshot>();
-  saved->Save(*body);
-  for (int i = 0; i < argc; ++i) body->params[static_cast<size_t>(i)]->Assign(*args_[static_cast<size_t>(i)].var);
+  TagCallFrames& frames = FramesOf(*body);
+  if (frames.top == frames.frames.size()) {
+    auto fr = std::make_unique<TagCallFrames::Frame>();
+    fr->values.resize(frames.slots.size());
+    for (TagWhile* loop : frames.loops) fr->loops.push_back(loop->NewState());
+    fr->prevs.resize(frames.loops.size());
+    frames.frames.push_back(std::move(fr));
+  }
+  TagCallFrames::Frame& fr = *frames.frames[frames.top++];
+  // The inner call starts with the values as the running one left them.
+  for (size_t i = 0; i < frames.slots.size(); ++i) fr.values[i].Assign(*frames.slots[i]);
+  for (size_t i = 0; i < frames.loops.size(); ++i) {
+    fr.prevs[i] = frames.loops[i]->prev;
+    frames.loops[i]->PutAside(*fr.loops[i]);
+  }
+  fr.curOper = body->curOper;
+  fr.curOperIndex = body->curOperIndex.load(std::memory_order_relaxed);
+  fr.runEnded = body->runEnded.load(std::memory_order_relaxed);
+  fr.caller = body->caller;
+
+  const size_t argc = args_.size();
+  for (size_t i = 0; i < argc; ++i) body->params[i]->Assign(*args_[i].var);
 
   ++root->callDepth;
   ++body->activeCalls;
@@ -181,22 +169,37 @@ int TagCall::ExecuteReentrant(TagTelBasic* body, TagTelBasic* root) {
   --body->activeCalls;
   --root->callDepth;
 
-  std::vector<TagVar> results(static_cast<size_t>(argc));
-  for (int i = 0; i < argc; ++i) {
-    TagVar& p = *body->params[static_cast<size_t>(i)];
-    results[static_cast<size_t>(i)].Assign(p);
+  if (fr.results.size() < argc) fr.results.resize(argc);
+  for (size_t i = 0; i < argc; ++i) {
+    TagVar& p = *body->params[i];
+    if (args_[i].copyBack) fr.results[i].Assign(p);
     if (p.IsMap()) p.SetInt(0);
   }
-  TagVar ret;
-  ret.Assign(body->RetVal());
-  saved->Restore(*body);
-  for (int i = 0; i < argc; ++i) {
-    const Arg& a = args_[static_cast<size_t>(i)];
-    if (a.copyBack && !a.var->IsConst()) a.var->Assign(results[static_cast<size_t>(i)]);
-    results[static_cast<size_t>(i)].SetInt(0);
+  fr.ret.Assign(body->RetVal());
+
+  for (size_t i = 0; i < frames.slots.size(); ++i) {
+    TagVar& v = *frames.slots[i];
+    if (!v.IsConst()) v.Assign(fr.values[i]);
+    if (fr.values[i].IsMap()) fr.values[i].SetInt(0);
   }
-  const int r = inst_->SetReturnValue(ret);
-  ret.SetInt(0);
+  for (size_t i = 0; i < frames.loops.size(); ++i) {
+    frames.loops[i]->prev = fr.prevs[i];
+    frames.loops[i]->TakeBack(*fr.loops[i]);
+  }
+  body->curOper = fr.curOper;
+  body->curOperIndex.store(fr.curOperIndex, std::memory_order_relaxed);
+  body->runEnded.store(fr.runEnded, std::memory_order_relaxed);
+  body->caller = fr.caller;
+  --frames.top;
+
+  for (size_t i = 0; i < argc; ++i) {
+    const Arg& a = args_[i];
+    if (!a.copyBack) continue;
+    if (!a.var->IsConst()) a.var->Assign(fr.results[i]);
+    if (fr.results[i].IsMap()) fr.results[i].SetInt(0);
+  }
+  const int r = inst_->SetReturnValue(fr.ret);
+  if (fr.ret.IsMap()) fr.ret.SetInt(0);
   return r;
 }
 

@@ -2,14 +2,41 @@
 // Calls from a script: script functions (TagCall, kind 'R') and functions of
 // user libraries declared with "DllFunction(" (TagDllCall, kind 'g').
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/flow.h"
 #include "engine/oper.h"
 #include "engine/tagvar.h"
 
 class TagVar;
 class TagTelBasic;
+
+// What a body's calls that run while an earlier call of it runs put aside:
+// per activation, the values of its parameters and variables and the state
+// of its loops. Found once per shape of the body; frames are kept for reuse,
+// so a recursive call allocates nothing once its depth has been reached.
+struct TagCallFrames {
+  struct Frame {
+    std::vector<TagVar> values;  // per slot
+    std::vector<std::unique_ptr<TagWhile::State>> loops;
+    std::vector<TagOper*> prevs;  // per loop
+    std::vector<TagVar> results;  // per argument
+    TagVar ret;
+    TagOper* curOper = nullptr;
+    int curOperIndex = -1;
+    uint8_t runEnded = 0;
+    TagTelBasic* caller = nullptr;
+  };
+  // The shape the lists were made for.
+  size_t varCount = 0, paramCount = 0;
+  uint32_t listChanges = ~0u;
+  std::vector<TagVar*> slots;  // the writable parameters and variables
+  std::vector<TagWhile*> loops;
+  std::vector<std::unique_ptr<Frame>> frames;
+  size_t top = 0;
+};
 
 class TagCall : public TagOper {
  public:
@@ -31,6 +58,7 @@ class TagCall : public TagOper {
   // The checks of a call of a body other than the one bound, then the bind.
   int Bind(TagTelBasic* body);
   int ExecuteReentrant(TagTelBasic* body, TagTelBasic* root);
+  static TagCallFrames& FramesOf(TagTelBasic& body);
   TagVar* fn_;
   TagTelBasic* inst_;
   TagTelBasic* root_ = nullptr;  // inst_'s line root, found at the first call

@@ -45,13 +45,12 @@ void TagIf::PropagateContinuation() {
 
 bool TagWhile::FreshEntry() const { return prev == nullptr || prev->index < index; }
 
-std::unique_ptr<TagWhile::State> TagWhile::SaveState() const {
-  auto s = std::make_unique<State>();
-  s->fresh = fresh_;
-  return s;
+void TagWhile::PutAside(State& s) {
+  s.fresh = fresh_;
+  fresh_ = true;
 }
 
-void TagWhile::RestoreState(const State& s) { fresh_ = s.fresh; }
+void TagWhile::TakeBack(State& s) { fresh_ = s.fresh; }
 
 int TagForWhile::Execute() {
   if (FreshEntry()) fresh_ = true;
@@ -109,25 +108,33 @@ TagOper* TagForIn::Next() {
   return next;
 }
 
-std::unique_ptr<TagWhile::State> TagForIn::SaveState() const {
-  auto s = std::make_unique<InState>();
-  s->fresh = fresh_;
-  s->count = count_;
-  s->position = position_;
-  s->isString = isString_;
-  s->bytes = bytes_;
-  s->keys = keys_;
-  return s;
+std::unique_ptr<TagWhile::State> TagForIn::NewState() const { return std::make_unique<InState>(); }
+
+// Swapped, not copied: a loop over a large map costs a recursive call no more
+// than any other.
+void TagForIn::PutAside(State& st) {
+  auto& s = static_cast<InState&>(st);
+  TagWhile::PutAside(s);
+  s.count = count_;
+  s.position = position_;
+  s.isString = isString_;
+  s.bytes.swap(bytes_);
+  s.keys.swap(keys_);
+  count_ = -1;
+  position_ = 0;
+  isString_ = false;
+  bytes_.clear();
+  keys_.clear();
 }
 
-void TagForIn::RestoreState(const State& st) {
-  const auto& s = static_cast<const InState&>(st);
-  fresh_ = s.fresh;
+void TagForIn::TakeBack(State& st) {
+  auto& s = static_cast<InState&>(st);
+  TagWhile::TakeBack(s);
   count_ = s.count;
   position_ = s.position;
   isString_ = s.isString;
-  bytes_ = s.bytes;
-  keys_ = s.keys;
+  bytes_.swap(s.bytes);
+  keys_.swap(s.keys);
 }
 
 TagOper* TagBreak::Next() {

@@ -89,13 +89,17 @@ class TagWhile : public TagOper {
   TagOper* Body() const { return body_; }
   void SetFresh() { fresh_ = true; }
 
-  // A re-entrant call of the function holding the loop saves and restores it.
+  // A call of the function holding the loop, made while an earlier call of
+  // it runs, puts the loop's state aside (into a State of NewState, kept for
+  // reuse) and takes it back when it returns. Between the two the loop is
+  // fresh, as the inner call can only enter it from above.
   struct State {
     virtual ~State() = default;
     bool fresh = true;
   };
-  virtual std::unique_ptr<State> SaveState() const;
-  virtual void RestoreState(const State& s);
+  virtual std::unique_ptr<State> NewState() const { return std::make_unique<State>(); }
+  virtual void PutAside(State& s);
+  virtual void TakeBack(State& s);
 
  protected:
   // Entered from above (or the list wrapped): not a repeat.
@@ -135,8 +139,9 @@ class TagForIn : public TagWhile {
     out.push_back(var_);
     return true;
   }
-  std::unique_ptr<State> SaveState() const override;
-  void RestoreState(const State& s) override;
+  std::unique_ptr<State> NewState() const override;
+  void PutAside(State& s) override;
+  void TakeBack(State& s) override;
 
  private:
   struct InState : State {

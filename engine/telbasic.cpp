@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "engine/call.h"
 #include "engine/lineservices.h"
 #include "engine/oper.h"
 #include "core/cpumeter.h"
@@ -208,6 +209,7 @@ void TagTelBasic::ImportVar(const TagVar& value) {
 // run-time compile may grow and shrink it.
 void TagTelBasic::AppendOperation(TagOper* op) {
   bodyEntryKnown_ = false;
+  ++listChanges;
   // While its constructor compiles the file no other thread knows the
   // instance (nor its bodies) yet.
   if (CompileRoot()->constructing_) {
@@ -221,6 +223,7 @@ void TagTelBasic::AppendOperation(TagOper* op) {
 void TagTelBasic::RemoveOperationsFrom(size_t from) {
   std::lock_guard<std::mutex> g(debugLock);
   bodyEntryKnown_ = false;
+  ++listChanges;
   while (operations.size() > from) {
     TagOper* op = operations.back();
     operations.pop_back();

@@ -29,6 +29,7 @@ class TagKxCall;
 class TagLineServices;
 class TagExpre;
 class TagCalculate;
+struct TagCallFrames;
 
 // The number of lines of the line manager, as scripts see it in _linesCount.
 extern std::atomic<int> scriptLinesCount;
@@ -239,6 +240,11 @@ class TagTelBasic : public TagCompileDiag {
   int callDepth = 0;
   int activeCalls = 0;
   TagTelBasic* runRoot = nullptr;  // a body's Root(), kept by its first call
+  // What calls of this body made while it runs put aside (engine/call.h),
+  // made at the first such call.
+  std::unique_ptr<TagCallFrames> callFrames;
+  // Counts changes of the operation list, so what was found in it is found again.
+  uint32_t listChanges = 0;
   // Per parameter: the body may write it (found at the first call). One never
   // written need not be copied back to its argument.
   const std::vector<uint8_t>& ParamWrites();
