@@ -150,7 +150,12 @@ int TagCall::ExecuteReentrant(TagTelBasic* body, TagTelBasic* root) {
   }
   TagCallFrames::Frame& fr = *frames.frames[frames.top++];
   // The inner call starts with the values as the running one left them.
-  for (size_t i = 0; i < frames.slots.size(); ++i) fr.values[i].Assign(*frames.slots[i]);
+  // (Locals for the counts and arrays: the writes through TagVar& could
+  // alias them, and would have them read again per value.)
+  TagVar* const* const slots = frames.slots.data();
+  TagVar* const saved = fr.values.data();
+  const size_t slotCount = frames.slots.size();
+  for (size_t i = 0; i < slotCount; ++i) saved[i].Assign(*slots[i]);
   for (size_t i = 0; i < frames.loops.size(); ++i) {
     fr.prevs[i] = frames.loops[i]->prev;
     frames.loops[i]->PutAside(*fr.loops[i]);
@@ -177,10 +182,10 @@ int TagCall::ExecuteReentrant(TagTelBasic* body, TagTelBasic* root) {
   }
   fr.ret.Assign(body->RetVal());
 
-  for (size_t i = 0; i < frames.slots.size(); ++i) {
-    TagVar& v = *frames.slots[i];
-    if (!v.IsConst()) v.Assign(fr.values[i]);
-    if (fr.values[i].IsMap()) fr.values[i].SetInt(0);
+  for (size_t i = 0; i < slotCount; ++i) {
+    TagVar& v = *slots[i];
+    if (!v.IsConst()) v.Assign(saved[i]);
+    if (saved[i].IsMap()) saved[i].SetInt(0);
   }
   for (size_t i = 0; i < frames.loops.size(); ++i) {
     frames.loops[i]->prev = fr.prevs[i];
