@@ -2,7 +2,6 @@
 // statements, read and write cells, copy a whole result into a map, close.
 // Statements run on the line's own thread.
 #include <cctype>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -21,9 +20,6 @@
 #include "services/dbslots.h"
 
 namespace {
-
-constexpr size_t kGatewayHostMax = 511;
-constexpr int kGatewayPort = 2013;
 
 class TagDbOper : public TagArgOper {
  public:
@@ -62,29 +58,22 @@ class TagDbOpen : public TagDbOper {
     args.b = ArgText(Arg(2));
     args.c = ArgText(Arg(3));
     args.d = ArgText(Arg(4));
+    const TagDbKind* dbKind = FindDbKind(args.type);
     std::unique_ptr<TagDataSet> set;
-    if (args.type == kDbTypeDbf) {
-      set = MakeDataSet(args);
-    } else if (dbPoolSize.load() >= 1) {
+    if (dbPoolSize.load() >= 1 && !(dbKind && dbKind->withPool == TagDbPoolUse::kOwn)) {
+      // With the pool on, a code it has no backends for fails without a box.
+      if (!dbKind || dbKind->withPool != TagDbPoolUse::kShared) return -2;
       TagDbOpenArgs pooled = args;
       pooled.type = kDbPoolMaker;
       pooled.pooledType = args.type;
       set = MakeDataSet(pooled);
       if (!set) Log("DbOpen: no connection pool");
-    } else if (args.type == kDbTypeSqlServer || args.type == kDbTypeAdo || args.type == kDbTypeMySql) {
-      set = MakeDataSet(args);
-    } else if (args.type == kDbTypeGateway) {
-      if (args.a.size() > kGatewayHostMax) return -2;
-      args.port = kGatewayPort;
-      const size_t colon = args.a.find(':');
-      if (colon != std::string::npos) {
-        args.port = std::atoi(args.a.c_str() + colon + 1);
-        args.a.resize(colon);
-      }
-      set = MakeDataSet(args);
-    } else {
+    } else if (!dbKind) {
       Root().ErrorBox(lineNo, "Invalid data type", "Runtime Error");
       return -2;
+    } else {
+      if (!dbKind->readAddress(args)) return -2;
+      set = MakeDataSet(args);
     }
     if (!set || set->status < 0) return -2;
     set->typeCode = args.type;

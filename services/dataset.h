@@ -17,15 +17,6 @@
 #include <string>
 #include <vector>
 
-// "DbOpen(" type codes.
-enum TagDbType : int {
-  kDbTypeDbf = 0,
-  kDbTypeSqlServer = 1,
-  kDbTypeAdo = 4,
-  kDbTypeMySql = 5,
-  kDbTypeGateway = 7,
-};
-
 // The longest value text a read delivers.
 constexpr size_t kDbValueMax = 4099;
 
@@ -68,7 +59,7 @@ class TagDataSet {
 
   // Set by the constructor: >= 0 usable, negative when the open failed.
   int status = 0;
-  // The "DbOpen(" type code, written after a successful open.
+  // The "DbOpen(" type code (services/dbkinds.h), written after a successful open.
   int typeCode = 0;
   int debugMode = 0;
   // The last failure's text (debug mode 2, and some backends always).

@@ -33,7 +33,10 @@ std::mutex g_poolLock;
   return true;
 }();
 
-bool PoolType(int type) { return type == 0 || type == 1 || type == 4 || type == 5; }
+bool PoolType(int type) {
+  const TagDbKind* kind = FindDbKind(type);
+  return kind && kind->withPool == TagDbPoolUse::kShared;
+}
 
 bool IsUse(const std::string& s) { return s.compare(0, 4, "use ") == 0 || s.compare(0, 4, "USE ") == 0; }
 

@@ -26,7 +26,7 @@ struct TagDbReq {
   std::condition_variable wake;
 };
 
-// Makes a backend data set of a type (0, 1, 4 or 5) from the open's texts.
+// Makes a backend data set of a type the pool shares from the open's texts.
 using TagDbBackendMaker = std::function<std::unique_ptr<TagDataSet>(
     int type, const std::string& a, const std::string& b, const std::string& c, const std::string& d)>;
 

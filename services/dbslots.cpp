@@ -2,12 +2,7 @@
 
 #include <map>
 
-#include "services/ado.h"
-#include "services/dbf.h"
 #include "services/dbpool.h"
-#include "services/mysqldata.h"
-#include "services/qeldbdata.h"
-#include "services/sybdata.h"
 
 namespace {
 
@@ -39,11 +34,7 @@ std::unique_ptr<TagDataSet> MakeDataSet(const TagDbOpenArgs& args) {
   }
   // Opening may take long (a connection); no lock is held.
   if (maker) return maker(args);
-  if (args.type == kDbTypeDbf) return std::make_unique<TagDbfData>(args.a);
-  if (args.type == kDbTypeAdo) return std::make_unique<TagAdoData>(args.a, args.d);
-  if (args.type == kDbTypeSqlServer) return std::make_unique<TagSybData>(args.a, args.b, args.c, args.d);
-  if (args.type == kDbTypeMySql) return std::make_unique<TagMySqlData>(args.a, args.b, args.c, args.d);
-  if (args.type == kDbTypeGateway) return std::make_unique<TagQelDbData>(args.a, args.port, args.b, args.c, args.d);
+  if (const TagDbKind* kind = FindDbKind(args.type)) return kind->make(args);
   if (args.type == kDbPoolMaker)
     return std::make_unique<TagLocalData>(DbConnectionsCtrl(), args.pooledType, args.a, args.b, args.c, args.d);
   return nullptr;

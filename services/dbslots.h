@@ -4,9 +4,8 @@
 // services, so a reload or stop closes every file and connection the
 // script left open.
 //
-// Making a data set of a type: the dBASE and ODBC kinds are built here;
-// kinds with a client library of their own (SQL Server, MySQL, gateway)
-// and the connection pool register their makers at start-up.
+// A data set of a type is made as its row of the kinds' table says
+// (services/dbkinds.h); tests put makers of their own in its place.
 #include <array>
 #include <functional>
 #include <memory>
@@ -15,19 +14,11 @@
 
 #include "engine/lineservices.h"
 #include "services/dataset.h"
-
-struct TagDbOpenArgs {
-  int type = 0;
-  std::string a, b, c, d;
-  // The gateway's port, parsed from a (a keeps only the host).
-  int port = 0;
-  // The type asked for, when type is kDbPoolMaker.
-  int pooledType = 0;
-};
+#include "services/dbkinds.h"
 
 using TagDataSetMaker = std::function<std::unique_ptr<TagDataSet>(const TagDbOpenArgs&)>;
 
-// The key of the pool's maker, used for every non-zero type when the pool
+// The key of the pool's maker, used for the kinds the pool shares when it
 // is on.
 constexpr int kDbPoolMaker = -1;
 // Registers (or with an empty maker removes) the maker of a type; one

@@ -1,6 +1,6 @@
 // The database operations over fake data sets and real dBASE tables: slots
 // and their reuse, the full table and the invalid type with their boxes,
-// the gateway's host and port, bad handles and their log lines, the last
+// which kinds the pool shares, the gateway's host and port, bad handles and their log lines, the last
 // error kept for system information, reads and writes by name and index,
 // the map of a whole result, and every data set released when the script
 // instance goes.
@@ -27,7 +27,13 @@ using optest::S;
 using optest::Show;
 
 std::atomic<int> liveFakes{0};
-constexpr int kMadeElsewhere[] = {kDbTypeSqlServer, kDbTypeAdo, kDbTypeMySql, kDbTypeGateway, kDbPoolMaker};
+// Every kind but dBASE (real tables below) and the pool are fakes.
+std::vector<int> FakedMakers() {
+  std::vector<int> types{kDbPoolMaker};
+  for (const TagDbKind& kind : DbKinds())
+    if (kind.type != kDbTypeDbf) types.push_back(kind.type);
+  return types;
+}
 
 // A two-column result; "fail" statements fail with -3 and an error text.
 class FakeSet : public TagDataSet {
@@ -83,7 +89,7 @@ class DatabaseOps : public optest::OpFixture {
     oldLevel_ = logLevel.load();
     logLevel.store(1);
     SetLogWriter(std::make_shared<TagWriteLog>(dir_ / "log.txt", 1 << 20, true, true));
-    for (int type : kMadeElsewhere) {
+    for (int type : FakedMakers()) {
       SetDataSetMaker(type, [this](const TagDbOpenArgs& a) -> std::unique_ptr<TagDataSet> {
         opened_.push_back(a);
         return std::make_unique<FakeSet>(a);
@@ -91,8 +97,8 @@ class DatabaseOps : public optest::OpFixture {
     }
   }
   void TearDown() override {
-    for (int type : kMadeElsewhere)
-      SetDataSetMaker(type, nullptr);
+    for (int type : FakedMakers()) SetDataSetMaker(type, nullptr);
+    SetDataSetMaker(kDbTypeDbf, nullptr);
     dbPoolSize.store(0);
     OpFixture::TearDown();
     SetLogWriter(nullptr);
@@ -175,14 +181,45 @@ TEST_F(DatabaseOps, OpenFailuresAndTypes) {
   EXPECT_EQ(liveFakes.load(), 0);  // failed opens are deleted
 }
 
-TEST_F(DatabaseOps, ThePoolTakesEveryNonZeroTypeAndTheGatewayGetsItsPort) {
-  dbPoolSize.store(2);
-  EXPECT_EQ(Open(5, "host", "user"), 0);
-  ASSERT_EQ(opened_.size(), 1u);
-  EXPECT_EQ(opened_[0].type, kDbPoolMaker);
-  EXPECT_EQ(opened_[0].pooledType, 5);
-  EXPECT_EQ(Fake(0)->typeCode, 5);
-  dbPoolSize.store(0);
+TEST_F(DatabaseOps, EachCodeOpensItsKindOnItsOwnOrThroughThePool) {
+  SetDataSetMaker(kDbTypeDbf, [this](const TagDbOpenArgs& a) -> std::unique_ptr<TagDataSet> {
+    opened_.push_back(a);
+    return std::make_unique<FakeSet>(a);
+  });
+  constexpr int kNone = -99;
+  struct Case {
+    int type;
+    int pool;
+    int maker;  // the maker the open reached; kNone: none
+    int result;
+  } cases[] = {
+      {0, 0, 0, 0},  {1, 0, 1, 0},  {4, 0, 4, 0},  {5, 0, 5, 0},  {7, 0, 7, 0},
+      {0, 2, 0, 0},  {1, 2, kDbPoolMaker, 0},  {4, 2, kDbPoolMaker, 0},  {5, 2, kDbPoolMaker, 0},
+      // The pool has no gateway backends, and a code of no kind fails quietly.
+      {7, 2, kNone, -2},  {3, 2, kNone, -2},  {-1, 2, kNone, -2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("type " + std::to_string(c.type) + " pool " + std::to_string(c.pool));
+    dbPoolSize.store(c.pool);
+    opened_.clear();
+    const int slot = Open(c.type, "host", "user");
+    ASSERT_EQ(slot, c.result);
+    if (c.maker == kNone) {
+      EXPECT_TRUE(opened_.empty());
+      continue;
+    }
+    ASSERT_EQ(opened_.size(), 1u);
+    EXPECT_EQ(opened_[0].type, c.maker);
+    if (c.maker == kDbPoolMaker) {
+      EXPECT_EQ(opened_[0].pooledType, c.type);
+    }
+    EXPECT_EQ(Fake(slot)->typeCode, c.type);
+    EXPECT_EQ(Exec(KeywordId::DbClose, Args({I(slot)})), 0);
+  }
+  EXPECT_EQ(Boxes(), "");
+}
+
+TEST_F(DatabaseOps, TheGatewayReadsItsHostAndPort) {
   struct Case {
     std::string a, host;
     int port;
