@@ -20,13 +20,15 @@ class ReportTest : public ScriptTest {};
 // Every keyword that takes an argument list, written with one argument too
 // many and one too few, reports the count on its own line.
 TEST_F(ReportTest, EveryKeywordChecksItsArgumentCount) {
-  const int flow[] = {0, 1, 5, 6, 7, 8, 15};
+  const KeywordId flow[] = {KeywordId::ElseIf, KeywordId::If,      KeywordId::While, KeywordId::Switch,
+                            KeywordId::Case,   KeywordId::Default, KeywordId::For};
   std::string script;
   std::vector<std::pair<int, std::string>> expect;
   int line = 0;
   for (int i = 0; i < kKeywordCount; ++i) {
     const RecKeyword& k = KeywordDict().Record(i);
-    if (k.argCount < 0 || std::find(std::begin(flow), std::end(flow), i) != std::end(flow)) continue;
+    if (k.argCount < 0 || std::find(std::begin(flow), std::end(flow), static_cast<KeywordId>(i)) != std::end(flow))
+      continue;
     auto call = [&](int n) {
       std::string s(k.name);
       for (int a = 0; a < n; ++a) s += a ? ", 1" : "1";

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <set>
 #include <string>
+
+#include "tests/engine/script_harness.h"
 
 namespace {
 
@@ -23,74 +26,27 @@ TEST(KeywordTable, IndexesAreContiguousAndNamesUnique) {
   }
 }
 
-struct IndexCase {
-  const char* name;
-  int index;
-  char kind;
-  int args;
-};
+// What a script meets: a name that is no keyword, no script function and no
+// declared library function does not compile, whatever it resembles.
+using UnknownKeyword = scripttest::ScriptTest;
 
-TEST(KeywordTable, FixedIndexesKindsAndCounts) {
-  const IndexCase cases[] = {
-      {"else if(", 0, 'E', 1},   {"if(", 1, 'i', 1},       {"else", 2, 'e', -1},
-      {"{", 3, '{', -1},         {"}", 4, '}', -1},        {"while(", 5, 'w', 1},
-      {"switch(", 6, 's', 1},    {"case(", 7, 'c', 1},     {"default(", 8, 'd', 0},
-      {"break;", 9, 'b', -1},    {"continue;", 10, 'o', -1}, {"Close(", 11, 'x', 0},
-      {"function", 12, 'f', -1}, {"return(", 13, 'r', 1},  {"#include", 14, 'g', -1},
-      {"for(", 15, 'w', 3},      {"const", 16, 'n', -1},   {"OnDisconn(", 19, 'g', 0},
-      {"StopTimer(", 23, 'g', 1}, {"Type(", 24, 'g', 2},   {"Eval(", 45, 'R', 1},
-      {"EregSplit(", 56, 'g', 3}, {"DbOpen(", 57, 'g', 6}, {"DbExecMap(", 65, 'g', 5},
-      {"SelectLan(", 66, 'g', 1}, {"SetRecPos(", 87, 'g', 1}, {"LoadVocFile(", 88, 'g', 2},
-      {"Play(", 90, 'g', 1},     {"SetTones(", 102, 'g', 10}, {"ImMakeReq(", 123, 'g', 9},
-      {"SipProxyRecv(", 136, 'g', 4}, {"SipProxyGetField(", 137, 'v', 3},
-      {"SipProxyAddField(", 138, 'g', 4}, {"PcTxtSpeak(", 163, 'g', 3},
-      {"TransferTo(", 179, 'g', 1}, {"TcpOpen(", 180, 'g', 4}, {"UdpTest(", 199, 'g', 1},
-      {"PcGetKeys(", 200, 'g', 3}, {"PcPlayNumber(", 201, 'g', 2}, {"PcSetKeys(", 204, 'g', 2},
-      {"TextFileAppend(", 205, 'g', 3}, {"RunLine(", 222, 'g', 1}, {"GetFileList(", 234, 'g', 4},
-      {"SendMsg(", 235, 'g', 4}, {"RecvMsgFor2Field(", 239, 'g', 12}, {"AcdListNum(", 260, 'g', 1},
-      {"GetShareMem(", 261, 'g', 3}, {"InterLineServer(", 269, 'g', 1}, {"GetSysInfo(", 270, 'g', 1},
-      {"SetMaxTalkTime(", 275, 'g', 1}, {"GetSigRawData(", 276, 'g', 1}, {"RecvFskMsg(", 281, 'g', 3},
-  };
-  for (const IndexCase& c : cases) {
-    const RecKeyword& rec = KeywordDict().Record(c.index);
-    EXPECT_EQ(rec.name, c.name) << "index " << c.index;
-    EXPECT_EQ(rec.kind, c.kind) << c.name;
-    EXPECT_EQ(rec.argCount, c.args) << c.name;
+TEST_F(UnknownKeyword, IsACompileErrorNamingTheStatement) {
+  const struct {
+    const char* statement;
+    const char* reported;  // an assignment reports its right-hand side
+  } cases[] = {{"Play2(1)", "Play2(1)"}, {"play(\"a\")", "play(\"a\")"}, {"r = DbOpenX(1)", " DbOpenX(1)"}, {"Foo()", "Foo()"}};
+  std::string script;
+  for (const auto& c : cases) script += std::string(c.statement) + "\n";
+  TagTelBasic& t = Compile(script);
+  EXPECT_EQ(t.initResult, -2);
+  EXPECT_EQ(t.errorCount, static_cast<int>(std::size(cases)));
+  const std::string report = Report();
+  int line = 0;
+  for (const auto& c : cases) {
+    const std::string entry =
+        "[Error]t.kxs(" + std::to_string(++line) + "): 不可辨识的关键字, " + c.reported + "\n";
+    EXPECT_NE(report.find(entry), std::string::npos) << c.statement << "\n" << report;
   }
-  EXPECT_EQ(static_cast<int>(KeywordId::Const), 16);
-  EXPECT_EQ(static_cast<int>(KeywordId::PcPlayNumber), 201);
-}
-
-TEST(KeywordTable, ValueKindsAndEval) {
-  std::set<std::string_view> v, r;
-  for (const RecKeyword& rec : kKeywordTable) {
-    if (rec.kind == 'v') v.insert(rec.name);
-    if (rec.kind == 'R') r.insert(rec.name);
-  }
-  EXPECT_EQ(v, (std::set<std::string_view>{"Float(", "Str(", "Substr(", "Chr(", "ImMsgGetField(",
-                                            "SipProxyGetField(", "GetMsgFieldVal("}));
-  EXPECT_EQ(r, (std::set<std::string_view>{"Eval("}));
-  // Every operation that is neither a value nor Eval is a general one.
-  for (const RecKeyword& rec : kKeywordTable) {
-    if (rec.index >= kFirstOperation && rec.kind != 'v' && rec.kind != 'R') {
-      EXPECT_EQ(rec.kind, 'g') << rec.name;
-    }
-  }
-}
-
-TEST(KeywordTable, GroupsFollowTheirIndexRanges) {
-  struct Range {
-    int from, to, group;
-  };
-  const Range ranges[] = {{0, 23, 0},    {24, 56, 2},   {57, 65, 3},   {66, 87, 1},   {88, 136, 4},
-                          {137, 137, 8}, {138, 179, 4}, {180, 199, 5}, {200, 204, 6}, {205, 234, 7},
-                          {235, 260, 8}, {261, 269, 9}, {270, 275, 7}, {276, 281, 4}};
-  int covered = 0;
-  for (const Range& r : ranges) {
-    for (int i = r.from; i <= r.to; ++i) EXPECT_EQ(KeywordDict().Record(i).group, r.group) << i;
-    covered += r.to - r.from + 1;
-  }
-  EXPECT_EQ(covered, KeywordDict().Count());
 }
 
 struct HeadCase {
@@ -155,12 +111,22 @@ TEST(ParseHead, EveryKeywordIsRecognisedAsWritten) {
   }
 }
 
+constexpr int I(KeywordId id) { return static_cast<int>(id); }
+
 TEST(KeywordFind, SearchesBuiltInOperationsOnly) {
   const struct {
     const char* name;
     int index;
-  } cases[] = {{"Play(", 90}, {"Eval(", 45}, {"RecvFskMsg(", 281}, {"Type(", 24}, {"if(", -1},
-               {"Close(", -1}, {"StopTimer(", -1}, {"Play", -1}, {"", -1}, {"play(", -1}};
+  } cases[] = {{"Play(", I(KeywordId::Play)},
+               {"Eval(", I(KeywordId::Eval)},
+               {"RecvFskMsg(", I(KeywordId::RecvFskMsg)},
+               {"Type(", I(KeywordId::Type)},
+               {"if(", -1},
+               {"Close(", -1},
+               {"StopTimer(", -1},
+               {"Play", -1},
+               {"", -1},
+               {"play(", -1}};
   for (const auto& c : cases) {
     const RecKeyword* rec = KeywordDict().Find(c.name);
     EXPECT_EQ(rec ? rec->index : -1, c.index) << c.name;
