@@ -14,16 +14,15 @@
 #include "engine/memkxs.h"
 #include "engine/telbasic.h"
 #include "engine/kxcall.h"
+#include "tests/support/tempdir.h"
 
 namespace fuzz_compile {
 
 // Compiles the bytes as a script in a private directory; 0 when the
 // compiler's own invariants hold.
 inline int Run(const uint8_t* data, size_t size) {
-  static const std::string dir = [] {
-    char tmpl[] = "/tmp/fuzz_compile_XXXXXX";
-    return std::string(mkdtemp(tmpl) ? tmpl : "/tmp");
-  }();
+  static const testsupport::TempDir tmp;
+  static const std::string dir = tmp.path().empty() ? "/tmp" : tmp.path();
   const std::string file = dir + "/f.kxs";
   if (FILE* f = std::fopen(file.c_str(), "wb")) {
     std::fwrite(data, 1, size, f);

@@ -13,6 +13,7 @@
 
 #include "lines/txtfax.h"
 #include "tools/t4codes.h"
+#include "tests/support/tempdir.h"
 
 namespace {
 
@@ -22,8 +23,8 @@ void Write(const std::string& path, const uint8_t* data, size_t size) {
 
 const std::string& Dir() {
   static const std::string dir = [] {
-    char tmpl[] = "/tmp/fuzz_faxtext_XXXXXX";
-    std::string d = mkdtemp(tmpl) ? tmpl : "/tmp";
+    static const testsupport::TempDir tmp;
+    std::string d = tmp.path().empty() ? "/tmp" : tmp.path();
     std::vector<uint8_t> asc(4096, 0x3C), hz(1000 * 32, 0xA5);  // a font shorter than its rows
     Write(d + "/asc16", asc.data(), asc.size());
     Write(d + "/hzk16", hz.data(), hz.size());

@@ -7,9 +7,11 @@
 #include <string>
 
 #include "host/formpos.h"
+#include "tests/support/tempdir.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static std::string path = "/tmp/fuzz_formpos_" + std::to_string(::getpid()) + ".dat";
+  static const testsupport::TempDir tmp;
+  static const std::string path = tmp / "formpos.dat";
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return 0;
   std::fwrite(data, 1, size, f);

@@ -13,13 +13,14 @@
 #include "platform/card/card.h"
 #include "platform/card/config.h"
 #include "platform/card/farend.h"
+#include "tests/support/tempdir.h"
 
 namespace {
 
 plat::SimCard* Card() {
   static std::unique_ptr<plat::SimCard> card = [] {
-    char tmpl[] = "/tmp/fuzz_card_XXXXXX";
-    std::string dir = mkdtemp(tmpl);
+    static const testsupport::TempDir tmp;
+    const std::string& dir = tmp.path();
     std::ofstream(dir + "/SimCard.ini") << "[Card]\nE1Links=1\nAnalogPorts=USER,TRUNK\nFaxChannels=1\nConfGroups=4\n";
     auto c = std::make_unique<plat::SimCard>(dir + "/SimCard.ini");
     c->Start("", "");

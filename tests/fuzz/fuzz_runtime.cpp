@@ -16,6 +16,7 @@
 
 #include "engine/memkxs.h"
 #include "engine/oper.h"
+#include "tests/support/tempdir.h"
 #include "engine/runtimecompile.h"
 #include "engine/tagvar.h"
 #include "engine/telbasic.h"
@@ -29,12 +30,11 @@ constexpr const char* kScript =
 // A compiled script to evaluate against, in a private directory (its reports
 // and prints go there).
 struct Host {
-  std::string dir;
+  testsupport::TempDir tmp;
+  std::string dir = tmp.path().empty() ? "/tmp" : tmp.path();
   TagKxCall call;
   std::unique_ptr<TagTelBasic> inst;
   Host() {
-    char tmpl[] = "/tmp/fuzz_runtime_XXXXXX";
-    dir = mkdtemp(tmpl) ? tmpl : "/tmp";
     char cwd[4096];
     const bool back = getcwd(cwd, sizeof cwd) != nullptr;
     if (chdir(dir.c_str()) != 0) return;

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "lines/pinyin.h"
+#include "tests/support/tempdir.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string dir = "/tmp/fuzz_voclib_" + std::to_string(::getpid());
-  static const bool made = std::filesystem::create_directories(dir) || true;
-  (void)made;
+  static const testsupport::TempDir tmp;
+  const std::string& dir = tmp.path();
   FILE* f = std::fopen((dir + "/KxVocLib.dat").c_str(), "wb");
   if (!f) return 0;
   std::fwrite(data, 1, size, f);

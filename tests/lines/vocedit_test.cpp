@@ -14,10 +14,8 @@ namespace {
 class VocEditTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = MakeTempDir();
     ASSERT_FALSE(dir.empty());
   }
-  void TearDown() override { RemoveTree(dir); }
   std::string P(const std::string& name) const { return dir + "/" + name; }
 
   // Silence and square-wave runs, in samples.
@@ -38,7 +36,8 @@ class VocEditTest : public ::testing::Test {
     WriteAll(P(name), MakeWave(WaveShape{6, 8000, 8, 16, {}, -1}, a));
   }
 
-  std::string dir;
+  testsupport::TempDir tmp;
+  std::string dir = tmp.path();
 };
 
 // ---------------------------------------------------------------------------

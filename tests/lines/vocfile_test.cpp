@@ -15,10 +15,8 @@ namespace {
 class VocFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = MakeTempDir();
     ASSERT_FALSE(dir.empty());
   }
-  void TearDown() override { RemoveTree(dir); }
   std::string P(const std::string& name) const { return dir + "/" + name; }
 
   // Reads a file with ReadVoiceData into a buffer as large as the file.
@@ -33,7 +31,8 @@ class VocFileTest : public ::testing::Test {
     return buf;
   }
 
-  std::string dir;
+  testsupport::TempDir tmp;
+  std::string dir = tmp.path();
 };
 
 // ---------------------------------------------------------------------------

@@ -1,6 +1,6 @@
 #pragma once
-// Small helpers of the voice tests: a private temporary folder, files in and
-// out, WAVE images built by hand, sox.
+// Small helpers of the voice tests: files in and out, WAVE images built by
+// hand, sox. Their folder is a testsupport::TempDir.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,18 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/tempdir.h"
 namespace voctest {
-
-inline std::string MakeTempDir() {
-  char tmpl[] = "/tmp/rodiz_voice_XXXXXX";
-  char* d = ::mkdtemp(tmpl);
-  return d ? std::string(d) : std::string();
-}
-
-inline void RemoveTree(const std::string& dir) {
-  std::error_code ec;
-  if (!dir.empty()) std::filesystem::remove_all(dir, ec);
-}
 
 inline std::vector<uint8_t> ReadAll(const std::string& path) {
   std::vector<uint8_t> out;

@@ -19,7 +19,6 @@ using testsupport::WaitFor;
 class WavePlayTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = MakeTempDir();
     ASSERT_FALSE(dir.empty());
     Fake();
     plat::ClearFakeWaveSessions();
@@ -30,7 +29,6 @@ class WavePlayTest : public ::testing::Test {
   void TearDown() override {
     SetLogWriter(nullptr);
     logLevel.store(oldLevel);
-    RemoveTree(dir);
   }
   void Fake(const std::string& input = "") {
     plat::WaveSettings s;
@@ -74,7 +72,8 @@ class WavePlayTest : public ::testing::Test {
     return f.size() < header ? std::vector<uint8_t>() : std::vector<uint8_t>(f.begin() + header, f.end());
   }
 
-  std::string dir;
+  testsupport::TempDir tmp;
+  std::string dir = tmp.path();
   int oldLevel = 0;
 };
 

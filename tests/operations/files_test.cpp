@@ -100,9 +100,9 @@ TEST_F(FileOps, MoveAcrossFileSystemsCopiesAndRemoves) {
   }, shm{};
   if (::stat(".", &here) != 0 || ::stat("/dev/shm", &shm) != 0 || here.st_dev == shm.st_dev)
     GTEST_SKIP() << "no second file system at /dev/shm";
-  std::string tmpl = "/dev/shm/rodiz-move-XXXXXX";
-  ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-  const std::string other = tmpl;
+  testsupport::TempDir shmDir("/dev/shm");
+  const std::string other = shmDir.path();
+  ASSERT_FALSE(other.empty());
   WriteFile("far.txt", std::string("far\0away", 8));
   SetMTime("far.txt", 1706691930);
   std::filesystem::create_directory("folder");
@@ -116,7 +116,6 @@ TEST_F(FileOps, MoveAcrossFileSystemsCopiesAndRemoves) {
   EXPECT_EQ(::stat((other + "/moved.txt").c_str(), &moved), 0);
   EXPECT_EQ(moved.st_mtime, 1706691930);
   EXPECT_TRUE(Exists("folder"));
-  std::filesystem::remove_all(other);
 }
 
 TEST_F(FileOps, CopyOverwritesButNeverOntoItself) {

@@ -52,7 +52,6 @@ CtlResult RunCtl(const std::string& args) {
 class CardControlTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = MakeTempDir();
     ini_ = dir_ + "/SimCard.ini";
     WriteFile(ini_, std::string(kStandardIni) + "Control = unix:" + dir_ + "/card.sock\n");
     card_ = std::make_unique<SimCard>(ini_);
@@ -61,11 +60,11 @@ class CardControlTest : public ::testing::Test {
   }
   void TearDown() override {
     card_.reset();
-    std::filesystem::remove_all(dir_);
   }
   CtlResult Ctl(const std::string& cmd) { return RunCtl("-f " + ini_ + " " + cmd); }
 
-  std::string dir_, ini_;
+  testsupport::TempDir tmp_;
+  std::string dir_ = tmp_.path(), ini_;
   std::unique_ptr<SimCard> card_;
 };
 
@@ -180,7 +179,8 @@ TEST_F(CardControlTest, DtmfNeedsACallAndValidKeys) {
 // HELP is answered by the tool itself, so it works before any card runs and
 // outside the installation; it explains the options and every answer.
 TEST(CardCommands, ToolHelpWorksWithoutACard) {
-  std::string dir = MakeTempDir();
+  testsupport::TempDir tmp;
+  const std::string dir = tmp.path();
   CtlResult r = RunCtl("-f " + dir + "/missing.ini help");
   EXPECT_EQ(r.exitCode, 0) << r.out;
   for (const char* want : {"-s ", "-f ", "exit 2", "STATE ch", "1 idle", "WAIT ch state [ms]", "ERR timeout, state N",
@@ -190,7 +190,6 @@ TEST(CardCommands, ToolHelpWorksWithoutACard) {
     EXPECT_FALSE(c.answer.empty()) << c.name;
     EXPECT_NE(r.out.find("  " + c.name), std::string::npos) << c.name;
   }
-  std::filesystem::remove_all(dir);
 }
 
 TEST_F(CardControlTest, CalloutAnswersFromTheCommandLine) {
@@ -241,7 +240,8 @@ TEST(CardControlTcp, LoopbackPortServesTheSameCommands) {
   int port = ntohs(a.sin_port);
   close(s);
 
-  std::string dir = MakeTempDir();
+  testsupport::TempDir tmp;
+  const std::string dir = tmp.path();
   WriteFile(dir + "/SimCard.ini", std::string(kStandardIni) + "Control = tcp:" + std::to_string(port) + "\n");
   {
     SimCard card(dir + "/SimCard.ini");
@@ -252,11 +252,11 @@ TEST(CardControlTcp, LoopbackPortServesTheSameCommands) {
     EXPECT_EQ(card.IsupChannelState(0, 0), 9);
     EXPECT_EQ(RunCtl("-s " + ep + " STATE 0").out, "OK 9");
   }
-  std::filesystem::remove_all(dir);
 }
 
 TEST(CardCommands, MalformedLinesAreRefusedWithErr) {
-  std::string dir = MakeTempDir();
+  testsupport::TempDir tmp;
+  const std::string dir = tmp.path();
   WriteFile(dir + "/SimCard.ini", kStandardIni);
   SimCard card(dir + "/SimCard.ini");
   ASSERT_EQ(card.Start("", ""), 0);
@@ -276,11 +276,11 @@ TEST(CardCommands, MalformedLinesAreRefusedWithErr) {
     EXPECT_EQ(answer.rfind("ERR", 0), 0u) << "[" << l << "] -> " << answer;
   }
   EXPECT_EQ(card.IsupChannelState(0, 0), 1);  // nothing took effect
-  std::filesystem::remove_all(dir);
 }
 
 TEST(CardCommands, HelpListsEveryCommandOfTheTable) {
-  std::string dir = MakeTempDir();
+  testsupport::TempDir tmp;
+  const std::string dir = tmp.path();
   WriteFile(dir + "/SimCard.ini", kStandardIni);
   SimCard card(dir + "/SimCard.ini");
   ASSERT_EQ(card.Start("", ""), 0);
@@ -304,7 +304,6 @@ TEST(CardCommands, HelpListsEveryCommandOfTheTable) {
     bool listed = std::any_of(commands.begin(), commands.end(), [&](const auto& c) { return c.name == name; });
     EXPECT_TRUE(listed) << name;
   }
-  std::filesystem::remove_all(dir);
 }
 
 TEST_F(CardControlTest, AudioOfADeletedFileIsAnError) {
@@ -423,7 +422,8 @@ std::vector<std::string> ReadAnswers(int fd, size_t count) {
 }  // namespace
 
 TEST(CardControlQueue, AClientThatTakesNoAnswersHoldsUpNobody) {
-  std::string dir = MakeTempDir();
+  testsupport::TempDir tmp;
+  const std::string dir = tmp.path();
   WriteFile(dir + "/SimCard.ini", kStandardIni);
   SimCard card(dir + "/SimCard.ini");
   ASSERT_EQ(card.Start("", ""), 0);
@@ -470,14 +470,14 @@ TEST(CardControlQueue, AClientThatTakesNoAnswersHoldsUpNobody) {
     }
     CloseSocket(idle);
   }
-  std::filesystem::remove_all(dir);
 }
 
 // Clients that connect and send nothing are dropped, so they cannot fill
 // the table and shut out the tools that do send; a burst of connections is
 // taken in without refusals.
 TEST(CardControlQueue, IdleClientsAreDroppedAndBurstsAreTakenIn) {
-  std::string dir = MakeTempDir();
+  testsupport::TempDir tmp;
+  const std::string dir = tmp.path();
   WriteFile(dir + "/SimCard.ini", kStandardIni);
   SimCard card(dir + "/SimCard.ini");
   ASSERT_EQ(card.Start("", ""), 0);
@@ -512,13 +512,13 @@ TEST(CardControlQueue, IdleClientsAreDroppedAndBurstsAreTakenIn) {
   }
   for (int fd : burst) CloseSocket(fd);
   control.Stop();
-  std::filesystem::remove_all(dir);
 }
 
 // Out of descriptors the waiting connection stays ready: the control thread
 // rests between tries instead of spinning, and serves it once they are back.
 TEST(CardControlQueue, AcceptWithoutDescriptorsRestsBetweenTries) {
-  std::string dir = MakeTempDir();
+  testsupport::TempDir tmp;
+  const std::string dir = tmp.path();
   WriteFile(dir + "/SimCard.ini", kStandardIni);
   SimCard card(dir + "/SimCard.ini");
   ASSERT_EQ(card.Start("", ""), 0);
@@ -542,5 +542,4 @@ TEST(CardControlQueue, AcceptWithoutDescriptorsRestsBetweenTries) {
   EXPECT_EQ(ReadAnswers(waiting, 1), std::vector<std::string>{"OK 1"});
   CloseSocket(waiting);
   control.Stop();
-  std::filesystem::remove_all(dir);
 }

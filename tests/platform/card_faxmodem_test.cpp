@@ -9,6 +9,7 @@
 #include "platform/card/card.h"
 #include "platform/card/farend.h"
 #include "tests/platform/card_test_util.h"
+#include "tests/support/tempdir.h"
 #include "tests/support/faxpage.h"
 
 using namespace cardtest;
@@ -21,7 +22,6 @@ namespace {
 class FaxModemTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = MakeTempDir();
     WriteFile(dir_ + "/SimCard.ini", std::string(kStandardIni) + "FaxSpeed = 200\n");
     card_ = std::make_unique<SimCard>(dir_ + "/SimCard.ini");
     far_ = std::make_unique<SimCardFarEnd>(*card_);
@@ -33,7 +33,6 @@ class FaxModemTest : public ::testing::Test {
   void TearDown() override {
     far_.reset();
     card_.reset();
-    std::filesystem::remove_all(dir_);
   }
   std::string Path(const std::string& name) { return dir_ + "/" + name; }
   // Polls the channel as a line does until the transfer ends.
@@ -48,7 +47,8 @@ class FaxModemTest : public ::testing::Test {
     return i;
   }
 
-  std::string dir_;
+  testsupport::TempDir tmp_;
+  std::string dir_ = tmp_.path();
   std::unique_ptr<SimCard> card_;
   std::unique_ptr<SimCardFarEnd> far_;
   testsupport::FaxRows page_;

@@ -23,7 +23,6 @@ namespace {
 class MixTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = MakeTempDir();
     WriteFile(dir_ + "/SimCard.ini", kStandardIni);
     card_ = std::make_unique<SimCard>(dir_ + "/SimCard.ini");
     far_ = std::make_unique<SimCardFarEnd>(*card_);
@@ -33,7 +32,6 @@ class MixTest : public ::testing::Test {
   void TearDown() override {
     far_.reset();
     card_.reset();
-    std::filesystem::remove_all(dir_);
   }
   std::string Path(const std::string& name) { return dir_ + "/" + name; }
 
@@ -65,7 +63,8 @@ class MixTest : public ::testing::Test {
     return level;
   }
 
-  std::string dir_;
+  testsupport::TempDir tmp_;
+  std::string dir_ = tmp_.path();
   std::unique_ptr<SimCard> card_;
   std::unique_ptr<SimCardFarEnd> far_;
 };

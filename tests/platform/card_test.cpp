@@ -12,6 +12,7 @@
 #include "platform/card/isupmsg.h"
 #include "platform/tick.h"
 #include "tests/platform/card_test_util.h"
+#include "tests/support/tempdir.h"
 
 using namespace cardtest;
 using plat::SimCard;
@@ -30,7 +31,6 @@ std::vector<uint8_t> Hex(const std::string& s) {
 class CardTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = MakeTempDir();
     WriteFile(dir_ + "/SimCard.ini", std::string(kStandardIni) + ExtraIni());
     card_ = std::make_unique<SimCard>(dir_ + "/SimCard.ini");
     far_ = std::make_unique<SimCardFarEnd>(*card_);
@@ -40,12 +40,12 @@ class CardTest : public ::testing::Test {
   void TearDown() override {
     far_.reset();
     card_.reset();
-    std::filesystem::remove_all(dir_);
   }
   virtual std::string ExtraIni() { return ""; }
   std::string Path(const std::string& name) { return dir_ + "/" + name; }
 
-  std::string dir_;
+  testsupport::TempDir tmp_;
+  std::string dir_ = tmp_.path();
   std::unique_ptr<SimCard> card_;
   std::unique_ptr<SimCardFarEnd> far_;
 };
@@ -71,7 +71,8 @@ TEST_F(CardTest, ShapeComesFromTheIniFile) {
 }
 
 TEST(CardStart, WithoutIniTheCardDoesNotOpen) {
-  std::string dir = MakeTempDir();
+  testsupport::TempDir tmp;
+  const std::string dir = tmp.path();
   SimCard card(dir + "/SimCard.ini");
   EXPECT_NE(card.Start("", "prompt.ini"), 0);
   EXPECT_FALSE(card.Started());
@@ -79,11 +80,11 @@ TEST(CardStart, WithoutIniTheCardDoesNotOpen) {
   EXPECT_EQ(card.AnalogPortCount(), 0);
   EXPECT_FALSE(card.ConfigError().empty());
   EXPECT_EQ(card.ChannelPlayFile(0, "x.wav", 200, -1), -1);
-  std::filesystem::remove_all(dir);
 }
 
 TEST(CardStart, ForcedResultsComeFromTheFailSection) {
-  std::string dir = MakeTempDir();
+  testsupport::TempDir tmp;
+  const std::string dir = tmp.path();
   WriteFile(dir + "/SimCard.ini", std::string(kStandardIni) + "[Fail]\nStart = -7\n");
   SimCard card(dir + "/SimCard.ini");
   EXPECT_EQ(card.Start("", "prompt.ini"), -7);
@@ -97,7 +98,6 @@ TEST(CardStart, ForcedResultsComeFromTheFailSection) {
   EXPECT_EQ(card.FskStart(1), -3);
   EXPECT_EQ(card.FaxStart(2048), -1);
   EXPECT_EQ(card.ChannelRecordFile(0, dir + "/r.wav", 0, 8000), 0);
-  std::filesystem::remove_all(dir);
 }
 
 TEST(CardConfig, ParseTable) {

@@ -1,6 +1,6 @@
 #pragma once
-// Shared helpers of the software card tests: a temporary folder holding a
-// SimCard.ini, and voice files written byte by byte.
+// Shared helpers of the software card tests: files and voice files written
+// byte by byte (the folder is a testsupport::TempDir).
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -17,13 +17,6 @@
 #include "tests/support/waitfor.h"
 
 namespace cardtest {
-
-inline std::string MakeTempDir() {
-  char tmpl[] = "/tmp/simcard_test_XXXXXX";
-  char* d = mkdtemp(tmpl);
-  EXPECT_NE(d, nullptr);
-  return d ? d : "/tmp";
-}
 
 inline void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream f(path, std::ios::binary);

@@ -11,6 +11,7 @@
 #include "platform/thread.h"
 #include "platform/tick.h"
 #include "platform/wavebackend.h"
+#include "tests/support/tempdir.h"
 
 using plat::WaveFormat;
 using plat::WaveHeader;
@@ -88,16 +89,10 @@ TEST(WaveSettings, ReadFromTheEnvironment) {
 class WaveDeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/rodiz_wave_XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir = tmpl;
+    ASSERT_FALSE(dir.empty());
     Fake();
     plat::ClearFakeWaveSessions();
     q = std::make_shared<WaveMsgQueue>();
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
   }
   void Fake(const std::string& input = "") {
     plat::WaveSettings s;
@@ -121,7 +116,8 @@ class WaveDeviceTest : public ::testing::Test {
     return {};
   }
 
-  std::string dir;
+  testsupport::TempDir tmp;
+  std::string dir = tmp.path();
   std::shared_ptr<WaveMsgQueue> q;
 };
 

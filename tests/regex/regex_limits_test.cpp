@@ -16,6 +16,7 @@
 #include "platform/thread.h"
 #include "regex/ereg.h"
 #include "regex/regexp.h"
+#include "tests/support/tempdir.h"
 
 namespace {
 
@@ -162,16 +163,12 @@ TEST(Limits, BudgetOfAllSearchesOnOneContext) {
 class LogCapture : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/regex_log_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    ASSERT_FALSE(dir_.empty());
     file_ = dir_ + "/log.txt";
     SetLogWriter(std::make_shared<TagWriteLog>(file_, 1 << 20, true, true));
   }
   void TearDown() override {
     SetLogWriter(nullptr);
-    unlink(file_.c_str());
-    rmdir(dir_.c_str());
   }
   int Lines(const std::string& needle) {
     if (auto w = GetLogWriter()) w->Flush();
@@ -182,7 +179,8 @@ class LogCapture : public ::testing::Test {
       if (line.find(needle) != std::string::npos) ++n;
     return n;
   }
-  std::string dir_, file_;
+  testsupport::TempDir tmp_;
+  std::string dir_ = tmp_.path(), file_;
 };
 
 TEST_F(LogCapture, OperationsGiveZeroWriteNothingAndLogOnce) {

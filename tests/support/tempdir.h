@@ -12,8 +12,9 @@ namespace testsupport {
 
 class TempDir {
  public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "rodiz-test-XXXXXX").string();
+  // In the system's temporary folder, or in parent (another file system).
+  explicit TempDir(const std::filesystem::path& parent = std::filesystem::temp_directory_path()) {
+    std::string tmpl = (parent / "rodiz-test-XXXXXX").string();
     char* p = ::mkdtemp(tmpl.data());
     path_ = p ? p : "";
   }
