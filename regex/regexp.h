@@ -93,8 +93,9 @@ class CRangeElxT<char> : public ElxInterface {
   bool Test(unsigned char c) const { return table_[c] != 0; }
   // Fills the byte table once the set is complete.
   void Finish();
-  // The set as 256 bits (after Finish).
+  // The set as 256 bits, and as 256 bytes of 0 or 1 (after Finish).
   const uint64_t* Bits() const { return bits_; }
+  const unsigned char* Table() const { return table_; }
 
   CBufferT<char> ranges_;                // low, high pairs
   CBufferT<char> chars_;                 // single bytes
@@ -470,7 +471,7 @@ class CBuilderT<char> {
   int maxGroup_ = 0;
   int namedCount_ = 0;
   int tableSize_ = 0;
-  CBufferT<ElxInterface*> all_;                  // owner of every element
+  CBufferT<ElxInterface*> all_;                  // every element, destroyed by Clear
   CBufferT<ElxInterface*> groups_;               // frames by number, named appended
   CBufferT<CDelegateElxT<char>*> recursions_;
   CBufferT<CListElxT<0>*> named_;
@@ -487,6 +488,23 @@ class CBuilderT<char> {
   // when two or more.
   CBufferT<char> prefix_;
 
+  // A pattern that never needs to backtrack (literals, byte classes whose
+  // repeats cannot give a byte back usefully, groups, anchors) is also kept
+  // as a flat list of steps, tried once per start without the tree.
+  enum { kFlatOpen, kFlatClose, kFlatString, kFlatRun, kFlatZero };
+  struct FlatStep {
+    int op;
+    int group;  // open / close
+    int min, max;  // run: instances
+    int possessive;  // run: never gives a byte back
+    int own;         // run: offset of a table made for it in flatTables_, or -1
+    const unsigned char* table;  // run: 256 bytes of 0 or 1
+    const ElxInterface* elx;  // string, zero-width
+  };
+  CBufferT<FlatStep> flat_;
+  CBufferT<unsigned char> flatTables_;
+  bool useFlat_ = false;
+
  private:
   void Build(int flags);
   void NextToken();
@@ -502,6 +520,17 @@ class CBuilderT<char> {
   ElxInterface* StockElx(int kind);
   template <class E, class... A>
   E* Make(A&&... a);
+  // Element storage: blocks taken from the heap a few at a time instead of
+  // a block per element; the first block stays for the next compile.
+  void* Allocate(size_t size, size_t align);
+  void ReleaseBlocks(bool keepFirst);
+  struct Block {
+    Block* next;
+    size_t size;
+  };
+  Block* blocks_ = nullptr;
+  char* blockCur_ = nullptr;
+  char* blockEnd_ = nullptr;
   void ReadName(char closer, CBufferT<char>& name);
   void SkipClose();
   void Analyse();

@@ -2,7 +2,10 @@
 #include <pthread.h>
 
 #include <climits>
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "regex/regexp.h"
 
@@ -85,18 +88,63 @@ uintptr_t ParserStackFloor() {
 // Shared with the matcher: the lowest frame address a search may reach.
 uintptr_t RegexStackFloor() { return ParserStackFloor(); }
 
-CBuilderT<char>::~CBuilderT() { Clear(); }
+CBuilderT<char>::~CBuilderT() {
+  Clear();
+  ReleaseBlocks(false);
+}
+
+void* CBuilderT<char>::Allocate(size_t size, size_t align) {
+  uintptr_t at = (reinterpret_cast<uintptr_t>(blockCur_) + align - 1) & ~(uintptr_t(align) - 1);
+  if (!blockCur_ || at + size > reinterpret_cast<uintptr_t>(blockEnd_)) {
+    constexpr size_t kHead = (sizeof(Block) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
+                             alignof(std::max_align_t);
+    size_t want = blocks_ ? blocks_->size * 2 : 4096;
+    if (want < kHead + size + align) want = kHead + size + align;
+    auto* b = static_cast<Block*>(std::malloc(want));
+    if (!b) throw std::bad_alloc();
+    b->next = blocks_;
+    b->size = want;
+    blocks_ = b;
+    blockCur_ = reinterpret_cast<char*>(b) + kHead;
+    blockEnd_ = reinterpret_cast<char*>(b) + want;
+    at = (reinterpret_cast<uintptr_t>(blockCur_) + align - 1) & ~(uintptr_t(align) - 1);
+  }
+  blockCur_ = reinterpret_cast<char*>(at + size);
+  return reinterpret_cast<void*>(at);
+}
+
+void CBuilderT<char>::ReleaseBlocks(bool keepFirst) {
+  // Blocks are listed newest first: the oldest (smallest) is the one kept.
+  Block* keep = nullptr;
+  while (blocks_) {
+    Block* next = blocks_->next;
+    if (keepFirst && !next)
+      keep = blocks_;
+    else
+      std::free(blocks_);
+    blocks_ = next;
+  }
+  blocks_ = keep;
+  blockCur_ = blockEnd_ = nullptr;
+  if (keep) {
+    constexpr size_t kHead = (sizeof(Block) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
+                             alignof(std::max_align_t);
+    blockCur_ = reinterpret_cast<char*>(keep) + kHead;
+    blockEnd_ = reinterpret_cast<char*>(keep) + keep->size;
+  }
+}
 
 template <class E, class... A>
 E* CBuilderT<char>::Make(A&&... a) {
-  E* e = new E(static_cast<A&&>(a)...);
+  E* e = new (Allocate(sizeof(E), alignof(E))) E(static_cast<A&&>(a)...);
   all_.Push(e);
   return e;
 }
 
 void CBuilderT<char>::Clear() {
-  for (int i = 0; i < all_.GetSize(); ++i) delete all_[i];
+  for (int i = 0; i < all_.GetSize(); ++i) all_[i]->~ElxInterface();
   all_.Clear();
+  ReleaseBlocks(true);
   root_ = nullptr;
   for (auto& s : stock_) s = nullptr;
   groups_.Clear();
@@ -104,8 +152,10 @@ void CBuilderT<char>::Clear() {
   named_.Clear();
   namedBackrefs_.Clear();
   namedConds_.Clear();
-  useFirst_ = anchored_ = false;
+  useFirst_ = anchored_ = useFlat_ = false;
   prefix_.Clear();
+  flat_.Clear();
+  flatTables_.Clear();
 }
 
 int CBuilderT<char>::Compile(const char* pattern, int length, int flags) {
@@ -974,10 +1024,26 @@ void BitsToBytes(const uint64_t bits[4], unsigned char out[256]) {
 void CRangeElxT<char>::Finish() {
   uint64_t in[4] = {};
   auto set = [&in](int c) { in[c >> 6] |= uint64_t(1) << (c & 63); };
+  // Bytes a..b (unsigned, a <= b) a word at a time.
+  auto span = [&in](int a, int b) {
+    for (int w = a >> 6; w <= b >> 6; ++w) {
+      const int lo = a > w * 64 ? a - w * 64 : 0;
+      const int hi = b < w * 64 + 63 ? b - w * 64 : 63;
+      const uint64_t upTo = hi == 63 ? ~uint64_t(0) : (uint64_t(1) << (hi + 1)) - 1;
+      in[w] |= upTo & ~((uint64_t(1) << lo) - 1);
+    }
+  };
   // Bounds compare as signed bytes: 0x80-0xFF order before 0x00.
-  for (int i = 0; i + 1 < ranges_.GetSize(); i += 2)
-    for (int v = static_cast<signed char>(ranges_[i]); v <= static_cast<signed char>(ranges_[i + 1]); ++v)
-      set(static_cast<unsigned char>(v));
+  for (int i = 0; i + 1 < ranges_.GetSize(); i += 2) {
+    const int lo = static_cast<signed char>(ranges_[i]), hi = static_cast<signed char>(ranges_[i + 1]);
+    if (lo > hi) continue;
+    if (hi < 0 || lo >= 0) {
+      span(lo & 0xFF, hi & 0xFF);
+    } else {
+      span(lo & 0xFF, 255);
+      span(0, hi);
+    }
+  }
   for (int i = 0; i < chars_.GetSize(); ++i) set(static_cast<unsigned char>(chars_[i]));
   for (int i = 0; i < nested_.GetSize(); ++i) {
     const ElxInterface* e = nested_[i];
@@ -1136,13 +1202,168 @@ bool LiteralPrefix(const ElxInterface* e, CBufferT<char>& out, int depth) {
   }
 }
 
+using FlatStep = CBuilderT<char>::FlatStep;
+
+// A run of single bytes. A byte class lends its own table; other bodies
+// get one made in tables (pointed at once the list is complete).
+void AddRun(CBufferT<FlatStep>& out, CBufferT<unsigned char>& tables, const ElxInterface* body, int lo, int64_t hi,
+            int possessive) {
+  FlatStep s{};
+  s.op = CBuilderT<char>::kFlatRun;
+  s.min = lo;
+  s.max = hi > 2147483647 ? 2147483647 : int(hi);
+  s.possessive = possessive;
+  s.own = -1;
+  if (body->kind == kElxRange) {
+    s.table = static_cast<const CRangeElxT<char>*>(body)->Table();
+  } else {
+    uint64_t bits[4] = {};
+    if (body->kind == kElxPosix) {
+      std::memcpy(bits, static_cast<const CPosixElxT<char>*>(body)->Bits(), sizeof bits);
+    } else {
+      auto* str = static_cast<const CStringElxT<char>*>(body);
+      const unsigned char c = static_cast<unsigned char>(str->str_[0]);
+      bits[c >> 6] |= uint64_t(1) << (c & 63);
+      if (str->ignoreCase_ && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) {
+        const unsigned char o = c ^ 0x20;
+        bits[o >> 6] |= uint64_t(1) << (o & 63);
+      }
+    }
+    s.own = tables.GetSize();
+    BitsToBytes(bits, tables.Extend(256));
+  }
+  out.Push(s);
+}
+
+// Whether e is one byte per instance: a forward class or a one-byte string.
+bool IsByteBody(const ElxInterface* e) {
+  switch (e ? e->kind : kElxEmpty) {
+    case kElxRange:
+      return !static_cast<const CRangeElxT<char>*>(e)->rightLeft_;
+    case kElxPosix:
+      return !static_cast<const CPosixElxT<char>*>(e)->rightLeft_;
+    case kElxString: {
+      auto* s = static_cast<const CStringElxT<char>*>(e);
+      return !s->rightLeft_ && s->str_.GetSize() == 1;
+    }
+    default:
+      return false;
+  }
+}
+
+// Appends the steps of e; false when e needs the backtracking tree.
+bool Flatten(const ElxInterface* e, CBufferT<FlatStep>& out, CBufferT<unsigned char>& tables, int depth) {
+  if (!e || depth > 300) return false;
+  FlatStep s{};
+  switch (e->kind) {
+    case kElxEmpty:
+      return true;
+    case kElxList: {
+      auto* l = static_cast<const CListElxT<0>*>(e);
+      if (l->rightLeft_) return false;
+      for (int i = 0; i < l->items_.GetSize(); ++i)
+        if (!Flatten(l->items_[i], out, tables, depth + 1)) return false;
+      return true;
+    }
+    case kElxBracket: {
+      auto* b = static_cast<const CBracketElxT<char>*>(e);
+      if (b->number_ < 1) return false;
+      s.op = b->side_ == 0 ? CBuilderT<char>::kFlatOpen : CBuilderT<char>::kFlatClose;
+      s.group = b->number_;
+      out.Push(s);
+      return true;
+    }
+    case kElxString: {
+      auto* str = static_cast<const CStringElxT<char>*>(e);
+      if (str->rightLeft_ || str->str_.GetSize() == 0) return false;
+      s.op = CBuilderT<char>::kFlatString;
+      s.elx = e;
+      out.Push(s);
+      return true;
+    }
+    case kElxBoundary:
+    case kElxGlobal:
+      s.op = CBuilderT<char>::kFlatZero;
+      s.elx = e;
+      out.Push(s);
+      return true;
+    case kElxRange:
+    case kElxPosix:
+      if (!IsByteBody(e)) return false;
+      AddRun(out, tables, e, 1, 1, 1);
+      return true;
+    case kElxRepeat: {
+      auto* r = static_cast<const CRepeatElxT<0>*>(e);
+      if (!IsByteBody(r->body_)) return false;
+      AddRun(out, tables, r->body_, r->count_, r->count_, 1);
+      return true;
+    }
+    case kElxGreedy:
+    case kElxPossessive: {
+      auto* r = static_cast<const CGreedyElxT<0>*>(e);
+      if (!IsByteBody(r->body_)) return false;
+      AddRun(out, tables, r->body_, r->count_, int64_t(r->count_) + r->extra_, e->kind == kElxPossessive);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+// True when backtracking can never help the steps: every greedy run is
+// followed (past group marks) by the end or by something whose first byte
+// the run cannot take, so a byte given back only meets a certain failure.
+// Each group also opens once, so its last values are its only ones.
+bool FlatIsExact(const CBufferT<FlatStep>& st, int maxGroup) {
+  CBufferT<char> seen;
+  for (int i = 0; i < st.GetSize(); ++i) {
+    const FlatStep& s = st[i];
+    if (s.op == CBuilderT<char>::kFlatOpen) {
+      if (s.group > maxGroup) return false;
+      seen.Prepare(s.group, 0);
+      if (seen[s.group]) return false;
+      seen[s.group] = 1;
+      continue;
+    }
+    if (s.op != CBuilderT<char>::kFlatRun || s.possessive || s.min == s.max) continue;
+    const unsigned char* mine = s.table;
+    int j = i + 1;
+    while (j < st.GetSize() && (st[j].op == CBuilderT<char>::kFlatOpen || st[j].op == CBuilderT<char>::kFlatClose)) ++j;
+    if (j == st.GetSize()) continue;
+    const FlatStep& n = st[j];
+    if (n.op == CBuilderT<char>::kFlatString) {
+      auto* str = static_cast<const CStringElxT<char>*>(n.elx);
+      const unsigned char c = static_cast<unsigned char>(str->str_[0]);
+      if (mine[c]) return false;
+      if (str->ignoreCase_ && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && mine[c ^ 0x20]) return false;
+      continue;
+    }
+    if (n.op == CBuilderT<char>::kFlatRun && n.min >= 1) {
+      const unsigned char* next = n.table;
+      for (int c = 0; c < 256; ++c)
+        if (mine[c] && next[c]) return false;
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void CBuilderT<char>::Analyse() {
-  useFirst_ = anchored_ = false;
+  useFirst_ = anchored_ = useFlat_ = false;
   firstSingle_ = -1;
   prefix_.Clear();
+  flat_.Clear();
+  flatTables_.Clear();
   if (!root_) return;
+  if (recursions_.GetSize() == 0 && Flatten(root_, flat_, flatTables_, 0)) {
+    for (int i = 0; i < flat_.GetSize(); ++i)
+      if (flat_[i].op == kFlatRun && flat_[i].own >= 0) flat_[i].table = flatTables_.GetBuffer() + flat_[i].own;
+    useFlat_ = FlatIsExact(flat_, maxGroup_);
+  }
+  if (!useFlat_) flat_.Clear();
   LiteralPrefix(root_, prefix_, 0);
   FirstInfo f;
   FirstOf(root_, f, 0);

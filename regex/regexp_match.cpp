@@ -699,6 +699,54 @@ CContext* CRegexpT<char>::PrepareContext(const char* text, int length, int start
 
 void CRegexpT<char>::ReleaseContext(CContext* ctx) { delete ctx; }
 
+namespace {
+
+// One try of a flat pattern at start: its end, or -1. Group bounds go
+// straight into the result (r[2g+2], r[2g+3]); a later success rewrites
+// every group a failed try touched.
+int FlatTry(const CBuilderT<char>& b, CContext* ctx, int start, int* r) {
+  const unsigned char* t = reinterpret_cast<const unsigned char*>(ctx->text);
+  const int len = ctx->length;
+  int p = start;
+  for (int i = 0, n = b.flat_.GetSize(); i < n; ++i) {
+    const CBuilderT<char>::FlatStep& s = b.flat_[i];
+    switch (s.op) {
+      case CBuilderT<char>::kFlatOpen:
+        r[2 * s.group + 2] = p;
+        break;
+      case CBuilderT<char>::kFlatClose:
+        r[2 * s.group + 3] = p;
+        break;
+      case CBuilderT<char>::kFlatString: {
+        auto* e = static_cast<const CStringElxT<char>*>(s.elx);
+        const int k = e->str_.GetSize();
+        if (len - p < k || !SameBytes(ctx->text + p, e->str_.GetBuffer(), k, e->ignoreCase_)) return -1;
+        p += k;
+        break;
+      }
+      case CBuilderT<char>::kFlatRun: {
+        const unsigned char* tab = s.table;
+        const int room = len - p;
+        if (room < s.min) return -1;
+        const int want = s.max < room ? s.max : room;
+        int got = 0;
+        while (got < want && tab[t[p + got]]) ++got;
+        if (got < s.min) return -1;
+        p += got;
+        ctx->steps += got;
+        break;
+      }
+      default:  // zero-width: looks at the text around pos only
+        ctx->pos = p;
+        if (!s.elx->Match(ctx)) return -1;
+        break;
+    }
+  }
+  return p;
+}
+
+}  // namespace
+
 MatchResultT<0> CRegexpT<char>::MatchWithContext(CContext* ctx) const {
   MatchResultT<0> result;
   if (!IsCompiled() || !ctx || ctx->limitHit) return result;
@@ -734,6 +782,23 @@ MatchResultT<0> CRegexpT<char>::MatchWithContext(CContext* ctx) const {
       }
     }
     const int start = ctx->pos;
+    if (b.useFlat_) {
+      if (!ctx->Step(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)))) return MatchResultT<0>();
+      CBufferT<int>& r = result.result_;
+      if (r.GetSize() == 0) r.Prepare(2 * groups + 1, -1);
+      const int end = FlatTry(b, ctx, start, r.Data());
+      if (end >= 0 && !(ctx->lastBegin == ctx->begin && end == ctx->begin)) {
+        ctx->lastBegin = ctx->begin;
+        ctx->begin = ctx->pos = end;
+        r[0] = 1;
+        r[1] = b.maxGroup_;
+        r[2] = start;
+        r[3] = end;
+        return result;
+      }
+      ctx->pos = start + 1;
+      continue;
+    }
     ctx->stack.Clear();
     ctx->capture.Clear();
     ctx->index.Clear();
@@ -776,6 +841,7 @@ MatchResultT<0> CRegexpT<char>::MatchWithContext(CContext* ctx) const {
     ctx->pos = start + 1;
   }
   ctx->pos = ctx->length + 1;
+  result.result_.Clear();
   return result;
 }
 
