@@ -501,7 +501,8 @@ class CBuilderT<char> {
     const unsigned char* table;  // run: 256 bytes of 0 or 1
     const ElxInterface* elx;  // string, zero-width
   };
-  CBufferT<FlatStep> flat_;
+  const FlatStep* flat_ = nullptr;  // in the element blocks
+  int flatCount_ = 0;
   CBufferT<unsigned char> flatTables_;
   bool useFlat_ = false;
 

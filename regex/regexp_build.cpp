@@ -154,7 +154,8 @@ void CBuilderT<char>::Clear() {
   namedConds_.Clear();
   useFirst_ = anchored_ = useFlat_ = false;
   prefix_.Clear();
-  flat_.Clear();
+  flat_ = nullptr;
+  flatCount_ = 0;
   flatTables_.Clear();
 }
 
@@ -1204,9 +1205,21 @@ bool LiteralPrefix(const ElxInterface* e, CBufferT<char>& out, int depth) {
 
 using FlatStep = CBuilderT<char>::FlatStep;
 
+// Steps gathered on the stack; a pattern with more keeps the tree.
+struct FlatList {
+  static constexpr int kMax = 24;
+  FlatStep s[kMax];
+  int n = 0;
+  bool Push(const FlatStep& v) {
+    if (n == kMax) return false;
+    s[n++] = v;
+    return true;
+  }
+};
+
 // A run of single bytes. A byte class lends its own table; other bodies
 // get one made in tables (pointed at once the list is complete).
-void AddRun(CBufferT<FlatStep>& out, CBufferT<unsigned char>& tables, const ElxInterface* body, int lo, int64_t hi,
+bool AddRun(FlatList& out, CBufferT<unsigned char>& tables, const ElxInterface* body, int lo, int64_t hi,
             int possessive) {
   FlatStep s{};
   s.op = CBuilderT<char>::kFlatRun;
@@ -1232,7 +1245,7 @@ void AddRun(CBufferT<FlatStep>& out, CBufferT<unsigned char>& tables, const ElxI
     s.own = tables.GetSize();
     BitsToBytes(bits, tables.Extend(256));
   }
-  out.Push(s);
+  return out.Push(s);
 }
 
 // Whether e is one byte per instance: a forward class or a one-byte string.
@@ -1252,7 +1265,7 @@ bool IsByteBody(const ElxInterface* e) {
 }
 
 // Appends the steps of e; false when e needs the backtracking tree.
-bool Flatten(const ElxInterface* e, CBufferT<FlatStep>& out, CBufferT<unsigned char>& tables, int depth) {
+bool Flatten(const ElxInterface* e, FlatList& out, CBufferT<unsigned char>& tables, int depth) {
   if (!e || depth > 300) return false;
   FlatStep s{};
   switch (e->kind) {
@@ -1270,40 +1283,34 @@ bool Flatten(const ElxInterface* e, CBufferT<FlatStep>& out, CBufferT<unsigned c
       if (b->number_ < 1) return false;
       s.op = b->side_ == 0 ? CBuilderT<char>::kFlatOpen : CBuilderT<char>::kFlatClose;
       s.group = b->number_;
-      out.Push(s);
-      return true;
+      return out.Push(s);
     }
     case kElxString: {
       auto* str = static_cast<const CStringElxT<char>*>(e);
       if (str->rightLeft_ || str->str_.GetSize() == 0) return false;
       s.op = CBuilderT<char>::kFlatString;
       s.elx = e;
-      out.Push(s);
-      return true;
+      return out.Push(s);
     }
     case kElxBoundary:
     case kElxGlobal:
       s.op = CBuilderT<char>::kFlatZero;
       s.elx = e;
-      out.Push(s);
-      return true;
+      return out.Push(s);
     case kElxRange:
     case kElxPosix:
       if (!IsByteBody(e)) return false;
-      AddRun(out, tables, e, 1, 1, 1);
-      return true;
+      return AddRun(out, tables, e, 1, 1, 1);
     case kElxRepeat: {
       auto* r = static_cast<const CRepeatElxT<0>*>(e);
       if (!IsByteBody(r->body_)) return false;
-      AddRun(out, tables, r->body_, r->count_, r->count_, 1);
-      return true;
+      return AddRun(out, tables, r->body_, r->count_, r->count_, 1);
     }
     case kElxGreedy:
     case kElxPossessive: {
       auto* r = static_cast<const CGreedyElxT<0>*>(e);
       if (!IsByteBody(r->body_)) return false;
-      AddRun(out, tables, r->body_, r->count_, int64_t(r->count_) + r->extra_, e->kind == kElxPossessive);
-      return true;
+      return AddRun(out, tables, r->body_, r->count_, int64_t(r->count_) + r->extra_, e->kind == kElxPossessive);
     }
     default:
       return false;
@@ -1314,23 +1321,23 @@ bool Flatten(const ElxInterface* e, CBufferT<FlatStep>& out, CBufferT<unsigned c
 // followed (past group marks) by the end or by something whose first byte
 // the run cannot take, so a byte given back only meets a certain failure.
 // Each group also opens once, so its last values are its only ones.
-bool FlatIsExact(const CBufferT<FlatStep>& st, int maxGroup) {
-  CBufferT<char> seen;
-  for (int i = 0; i < st.GetSize(); ++i) {
-    const FlatStep& s = st[i];
+bool FlatIsExact(const FlatList& st, int maxGroup) {
+  uint64_t seen[4] = {};  // group numbers below 256 only
+  for (int i = 0; i < st.n; ++i) {
+    const FlatStep& s = st.s[i];
     if (s.op == CBuilderT<char>::kFlatOpen) {
-      if (s.group > maxGroup) return false;
-      seen.Prepare(s.group, 0);
-      if (seen[s.group]) return false;
-      seen[s.group] = 1;
+      if (s.group > maxGroup || s.group > 255) return false;
+      const uint64_t bit = uint64_t(1) << (s.group & 63);
+      if (seen[s.group >> 6] & bit) return false;
+      seen[s.group >> 6] |= bit;
       continue;
     }
     if (s.op != CBuilderT<char>::kFlatRun || s.possessive || s.min == s.max) continue;
     const unsigned char* mine = s.table;
     int j = i + 1;
-    while (j < st.GetSize() && (st[j].op == CBuilderT<char>::kFlatOpen || st[j].op == CBuilderT<char>::kFlatClose)) ++j;
-    if (j == st.GetSize()) continue;
-    const FlatStep& n = st[j];
+    while (j < st.n && (st.s[j].op == CBuilderT<char>::kFlatOpen || st.s[j].op == CBuilderT<char>::kFlatClose)) ++j;
+    if (j == st.n) continue;
+    const FlatStep& n = st.s[j];
     if (n.op == CBuilderT<char>::kFlatString) {
       auto* str = static_cast<const CStringElxT<char>*>(n.elx);
       const unsigned char c = static_cast<unsigned char>(str->str_[0]);
@@ -1355,24 +1362,34 @@ void CBuilderT<char>::Analyse() {
   useFirst_ = anchored_ = useFlat_ = false;
   firstSingle_ = -1;
   prefix_.Clear();
-  flat_.Clear();
+  flat_ = nullptr;
+  flatCount_ = 0;
   flatTables_.Clear();
   if (!root_) return;
-  if (recursions_.GetSize() == 0 && Flatten(root_, flat_, flatTables_, 0)) {
-    for (int i = 0; i < flat_.GetSize(); ++i)
-      if (flat_[i].op == kFlatRun && flat_[i].own >= 0) flat_[i].table = flatTables_.GetBuffer() + flat_[i].own;
-    useFlat_ = FlatIsExact(flat_, maxGroup_);
+  if (recursions_.GetSize() == 0) {
+    FlatList list;
+    if (Flatten(root_, list, flatTables_, 0)) {
+      for (int i = 0; i < list.n; ++i)
+        if (list.s[i].op == kFlatRun && list.s[i].own >= 0) list.s[i].table = flatTables_.GetBuffer() + list.s[i].own;
+      if (FlatIsExact(list, maxGroup_)) {
+        auto* steps = static_cast<FlatStep*>(Allocate(sizeof(FlatStep) * size_t(list.n ? list.n : 1), alignof(FlatStep)));
+        std::memcpy(static_cast<void*>(steps), list.s, sizeof(FlatStep) * size_t(list.n));
+        flat_ = steps;
+        flatCount_ = list.n;
+        useFlat_ = true;
+      }
+    }
   }
-  if (!useFlat_) flat_.Clear();
   LiteralPrefix(root_, prefix_, 0);
   FirstInfo f;
   FirstOf(root_, f, 0);
   if (!f.any && !f.nullable) {
     useFirst_ = true;
-    int count = 0;
+    int count = 0;  // 0, 1 or more bytes
     for (int w = 0; w < 4; ++w) {
-      count += __builtin_popcountll(f.set[w]);
-      if (f.set[w]) firstSingle_ = w * 64 + __builtin_ctzll(f.set[w]);
+      if (!f.set[w]) continue;
+      count += (f.set[w] & (f.set[w] - 1)) ? 2 : 1;
+      firstSingle_ = w * 64 + __builtin_ctzll(f.set[w]);
     }
     BitsToBytes(f.set, first_);
     if (count != 1) firstSingle_ = -1;

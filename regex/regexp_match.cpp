@@ -708,7 +708,7 @@ int FlatTry(const CBuilderT<char>& b, CContext* ctx, int start, int* r) {
   const unsigned char* t = reinterpret_cast<const unsigned char*>(ctx->text);
   const int len = ctx->length;
   int p = start;
-  for (int i = 0, n = b.flat_.GetSize(); i < n; ++i) {
+  for (int i = 0, n = b.flatCount_; i < n; ++i) {
     const CBuilderT<char>::FlatStep& s = b.flat_[i];
     switch (s.op) {
       case CBuilderT<char>::kFlatOpen:
