@@ -70,6 +70,7 @@ class ElxInterface {
   virtual int MatchNext(CContext* ctx) const = 0;
   virtual ~ElxInterface() = default;
   const ElxKind kind;
+  ElxInterface* madeBefore_ = nullptr;  // the builder's chain of its elements
 };
 
 template <int x>
@@ -471,7 +472,7 @@ class CBuilderT<char> {
   int maxGroup_ = 0;
   int namedCount_ = 0;
   int tableSize_ = 0;
-  CBufferT<ElxInterface*> all_;                  // every element, destroyed by Clear
+  ElxInterface* lastMade_ = nullptr;             // newest element; Clear destroys the chain
   CBufferT<ElxInterface*> groups_;               // frames by number, named appended
   CBufferT<CDelegateElxT<char>*> recursions_;
   CBufferT<CListElxT<0>*> named_;

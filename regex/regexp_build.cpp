@@ -137,13 +137,17 @@ void CBuilderT<char>::ReleaseBlocks(bool keepFirst) {
 template <class E, class... A>
 E* CBuilderT<char>::Make(A&&... a) {
   E* e = new (Allocate(sizeof(E), alignof(E))) E(static_cast<A&&>(a)...);
-  all_.Push(e);
+  e->madeBefore_ = lastMade_;
+  lastMade_ = e;
   return e;
 }
 
 void CBuilderT<char>::Clear() {
-  for (int i = 0; i < all_.GetSize(); ++i) all_[i]->~ElxInterface();
-  all_.Clear();
+  while (lastMade_) {
+    ElxInterface* e = lastMade_;
+    lastMade_ = e->madeBefore_;
+    e->~ElxInterface();
+  }
   ReleaseBlocks(true);
   root_ = nullptr;
   for (auto& s : stock_) s = nullptr;
