@@ -3,6 +3,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "regex/regexp.h"
 
@@ -74,6 +77,48 @@ const unsigned char* FindLiteral(const unsigned char* hay, size_t len, const uns
   }
   return nullptr;
 }
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// Places at..at+31 where both the first and the last byte of the needle
+// stand, as bits.
+__attribute__((target("avx2"))) inline uint64_t PairMask(const unsigned char* at, size_t n, __m256i first,
+                                                         __m256i last) {
+  const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+  const __m256i z = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + n - 1));
+  return uint64_t(uint32_t(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(a, first), _mm256_cmpeq_epi8(z, last)))));
+}
+
+// The same search 64 places a step with AVX2; the last places go to the
+// search above.
+__attribute__((target("avx2"))) const unsigned char* FindLiteralWide(const unsigned char* hay, size_t len,
+                                                                      const unsigned char* needle, size_t n) {
+  if (n > len) return nullptr;
+  const size_t stop = len - n + 1;
+  size_t i = 0;
+  const __m256i first = _mm256_set1_epi8(static_cast<char>(needle[0]));
+  const __m256i last = _mm256_set1_epi8(static_cast<char>(needle[n - 1]));
+  for (; i + 64 <= stop; i += 64) {
+    uint64_t mask = PairMask(hay + i, n, first, last) | (PairMask(hay + i + 32, n, first, last) << 32);
+    while (mask) {
+      const size_t at = i + static_cast<size_t>(__builtin_ctzll(mask));
+      if (std::memcmp(hay + at + 1, needle + 1, n - 2) == 0) return hay + at;
+      mask &= mask - 1;
+    }
+  }
+  const unsigned char* hit = FindLiteral(hay + i, len - i, needle, n);
+  return hit;
+}
+
+const bool kWide = __builtin_cpu_supports("avx2");
+
+const unsigned char* FindLiteralBest(const unsigned char* hay, size_t len, const unsigned char* needle, size_t n) {
+  return kWide ? FindLiteralWide(hay, len, needle, n) : FindLiteral(hay, len, needle, n);
+}
+#else
+const unsigned char* FindLiteralBest(const unsigned char* hay, size_t len, const unsigned char* needle, size_t n) {
+  return FindLiteral(hay, len, needle, n);
+}
+#endif
 
 }  // namespace
 
@@ -761,7 +806,7 @@ MatchResultT<0> CRegexpT<char>::MatchWithContext(CContext* ctx) const {
       // Every match starts with these bytes: skip to their next place.
       const int p = ctx->pos;
       if (ctx->length - p < lit) break;
-      const unsigned char* hit = FindLiteral(text + p, size_t(ctx->length - p),
+      const unsigned char* hit = FindLiteralBest(text + p, size_t(ctx->length - p),
                                              reinterpret_cast<const unsigned char*>(b.prefix_.GetBuffer()), size_t(lit));
       if (!hit) break;
       ctx->pos = int(hit - text);
