@@ -75,6 +75,58 @@ TEST(Differential, LiteralPrefixesAgreeWithPcre2) {
   }
 }
 
+// The needle at every place of a text longer than two wide steps, with near
+// misses before it: the wide search, its tail and the byte-wise end agree.
+TEST(Differential, LiteralAtEveryPlace) {
+  for (int at = 0; at <= 140; ++at) {
+    std::string text = std::string(size_t(at), 'x') + "needle" + "xxx";
+    for (int k = 0; k + 6 <= at; k += 9) text.replace(size_t(k), 6, "nxxxxe");
+    regex_gen::Case c{"needle", text, 0, false};
+    regex_gen::Outcome o = regex_gen::Compare(c);
+    EXPECT_TRUE(o.compared) << at;
+    EXPECT_TRUE(o.agree) << o.detail;
+  }
+}
+
+// Patterns simple enough to run without the tree (flat: true) and near
+// relatives that must keep it, because a byte given back could still lead
+// to a match. Both kinds agree with PCRE2, walks included (sets stay out of
+// case folding: the engines differ there by design).
+TEST(Differential, FlatPatternsAgreeWithPcre2) {
+  const std::string csv = "field1,12.50,abc,,x\nfield2,,\n,x,";
+  struct FlatCase {
+    regex_gen::Case c;
+    bool flat;
+  };
+  const FlatCase cases[] = {
+      {{"([^,\n]*),", "field1,12.50,abc,,x\nfield2,,\n,x,", 0, false}, true},
+      {{",", csv, 3, false}, true},
+      {{"\\d{3,4}-\\d{7,8}", "010-12345678 0755-1234567 12-1234567 01234-123456789", 0, false}, true},
+      {{"[a-c]{1,2},", "aaa,b,,abc,", 0, false}, true},
+      {{"(\\w+)@(\\w+)\\.com", "x@y.cn ab@cd.com a@b.com", 0, false}, true},
+      {{"[^a]*+a", "bbbabba", 0, false}, true},
+      {{"(?i)[0-9]*A", "12b 3a 4A", 0, false}, true},
+      {{"x*y", "xxy y xxxz xy", 0, false}, true},
+      {{"\\b\\w{2},", "ab,abc,x,cd,", 0, false}, true},
+      {{"[[:digit:]]+\\.", "12.3.x4.", 0, false}, true},
+      {{"(?<y>\\d{4})-(?<m>\\d\\d)", "2024-1 2024-12-01", 0, false}, true},
+      {{"a{2}[^a]*", "aaabcaab", 0, false}, true},
+      {{"[a-z]+[0-9]+", "ab12c3 d", 0, false}, true},
+      {{"[ab]*b", "aabab c abb", 0, false}, false},
+      {{"(?i)[0-9a]*A", "12a3a", 0, false}, false},
+      {{"[a-z]*\\b", "ab cd", 0, true}, false},
+      {{"[a-z]+[a-c]+", "abcabc", 0, false}, false},
+      {{"(a)(a)?", "aab", 0, false}, false},
+  };
+  for (const auto& f : cases) {
+    CRegexpT<char> re(f.c.pattern.c_str());
+    EXPECT_EQ(re.Builder().useFlat_, f.flat) << f.c.pattern;
+    regex_gen::Outcome o = regex_gen::Compare(f.c);
+    EXPECT_TRUE(o.compared) << f.c.pattern;
+    EXPECT_TRUE(o.agree) << o.detail;
+  }
+}
+
 template <size_t N>
 std::string Bytes(const char (&s)[N]) {
   return std::string(s, N - 1);
