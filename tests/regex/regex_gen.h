@@ -191,7 +191,8 @@ class Generator {
       }
       case 13:
         if (closed_.empty()) return {Literal(), false};
-        return {"\\" + std::to_string(closed_[p_.Pick(unsigned(closed_.size()))]), true};
+        // Wrapped, so that a digit literal after it stays a literal.
+        return {"(?:\\" + std::to_string(closed_[p_.Pick(unsigned(closed_.size()))]) + ")", true};
       case 14: {  // condition on a closed group or a look-ahead
         std::string cond;
         if (!closed_.empty() && p_.Pick(2))
