@@ -13,7 +13,6 @@ class CBufferRefT {
  public:
   CBufferRefT() = default;
   CBufferRefT(const T* p, int n) : ref_(p), size_(n) {}
-  virtual ~CBufferRefT() = default;
 
   int GetSize() const { return size_; }
   const T& operator[](int i) const { return ref_[i]; }
@@ -26,6 +25,10 @@ class CBufferRefT {
   }
 
  protected:
+  // Never deleted through the base: no table of virtual functions in
+  // every buffer (a compile makes dozens, a search result is one).
+  ~CBufferRefT() = default;
+
   const T* ref_ = nullptr;
   int size_ = 0;
 };
@@ -45,7 +48,7 @@ class CBufferT : public CBufferRefT<T> {
     }
     return *this;
   }
-  ~CBufferT() override {
+  ~CBufferT() {
     if (buf_ != inline_) std::free(buf_);
   }
 

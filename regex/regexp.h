@@ -481,7 +481,7 @@ class CBuilderT<char> {
   int compileLimit_ = kRegexNoLimit;
 
   // Search shortcuts, equal in result to trying every position.
-  unsigned char first_[256] = {};
+  unsigned char first_[256];  // filled when useFirst_ is set
   bool useFirst_ = false;   // a match must start with a byte of first_
   int firstSingle_ = -1;    // the only such byte, or -1
   bool anchored_ = false;   // a match can only start at position 0
