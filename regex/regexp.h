@@ -507,6 +507,11 @@ class CBuilderT<char> {
   CBufferT<unsigned char> flatTables_;
   bool useFlat_ = false;
 
+  struct Block {  // one heap block of elements
+    Block* next;
+    size_t size;
+  };
+
  private:
   void Build(int flags);
   void NextToken();
@@ -526,10 +531,6 @@ class CBuilderT<char> {
   // a block per element; the first block stays for the next compile.
   void* Allocate(size_t size, size_t align);
   void ReleaseBlocks(bool keepFirst);
-  struct Block {
-    Block* next;
-    size_t size;
-  };
   Block* blocks_ = nullptr;
   char* blockCur_ = nullptr;
   char* blockEnd_ = nullptr;

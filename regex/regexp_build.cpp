@@ -93,19 +93,21 @@ CBuilderT<char>::~CBuilderT() {
   ReleaseBlocks(false);
 }
 
+// Room for a block's header, keeping what follows it aligned for any element.
+constexpr size_t kBlockHead = (sizeof(CBuilderT<char>::Block) + alignof(std::max_align_t) - 1) /
+                              alignof(std::max_align_t) * alignof(std::max_align_t);
+
 void* CBuilderT<char>::Allocate(size_t size, size_t align) {
   uintptr_t at = (reinterpret_cast<uintptr_t>(blockCur_) + align - 1) & ~(uintptr_t(align) - 1);
   if (!blockCur_ || at + size > reinterpret_cast<uintptr_t>(blockEnd_)) {
-    constexpr size_t kHead = (sizeof(Block) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
-                             alignof(std::max_align_t);
     size_t want = blocks_ ? blocks_->size * 2 : 4096;
-    if (want < kHead + size + align) want = kHead + size + align;
+    if (want < kBlockHead + size + align) want = kBlockHead + size + align;
     auto* b = static_cast<Block*>(std::malloc(want));
     if (!b) throw std::bad_alloc();
     b->next = blocks_;
     b->size = want;
     blocks_ = b;
-    blockCur_ = reinterpret_cast<char*>(b) + kHead;
+    blockCur_ = reinterpret_cast<char*>(b) + kBlockHead;
     blockEnd_ = reinterpret_cast<char*>(b) + want;
     at = (reinterpret_cast<uintptr_t>(blockCur_) + align - 1) & ~(uintptr_t(align) - 1);
   }
@@ -127,9 +129,7 @@ void CBuilderT<char>::ReleaseBlocks(bool keepFirst) {
   blocks_ = keep;
   blockCur_ = blockEnd_ = nullptr;
   if (keep) {
-    constexpr size_t kHead = (sizeof(Block) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
-                             alignof(std::max_align_t);
-    blockCur_ = reinterpret_cast<char*>(keep) + kHead;
+    blockCur_ = reinterpret_cast<char*>(keep) + kBlockHead;
     blockEnd_ = reinterpret_cast<char*>(keep) + keep->size;
   }
 }

@@ -105,11 +105,13 @@ __attribute__((target("avx2"))) const unsigned char* FindLiteralWide(const unsig
       mask &= mask - 1;
     }
   }
-  const unsigned char* hit = FindLiteral(hay + i, len - i, needle, n);
-  return hit;
+  return FindLiteral(hay + i, len - i, needle, n);
 }
 
-const bool kWide = __builtin_cpu_supports("avx2");
+const bool kWide = [] {
+  __builtin_cpu_init();  // this may run before the library's own start-up
+  return __builtin_cpu_supports("avx2") != 0;
+}();
 
 const unsigned char* FindLiteralBest(const unsigned char* hay, size_t len, const unsigned char* needle, size_t n) {
   return kWide ? FindLiteralWide(hay, len, needle, n) : FindLiteral(hay, len, needle, n);
@@ -807,7 +809,8 @@ MatchResultT<0> CRegexpT<char>::MatchWithContext(CContext* ctx) const {
       const int p = ctx->pos;
       if (ctx->length - p < lit) break;
       const unsigned char* hit = FindLiteralBest(text + p, size_t(ctx->length - p),
-                                             reinterpret_cast<const unsigned char*>(b.prefix_.GetBuffer()), size_t(lit));
+                                                 reinterpret_cast<const unsigned char*>(b.prefix_.GetBuffer()),
+                                                 size_t(lit));
       if (!hit) break;
       ctx->pos = int(hit - text);
     } else if (b.useFirst_) {
