@@ -27,7 +27,7 @@
 #include "host/operations.h"
 #include "lines/carddrive.h"
 #include "lines/cardisup.h"
-#include "lines/teldrive.h"
+#include "runtime/teldrive.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
 

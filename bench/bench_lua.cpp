@@ -34,7 +34,7 @@
 #include "engine/memkxs.h"
 #include "engine/telbasic.h"
 #include "host/operations.h"
-#include "lines/teldrive.h"
+#include "runtime/teldrive.h"
 #include "platform/heap.h"
 #include "platform/tick.h"
 #include "services/sharemem.h"

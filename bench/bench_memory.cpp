@@ -29,7 +29,7 @@
 #include "core/runcfg.h"
 #include "host/operations.h"
 #include "lines/carddrive.h"
-#include "lines/teldrive.h"
+#include "runtime/teldrive.h"
 #include "lines/vocfile.h"
 #include "platform/card/farend.h"
 #include "platform/tick.h"

@@ -27,7 +27,7 @@
 #include "core/monitor.h"
 #include "core/runcfg.h"
 #include "host/operations.h"
-#include "lines/teldrive.h"
+#include "runtime/teldrive.h"
 #include "platform/scriptfds.h"
 #include "platform/tick.h"
 #include "platform/socketbase.h"

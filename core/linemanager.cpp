@@ -8,29 +8,12 @@ std::atomic<bool> exitRequested{false};
 
 namespace {
 
-std::mutex g_factoryLock;
-LineManagerFactory g_factory;
-
 // The closing flag may be lowered only by the start of all lines, and not
 // while an exit or a reset holds it up.
 std::mutex g_closeLock;
 bool g_closeHeld = false;
 
 }  // namespace
-
-void SetLineManagerFactory(LineManagerFactory factory) {
-  std::lock_guard<std::mutex> l(g_factoryLock);
-  g_factory = std::move(factory);
-}
-
-std::unique_ptr<TagLineManager> MakeLineManager(const std::string& cfg, TagRunCfg* record) {
-  LineManagerFactory factory;
-  {
-    std::lock_guard<std::mutex> l(g_factoryLock);
-    factory = g_factory;
-  }
-  return factory ? factory(cfg, record) : nullptr;
-}
 
 void ClearCloseing() {
   std::lock_guard<std::mutex> l(g_closeLock);

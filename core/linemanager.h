@@ -10,8 +10,8 @@
 
 class TagTelBasic;
 
-// What the host asks of the line manager. The line manager of the lines folder
-// implements it and registers a factory; the host never sees its type.
+// What the host asks of the line manager. The runtime's line manager
+// implements it; the host's window and tests see only this interface.
 class TagLineManager {
  public:
   // Deleting the manager stops every line and joins their threads.
@@ -57,10 +57,6 @@ class TagLineManager {
   virtual void RequestHangup(int line) = 0;
 };
 
-using LineManagerFactory = std::function<std::unique_ptr<TagLineManager>(const std::string& cfg, TagRunCfg* record)>;
-void SetLineManagerFactory(LineManagerFactory factory);
-// Status without a factory (no lines built into this program).
-constexpr int kNoLineManager = -100;
 
 // Raised by the exit signals' handler: the exit was asked for while the main
 // thread may still be busy (making the lines), so long work ends early.
@@ -70,9 +66,6 @@ static_assert(std::atomic<bool>::is_always_lock_free, "raised from a signal hand
 // Lowers the closing flag for the start of all lines, unless an exit or a
 // reset holds it raised.
 void ClearCloseing();
-
-// Builds the line manager through the registered factory; null when none is registered.
-std::unique_ptr<TagLineManager> MakeLineManager(const std::string& cfg, TagRunCfg* record);
 
 // Raises the closing flag and holds it raised (exit, reset) or lets ClearCloseing lower it again.
 void HoldCloseing(bool hold);

@@ -17,6 +17,18 @@ namespace {
 
 std::atomic<TagSystem*> g_system{nullptr};
 
+std::mutex g_factoryLock;
+LineManagerFactory g_factory;
+
+std::unique_ptr<TagLineManager> MakeLineManager(const std::string& cfg, TagRunCfg* record) {
+  LineManagerFactory factory;
+  {
+    std::lock_guard<std::mutex> l(g_factoryLock);
+    factory = g_factory;
+  }
+  return factory ? factory(cfg, record) : nullptr;
+}
+
 using plat::Format;
 
 std::tm LocalNow() {
@@ -27,6 +39,11 @@ std::tm LocalNow() {
 }
 
 }  // namespace
+
+void SetLineManagerFactory(LineManagerFactory factory) {
+  std::lock_guard<std::mutex> l(g_factoryLock);
+  g_factory = std::move(factory);
+}
 
 TagSystem* CurrentSystem() { return g_system.load(); }
 void SetCurrentSystem(TagSystem* system) { g_system.store(system); }

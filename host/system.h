@@ -14,6 +14,13 @@
 #include "platform/instance.h"
 #include "platform/thread.h"
 
+// How the system builds its line manager: the program names the runtime's
+// (MakeTelDriveManager), tests name doubles. Without one the start fails
+// with kNoLineManager.
+using LineManagerFactory = std::function<std::unique_ptr<TagLineManager>(const std::string& cfg, TagRunCfg* record)>;
+void SetLineManagerFactory(LineManagerFactory factory);
+constexpr int kNoLineManager = -100;
+
 // What the system asks of the main window. All calls come on the GUI thread.
 class TagSystemView {
  public:

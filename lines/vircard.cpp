@@ -6,7 +6,6 @@
 #include "core/cpumeter.h"
 #include "core/log.h"
 #include "core/monitor.h"
-#include "lines/teldrive.h"
 #include "lines/waveplay.h"
 #include "platform/media.h"
 #include "platform/text.h"
@@ -100,9 +99,8 @@ int TagVirCall::Record(const std::string& file, int maxSeconds, uint8_t breakKey
 
 int TagVirCall::LinkTo(int line, int) {
   if (line < 0 || line == lineNo) return -1;
-  TagTelDrive* drive = virCard_ && virCard_->drive ? virCard_->drive : pTelDrive.load();
   uint8_t type = 255;
-  TagKxCall* other = drive ? drive->GetCall(line, &type) : nullptr;
+  TagKxCall* other = virCard_ && virCard_->findCall ? virCard_->findCall(line, &type) : nullptr;
   if (!other) {
     TagKxCall::Log(Format("GetCall(destLine=%d) is NULL", line));
     return -200;

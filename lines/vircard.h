@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -13,8 +14,6 @@
 #include "lines/kxcard.h"
 #include "platform/thread.h"
 #include "platform/wave.h"
-
-class TagTelDrive;
 
 class TagVirCard : public TagKxCard {
  public:
@@ -25,9 +24,9 @@ class TagVirCard : public TagKxCard {
   TagTelLine* MakeLine(int index, int lineNumber) override;
 
   int english = 0;
-  // The manager whose GetCall a link looks lines up with (pTelDrive when
-  // null).
-  TagTelDrive* drive = nullptr;
+  // How a link finds another line's call object and its card type (0 a SIP
+  // line); set by the line manager that owns the card.
+  std::function<TagKxCall*(int line, uint8_t* type)> findCall;
 };
 
 class TagVirCall : public TagKxCall {

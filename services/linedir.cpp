@@ -2,29 +2,19 @@
 
 #include <mutex>
 
-#include "lines/teldrive.h"
-
 namespace {
 std::mutex g_dirLock;
 TagLineDirectory g_dir;
 }  // namespace
 
 int DirLineCount() {
-  {
-    std::lock_guard<std::mutex> lock(g_dirLock);
-    if (g_dir.lineCount) return g_dir.lineCount();
-  }
-  TagTelDrive* drive = pTelDrive.load();
-  return drive ? drive->telCount : 0;
+  std::lock_guard<std::mutex> lock(g_dirLock);
+  return g_dir.lineCount ? g_dir.lineCount() : 0;
 }
 
 std::shared_ptr<TagTelBasic> DirInstance(int line) {
-  {
-    std::lock_guard<std::mutex> lock(g_dirLock);
-    if (g_dir.instance) return g_dir.instance(line);
-  }
-  TagTelDrive* drive = pTelDrive.load();
-  return drive ? drive->Instance(line) : nullptr;
+  std::lock_guard<std::mutex> lock(g_dirLock);
+  return g_dir.instance ? g_dir.instance(line) : nullptr;
 }
 
 void SetLineDirectory(TagLineDirectory dir) {

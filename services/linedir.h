@@ -12,10 +12,11 @@ struct TagLineDirectory {
   std::function<std::shared_ptr<TagTelBasic>(int line)> instance;
 };
 
-// The running line manager's lines; none before the start and after the exit.
+// The lines of the directory handed in; none before the start and after the
+// exit.
 int DirLineCount();
 std::shared_ptr<TagTelBasic> DirInstance(int line);
 
-// Tests run lines without a line manager: they name the instances here. An
-// empty directory returns to the line manager.
+// The line manager hands its lines in when it starts and an empty directory
+// when it stops; tests that run lines without one name their instances here.
 void SetLineDirectory(TagLineDirectory dir);

@@ -1,13 +1,14 @@
-// The program rodiz: the host with the line manager of the cards and every
+// The program rodiz: the host with the runtime's line manager and every
 // operation family.
 #include "host/gui/rodizmain.h"
 #include "host/operations.h"
-#include "lines/teldrive.h"
+#include "host/system.h"
+#include "runtime/teldrive.h"
 #include "platform/heap.h"
 
 int main(int argc, char** argv) {
   plat::KeepFreedHeap();
-  RegisterLineManager();
+  SetLineManagerFactory([](const std::string& cfg, TagRunCfg* record) { return MakeTelDriveManager(cfg, record); });
   RegisterAllOperations();
   return RodizMain(argc, argv);
 }

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/lines/drive_fixture.h"
+#include "tests/runtime/drive_fixture.h"
 
 namespace {
 

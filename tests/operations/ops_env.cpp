@@ -1,7 +1,8 @@
 // Scripts in these tests run on lines the program would have set up: the
-// line manager and every operation family of the program.
+// speech engine, the PC player and every operation family of the program.
 #include "host/operations.h"
-#include "lines/teldrive.h"
+#include "lines/tts.h"
+#include "lines/waveplay.h"
 #include "tests/support/ops_env.h"
 
 namespace {
@@ -10,6 +11,10 @@ std::vector<testsupport::OpTableFn> ProgramFamilies() {
   for (const TagOpFamily& family : OperationFamilies()) tables.push_back(family.table);
   return tables;
 }
+void InstallLineMakers() {
+  RegisterWavePlayer();
+  RegisterSpeech();
+}
 [[maybe_unused]] ::testing::Environment* const kEnv =
-    testsupport::RegisterOperations(ProgramFamilies(), RegisterLineManager);
+    testsupport::RegisterOperations(ProgramFamilies(), InstallLineMakers);
 }  // namespace

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "lines/dblibs.h"
 #include "engine/confrooms.h"
 #include "lines/kxcard.h"
 #include "platform/thread.h"
@@ -87,8 +86,6 @@ class TagTelDrive {
   }
   // Line threads not yet joined.
   size_t LiveThreads();
-  // A handle of a bound database client library, or null.
-  void* DbLibrary(int which) const { return DbLibraryHandle(which); }
 
   std::atomic<int> status{-1};
   std::atomic<uint8_t> runGate{1};
@@ -131,8 +128,6 @@ class TagTelDrive {
   bool StartStopping() const;
   void ClearScriptCache();
   void PacingSleep() const;
-  void BindDbLibraries();
-  void UnbindDbLibraries();
   void ReloadThreadBody();
 
   TagTelDriveHooks hooks_;
@@ -162,11 +157,8 @@ extern std::atomic<TagTelDrive*> pTelDrive;
 // with "-CardIsup"); set by the window when it builds the text.
 void SetTelDriveVersionText(const std::string& text);
 
-// The host's line manager as a TagTelDrive, published in pTelDrive while it
-// lives (when it is ready).
+// The host's line manager: the start sequence of runtime.h, then a
+// TagTelDrive, published in pTelDrive while it lives (when it is ready).
 class TagLineManager;
 std::unique_ptr<TagLineManager> MakeTelDriveManager(const std::string& cfgFile, TagRunCfg* record,
                                                     TagTelDriveHooks hooks = {});
-// Makes the host build its line manager with MakeTelDriveManager, and the
-// call objects play on the sound card with TagWavePlay.
-void RegisterLineManager();

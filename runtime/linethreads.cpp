@@ -13,7 +13,7 @@
 #include "core/runcfg.h"
 #include "core/linemanager.h"
 #include "engine/kxcall.h"
-#include "lines/teldrive.h"
+#include "runtime/teldrive.h"
 #include "platform/msgbox.h"
 #include "platform/path.h"
 #include "platform/text.h"

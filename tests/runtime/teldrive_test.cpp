@@ -7,9 +7,9 @@
 
 #include "core/linemanager.h"
 #include "engine/kxcall.h"
-#include "lines/teldrive.h"
+#include "runtime/teldrive.h"
 #include "platform/text.h"
-#include "tests/lines/drive_fixture.h"
+#include "tests/runtime/drive_fixture.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "core/monitor.h"
 #include "core/runcfg.h"
 #include "engine/kxcall.h"
-#include "lines/teldrive.h"
+#include "runtime/teldrive.h"
 #include "platform/tick.h"
 #include "tests/support/tempdir.h"
 #include "tests/support/waitfor.h"

@@ -1,4 +1,4 @@
-#include "lines/teldrive.h"
+#include "runtime/teldrive.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -37,15 +37,6 @@ void SetTelDriveVersionText(const std::string& text) {
   g_versionText = text;
 }
 
-void TagTelDrive::BindDbLibraries() {
-  // A library that is missing only disables its kind of data set.
-  for (int which : {kDbLibMySql, kDbLibGateway, kDbLibSqlServer}) BindDbLibrary(which);
-}
-
-void TagTelDrive::UnbindDbLibraries() {
-  for (int which : {kDbLibGateway, kDbLibMySql, kDbLibSqlServer}) UnbindDbLibrary(which);
-}
-
 TagTelDrive::TagTelDrive(const std::string& cfgFile, TagRunCfg* cfg, TagTelDriveHooks hooks)
     : hooks_(std::move(hooks)) {
   SetConfRooms(&confRooms);
@@ -57,7 +48,6 @@ TagTelDrive::TagTelDrive(const std::string& cfgFile, TagRunCfg* cfg, TagTelDrive
   }
   LogAlways(version);
   RawLog(version);
-  BindDbLibraries();
   status = -1;
   runCfg = cfg;
   if (cfg && !cfgFile.empty()) {
@@ -79,7 +69,7 @@ TagTelDrive::TagTelDrive(const std::string& cfgFile, TagRunCfg* cfg, TagTelDrive
   // A record filled by hand is bounded as the file's reader bounds it.
   const int virLines = cfg ? std::min(cfg->virLinesNum, static_cast<int>(kMaxLineListEntries)) : 1;
   auto vir = std::make_unique<TagVirCard>(virLines, cfg ? cfg->languageType != 0 : 0);
-  vir->drive = this;
+  vir->findCall = [this](int line, uint8_t* type) { return GetCall(line, type); };
   pVirCard = std::move(vir);
 
   RawLog("Init Lines ...");
@@ -123,10 +113,7 @@ TagTelDrive::TagTelDrive(const std::string& cfgFile, TagRunCfg* cfg, TagTelDrive
 
 TagTelDrive::~TagTelDrive() {
   SetConfRooms(nullptr);
-  if (status.load() == -100) {
-    UnbindDbLibraries();
-    return;
-  }
+  if (status.load() == -100) return;
   exiting_ = true;
   // A reload in progress finishes its step and goes; then no start can run.
   {
@@ -173,7 +160,6 @@ TagTelDrive::~TagTelDrive() {
   } else {
     for (auto& card : {&pPhyCard, &pSipCard, &pVirCard}) card->release();
   }
-  UnbindDbLibraries();
   RawLog("Driver Closed.");
 }
 

@@ -3,22 +3,23 @@
 #include "engine/kxcall.h"
 #include "engine/telbasic.h"
 #include "lines/cardcall.h"
-#include "lines/teldrive.h"
-#include "lines/tts.h"
-#include "lines/waveplay.h"
+#include "runtime/teldrive.h"
+#include "runtime/runtime.h"
 
 namespace {
 
 class TagTelDriveManager : public TagLineManager {
  public:
-  TagTelDriveManager(const std::string& cfg, TagRunCfg* record, TagTelDriveHooks hooks)
-      : drive_(std::make_unique<TagTelDrive>(cfg, record, std::move(hooks))) {
+  TagTelDriveManager(const std::string& cfg, TagRunCfg* record, TagTelDriveHooks hooks) {
+    StartLineRuntime();
+    drive_ = std::make_unique<TagTelDrive>(cfg, record, std::move(hooks));
     if (drive_->status.load() == 0) pTelDrive = drive_.get();
   }
   ~TagTelDriveManager() override {
     TagTelDrive* mine = drive_.get();
     pTelDrive.compare_exchange_strong(mine, nullptr);
     drive_.reset();
+    StopLineRuntime();
   }
 
   int Status() const override { return drive_->status.load(); }
@@ -76,20 +77,3 @@ std::unique_ptr<TagLineManager> MakeTelDriveManager(const std::string& cfgFile, 
   return std::make_unique<TagTelDriveManager>(cfgFile, record, std::move(hooks));
 }
 
-namespace {
-// How a card line shows its keys: its script's key-display mode, -1 when the
-// line has no script instance.
-int LineKeysMode(int line) {
-  TagTelDrive* drive = pTelDrive.load();
-  if (!drive) return -1;
-  std::shared_ptr<TagTelBasic> inst = drive->Instance(line);
-  return inst ? inst->dispKeysMode : -1;
-}
-}  // namespace
-
-void RegisterLineManager() {
-  RegisterWavePlayer();
-  RegisterSpeech();
-  SetKeysModeLookup(&LineKeysMode);
-  SetLineManagerFactory([](const std::string& cfg, TagRunCfg* record) { return MakeTelDriveManager(cfg, record); });
-}

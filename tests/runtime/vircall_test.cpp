@@ -5,11 +5,11 @@
 #include <string>
 
 #include "core/monitor.h"
-#include "lines/teldrive.h"
+#include "runtime/teldrive.h"
 #include "lines/vircard.h"
 #include "platform/text.h"
 #include "platform/wave.h"
-#include "tests/lines/drive_fixture.h"
+#include "tests/runtime/drive_fixture.h"
 
 namespace {
 
