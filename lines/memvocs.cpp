@@ -4,7 +4,6 @@
 #include <climits>
 #include <cstdio>
 
-#include "engine/procobjects.h"
 #include "core/log.h"
 #include "platform/path.h"
 
@@ -77,15 +76,3 @@ TagMemVocs& GlobalMemVocs() {
   return store;
 }
 
-namespace {
-
-// The store itself lives as long as the process, so a late line thread never
-// finds it gone; its place in the start-up order makes it and, at the end,
-// drops its voices.
-[[maybe_unused]] const bool g_installed = [] {
-  InstallProcessObject(
-      TagProcessSlot::kMemVocs, [] { GlobalMemVocs(); }, [] { GlobalMemVocs().UnloadAll(); });
-  return true;
-}();
-
-}  // namespace

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/procobjects.h"
 #include "engine/telbasic.h"
 #include "core/log.h"
 #include "engine/kxcall.h"
@@ -20,13 +19,6 @@ namespace {
 constexpr size_t kTextCap = 500;
 // Every voice after the first is joined without its header.
 constexpr int kJoinSkip = 90;
-
-// The English reader is a constant table: made in its place in the start-up
-// order, nothing to free.
-[[maybe_unused]] const bool g_installed = [] {
-  InstallProcessObject(TagProcessSlot::kEnNumber, [] { EnNumber(); }, nullptr);
-  return true;
-}();
 
 }  // namespace
 

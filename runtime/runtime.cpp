@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "engine/procobjects.h"
+#include "runtime/procobjects.h"
 #include "engine/telbasic.h"
 #include "lines/cardcall.h"
 #include "lines/dblibs.h"

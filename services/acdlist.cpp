@@ -1,6 +1,5 @@
 #include "services/acdlist.h"
 
-#include "engine/procobjects.h"
 #include "platform/tick.h"
 
 TagAcdList::TagAcdList(Clock clock) : clock_(clock) {}
@@ -90,14 +89,3 @@ TagAcdList& GlobalAcdList() {
   return list;
 }
 
-namespace {
-
-// The list outlives every line thread; its groups go at the end, while the
-// map registry still stands.
-[[maybe_unused]] const bool g_installed = [] {
-  InstallProcessObject(
-      TagProcessSlot::kAcdList, [] { GlobalAcdList(); }, [] { GlobalAcdList().Reset(); });
-  return true;
-}();
-
-}  // namespace

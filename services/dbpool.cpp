@@ -7,7 +7,6 @@
 
 #include "core/log.h"
 #include "core/runcfg.h"
-#include "engine/procobjects.h"
 #include "platform/tick.h"
 #include "services/dbslots.h"
 
@@ -15,23 +14,6 @@ namespace {
 
 std::unique_ptr<TagDbConnectionsCtrl> g_pool;
 std::mutex g_poolLock;
-
-[[maybe_unused]] const bool g_installed = [] {
-  InstallProcessObject(
-      TagProcessSlot::kConnectionPool,
-      [] {
-        std::lock_guard<std::mutex> g(g_poolLock);
-        if (!g_pool) g_pool = std::make_unique<TagDbConnectionsCtrl>();
-      },
-      [] {
-        std::unique_ptr<TagDbConnectionsCtrl> gone;
-        {
-          std::lock_guard<std::mutex> g(g_poolLock);
-          gone = std::move(g_pool);
-        }
-      });
-  return true;
-}();
 
 bool PoolType(int type) {
   const TagDbKind* kind = FindDbKind(type);
@@ -47,6 +29,19 @@ uint64_t ThisThread() { return std::hash<std::thread::id>()(std::this_thread::ge
 TagDbConnectionsCtrl* DbConnectionsCtrl() {
   std::lock_guard<std::mutex> g(g_poolLock);
   return g_pool.get();
+}
+
+void MakeDbConnectionsCtrl() {
+  std::lock_guard<std::mutex> g(g_poolLock);
+  if (!g_pool) g_pool = std::make_unique<TagDbConnectionsCtrl>();
+}
+
+void FreeDbConnectionsCtrl() {
+  std::unique_ptr<TagDbConnectionsCtrl> gone;
+  {
+    std::lock_guard<std::mutex> g(g_poolLock);
+    gone = std::move(g_pool);
+  }
 }
 
 // --- one pooled connection ---

@@ -151,3 +151,6 @@ class TagLocalData : public TagLocalResult {
 
 // The process-wide pool (made by the start-up routines), or null.
 TagDbConnectionsCtrl* DbConnectionsCtrl();
+// Makes the pool when there is none; frees it (after its last user).
+void MakeDbConnectionsCtrl();
+void FreeDbConnectionsCtrl();

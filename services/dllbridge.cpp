@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "core/log.h"
-#include "engine/procobjects.h"
 #include "engine/tagvar.h"
 #include "platform/faultguard.h"
 #include "platform/path.h"
@@ -24,12 +23,6 @@ std::string LoadName(const std::string& file) {
   if (name.find('/') == std::string::npos && plat::FileExists(name)) name = "./" + name;
   return name;
 }
-
-[[maybe_unused]] const bool g_installed = [] {
-  InstallProcessObject(
-      TagProcessSlot::kGlobalDlls, [] { TagGlobalDlls::Instance(); }, [] { TagGlobalDlls::Instance().Clear(); });
-  return true;
-}();
 
 }  // namespace
 

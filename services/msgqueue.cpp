@@ -4,7 +4,6 @@
 #include <array>
 
 #include "core/runcfg.h"
-#include "engine/procobjects.h"
 #include "engine/tagmap.h"
 
 // ---- TagMsgFields ----
@@ -323,23 +322,6 @@ std::array<TagMsgList, kMsgQueueCount>& CallQueues() {
   static std::array<TagMsgList, kMsgQueueCount> queues;
   return queues;
 }
-
-// The queues live as long as the process, so a late line thread never finds
-// them gone; at the end their messages go, releasing the maps they hold
-// while the map registry still stands.
-[[maybe_unused]] const bool g_installed = [] {
-  InstallProcessObject(
-      TagProcessSlot::kMessageQueues, [] { GlobalQueues(); },
-      [] {
-        for (TagMsgList& q : GlobalQueues()) q.Clear();
-      });
-  InstallProcessObject(
-      TagProcessSlot::kCallQueues, [] { CallQueues(); },
-      [] {
-        for (TagMsgList& q : CallQueues()) q.Clear();
-      });
-  return true;
-}();
 
 }  // namespace
 

@@ -1,6 +1,5 @@
 #include "services/sharemem.h"
 
-#include "engine/procobjects.h"
 
 namespace {
 
@@ -113,14 +112,3 @@ TagShareMem& GlobalShareMem() {
   return store;
 }
 
-namespace {
-
-// The store outlives every line thread; its values go at the end, while the
-// map registry still stands.
-[[maybe_unused]] const bool g_installed = [] {
-  InstallProcessObject(
-      TagProcessSlot::kShareMem, [] { GlobalShareMem(); }, [] { GlobalShareMem().Clear(); });
-  return true;
-}();
-
-}  // namespace

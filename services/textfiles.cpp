@@ -10,7 +10,6 @@
 #include <ctime>
 #include <vector>
 
-#include "engine/procobjects.h"
 #include "engine/tagvar.h"
 #include "platform/faults.h"
 #include "platform/path.h"
@@ -362,13 +361,3 @@ TTxtAppend &TextAppendRegistry() {
   return registry;
 }
 
-namespace {
-
-// The registry outlives every line thread; at exit its files are closed.
-[[maybe_unused]] const bool g_installed = [] {
-  InstallProcessObject(
-      TagProcessSlot::kTextAppend, [] { TextAppendRegistry(); }, [] { TextAppendRegistry().CloseAll(); });
-  return true;
-}();
-
-}  // namespace

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "engine/procobjects.h"
+#include "runtime/procobjects.h"
 #include "host/app.h"
 #include "host/gui/mainwindow.h"
 #include "core/log.h"

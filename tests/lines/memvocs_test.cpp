@@ -4,7 +4,6 @@
 
 #include <thread>
 
-#include "engine/procobjects.h"
 #include "tests/support/tempdir.h"
 
 namespace {
@@ -60,19 +59,6 @@ TEST_F(MemVocs, ConcurrentLoadsOfOneNameStoreItOnce) {
     });
   for (auto& t : threads) t.join();
   EXPECT_EQ(ok.load(), 1);
-}
-
-}  // namespace
-
-namespace {
-
-TEST_F(MemVocs, ProcessStoreIsEmptiedAtTheEndOfTheProcessObjects) {
-  testsupport::WriteFile(dir_ / "g.wav", std::string(10, 'g'));
-  StartProcessObjects();
-  ASSERT_EQ(GlobalMemVocs().Load("g.wav"), 10);
-  FinishProcessObjects();
-  EXPECT_EQ(GlobalMemVocs().Find("g.wav"), nullptr);
-  EXPECT_EQ(GlobalMemVocs().Count(), 0u);
 }
 
 }  // namespace
