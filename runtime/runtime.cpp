@@ -5,7 +5,7 @@
 #include "runtime/procobjects.h"
 #include "engine/telbasic.h"
 #include "lines/cardcall.h"
-#include "lines/dblibs.h"
+#include "services/dblibs.h"
 #include "lines/tts.h"
 #include "lines/waveplay.h"
 #include "runtime/teldrive.h"

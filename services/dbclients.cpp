@@ -8,7 +8,7 @@
 #include <mutex>
 
 #include "core/log.h"
-#include "lines/dblibs.h"
+#include "services/syb.h"
 
 namespace {
 
@@ -66,42 +66,7 @@ int OpenFile(const char* file, void** out) {
   return *out ? 0 : -1;
 }
 
-// The line manager opens the files; its binder resolves the tables.
-[[maybe_unused]] const bool g_binderInstalled = [] {
-  InstallDbLibraryBinder(
-      [](int which, void* handle) {
-        switch (which) {
-          case kDbLibMySql: return BindMySqlLibrary(handle);
-          case kDbLibGateway: return BindQelDbLibrary(handle);
-          case kDbLibSqlServer: return BindSybLibrary(handle);
-          default: return -1;
-        }
-      },
-      [](int which) {
-        switch (which) {
-          case kDbLibMySql: UnbindMySqlLibrary(); break;
-          case kDbLibGateway: UnbindQelDbLibrary(); break;
-          case kDbLibSqlServer: UnbindSybLibrary(); break;
-          default: break;
-        }
-      });
-  return true;
-}();
-
-syb::ErrHandler g_errHandler = nullptr;
-syb::MsgHandler g_msgHandler = nullptr;
-
 }  // namespace
-
-void SetSybHandlers(syb::ErrHandler err, syb::MsgHandler msg) {
-  std::lock_guard<std::mutex> g(g_bindLock);
-  g_errHandler = err;
-  g_msgHandler = msg;
-  if (g_sybBound.load()) {
-    if (g_sybApi.dberrhandle && err) g_sybApi.dberrhandle(err);
-    if (g_sybApi.dbmsghandle && msg) g_sybApi.dbmsghandle(msg);
-  }
-}
 
 int BindSybLibrary(void* h) {
   std::lock_guard<std::mutex> g(g_bindLock);
@@ -141,8 +106,8 @@ int BindSybLibrary(void* h) {
   // dbinit puts back the library's own handlers (FreeTDS's ends the process
   // on a failed login): run it once, then install ours.
   a.dbinit();
-  if (a.dberrhandle && g_errHandler) a.dberrhandle(g_errHandler);
-  if (a.dbmsghandle && g_msgHandler) a.dbmsghandle(g_msgHandler);
+  if (a.dberrhandle) a.dberrhandle(SybErrHandler);
+  if (a.dbmsghandle) a.dbmsghandle(SybMsgHandler);
   if (a.dbsetlogintime) a.dbsetlogintime(5);
   if (a.dbsettime) a.dbsettime(60);
   KeepMapped(reinterpret_cast<void*>(a.dbinit));

@@ -149,6 +149,3 @@ const TagSybApi* SybApi();
 const TagMySqlApi* MySqlApi();
 const TagQelDbApi* QelDbApi();
 
-// Installed by DB-Library's binding once dbinit has run: the SQL Server data
-// set's error and message handlers.
-void SetSybHandlers(syb::ErrHandler err, syb::MsgHandler msg);

@@ -29,7 +29,9 @@ std::string VFormat(const char* fmt, va_list ap) {
   return buf;
 }
 
-int ErrHandler(syb::DbProcess* dbproc, int severity, int dberr, int oserr, char* dberrstr, char* oserrstr) {
+}  // namespace
+
+int SybErrHandler(syb::DbProcess* dbproc, int severity, int dberr, int oserr, char* dberrstr, char* oserrstr) {
   const TagSybApi* api = SybApi();
   if (!dbproc || (api && api->dbdead && api->dbdead(dbproc))) {
     SybLog("DB-Connection status : DEAD!\n");
@@ -47,7 +49,7 @@ int ErrHandler(syb::DbProcess* dbproc, int severity, int dberr, int oserr, char*
   return syb::kIntCancel;
 }
 
-int MsgHandler(syb::DbProcess*, int32_t msgno, int msgstate, int severity, char* msgtext, char* srvname, char* proc,
+int SybMsgHandler(syb::DbProcess*, int32_t msgno, int msgstate, int severity, char* msgtext, char* srvname, char* proc,
                int line) {
   char head[120];
   std::snprintf(head, sizeof head, "Msg %ld, Level %d, State %d : ", static_cast<long>(msgno), severity, msgstate);
@@ -59,14 +61,6 @@ int MsgHandler(syb::DbProcess*, int32_t msgno, int msgstate, int severity, char*
   WriteLogLine(text);
   return 0;
 }
-
-// The handlers go in once dbinit has run, when the library is bound.
-[[maybe_unused]] const bool g_handlers = [] {
-  SetSybHandlers(ErrHandler, MsgHandler);
-  return true;
-}();
-
-}  // namespace
 
 void SybLog(const char* fmt, ...) {
   va_list ap;

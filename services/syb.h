@@ -74,4 +74,9 @@ class TagSyb {
 };
 
 // Writes one "[time] text" line to the shared log when it is open.
+// DB-Library's error and message handlers: they write the SQL Server data
+// sets' shared log. The binding installs them once dbinit has run.
+int SybErrHandler(syb::DbProcess* dbproc, int severity, int dberr, int oserr, char* dberrstr, char* oserrstr);
+int SybMsgHandler(syb::DbProcess* dbproc, int32_t msgno, int msgstate, int severity, char* msgtext, char* srvname,
+                  char* proc, int line);
 void SybLog(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -1,9 +1,9 @@
 #pragma once
 // The database client libraries (MySQL/MariaDB client, gateway, SQL Server
 // DB-Library), loaded by name when the line manager starts and freed when
-// it goes. Each is bound function by function; the data sets of each kind
-// take their entry points from here and open with a failure when their
-// library is not bound. What happened is written to the raw trace.
+// it goes. Each is bound function by function and handed to its data sets'
+// client table (dbclients.h); the data sets of each kind open with a failure
+// when their library is not bound. What happened is written to the raw trace.
 //
 // RODIZ_DBLIB_MYSQL, RODIZ_DBLIB_GATEWAY and RODIZ_DBLIB_SQLSERVER name
 // another file to load in place of the default (tests, other installs).
@@ -29,6 +29,3 @@ void* DbLibraryFunction(int which, const std::string& name);
 // The library's handle (dlopen), null when not bound.
 void* DbLibraryHandle(int which);
 
-// The services resolve a library's calls from its handle once it is bound
-// (bind answers 0 or negative) and forget them before it is freed.
-void InstallDbLibraryBinder(int (*bind)(int which, void* handle), void (*unbind)(int which));

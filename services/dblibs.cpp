@@ -1,4 +1,4 @@
-#include "lines/dblibs.h"
+#include "services/dblibs.h"
 
 #include <dlfcn.h>
 
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/log.h"
+#include "services/dbclients.h"
 
 namespace {
 
@@ -55,8 +56,26 @@ struct Bound {
 
 std::mutex g_mu;
 Bound g_libs[kDbLibCount];
-std::atomic<int (*)(int, void*)> g_binder{nullptr};
-std::atomic<void (*)(int)> g_unbinder{nullptr};
+
+// The data sets' client tables take a bound library's calls from its handle
+// and forget them before it is freed.
+void BindClients(int which, void* handle) {
+  switch (which) {
+    case kDbLibMySql: BindMySqlLibrary(handle); break;
+    case kDbLibGateway: BindQelDbLibrary(handle); break;
+    case kDbLibSqlServer: BindSybLibrary(handle); break;
+    default: break;
+  }
+}
+
+void UnbindClients(int which) {
+  switch (which) {
+    case kDbLibMySql: UnbindMySqlLibrary(); break;
+    case kDbLibGateway: UnbindQelDbLibrary(); break;
+    case kDbLibSqlServer: UnbindSybLibrary(); break;
+    default: break;
+  }
+}
 
 bool Valid(int which) { return which >= 0 && which < kDbLibCount; }
 
@@ -82,7 +101,7 @@ void FreeTraced(int which, void* handle) {
 void UnbindLocked(int which) {
   Bound& b = g_libs[which];
   if (b.handle == nullptr) return;
-  if (auto unbind = g_unbinder.load()) unbind(which);
+  UnbindClients(which);
   void* handle = b.handle;
   b = Bound();
   FreeTraced(which, handle);
@@ -138,13 +157,8 @@ int BindDbLibrary(int which) {
     UnbindLocked(which);
     g_libs[which] = std::move(b);
   }
-  if (auto bind = g_binder.load()) bind(which, handle);
+  BindClients(which, handle);
   return 0;
-}
-
-void InstallDbLibraryBinder(int (*bind)(int which, void* handle), void (*unbind)(int which)) {
-  g_binder = bind;
-  g_unbinder = unbind;
 }
 
 void UnbindDbLibrary(int which) {

@@ -2,7 +2,7 @@
 // trace (missing file, missing first function, the gateway's failing
 // initialisation), entry points resolved, files chosen by the environment,
 // and the unbinding trace only for a bound library.
-#include "lines/dblibs.h"
+#include "services/dblibs.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +15,19 @@
 
 #include "core/log.h"
 #include "core/runcfg.h"
+#include "services/dbclients.h"
 #include "tests/support/tempdir.h"
 
 namespace {
+
+// The data sets' table of the library's calls; null while not bound.
+const void* ClientTable(int which) {
+  switch (which) {
+    case kDbLibMySql: return MySqlApi();
+    case kDbLibGateway: return QelDbApi();
+    default: return SybApi();
+  }
+}
 
 std::string Fake(const char* name) { return std::string(RODIZ_FAKE_DBLIB_DIR) + "/librodiz_fake_dblib_" + name + ".so"; }
 
@@ -69,6 +79,8 @@ TEST_F(DbLibs, OutcomesAreTracedAsTheyHappen) {
     EXPECT_EQ(DbLibraryFile(c.which), c.file);
     EXPECT_EQ(BindDbLibrary(c.which), c.result);
     EXPECT_EQ(DbLibraryBound(c.which), c.result == 0);
+    // The data sets of the kind take the calls of the library just bound.
+    EXPECT_EQ(ClientTable(c.which) != nullptr, c.result == 0);
     const std::string trace = Trace();
     size_t at = 0;
     for (const std::string& line : c.trace) {
@@ -83,6 +95,7 @@ TEST_F(DbLibs, OutcomesAreTracedAsTheyHappen) {
       EXPECT_EQ(DbLibraryFunction(c.which, "mysql_init"), nullptr);
     }
     UnbindDbLibrary(c.which);
+    EXPECT_EQ(ClientTable(c.which), nullptr);
   }
 }
 
