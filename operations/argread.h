@@ -40,6 +40,10 @@ const TagOpTable& TcpOperations();
 const TagOpTable& HttpUdpOperations();
 const TagOpTable& SystemOperations();
 const TagOpTable& DllOperations();
+// How a call of a function declared with "DllFunction(" runs: through the
+// line's user-library table; -1 when the line did not declare it with as
+// many arguments. The runtime hands it to the engine when lines start.
+int RunDllCall(TagTelBasic* root, const std::string& name, const std::vector<TagVar*>& args);
 const TagOpTable& ServerPageOperations();
 const TagOpTable& FaxOperations();
 const TagOpTable& DatabaseOperations();

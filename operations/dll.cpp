@@ -61,6 +61,8 @@ class TagDllFreeAll : public TagArgOper {
   }
 };
 
+}  // namespace
+
 int RunDllCall(TagTelBasic* root, const std::string& name, const std::vector<TagVar*>& args) {
   if (!root) return -1;
   TagKxDll* table = root->Services().Find<TagKxDll>();
@@ -71,17 +73,12 @@ int RunDllCall(TagTelBasic* root, const std::string& name, const std::vector<Tag
   return CallDllFunction(*fn, args);
 }
 
-}  // namespace
-
 const TagOpTable& DllOperations() {
-  static const TagOpTable entries = [] {
-    SetDllCallHandler(RunDllCall);
-    return TagOpTable{
-        {KeywordId::DllLoad, MakeLineOper<TagDllLoad>},
-        {KeywordId::DllFunction, MakeDllFunction},
-        {KeywordId::DllFree, MakeLineOper<TagDllFree>},
-        {KeywordId::DllFreeAll, MakeLineOper<TagDllFreeAll>},
-    };
-  }();
+  static const TagOpTable entries = {
+      {KeywordId::DllLoad, MakeLineOper<TagDllLoad>},
+      {KeywordId::DllFunction, MakeDllFunction},
+      {KeywordId::DllFree, MakeLineOper<TagDllFree>},
+      {KeywordId::DllFreeAll, MakeLineOper<TagDllFreeAll>},
+  };
   return entries;
 }

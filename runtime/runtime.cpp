@@ -2,13 +2,15 @@
 
 #include <memory>
 
-#include "runtime/procobjects.h"
+#include "engine/call.h"
 #include "engine/telbasic.h"
 #include "lines/cardcall.h"
-#include "services/dblibs.h"
 #include "lines/tts.h"
 #include "lines/waveplay.h"
+#include "operations/argread.h"
+#include "runtime/procobjects.h"
 #include "runtime/teldrive.h"
+#include "services/dblibs.h"
 #include "services/linedir.h"
 
 namespace {
@@ -34,9 +36,11 @@ void StartLineServices() {
   };
   SetLineDirectory(std::move(dir));
   SetKeysModeLookup(&LineKeysMode);
+  SetDllCallHandler(&RunDllCall);
 }
 
 void StopLineServices() {
+  SetDllCallHandler(nullptr);
   SetKeysModeLookup(nullptr);
   SetLineDirectory({});
 }

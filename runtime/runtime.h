@@ -3,7 +3,8 @@
 // makes its cards and stopped in the reverse order after its last line:
 //   1. the process objects (queues, shared values, pools, registries)
 //   2. the services each line needs: the line directory of the messaging
-//      services and the key display of card lines
+//      services, the key display of card lines and the calls of functions
+//      of user libraries
 //   3. the speech engine
 //   4. the database client libraries
 //   5. the PC player

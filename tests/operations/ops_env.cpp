@@ -1,8 +1,11 @@
 // Scripts in these tests run on lines the program would have set up: the
-// speech engine, the PC player and every operation family of the program.
+// speech engine, the PC player, the user-library calls and every operation
+// family of the program.
+#include "engine/call.h"
 #include "host/operations.h"
 #include "lines/tts.h"
 #include "lines/waveplay.h"
+#include "operations/argread.h"
 #include "tests/support/ops_env.h"
 
 namespace {
@@ -14,6 +17,7 @@ std::vector<testsupport::OpTableFn> ProgramFamilies() {
 void InstallLineMakers() {
   RegisterWavePlayer();
   RegisterSpeech();
+  SetDllCallHandler(&RunDllCall);
 }
 [[maybe_unused]] ::testing::Environment* const kEnv =
     testsupport::RegisterOperations(ProgramFamilies(), InstallLineMakers);

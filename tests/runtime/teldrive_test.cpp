@@ -7,7 +7,10 @@
 
 #include "core/linemanager.h"
 #include "engine/kxcall.h"
+#include "lines/cardcall.h"
+#include "runtime/procobjects.h"
 #include "runtime/teldrive.h"
+#include "services/linedir.h"
 #include "platform/text.h"
 #include "tests/runtime/drive_fixture.h"
 
@@ -280,12 +283,24 @@ TEST_F(TelDriveTest, TheHostSeesTheManagerThroughItsInterface) {
   EXPECT_EQ(m->LineInstance(1), pTelDrive.load()->Instance(1));
   EXPECT_EQ(m->LineInstance(0), nullptr);
   EXPECT_EQ(m->LineInstance(2), nullptr);
+  // The start handed the services the manager's lines and card lines their
+  // key display; the process objects are up.
+  EXPECT_TRUE(ProcessObjectsStarted());
+  EXPECT_EQ(DirLineCount(), 2);
+  EXPECT_EQ(DirInstance(1), m->LineInstance(1));
+  EXPECT_NE(GetKeysModeLookup(), nullptr);
   TagKxCall* call = pTelDrive.load()->lines[1]->call;
   call->callState = kCallConnected;
   m->RequestHangup(1);  // carried out by the line's own thread, not this one
   EXPECT_TRUE(linetest::WaitFor([&] { return call->callState.load() == kCallReleased; }));
   m.reset();
   EXPECT_EQ(pTelDrive.load(), nullptr);
+  // The stop withdrew them; the process objects stay for the next start.
+  EXPECT_EQ(DirLineCount(), 0);
+  EXPECT_EQ(DirInstance(1), nullptr);
+  EXPECT_EQ(GetKeysModeLookup(), nullptr);
+  EXPECT_TRUE(ProcessObjectsStarted());
+  FinishProcessObjects();
 }
 
 TEST_F(TelDriveTest, LinesAreNumberedCardByCard) {
