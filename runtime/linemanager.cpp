@@ -2,9 +2,8 @@
 #include "core/linemanager.h"
 #include "engine/kxcall.h"
 #include "engine/telbasic.h"
-#include "lines/cardcall.h"
-#include "runtime/teldrive.h"
 #include "runtime/runtime.h"
+#include "runtime/teldrive.h"
 
 namespace {
 

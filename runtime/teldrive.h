@@ -148,9 +148,9 @@ class TagTelDrive {
   bool leakLines_ = false;  // a line thread never ended: its line stays
 };
 
-// The line manager of the running system, for the operations that reach
-// other lines; null before the system start and after the exit. Its owner
-// publishes and withdraws it.
+// The line manager of the running system, behind the line directory and the
+// key display the start hands out (runtime.h); null before the system start
+// and after the exit. Its owner publishes and withdraws it.
 extern std::atomic<TagTelDrive*> pTelDrive;
 
 // The version text the manager logs when it starts (the main window's label
