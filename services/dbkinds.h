@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "lines/dblibs.h"
+#include "services/dblibs.h"
 #include "services/dataset.h"
 
 // "DbOpen(" type codes.
