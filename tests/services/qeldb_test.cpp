@@ -12,6 +12,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "services/dbclients.h"
@@ -64,11 +65,18 @@ class Gateway {
     if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
     return testsupport::WaitFor([&] { return Listening(port_); }, 30000);
   }
+  // A daemon that does not end on SIGTERM is a fault of the daemon; it is
+  // killed so the test run still ends.
   void Stop() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
     int st = 0;
-    waitpid(pid_, &st, 0);
+    const bool ended = testsupport::WaitFor([&] { return waitpid(pid_, &st, WNOHANG) == pid_; }, 60000);
+    if (!ended) {
+      ADD_FAILURE() << "the gateway daemon did not end within 60 s of SIGTERM";
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &st, 0);
+    }
     pid_ = -1;
   }
   int Port() const { return port_; }
@@ -300,6 +308,34 @@ TEST_F(QelDbTest, RefusedLoginsAreAnsweredLater) {
   // At least the delays of the three refusals (0.5 + 1 + 2 s); a loaded
   // machine only makes it longer.
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3500));
+  close(fd);
+}
+
+// A stop is not held up by a logged-in client halfway through a request:
+// the daemon ends at once, not when that read would give up.
+TEST_F(QelDbTest, StopEndsAClientHalfwayThroughARequest) {
+  const int fd = Connect(gw_->Port());
+  ASSERT_GE(fd, 0);
+  qelwire::Writer login;
+  login.Int(qelwire::kOpen);
+  login.Str("");
+  login.Str("gw");
+  login.Str("pw");
+  ASSERT_TRUE(qelwire::SendFrame(fd, login.Body(), 30000));
+  std::string reply;
+  ASSERT_TRUE(qelwire::RecvFrame(fd, &reply, 30000));
+  qelwire::Reader r(reply);
+  int32_t ok = -1;
+  ASSERT_TRUE(r.Int(&ok));
+  ASSERT_EQ(ok, 0);
+  qelwire::Writer part;
+  part.Int(100);
+  part.Int(qelwire::kExec);
+  ASSERT_EQ(send(fd, part.Body().data(), part.Body().size(), MSG_NOSIGNAL), static_cast<ssize_t>(part.Body().size()));
+  // Time for the daemon to be inside the read of the rest.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  gw_->Stop();  // fails the test if the daemon outlives its wait
+  EXPECT_TRUE(ClosedByDaemon(fd));
   close(fd);
 }
 

@@ -242,7 +242,9 @@ void Serve(int fd) {
     }
     if (!qelwire::SendFrame(fd, reply, kIoTimeoutMs)) break;
   }
-  close(fd);
+  // The client sees the end now; the descriptor is closed by whoever joins
+  // this thread, so it cannot be reused while the stop still names it.
+  shutdown(fd, SHUT_RDWR);
 }
 
 const char kUsage[] =
@@ -263,6 +265,7 @@ int Usage(const char* problem) {
 // One client's thread; done once it has let its socket go.
 struct Worker {
   std::thread thread;
+  int fd = -1;  // closed once the thread is joined
   std::atomic<bool> done{false};
 };
 
@@ -326,6 +329,7 @@ int main(int argc, char** argv) {
     for (auto it = workers.begin(); it != workers.end();) {
       if (it->done.load()) {
         it->thread.join();
+        close(it->fd);
         it = workers.erase(it);
       } else {
         ++it;
@@ -353,6 +357,14 @@ int main(int argc, char** argv) {
       continue;
     }
     Worker& w = workers.emplace_back();
+    w.fd = fd;
+    // Workers never take SIGTERM or SIGINT: the stop is seen by this loop,
+    // which is where the signal goes.
+    sigset_t stopSignals, before;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &before);
     try {
       w.thread = std::thread([fd, &w] {
         Serve(fd);
@@ -362,8 +374,14 @@ int main(int argc, char** argv) {
       close(fd);
       workers.pop_back();
     }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
   }
   close(ls);
-  for (auto& w : workers) w.thread.join();
+  // A worker inside a long read or write ends now rather than at its time-out.
+  for (auto& w : workers) shutdown(w.fd, SHUT_RDWR);
+  for (auto& w : workers) {
+    w.thread.join();
+    close(w.fd);
+  }
   return 0;
 }
