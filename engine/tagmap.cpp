@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <unordered_set>
 
 #include "core/log.h"
@@ -73,10 +75,54 @@ inline uintptr_t ThreadToken() { return reinterpret_cast<uintptr_t>(&t_threadTok
 thread_local int t_lockDepth = 0;
 thread_local bool t_draining = false;
 thread_local bool t_hasPending = false;
-std::vector<int32_t>& PendingReleases() {
-  thread_local std::vector<int32_t> pending;
-  return pending;
+// The releases themselves. Kept trivially destructible, so that a map
+// released after this thread's destructors have run (a static object freed
+// at exit, another thread-local's destructor) still finds a usable list; its
+// buffer is given back when the thread ends, or, once that is past, as soon
+// as the list is empty again.
+struct PendingList {
+  int32_t* data = nullptr;
+  size_t len = 0, cap = 0;
+  bool ended = false;  // the thread's destructors have run
+
+  bool empty() const { return len == 0; }
+  int32_t back() const { return data[len - 1]; }
+  void pop_back() {
+    if (--len == 0 && ended) Free();
+  }
+  void push_back(int32_t h);
+  void Free() {
+    std::free(data);
+    data = nullptr;
+    len = cap = 0;
+  }
+};
+thread_local PendingList t_pending;
+
+struct PendingListEnd {
+  ~PendingListEnd() {
+    t_pending.ended = true;
+    if (t_pending.empty()) t_pending.Free();
+  }
+};
+thread_local PendingListEnd t_pendingEnd;
+
+void PendingList::push_back(int32_t h) {
+  if (len == cap) {
+    if (!ended) {
+      PendingListEnd* volatile end = &t_pendingEnd;  // registers the end of the thread
+      (void)end;
+    }
+    const size_t grown = cap ? cap * 2 : 64;
+    auto* p = static_cast<int32_t*>(std::realloc(data, grown * sizeof(int32_t)));
+    if (!p) throw std::bad_alloc();
+    data = p;
+    cap = grown;
+  }
+  data[len++] = h;
 }
+
+PendingList& PendingReleases() { return t_pending; }
 
 }  // namespace
 

@@ -599,6 +599,30 @@ TEST_F(Maps, DeepChainPrintsAndFreesOnALineStack) {
   EXPECT_EQ(Reg().MapCount(), base);
 }
 
+// A variable freed after its thread's own destructors have run (another
+// thread-local's destructor, or a static object at exit) still frees its
+// nested maps, with no use of storage the thread has already given back.
+struct HeldUntilThreadEnd {
+  TagVar v;
+  ~HeldUntilThreadEnd() { v.SetNull(); }
+};
+thread_local HeldUntilThreadEnd t_held;
+
+TEST_F(Maps, NestedMapsFreedAfterTheThreadsDestructorsRan) {
+  size_t base = Reg().MapCount();
+  plat::Thread t;
+  ASSERT_TRUE(t.Start([&] {
+    // Made first, so destroyed last: after the maps' own per-thread lists.
+    t_held.v.Item(TagVar::Int(1)).Item(TagVar::Int(2)).Item(TagVar::Int(3)).SetInt(4);
+    // Frees a nested chain, which is what puts the per-thread list to use.
+    TagVar other;
+    other.Item(TagVar::Int(1)).Item(TagVar::Int(2)).SetInt(3);
+    other.SetNull();
+  }));
+  t.Join();
+  EXPECT_EQ(Reg().MapCount(), base);
+}
+
 // ---- handles ----
 
 TEST_F(Maps, HandlesWrapToOneAndSkipLiveOnes) {
