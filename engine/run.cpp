@@ -87,6 +87,96 @@ bool IsCall(const TagOper* op) { return op && op->kind == 'R'; }
   return op;
 }
 
+// A main script passes round its list again, takes its quit and hang-up
+// sections and serves hang-up requests; a function body ends at its list's end
+// and returns to its caller for those jumps.
+enum class LoopOf { kMain, kBody };
+
+// The statement loop of main scripts and function bodies. `self` runs its
+// operations from self.curOper; `state` holds the pause, quit and section
+// fields (a body's owner). The result of the last statement.
+template <LoopOf kOf>
+int RunStatements(TagTelBasic& self, TagTelBasic& state, TagTelBasic& root, const TagRunPublisher& pub,
+                  TagOper* last, bool pauseNext) {
+  constexpr bool kBody = kOf == LoopOf::kBody;
+  TagVar& retVal = self.RetVal();
+  std::atomic<uint32_t>& attn = *self.attention;
+  TagKxCall& call = *self.callObject;
+  int r = 0;
+  bool cleared = false;
+  bool running = true;
+  while (running) {
+    if (!pauseNext) self.curOper = StepOverBraces(self.curOper, last, retVal);
+    if (!self.curOper) {
+      if (kBody || self.quitRequested.load()) break;
+      self.curOper = self.operations.front();
+      // A new pass: loops entered again start afresh.
+      last = nullptr;
+    }
+    TagOper* op = self.curOper;
+    op->prev = last;
+    self.curOperIndex.store(op->index, std::memory_order_relaxed);
+    if constexpr (kBody)
+      pub.Sub(self.runSourceBase + op->index, op->index, self.runSourceBase, IsCall(op), IsCall(last));
+    else
+      pub.Main(self.runSourceBase + op->index);
+    if (op->HasBreakpoint() | pauseNext) {
+      if (op->HasBreakpoint()) {
+        state.paused = 1;
+        state.stepping = 0;
+      }
+      state.WaitWhilePaused();
+      pauseNext = false;
+    }
+    op->RunPreExpressions();
+    r = op->Execute();
+    StoreResult(retVal, *op, r);
+    last = op;
+    if (op->kind == 'r') break;
+    // Most statements find the word clear: nothing was asked of the line.
+    const bool attend = attn.load(std::memory_order_relaxed) != 0;
+    if (attend) {
+      attn.exchange(0);
+      cleared = true;
+    }
+    root.timers.Poll();
+    if constexpr (!kBody) call.ServeHangupRequest();
+    self.curOper = op->Following();
+    if (kBody && !self.curOper) break;
+    bool pending = false;
+    if (attend) {
+      const TagTelBasic* outer = state.nested ? state.outer : nullptr;
+      const bool raw = (state.quitRequested.load() | state.reloadRequested.load() |
+                        (outer ? outer->quitRequested.load() | outer->reloadRequested.load() : 0)) != 0;
+      pending = raw && state.QuitOrReloadPending();
+      // The main loop has a jump to make: a body returns to it.
+      if (kBody && pending && state.runState != 7) break;
+      pauseNext = state.paused.load() != 0;
+      if (raw || pauseNext) attn.store(1, std::memory_order_relaxed);
+      if constexpr (kBody) {
+        if (self.stopRequested.load() || root.hardStop.load() || root.lineStopping.load()) break;
+      } else if (self.hardStop.load() || (self.nested && root.hardStop.load())) {
+        running = false;
+      }
+    }
+    if constexpr (kBody) {
+      if (state.hangupIndex > 0 && call.callState.load() == kCallReleased && state.runState != 7) break;
+    } else if (pending && self.quitIndex > 0 && self.runState != 7) {
+      if (self.IsReloadPending() || (self.nested && self.outer && self.outer->IsReloadPending()))
+        call.LogAlways("IsReload..., quitindex=" + std::to_string(self.quitIndex));
+      self.curOper = self.operations[static_cast<size_t>(self.quitIndex)];
+    } else if (pending && self.quitIndex <= 0) {
+      LogAlways("sysQuitIndex<=0");
+      break;
+    } else if (!pending && self.hangupIndex > 0 && call.callState.load() == kCallReleased && self.runState != 7) {
+      self.curOper = self.operations[static_cast<size_t>(self.hangupIndex)];
+    }
+  }
+  // The loop that called in here reads the flags again.
+  if (cleared) attn.store(1);
+  return r;
+}
+
 // Maps held by variables are released when a run ends. A function body keeps
 // its _retVal: it is the call's result, which the call hands to its caller
 // and then releases.
@@ -149,8 +239,6 @@ int TagTelBasic::Run() {
   PublishRunSource(*this);
 
   TagTelBasic& root = *Root();
-  TagVar& retVal = RetVal();
-  std::atomic<uint32_t>& attn = *attention;
   // The line's grid slot, looked up once: the top script's while one runs.
   std::optional<TagRunPublisher> ownPublisher;
   const TagRunPublisher* pub = root.runPublisher;
@@ -158,71 +246,14 @@ int TagTelBasic::Run() {
     pub = &ownPublisher.emplace(lineNo);
     if (&root == this) runPublisher = pub;
   }
-  int r = 0;
   TagOper* last = nullptr;
-  bool pauseNext = paused.load(std::memory_order_relaxed) != 0;
-  bool cleared = false;
+  const bool pauseNext = paused.load(std::memory_order_relaxed) != 0;
   bool running = !hardStop.load() && !(nested && root.hardStop.load());
   if (running && !callObject) {
     LogAlways("pKxCall==NULL");
     running = false;
   }
-  while (running) {
-    if (!pauseNext) curOper = StepOverBraces(curOper, last, retVal);
-    if (!curOper) {
-      if (quitRequested.load()) break;
-      curOper = operations.front();
-      // A new pass: loops entered again start afresh.
-      last = nullptr;
-    }
-    TagOper* op = curOper;
-    curOperIndex.store(op->index, std::memory_order_relaxed);
-    pub->Main(runSourceBase + op->index);
-    op->prev = last;
-    if (op->HasBreakpoint() | pauseNext) {
-      if (op->HasBreakpoint()) {
-        paused = 1;
-        stepping = 0;
-      }
-      WaitWhilePaused();
-      pauseNext = false;
-    }
-    op->RunPreExpressions();
-    r = op->Execute();
-    StoreResult(retVal, *op, r);
-    last = op;
-    if (op->kind == 'r') break;
-    // Most statements find the word clear: nothing was asked of the line.
-    const bool attend = attn.load(std::memory_order_relaxed) != 0;
-    if (attend) {
-      attn.exchange(0);
-      cleared = true;
-    }
-    root.timers.Poll();
-    callObject->ServeHangupRequest();
-    curOper = op->Following();
-    bool pending = false;
-    if (attend) {
-      const bool raw = (quitRequested.load() | reloadRequested.load() |
-                        (nested && outer ? outer->quitRequested.load() | outer->reloadRequested.load() : 0)) != 0;
-      pending = raw && QuitOrReloadPending();
-      pauseNext = paused.load() != 0;
-      if (raw || pauseNext) attn.store(1, std::memory_order_relaxed);
-      if (hardStop.load() || (nested && root.hardStop.load())) running = false;
-    }
-    if (pending && quitIndex > 0 && runState != 7) {
-      if (IsReloadPending() || (nested && outer && outer->IsReloadPending()))
-        callObject->LogAlways("IsReload..., quitindex=" + std::to_string(quitIndex));
-      curOper = operations[static_cast<size_t>(quitIndex)];
-    } else if (pending && quitIndex <= 0) {
-      LogAlways("sysQuitIndex<=0");
-      break;
-    } else if (!pending && hangupIndex > 0 && callObject->callState.load() == kCallReleased && runState != 7) {
-      curOper = operations[static_cast<size_t>(hangupIndex)];
-    }
-  }
-  // The loop that called in here reads the flags again.
-  if (cleared) attn.store(1);
+  const int r = running ? RunStatements<LoopOf::kMain>(*this, *this, root, *pub, last, pauseNext) : 0;
   if (ownPublisher && runPublisher == pub) runPublisher = nullptr;
   ReleaseMaps(*this);
   if (nested && !callerInSection && callObject && callObject->callState.load() == kCallHungUpSection)
@@ -258,17 +289,15 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
   curOperIndex.store(0, std::memory_order_relaxed);
   quitRequested.store(0, std::memory_order_relaxed);
   TagVar& retVal = RetVal();
-  std::atomic<uint32_t>& attn = *attention;
   // The grid slot is the running top script's; a call from elsewhere (a
   // timer before the main run) looks its own up.
   std::optional<TagRunPublisher> ownPublisher;
   const TagRunPublisher* pub = root.runPublisher;
   if (!pub) pub = &ownPublisher.emplace(lineNo);
   TagOper* last = nullptr;
-  bool pauseNext = owner.paused.load(std::memory_order_relaxed) != 0;
-  bool cleared = false;
-  bool running = first && callObject && !root.hardStop.load(std::memory_order_relaxed) &&
-                 !root.lineStopping.load(std::memory_order_relaxed);
+  const bool pauseNext = owner.paused.load(std::memory_order_relaxed) != 0;
+  const bool running = first && callObject && !root.hardStop.load(std::memory_order_relaxed) &&
+                       !root.lineStopping.load(std::memory_order_relaxed);
   if (!bodyEntryKnown_) {
     bodyEntryKnown_ = true;
     bodyEntry_ = first && first->kind == '{' ? first->next : nullptr;
@@ -281,47 +310,7 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
     retVal.SetInt(0);
     curOper = bodyEntry_;
   }
-  while (running) {
-    if (!pauseNext && !(curOper = StepOverBraces(curOper, last, retVal))) break;
-    TagOper* op = curOper;
-    op->prev = last;
-    curOperIndex.store(op->index, std::memory_order_relaxed);
-    pub->Sub(runSourceBase + op->index, op->index, runSourceBase, IsCall(op), IsCall(last));
-    if (op->HasBreakpoint() | pauseNext) {
-      if (op->HasBreakpoint()) {
-        owner.paused = 1;
-        owner.stepping = 0;
-      }
-      owner.WaitWhilePaused();
-      pauseNext = false;
-    }
-    op->RunPreExpressions();
-    int r = op->Execute();
-    StoreResult(retVal, *op, r);
-    last = op;
-    if (op->kind == 'r') break;
-    const bool attend = attn.load(std::memory_order_relaxed) != 0;
-    if (attend) {
-      attn.exchange(0);
-      cleared = true;
-    }
-    root.timers.Poll();
-    curOper = op->Following();
-    if (!curOper) break;
-    if (attend) {
-      // The main loop has a jump to make: return to it.
-      const TagTelBasic* outerOf = owner.nested ? owner.outer : nullptr;
-      const bool raw = (owner.quitRequested.load() | owner.reloadRequested.load() |
-                        (outerOf ? outerOf->quitRequested.load() | outerOf->reloadRequested.load() : 0)) != 0;
-      if (raw && owner.QuitOrReloadPending() && owner.runState != 7) break;
-      pauseNext = owner.paused.load() != 0;
-      if (raw || pauseNext) attn.store(1, std::memory_order_relaxed);
-      if (stopRequested.load() || root.hardStop.load() || root.lineStopping.load()) break;
-    }
-    if (owner.hangupIndex > 0 && callObject->callState.load() == kCallReleased && owner.runState != 7) break;
-  }
-  // The loop that called in here reads the flags again.
-  if (cleared) attn.store(1);
+  if (running) RunStatements<LoopOf::kBody>(*this, owner, root, *pub, last, pauseNext);
   if (TagVar::MapsMadeOnThread() != mapsBefore) ReleaseMaps(*this, true);
   curOperIndex.store(-1, std::memory_order_relaxed);
   runEnded.store(1, std::memory_order_release);
