@@ -30,7 +30,7 @@ constexpr int kLoadDelay = 5;
 
 class WaitOper : public TagOper {
  public:
-  explicit WaitOper(TagKxCall* call) : call_(call) { kind = 'g'; }
+  explicit WaitOper(TagKxCall* call) : call_(call) { kind = kOpOperation; }
   int Execute() override {
     while (!call_->interrupted.load()) {
       call_->PollState();

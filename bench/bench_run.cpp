@@ -26,7 +26,7 @@ namespace {
 
 class Calc : public TagOper {
  public:
-  Calc(char op, TagVar* t, TagVar* a, TagVar* b) : op_(op), t_(t), a_(a), b_(b) { kind = '='; }
+  Calc(char op, TagVar* t, TagVar* a, TagVar* b) : op_(op), t_(t), a_(a), b_(b) { kind = kOpAssign; }
   int Execute() override {
     TagVar::Calculate(op_, *t_, *a_, b_);
     return 0;
@@ -40,7 +40,7 @@ class Calc : public TagOper {
 // The loop head: tests i < N, continues into the body or leaves the loop.
 class LoopHead : public TagOper {
  public:
-  LoopHead(TagVar* cond, TagVar* i, TagVar* n) : cond_(cond), i_(i), n_(n) { kind = 'w'; }
+  LoopHead(TagVar* cond, TagVar* i, TagVar* n) : cond_(cond), i_(i), n_(n) { kind = kOpLoop; }
   int Execute() override {
     TagVar::Calculate('<', *cond_, *i_, n_);
     return 0;
@@ -53,7 +53,7 @@ class LoopHead : public TagOper {
 
 class Leave : public TagOper {
  public:
-  Leave() { kind = 'r'; }
+  Leave() { kind = kOpReturn; }
   int Execute() override { return 0; }
 };
 
@@ -148,8 +148,8 @@ std::unique_ptr<TagTelBasic> CompileScript(const std::string& text, TagKxCall& c
 int OpsPerPass(const TagTelBasic& inst) {
   int head = -1, close = -1;
   for (const TagOper* op : inst.operations) {
-    if (op->kind == 'w' && head < 0) head = op->index;
-    if (op->kind == '}') close = op->index;
+    if (op->kind == kOpLoop && head < 0) head = op->index;
+    if (op->kind == kOpBlockClose) close = op->index;
   }
   return head >= 0 && close > head ? close - head + 1 : 0;
 }

@@ -9,9 +9,9 @@
 
 namespace {
 
-bool KindIn(const TagOper* op, const char* kinds) {
-  for (const char* k = kinds; *k; ++k)
-    if (op->kind == *k) return true;
+bool KindIn(const TagOper* op, std::initializer_list<OpKind> kinds) {
+  for (OpKind k : kinds)
+    if (op->kind == k) return true;
   return false;
 }
 
@@ -147,18 +147,18 @@ int TagTelBasic::CompileIfFlow(const TagFlowStmt& s) {
   if (!FlowCondition(s, args[0], cond)) return -1;
   auto* op = new TagIf(cond);
   if (kwIndex == static_cast<int>(KeywordId::If)) {
-    AddOper(op, src, line, 'i');
+    AddOper(op, src, line, kOpIf);
     ifStack.push_back(here);
     NoteConstruct(here, src);
     return 0;
   }
-  AddOper(op, src, line, 'E');
+  AddOper(op, src, line, kOpElseIf);
   if (ifStack.empty() || opAt(ifStack.back())->depth != op->depth) {
     Report(line, CMsg::NoMatchingIf, work);
     return -1;
   }
   auto* top = static_cast<TagIf*>(opAt(ifStack.back()));
-  TagIf* head = top->kind == 'E' && top->head ? top->head : top;
+  TagIf* head = top->kind == kOpElseIf && top->head ? top->head : top;
   head->AddElseIf(op);
   op->head = head;
   ifStack.push_back(here);
@@ -173,7 +173,7 @@ int TagTelBasic::CompileElseFlow(const TagFlowStmt& s) {
   const std::string& src = s.src;
   const std::string& work = s.work;
   auto* op = new TagNull;
-  AddOper(op, src, line, 'e');
+  AddOper(op, src, line, kOpElse);
   if (ifStack.empty() || opAt(ifStack.back())->depth != op->depth) {
     Report(line, CMsg::NoMatchingIf, work);
     return -1;
@@ -189,7 +189,7 @@ int TagTelBasic::CompileWhileFlow(const TagFlowStmt& s) {
   const int here = s.here;
   TagExpre* cond = nullptr;
   if (!FlowCondition(s, args[0], cond)) return -1;
-  AddOper(new TagForWhile(cond), src, line, 'w');
+  AddOper(new TagForWhile(cond), src, line, kOpLoop);
   loopStack.push_back(here);
   NoteConstruct(here, src);
   return 0;
@@ -207,7 +207,7 @@ int TagTelBasic::CompileForFlow(const TagFlowStmt& s) {
     FindOrCreateVar(args[0], var);
     std::vector<TagVar*> coll;
     if (CompileArgs(line, work, {args[1]}, coll) < 0) return -1;
-    AddOper(new TagForIn(var, coll[0]), src, line, 'w');
+    AddOper(new TagForIn(var, coll[0]), src, line, kOpLoop);
     loopStack.push_back(here);
     NoteConstruct(here, src);
     return 0;
@@ -234,7 +234,7 @@ int TagTelBasic::CompileForFlow(const TagFlowStmt& s) {
   auto* loop = new TagForWhile(cond);
   loop->SetInit(steps[0]);
   loop->SetStep(steps[1]);
-  AddOper(loop, src, line, 'w');
+  AddOper(loop, src, line, kOpLoop);
   loopStack.push_back(here);
   NoteConstruct(here, src);
   return 0;
@@ -248,7 +248,7 @@ int TagTelBasic::CompileSwitchFlow(const TagFlowStmt& s) {
   const int here = s.here;
   TagVar* v = nullptr;
   if (!FlowSingleValue(s, args[0], v)) return -1;
-  AddOper(new TagSwitch(v), src, line, 's');
+  AddOper(new TagSwitch(v), src, line, kOpSwitch);
   switchStack.push_back(here);
   NoteConstruct(here, src);
   return 0;
@@ -266,7 +266,7 @@ int TagTelBasic::CompileCaseFlow(const TagFlowStmt& s) {
   }
   TagVar* v = nullptr;
   if (!FlowSingleValue(s, args[0], v)) return -1;
-  AddOper(new TagCase(v), src, line, 'c');
+  AddOper(new TagCase(v), src, line, kOpCase);
   return 0;
 }
 
@@ -279,7 +279,7 @@ int TagTelBasic::CompileDefaultFlow(const TagFlowStmt& s) {
     Report(line, CMsg::NoMatchingSwitch, work);
     return -1;
   }
-  AddOper(new TagNull, src, line, 'd');
+  AddOper(new TagNull, src, line, kOpDefault);
   return 0;
 }
 
@@ -296,7 +296,7 @@ int TagTelBasic::CompileBreakFlow(const TagFlowStmt& s) {
     return -1;
   }
   TagOper* op = isBreak ? static_cast<TagOper*>(new TagBreak) : new TagContinue;
-  AddOper(op, src, line, isBreak ? 'b' : 'o');
+  AddOper(op, src, line, isBreak ? kOpBreak : kOpContinue);
   op->link = opAt(loopStack.back());
   return 0;
 }
@@ -312,14 +312,14 @@ int TagTelBasic::CompileOpenBrace(const TagFlowStmt& s) {
   ++blockDepth;
   auto* open = new TagNull;
   TagOper* p = operations.empty() ? nullptr : operations.back();
-  AddOper(open, src, line, '{');
+  AddOper(open, src, line, kOpBlockOpen);
   // A block is entered only through a target.
   if (p) p->next = nullptr;
   open->owner = nullptr;
   CMsg err = CMsg::kCount;
   if (!p) {
     if (!parent) err = CMsg::BraceWithoutFlow;  // a function body starts here
-  } else if (p->kind == 'i' || p->kind == 'E') {
+  } else if (p->kind == kOpIf || p->kind == kOpElseIf) {
     if (ifStack.empty()) {
       err = CMsg::NoMatchingIf;
     } else {
@@ -327,7 +327,7 @@ int TagTelBasic::CompileOpenBrace(const TagFlowStmt& s) {
       top->SetThen(open);
       open->owner = top;
     }
-  } else if (p->kind == 'e') {
+  } else if (p->kind == kOpElse) {
     if (ifStack.empty()) {
       err = CMsg::NoMatchingIf;
     } else {
@@ -335,7 +335,7 @@ int TagTelBasic::CompileOpenBrace(const TagFlowStmt& s) {
       top->SetElse(open);
       open->owner = top;
     }
-  } else if (p->kind == 'w') {
+  } else if (p->kind == kOpLoop) {
     if (loopStack.empty()) {
       err = CMsg::NoMatchingWhile;
     } else {
@@ -343,16 +343,16 @@ int TagTelBasic::CompileOpenBrace(const TagFlowStmt& s) {
       top->SetBody(open);
       open->owner = top;
     }
-  } else if (p->kind == 's' || p->kind == 'c' || p->kind == 'd') {
+  } else if (p->kind == kOpSwitch || p->kind == kOpCase || p->kind == kOpDefault) {
     if (switchStack.empty()) {
       err = CMsg::NoMatchingSwitch;
     } else {
       auto* sw = static_cast<TagSwitch*>(opAt(switchStack.back()));
       open->owner = sw;
-      if (p->kind == 'c') {
-        for (int i = here - 1; i >= 0 && opAt(i)->kind == 'c'; --i)
+      if (p->kind == kOpCase) {
+        for (int i = here - 1; i >= 0 && opAt(i)->kind == kOpCase; --i)
           sw->AddCase(static_cast<TagCase*>(opAt(i))->Value(), open);
-      } else if (p->kind == 'd' && sw->SetDefault(open) < 0) {
+      } else if (p->kind == kOpDefault && sw->SetDefault(open) < 0) {
         err = CMsg::TwoDefaults;
       }
     }
@@ -378,7 +378,7 @@ int TagTelBasic::CompileCloseBrace(const TagFlowStmt& s) {
   const std::string& work = s.work;
   const size_t headEnd = s.headEnd;
   auto* end = new TagEnd;
-  AddOper(end, src, line, '}');
+  AddOper(end, src, line, kOpBlockClose);
   if (blockDepth > 0) --blockDepth;
   if (braceStack.empty()) {
     Report(line, CMsg::NoMatchingOpenBrace, work);
@@ -392,22 +392,22 @@ int TagTelBasic::CompileCloseBrace(const TagFlowStmt& s) {
   CMsg err = CMsg::kCount;
   if (open->index > 0) {
     TagOper* o = opAt(open->index - 1);
-    if (o->kind == 'e') {
+    if (o->kind == kOpElse) {
       if (ifStack.empty())
         err = CMsg::NoMatchingIf;
       else
         ifStack.pop_back();
-    } else if (o->kind == 'w') {
+    } else if (o->kind == kOpLoop) {
       if (loopStack.empty())
         err = CMsg::NoMatchingWhile;
       else
         loopStack.pop_back();
-    } else if (o->kind == 's') {
+    } else if (o->kind == kOpSwitch) {
       if (switchStack.empty())
         err = CMsg::NoMatchingSwitch;
       else
         switchStack.pop_back();
-    } else if (o->kind == 'E') {
+    } else if (o->kind == kOpElseIf) {
       if (!ifStack.empty()) ifStack.pop_back();
     }
   } else if (parent && !parent->functionStack.empty()) {
@@ -471,7 +471,7 @@ int TagTelBasic::CompileFlow(int line, int kwIndex, const std::string& src, cons
 
 void TagTelBasic::CompleteIf(TagOper* owner) {
   auto* i = static_cast<TagIf*>(owner);
-  if (i->kind == 'E' && i->head) {
+  if (i->kind == kOpElseIf && i->head) {
     i->head->next = i->next;
     i = i->head;
   }
@@ -484,60 +484,62 @@ int TagTelBasic::LinkBlocks(int line, const std::string& work) {
   TagOper* c = operations.back();
   TagOper* p = operations[operations.size() - 2];
 
-  if (!switchStack.empty() && c->depth == opAt(switchStack.back())->depth + 1 && !KindIn(c, "cd{}")) {
+  if (!switchStack.empty() && c->depth == opAt(switchStack.back())->depth + 1 &&
+      !KindIn(c, {kOpCase, kOpDefault, kOpBlockOpen, kOpBlockClose})) {
     Report(line, CMsg::OnlyCaseInSwitch, work);
     return -1;
   }
-  if (KindIn(p, "iEew") && !KindIn(c, "{}ieEwsdc")) {
+  if (KindIn(p, {kOpIf, kOpElseIf, kOpElse, kOpLoop}) &&
+      !KindIn(c, {kOpBlockOpen, kOpBlockClose, kOpIf, kOpElse, kOpElseIf, kOpLoop, kOpSwitch, kOpDefault, kOpCase})) {
     // c is the whole, braceless body of p.
     ++c->depth;
     c->unbracedBody = 1;
-    if (!KindIn(c, "bo")) c->link = c;
-    if (p->kind == 'w') {
+    if (!KindIn(c, {kOpBreak, kOpContinue})) c->link = c;
+    if (p->kind == kOpLoop) {
       static_cast<TagWhile*>(p)->SetBody(c);
       c->owner = p;
       if (!loopStack.empty()) loopStack.pop_back();
     } else if (!ifStack.empty()) {
       auto* top = static_cast<TagIf*>(opAt(ifStack.back()));
-      if (p->kind == 'e') {
+      if (p->kind == kOpElse) {
         top->SetElse(c);
         ifStack.pop_back();
       } else {
         top->SetThen(c);
-        if (p->kind == 'E') ifStack.pop_back();
+        if (p->kind == kOpElseIf) ifStack.pop_back();
       }
       c->owner = top;
     }
-  } else if (KindIn(p, "dsieEw") && c->kind != '{') {
+  } else if (KindIn(p, {kOpDefault, kOpSwitch, kOpIf, kOpElse, kOpElseIf, kOpLoop}) && c->kind != kOpBlockOpen) {
     Report(line, CMsg::MissingOpenBrace, work);
     return -1;
   }
 
-  if (p->link && (p->kind == '}' || p->unbracedBody)) {
-    TagOper* first = p->kind == '}' ? p->link : p;
+  if (p->link && (p->kind == kOpBlockClose || p->unbracedBody)) {
+    TagOper* first = p->kind == kOpBlockClose ? p->link : p;
     TagOper* o = first->index > 0 ? opAt(first->index - 1) : nullptr;
-    if (o && KindIn(o, "ws")) {
+    if (o && KindIn(o, {kOpLoop, kOpSwitch})) {
       o->next = c;
       c->owner = o->owner;
-    } else if (o && (o->kind == 'e' || (KindIn(o, "iE") && !KindIn(c, "eE")))) {
+    } else if (o && (o->kind == kOpElse || (KindIn(o, {kOpIf, kOpElseIf}) && !KindIn(c, {kOpElse, kOpElseIf})))) {
       if (TagOper* own = p->owner) {
         own->next = c;
-        if (c->kind != '}') c->owner = own->owner;
-        if (KindIn(own, "iE")) CompleteIf(own);
+        if (c->kind != kOpBlockClose) c->owner = own->owner;
+        if (KindIn(own, {kOpIf, kOpElseIf})) CompleteIf(own);
       }
-      if (o->kind != 'e') {
+      if (o->kind != kOpElse) {
         if (ifStack.empty()) {
           Report(line, CMsg::NoMatchingIf, work);
           return -1;
         }
-        if (c->kind == 'i' && ifStack.size() >= 2)
+        if (c->kind == kOpIf && ifStack.size() >= 2)
           ifStack.erase(ifStack.end() - 2);
-        else if (c->kind != 'i')
+        else if (c->kind != kOpIf)
           ifStack.pop_back();
       }
     }
   }
-  if (p->unbracedBody && p->owner && p->owner->kind == 'w') p->next = p->owner;
+  if (p->unbracedBody && p->owner && p->owner->kind == kOpLoop) p->next = p->owner;
   return 0;
 }
 
@@ -546,19 +548,20 @@ void TagTelBasic::FinishSource() {
   if (operations.empty()) return;
   TagOper* last = operations.back();
   // An if whose block closes the file is complete.
-  if (!ifStack.empty() && last->kind == '}' && last->link && last->link->index > 0 &&
-      KindIn(opAt(last->link->index - 1), "iE"))
+  if (!ifStack.empty() && last->kind == kOpBlockClose && last->link && last->link->index > 0 &&
+      KindIn(opAt(last->link->index - 1), {kOpIf, kOpElseIf}))
     ifStack.pop_back();
   if (errorCount > 0) return;
   // The end of the source completes the links of the last construct, so a
   // braceless loop body at the end of the file still loops.
-  if (last->link && (last->kind == '}' || last->unbracedBody)) {
-    TagOper* first = last->kind == '}' ? last->link : last;
+  if (last->link && (last->kind == kOpBlockClose || last->unbracedBody)) {
+    TagOper* first = last->kind == kOpBlockClose ? last->link : last;
     TagOper* o = first->index > 0 ? opAt(first->index - 1) : nullptr;
-    if (o && (o->kind == 'e' || KindIn(o, "iE")) && last->owner && KindIn(last->owner, "iE")) {
+    if (o && (o->kind == kOpElse || KindIn(o, {kOpIf, kOpElseIf})) && last->owner &&
+        KindIn(last->owner, {kOpIf, kOpElseIf})) {
       last->owner->next = nullptr;
       CompleteIf(last->owner);
     }
   }
-  if (last->unbracedBody && last->owner && last->owner->kind == 'w') last->next = last->owner;
+  if (last->unbracedBody && last->owner && last->owner->kind == kOpLoop) last->next = last->owner;
 }

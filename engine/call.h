@@ -1,6 +1,6 @@
 #pragma once
-// Calls from a script: script functions (TagCall, kind 'R') and functions of
-// user libraries declared with "DllFunction(" (TagDllCall, kind 'g').
+// Calls from a script: script functions (TagCall, kind kOpCall) and functions of
+// user libraries declared with "DllFunction(" (TagDllCall, kind kOpOperation).
 #include <cstdint>
 #include <memory>
 #include <string>

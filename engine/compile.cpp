@@ -406,7 +406,7 @@ int TagTelBasic::CompileAssignPath(int line, const std::string& src, const std::
       calc = new TagCalculate(0, target, a, nullptr, key);
     else
       calc = new TagCalculate(op, target, a, b, key);
-    AddOper(calc, src, line, '=');
+    AddOper(calc, src, line, kOpAssign);
     return LinkBlocks(line, work);
   }
   if (r != -2) {
@@ -450,7 +450,7 @@ int TagTelBasic::CompileAssignPath(int line, const std::string& src, const std::
     }
     made = new TagExpre(ce.TakeSteps());
   }
-  AddOper(made, src, line, '=');
+  AddOper(made, src, line, kOpAssign);
   return LinkBlocks(line, work);
 }
 
@@ -563,15 +563,15 @@ int TagTelBasic::CompileArgs(int line, const std::string& stmt, const std::vecto
   return 0;
 }
 
-void TagTelBasic::AddOper(TagOper* op, const std::string& text, int line, char kindChar) {
+void TagTelBasic::AddOper(TagOper* op, const std::string& text, int line, OpKind kindChar) {
   op->preExpressions = std::move(pendingPreExpressions);
   pendingPreExpressions.clear();
   if (!pendingResult.Empty())
     op->SetResultRef(pendingResult.var, pendingResult.key);
-  else if (kindChar == 'v')
+  else if (kindChar == kOpValue)
     op->SetResultRef(variables[kRetVal].get());
   op->SetSource(text, line, static_cast<int>(operations.size()), kindChar);
-  if ((kindChar == '{' || kindChar == '}') && op->preExpressions.empty()) op->MarkPlainBrace();
+  if ((kindChar == kOpBlockOpen || kindChar == kOpBlockClose) && op->preExpressions.empty()) op->MarkPlainBrace();
   op->depth = blockDepth;
   op->owner = blockDepth > 0 && !operations.empty() ? operations.back()->owner : nullptr;
   op->next = nullptr;
@@ -679,7 +679,7 @@ int TagTelBasic::CompileKeyword(int line, const std::string& src, const std::str
 
   std::vector<TagVar*> values;
   TagOper* op = nullptr;
-  char kindChar = head->kind;
+  OpKind kindChar = head->kind;
   switch (static_cast<KeywordId>(idx)) {
     case KeywordId::Return:
       if (CompileArgs(line, text, args, values) < 0) return -1;
@@ -747,7 +747,7 @@ int TagTelBasic::CompileCall(int line, const std::string& src, const std::string
     auto* call = new TagCall(fv, this);
     for (TagVar* v : values) call->AddArg(v);
     if (body) body->CountCall(name);
-    AddOper(call, src, line, 'R');
+    AddOper(call, src, line, kOpCall);
     return LinkBlocks(line, text);
   }
   TagTelBasic* owner = CompileRoot();
@@ -768,7 +768,7 @@ int TagTelBasic::CompileCall(int line, const std::string& src, const std::string
   if (CompileArgs(line, text, args, values) < 0) return -1;
   auto* call = new TagDllCall(fname, this);
   for (TagVar* v : values) call->AddArg(v);
-  AddOper(call, src, line, 'g');
+  AddOper(call, src, line, kOpOperation);
   return LinkBlocks(line, text);
 }
 

@@ -206,6 +206,6 @@ int TagClose::Execute() {
 TagOnSysQuit::TagOnSysQuit(TagTelBasic* inst, int ownIndex) : inst_(inst) { inst_->quitIndex = ownIndex; }
 
 int TagOnSysQuit::Execute() {
-  inst_->runState = 7;
+  inst_->runState = kRunQuitSection;
   return 0;
 }

@@ -50,7 +50,7 @@ class TagEnd : public TagOper {
   bool ListWrites(std::vector<const TagVar*>&) const override { return true; }
   TagOper* Next() override {
     if (!owner) return next;
-    if (owner->kind == 'w') return owner;
+    if (owner->kind == kOpLoop) return owner;
     return owner->next;
   }
 };
@@ -230,7 +230,7 @@ class TagReturn : public TagOper {
   TagVar* stepB_ = nullptr;
 };
 
-// "OnDisconn(" (kind g) and "Close(" (kind x): the on-hang-up section.
+// "OnDisconn(" (kind kOpOperation) and "Close(" (kind kOpClose): the on-hang-up section.
 class TagClose : public TagOper {
  public:
   TagClose(TagTelBasic* mainScript, int ownIndex);

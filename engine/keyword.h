@@ -7,12 +7,13 @@
 #include <unordered_map>
 
 #include "engine/keyword_list.h"
+#include "engine/opkind.h"
 
 // One keyword of the script language. The table is constant: name length and
 // index are worked out when the program is compiled.
 struct RecKeyword {
   std::string_view name;  // as written in scripts: "Play(", "break;", "const"
-  char kind;              // kind character copied into every operation built from it
+  OpKind kind;            // copied into every operation built from it
   int group;              // family 0..9, informational
   int argCount;           // exact number of arguments; -1: no argument list
   int nameLen;

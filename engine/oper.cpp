@@ -24,7 +24,7 @@ void TagVarRef::Store(const TagVar& value) const {
 
 TagOper::~TagOper() = default;
 
-void TagOper::SetSource(const std::string& sourceText, int line, int idx, char kindChar) {
+void TagOper::SetSource(const std::string& sourceText, int line, int idx, OpKind kindChar) {
   breakpoint.store(0, std::memory_order_relaxed);
   unbracedBody = 0;
   if (runCfg.isDispSente != 0)

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/opkind.h"
+
 class TagVar;
 class TagTelBasic;
 
@@ -41,7 +43,7 @@ class TagOper {
 
   // Called by the compiler's append. The text is kept only while the run
   // configuration shows statements (IS_DISP_SENTE not 0).
-  void SetSource(const std::string& sourceText, int line, int idx, char kindChar);
+  void SetSource(const std::string& sourceText, int line, int idx, OpKind kindChar);
   void SetBreakpoint(bool on) {
     if (on)
       breakpoint.fetch_or(kBreakBit, std::memory_order_relaxed);
@@ -76,7 +78,7 @@ class TagOper {
   static constexpr uint8_t kBreakBit = 1, kPlainBraceBit = 2;
   std::atomic<uint8_t> breakpoint{0};
   TagOper* link = nullptr;
-  char kind = '=';
+  OpKind kind = kOpAssign;
   // Set by the classes whose Next is final and gives next: the run loops
   // follow next without a virtual call.
   uint8_t plainNext = 0;

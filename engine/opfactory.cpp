@@ -41,7 +41,7 @@ TagOper* TagOpFactory::Make(const TagOpArgs& a) const {
   if (i < makers_.size() && makers_[i]) {
     if (TagOper* op = makers_[i](a)) return op;
   }
-  return new TagUnavailableOper(a.keyword.name, a.inst, a.keyword.kind == 'R');
+  return new TagUnavailableOper(a.keyword.name, a.inst, a.keyword.kind == kOpCall);
 }
 
 bool TagOpFactory::IsPlaceholder(const TagOper* op) { return dynamic_cast<const TagUnavailableOper*>(op) != nullptr; }

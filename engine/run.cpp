@@ -41,7 +41,7 @@ void PublishRunSource(TagTelBasic& inst) {
   SetRunSource(inst.lineNo, std::make_shared<InstanceTexts>(std::move(texts)));
 }
 
-bool IsCall(const TagOper* op) { return op && op->kind == 'R'; }
+bool IsCall(const TagOper* op) { return op && op->kind == kOpCall; }
 
 // Stores an operation's result as its kind requires. On the hot path of every
 // statement: most have no target, so the store is skipped without a call.
@@ -56,11 +56,11 @@ bool IsCall(const TagOper* op) { return op && op->kind == 'R'; }
 
 [[gnu::always_inline]] inline void StoreResult(TagVar& ret, TagOper& op, int r) {
   switch (op.kind) {
-    case 'v':
+    case kOpValue:
       op.resultRef.Load(ret);
       break;
-    case 'R':
-    case 'r':
+    case kOpCall:
+    case kOpReturn:
       StoreInto(op.resultRef, ret);
       break;
     default:
@@ -81,7 +81,7 @@ bool IsCall(const TagOper* op) { return op && op->kind == 'R'; }
     last = op;
     // Only the compiler's block statements carry these kinds: their jumps
     // are known without a virtual call.
-    op = op->kind == '}' ? static_cast<TagEnd*>(op)->TagEnd::Next() : op->next;
+    op = op->kind == kOpBlockClose ? static_cast<TagEnd*>(op)->TagEnd::Next() : op->next;
   }
   if (last != first) retVal.SetInt(0);
   return op;
@@ -132,7 +132,7 @@ int RunStatements(TagTelBasic& self, TagTelBasic& state, TagTelBasic& root, cons
     r = op->Execute();
     StoreResult(retVal, *op, r);
     last = op;
-    if (op->kind == 'r') break;
+    if (op->kind == kOpReturn) break;
     // Most statements find the word clear: nothing was asked of the line.
     const bool attend = attn.load(std::memory_order_relaxed) != 0;
     if (attend) {
@@ -150,7 +150,7 @@ int RunStatements(TagTelBasic& self, TagTelBasic& state, TagTelBasic& root, cons
                         (outer ? outer->quitRequested.load() | outer->reloadRequested.load() : 0)) != 0;
       pending = raw && state.QuitOrReloadPending();
       // The main loop has a jump to make: a body returns to it.
-      if (kBody && pending && state.runState != 7) break;
+      if (kBody && pending && state.runState != kRunQuitSection) break;
       pauseNext = state.paused.load() != 0;
       if (raw || pauseNext) attn.store(1, std::memory_order_relaxed);
       if constexpr (kBody) {
@@ -160,15 +160,16 @@ int RunStatements(TagTelBasic& self, TagTelBasic& state, TagTelBasic& root, cons
       }
     }
     if constexpr (kBody) {
-      if (state.hangupIndex > 0 && call.callState.load() == kCallReleased && state.runState != 7) break;
-    } else if (pending && self.quitIndex > 0 && self.runState != 7) {
+      if (state.hangupIndex > 0 && call.callState.load() == kCallReleased && state.runState != kRunQuitSection) break;
+    } else if (pending && self.quitIndex > 0 && self.runState != kRunQuitSection) {
       if (self.IsReloadPending() || (self.nested && self.outer && self.outer->IsReloadPending()))
         call.LogAlways("IsReload..., quitindex=" + std::to_string(self.quitIndex));
       self.curOper = self.operations[static_cast<size_t>(self.quitIndex)];
     } else if (pending && self.quitIndex <= 0) {
       LogAlways("sysQuitIndex<=0");
       break;
-    } else if (!pending && self.hangupIndex > 0 && call.callState.load() == kCallReleased && self.runState != 7) {
+    } else if (!pending && self.hangupIndex > 0 && call.callState.load() == kCallReleased &&
+               self.runState != kRunQuitSection) {
       self.curOper = self.operations[static_cast<size_t>(self.hangupIndex)];
     }
   }
@@ -300,7 +301,7 @@ int TagTelBasic::RunFunction(TagTelBasic* callingInstance) {
                        !root.lineStopping.load(std::memory_order_relaxed);
   if (!bodyEntryKnown_) {
     bodyEntryKnown_ = true;
-    bodyEntry_ = first && first->kind == '{' ? first->next : nullptr;
+    bodyEntry_ = first && first->kind == kOpBlockOpen ? first->next : nullptr;
   }
   // The opening brace stepped over as StepOverBraces would, with the
   // statement after it known without going through the list.

@@ -10,7 +10,7 @@ class TagVar;
 class TagTelBasic;
 #include "engine/opfactory.h"
 
-// "Eval(" text (kind 'R'): the expression's value into _retVal.
+// "Eval(" text (kind kOpCall): the expression's value into _retVal.
 class TagEval : public TagArgOper {
  public:
   // inst: the instance the statement is compiled in, whose variables the

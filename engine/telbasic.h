@@ -126,7 +126,7 @@ class TagTelBasic : public TagCompileDiag {
   std::vector<TagOper*> operations;  // owned
   TagRunFlag reloadRequested;
   void* runLine = nullptr;  // the line record whose threads run this instance
-  int runState = -1;
+  RunState runState = kRunMain;
   std::string name;
   uint8_t wasScrambled = 0;
   std::vector<std::unique_ptr<TagVar>> variables;
@@ -213,7 +213,7 @@ class TagTelBasic : public TagCompileDiag {
   // The temporary counter is restored afterwards.
   static constexpr int kDetachedRefused = -999;
   TagOper* CompileDetached(const std::string& text, int line, int& result);
-  void AddOper(TagOper* op, const std::string& text, int line, char kindChar);
+  void AddOper(TagOper* op, const std::string& text, int line, OpKind kindChar);
   int CompileArgs(int line, const std::string& stmt, const std::vector<std::string>& args,
                   std::vector<TagVar*>& out);
   // 0 simple (target, a, op, b filled), -2 complex, -3 refused by the

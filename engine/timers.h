@@ -83,7 +83,7 @@ class TagSysTimers {
   bool hasDead_ = false;
 };
 
-// "StartTimer(" function, seconds (kind 'g'). Registers at construction.
+// "StartTimer(" function, seconds (kind kOpOperation). Registers at construction.
 class TagStartTimer : public TagArgOper {
  public:
   TagStartTimer(TagTelBasic* root, TagTelBasic* inst, TagVar* fn, TagVar* seconds);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/opkind.h"
+
 class TagTelBasic;
 
 namespace dbgview {
@@ -31,7 +33,7 @@ struct Stmt {
   int lineNo = 0;
   int next = -1;   // index of the operation that follows, -1 none
   int owner = -1;  // index of the enclosing block, -1 none
-  char kind = '=';
+  OpKind kind = kOpAssign;
 };
 // A copy of the body's statements; run-time compiles may change the list
 // while the script runs.

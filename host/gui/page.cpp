@@ -25,7 +25,9 @@ QString Q(const std::string& gb) { return QString::fromStdString(plat::GbkToUtf8
 bool g_nameDescNext = true;
 bool g_numberDescNext = true;
 
-bool IsBlockMark(char kind) { return kind == '{' || kind == '}' || kind == 'b' || kind == 'o'; }
+bool IsBlockMark(OpKind kind) {
+  return kind == kOpBlockOpen || kind == kOpBlockClose || kind == kOpBreak || kind == kOpContinue;
+}
 
 }  // namespace
 

@@ -165,8 +165,8 @@ TEST_F(FlowDetailTest, SectionMarkersRecordTheirIndexes) {
   EXPECT_EQ(t.warningCount, 1);
   EXPECT_EQ(t.hangupIndex, 1);
   EXPECT_EQ(t.quitIndex, 3);
-  EXPECT_EQ(t.operations[1]->kind, 'x');
-  EXPECT_EQ(t.operations[3]->kind, 'g');
+  EXPECT_EQ(t.operations[1]->kind, kOpClose);
+  EXPECT_EQ(t.operations[3]->kind, kOpOperation);
   // The hang-up marker turns a released call into "handled" and hands over
   // the last dial result once.
   call_->callState = kCallReleased;
@@ -175,7 +175,7 @@ TEST_F(FlowDetailTest, SectionMarkersRecordTheirIndexes) {
   EXPECT_EQ(call_->callState.load(), kCallHungUpSection);
   EXPECT_EQ(t.lastDialResult, 0);
   t.operations[3]->Execute();
-  EXPECT_EQ(t.runState, 7);
+  EXPECT_EQ(t.runState, kRunQuitSection);
 }
 
 TEST_F(FlowDetailTest, CallResultsGoToTheirTargets) {

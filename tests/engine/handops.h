@@ -19,7 +19,7 @@ namespace handops {
 
 class FnOper : public TagOper {
  public:
-  explicit FnOper(std::function<int()> fn, char k = 'g') : fn_(std::move(fn)) { kind = k; }
+  explicit FnOper(std::function<int()> fn, OpKind k = kOpOperation) : fn_(std::move(fn)) { kind = k; }
   int Execute() override { return fn_(); }
 
  private:
@@ -56,7 +56,7 @@ class Fixture : public ::testing::Test {
     inst->initResult = 0;
     return inst;
   }
-  FnOper* Add(std::function<int()> fn, char k = 'g') {
+  FnOper* Add(std::function<int()> fn, OpKind k = kOpOperation) {
     return static_cast<FnOper*>(Append(*inst_, new FnOper(std::move(fn), k)));
   }
   TagVar* Var(TagTelBasic& inst, const std::string& name) {

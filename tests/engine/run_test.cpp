@@ -15,7 +15,7 @@ namespace {
 // An operation made of a lambda, for building operation lists by hand.
 class FnOper : public TagOper {
  public:
-  explicit FnOper(std::function<int()> fn, char k = 'g') : fn_(std::move(fn)) { kind = k; }
+  explicit FnOper(std::function<int()> fn, OpKind k = kOpOperation) : fn_(std::move(fn)) { kind = k; }
   int Execute() override { return fn_(); }
 
  private:
@@ -37,7 +37,7 @@ class RunFixture : public ::testing::Test {
     inst_.reset();
     cwd_.reset();
   }
-  FnOper* Add(std::function<int()> fn, char k = 'g') {
+  FnOper* Add(std::function<int()> fn, OpKind k = kOpOperation) {
     auto* op = new FnOper(std::move(fn), k);
     op->index = static_cast<int>(inst_->operations.size());
     if (!inst_->operations.empty()) inst_->operations.back()->next = op;
@@ -102,10 +102,10 @@ TEST_F(RunFixture, ResultStorageByKind) {
   g->SetResultRef(&target);
   auto* e = Add([] { return 9; });
   e->SetResultRef(&mapVar, &key);  // into an element, created
-  auto* v = Add([&] { return 0; }, 'v');
+  auto* v = Add([&] { return 0; }, kOpValue);
   TagVar vTarget = TagVar::Str("value");
   v->SetResultRef(&vTarget);
-  Add([&] { return 77; }, 'r');
+  Add([&] { return 77; }, kOpReturn);
   EXPECT_EQ(inst_->Run(), 77);
   EXPECT_EQ(target.AsInt(), 42);
   TagVar got;
@@ -164,7 +164,7 @@ TEST_F(RunFixture, QuitJumpsToTheQuitSectionOnce) {
   });
   Add([&] { return 0; });
   auto* q = Add([&] {
-    inst_->runState = 7;
+    inst_->runState = kRunQuitSection;
     return 0;
   });
   inst_->quitIndex = q->index;
@@ -172,7 +172,7 @@ TEST_F(RunFixture, QuitJumpsToTheQuitSectionOnce) {
     ++inSection;
     return 5;
   });
-  Add([] { return 6; }, 'r');
+  Add([] { return 6; }, kOpReturn);
   EXPECT_EQ(inst_->Run(), 6);
   EXPECT_EQ(inSection, 1);
 }
@@ -216,7 +216,7 @@ TEST_F(RunFixture, MapsAreReleasedWhenTheRunEnds) {
     m->SetItem(key, TagVar::Int(2));
     return 0;
   });
-  Add([] { return 0; }, 'r');
+  Add([] { return 0; }, kOpReturn);
   inst_->Run();
   EXPECT_FALSE(m->IsMap());
 }

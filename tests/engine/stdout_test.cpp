@@ -15,7 +15,7 @@ class PrintTest : public Fixture {
   // Runs Print of each value, then a return.
   void RunPrints(TagTelBasic& inst, std::vector<TagVar*> values) {
     for (TagVar* v : values) handops::Append(inst, new TagPrint(&inst, v));
-    handops::Append(inst, new handops::FnOper([] { return 0; }, 'r'));
+    handops::Append(inst, new handops::FnOper([] { return 0; }, kOpReturn));
     inst.Run();
   }
 };
@@ -81,7 +81,7 @@ TEST_F(PrintTest, SetPrintToChoosesTheFileAndFallsBackWhenItCannotOpen) {
   handops::Append(*inst_, new TagPrint(inst_.get(), &a));
   auto* r = handops::Append(*inst_, new TagSetPrintTo(inst_.get(), &bad));
   handops::Append(*inst_, new TagPrint(inst_.get(), &b));
-  handops::Append(*inst_, new handops::FnOper([] { return 0; }, 'r'));
+  handops::Append(*inst_, new handops::FnOper([] { return 0; }, kOpReturn));
   TagVar result;
   r->SetResultRef(&result);
   inst_->Run();
@@ -96,11 +96,11 @@ TEST_F(PrintTest, NestedRunLeavesItsCallersSinkOpen) {
   ASSERT_TRUE(nested->nested);
   // The nested script prints through its root: the caller's sink.
   handops::Append(*nested, new TagPrint(TagTelBasic::GetRoot(nested.get()), &b));
-  handops::Append(*nested, new handops::FnOper([] { return 0; }, 'r'));
+  handops::Append(*nested, new handops::FnOper([] { return 0; }, kOpReturn));
   handops::Append(*inst_, new TagPrint(inst_.get(), &a));
   handops::Append(*inst_, new handops::FnOper([&] { return nested->Run(); }));
   handops::Append(*inst_, new TagPrint(inst_.get(), &c));
-  handops::Append(*inst_, new handops::FnOper([] { return 0; }, 'r'));
+  handops::Append(*inst_, new handops::FnOper([] { return 0; }, kOpReturn));
   inst_->Run();
   // A closed sink would have reopened and emptied the file at "after".
   EXPECT_EQ(ReadFile("_stdout0.txt"), "outer-nested-after");

@@ -129,7 +129,7 @@ TEST_F(TimerTest, LongOperationGivesOneLateFiring) {
     seenAfterLong = n;
     return 0;
   });
-  Add([] { return 0; }, 'r');
+  Add([] { return 0; }, kOpReturn);
   inst_->Run();
   EXPECT_EQ(seenAfterLong, 1);
 }

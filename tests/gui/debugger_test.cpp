@@ -53,7 +53,7 @@ QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 // An operation made of a lambda.
 class FnOper : public TagOper {
  public:
-  explicit FnOper(std::function<int()> fn) : fn_(std::move(fn)) { kind = 'g'; }
+  explicit FnOper(std::function<int()> fn) : fn_(std::move(fn)) { kind = kOpOperation; }
   int Execute() override { return fn_(); }
 
  private:
@@ -95,7 +95,7 @@ class CountingScript {
   struct Stmt {
     const char* text;
     int depth;
-    char kind;
+    OpKind kind;
   };
   CountingScript(int line, const std::vector<Stmt>& stmts) : CountingScript(line, static_cast<int>(stmts.size())) {
     for (size_t i = 0; i < stmts.size(); ++i) {
@@ -510,11 +510,11 @@ TEST_F(DebuggerTest, FunctionStatementsAndTheCallStack) {
   AddVar(*b, "local", [](TagVar& v) { v.DefineInt("local", 42, false); });
   TagTelBasic* a = nullptr;
   a = makeFn("A", {[&] { return b->RunFunction(a); }});
-  a->operations[0]->kind = 'R';
+  a->operations[0]->kind = kOpCall;
   s.inst->operations[1] = [&] {
     delete s.inst->operations[1];
     auto* call = new FnOper([&] { return a->RunFunction(s.inst.get()); });
-    call->kind = 'R';
+    call->kind = kOpCall;
     call->index = 1;
     call->text = "A(1);";
     call->next = s.inst->operations[2];
@@ -724,11 +724,11 @@ TEST(DebuggerTrees, StatementTexts) {
   inst->initResult = 0;
   struct Row {
     const char* text;
-    char kind;
+    OpKind kind;
     int depth;
     int owner;  // index of the enclosing block, -1 none
-  } rows[] = {{"if(x>1)", 'i', 0, -1}, {"{", '{', 0, 0}, {"x = 1;", '=', 1, -1}, {"break;", 'b', 1, 0},
-              {"}", '}', 0, 0},        {"Play(\"a.wav\");", 'g', 0, -1}};
+  } rows[] = {{"if(x>1)", kOpIf, 0, -1},  {"{", kOpBlockOpen, 0, 0},  {"x = 1;", kOpAssign, 1, -1},
+              {"break;", kOpBreak, 1, 0}, {"}", kOpBlockClose, 0, 0}, {"Play(\"a.wav\");", kOpOperation, 0, -1}};
   for (int i = 0; i < 6; ++i) {
     auto* op = new FnOper([] { return 0; });
     op->text = rows[i].text;

@@ -30,14 +30,14 @@ namespace linetest {
 // An operation made of a lambda.
 class FnOper : public TagOper {
  public:
-  explicit FnOper(std::function<int()> fn, char k = 'g') : fn_(std::move(fn)) { kind = k; }
+  explicit FnOper(std::function<int()> fn, OpKind k = kOpOperation) : fn_(std::move(fn)) { kind = k; }
   int Execute() override { return fn_(); }
 
  private:
   std::function<int()> fn_;
 };
 
-inline void AppendOp(TagTelBasic& inst, std::function<int()> fn, char kind = 'g') {
+inline void AppendOp(TagTelBasic& inst, std::function<int()> fn, OpKind kind = kOpOperation) {
   auto* op = new FnOper(std::move(fn), kind);
   op->index = static_cast<int>(inst.operations.size());
   if (!inst.operations.empty()) inst.operations.back()->next = op;

@@ -292,7 +292,7 @@ TEST_F(LineThreadsTest, ReloadAfterAScriptEndedRestartsEveryLine) {
   builder_ = [&](TagTelBasic& inst, int line) {
     if (line == 1 && Builds(1) == 1) {
       // The first script of line 1 returns from its main body at once.
-      AppendOp(inst, [&] { return ++quickRuns; }, 'r');
+      AppendOp(inst, [&] { return ++quickRuns; }, kOpReturn);
       return;
     }
     linetest::WaitingScript()(inst, line);
@@ -386,7 +386,7 @@ TEST_F(LineThreadsTest, RepeatedReloadsLeaveOneInstanceAndThreadPerLine) {
     // Now and then a script ends at once, so that a reload restarts all.
     if (line == 2 && (Builds(2) % 3) == 1) {
       ++quickBuilds;
-      AppendOp(inst, [] { return 0; }, 'r');
+      AppendOp(inst, [] { return 0; }, kOpReturn);
       return;
     }
     linetest::WaitingScript(&runs)(inst, line);
