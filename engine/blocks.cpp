@@ -19,7 +19,8 @@ bool KindIn(const TagOper* op, std::initializer_list<OpKind> kinds) {
 
 // A simple assignment as one step (for-loop parts).
 static TagCalculate* MakeStep(TagVar* target, TagVar* a, char op, TagVar* b) {
-  if (op == '!' || op == '~' || (op == '-' && !a)) return new TagCalculate(op, target, b, nullptr);
+  if (op == kCalcNot || op == kCalcComplement || (op == kCalcSub && !a))
+    return new TagCalculate(op, target, b, nullptr);
   if (op == 0) return new TagCalculate(0, target, a, nullptr);
   return new TagCalculate(op, target, a, b);
 }
@@ -57,13 +58,15 @@ TagCalculate* TagTelBasic::SimpleCondition(std::string_view text) {
       b.kind == TagOperand::kEmpty)
     return nullptr;
   switch (op) {
-    case '+': case '-': case '*': case '/': case '%': case '>': case '<': case 'g': case 'l': case '#':
-    case 'L': case 'R': case 'o': case 'a': case '&': case '|': case '^': case '=':
+    case kCalcAdd: case kCalcSub: case kCalcMul: case kCalcDiv: case kCalcMod: case kCalcGreater:
+    case kCalcLess: case kCalcGreaterEq: case kCalcLessEq: case kCalcNotEq: case kCalcShiftLeft:
+    case kCalcShiftRight: case kCalcOr: case kCalcAnd: case kCalcBitAnd: case kCalcBitOr: case kCalcBitXor:
+    case kCalcEq:
       break;
     default:
       return nullptr;
   }
-  if (op == '=' || op == '#') {
+  if (op == kCalcEq || op == kCalcNotEq) {
     // Only "==" and "!=" as written: a lone "=" earns a warning, and "a ! b"
     // is an error, where the simple reading takes both for comparisons.
     bool inString = false;
@@ -71,7 +74,7 @@ TagCalculate* TagTelBasic::SimpleCondition(std::string_view text) {
       if (text[i] == '"') inString = !inString;
       if (inString || (text[i] != '=' && text[i] != '!')) continue;
       const std::string_view run = text.substr(i, 2);
-      if (run != (op == '=' ? "==" : "!=")) return nullptr;
+      if (run != (op == kCalcEq ? "==" : "!=")) return nullptr;
       break;
     }
   }

@@ -400,10 +400,10 @@ int TagTelBasic::CompileAssignPath(int line, const std::string& src, const std::
   }
   if (r == 0) {
     TagCalculate* calc;
-    if (op == '!' || op == '~' || (op == '-' && !a))
+    if (op == kCalcNot || op == kCalcComplement || (op == kCalcSub && !a))
       calc = new TagCalculate(op, target, b, nullptr, key);
-    else if (op == 0)
-      calc = new TagCalculate(0, target, a, nullptr, key);
+    else if (op == kCalcCopy)
+      calc = new TagCalculate(kCalcCopy, target, a, nullptr, key);
     else
       calc = new TagCalculate(op, target, a, b, key);
     AddOper(calc, src, line, kOpAssign);
@@ -499,7 +499,7 @@ int TagTelBasic::CompileAssignment(int line, const std::string& text, TagVar*& t
       Report(line, CMsg::SyntaxError, text);
     return -1;
   };
-  const bool unary = op == '!' || op == '~' || op == '-';
+  const bool unary = op == kCalcNot || op == kCalcComplement || op == kCalcSub;
   int ra = fa.kind == TagOperand::kEmpty ? -2 : OperandVar(fa, a);
   if (ra < 0) {
     a = nullptr;

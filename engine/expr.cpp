@@ -279,7 +279,8 @@ namespace {
 // The binary operators by level (1 lowest, 6 highest; level 7 and below are
 // unary, postfix and primary) and their step codes:
 //   1 || &&   2 & ^ |   3 == > < >= <= !=   4 << >>   5 + -   6 * / %
-// Found from the token's bytes at once: every operand passes every level.
+// Found from the token's bytes at once: every operand passes every level. A
+// one-character operator's code is its own character.
 int BinaryLevel(std::string_view t, char& code) {
   if (t.size() == 1) {
     switch (t[0]) {
@@ -292,19 +293,19 @@ int BinaryLevel(std::string_view t, char& code) {
   }
   if (t.size() != 2) return 0;
   const char a = t[0], b = t[1];
-  if (a == '|' && b == '|') { code = 'o'; return 1; }
-  if (a == '&' && b == '&') { code = 'a'; return 1; }
+  if (a == '|' && b == '|') { code = kCalcOr; return 1; }
+  if (a == '&' && b == '&') { code = kCalcAnd; return 1; }
   if (b == '=') {
     switch (a) {
-      case '=': code = '='; return 3;
-      case '>': code = 'g'; return 3;
-      case '<': code = 'l'; return 3;
-      case '!': code = '#'; return 3;
+      case '=': code = kCalcEq; return 3;
+      case '>': code = kCalcGreaterEq; return 3;
+      case '<': code = kCalcLessEq; return 3;
+      case '!': code = kCalcNotEq; return 3;
       default: return 0;
     }
   }
-  if (a == '<' && b == '<') { code = 'L'; return 4; }
-  if (a == '>' && b == '>') { code = 'R'; return 4; }
+  if (a == '<' && b == '<') { code = kCalcShiftLeft; return 4; }
+  if (a == '>' && b == '>') { code = kCalcShiftRight; return 4; }
   return 0;
 }
 }  // namespace
@@ -344,7 +345,7 @@ bool TagComplexExpre::Climb(int level, Val& lhs) {
 }
 
 bool TagComplexExpre::Unary(Val& out) {
-  for (char u : {'+', '-', '~', '!'}) {
+  for (CalcOp u : {kCalcAdd, kCalcSub, kCalcComplement, kCalcNot}) {
     if (IsOp1(u)) {
       ++pos_;
       Val v;
@@ -366,7 +367,7 @@ bool TagComplexExpre::Postfix(Val& out) {
     if (!IsOp1(']')) return Fail(std::string("[") + GBK("没有匹配的括号 "));
     ++pos_;
     --bracketDepth_;
-    if (!Emit('[', out, &idx, out)) return false;
+    if (!Emit(kCalcIndex, out, &idx, out)) return false;
   }
   return true;
 }

@@ -569,17 +569,17 @@ int ParseSimpleExpression(TagOperand& first, char& op, TagOperand& second, std::
         case '!':
           run.Flush();
           if (next == '=') {
-            op = '#';
+            op = kCalcNotEq;
             ++i;
           } else {
-            op = first.text.empty() && first.kind == TagOperand::kEmpty ? '!' : '#';
+            op = first.text.empty() && first.kind == TagOperand::kEmpty ? kCalcNot : kCalcNotEq;
           }
           break;
-        case '>': op = next == '=' ? 'g' : next == '>' ? 'R' : '>'; break;
-        case '<': op = next == '=' ? 'l' : next == '<' ? 'L' : '<'; break;
-        case '|': op = next == '|' ? 'o' : '|'; break;
-        case '&': op = next == '&' ? 'a' : '&'; break;
-        case '=': op = '='; break;
+        case '>': op = next == '=' ? kCalcGreaterEq : next == '>' ? kCalcShiftRight : kCalcGreater; break;
+        case '<': op = next == '=' ? kCalcLessEq : next == '<' ? kCalcShiftLeft : kCalcLess; break;
+        case '|': op = next == '|' ? kCalcOr : kCalcBitOr; break;
+        case '&': op = next == '&' ? kCalcAnd : kCalcBitAnd; break;
+        case '=': op = kCalcEq; break;
         default: op = c; break;
       }
       if ((c == '>' || c == '<') && (next == '=' || next == c)) ++i;

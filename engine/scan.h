@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/calcop.h"
+
 class TagCompileDiag;
 
 // One operand of a simple expression.
@@ -94,9 +96,8 @@ int SplitArgs(std::string_view text, int maximum, std::vector<std::string>& args
 int SplitArgs(std::string_view text, int maximum, std::vector<std::string_view>& args, char separator,
               char terminator);
 
-// At most two operands and one operator. Operators come back as one
-// character: '#' !=, 'g' >=, 'l' <=, 'o' ||, 'a' &&, 'R' >>, 'L' <<, '=' for =
-// and ==, '!' not, else the character itself. Returns 0, or -1 more than one
+// At most two operands and one operator. The operator comes back as its
+// CalcOp (kCalcEq for both = and ==). Returns 0, or -1 more than one
 // operator, -2 string not ended, -3 unsupported operator, -4 operator
 // missing, -5 syntax error; message then holds the text (GB bytes).
 int ParseSimpleExpression(TagOperand& first, char& op, TagOperand& second, std::string_view text,

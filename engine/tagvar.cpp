@@ -685,79 +685,79 @@ bool TagVar::Calculate(char op, TagVar& t, const TagVar& a, const TagVar* pb) {
   if (a.type_ == kInt && b.type_ == kInt && t.type_ != kMap) {
     int32_t x = a.int_, y = b.int_;
     switch (op) {
-      case '+':
+      case kCalcAdd:
         t.type_ = kInt;
         t.int_ = Wrap(int64_t(x) + y);
         return true;
-      case '-':
+      case kCalcSub:
         t.type_ = kInt;
         t.int_ = Wrap(int64_t(x) - y);
         return true;
-      case '*':
+      case kCalcMul:
         t.type_ = kInt;
         t.int_ = Wrap(int64_t(x) * y);
         return true;
-      case '<': t.type_ = kInt; t.int_ = x < y; return true;
-      case '>': t.type_ = kInt; t.int_ = x > y; return true;
-      case 'l': t.type_ = kInt; t.int_ = x <= y; return true;
-      case 'g': t.type_ = kInt; t.int_ = x >= y; return true;
-      case '=': t.type_ = kInt; t.int_ = x == y; return true;
-      case '#': t.type_ = kInt; t.int_ = x != y; return true;
+      case kCalcLess: t.type_ = kInt; t.int_ = x < y; return true;
+      case kCalcGreater: t.type_ = kInt; t.int_ = x > y; return true;
+      case kCalcLessEq: t.type_ = kInt; t.int_ = x <= y; return true;
+      case kCalcGreaterEq: t.type_ = kInt; t.int_ = x >= y; return true;
+      case kCalcEq: t.type_ = kInt; t.int_ = x == y; return true;
+      case kCalcNotEq: t.type_ = kInt; t.int_ = x != y; return true;
       default:
         break;  // the general rules below give the same for ints
     }
   }
   switch (op) {
-    case 0:
+    case kCalcCopy:
       t.Assign(a);
       return true;
-    case '!':
+    case kCalcNot:
       t.SetInt(a.AsInt() == 0);
       return true;
-    case '~':
+    case kCalcComplement:
       t.SetInt(~a.AsInt());
       return true;
-    case '=':
+    case kCalcEq:
       t.SetInt(a.Equals(b));
       return true;
-    case '#':
+    case kCalcNotEq:
       t.SetInt(!a.Equals(b));
       return true;
-    case '<':
+    case kCalcLess:
       t.SetInt(a.Less(b));
       return true;
-    case '>':
+    case kCalcGreater:
       t.SetInt(a.Greater(b));
       return true;
-    case 'l':
+    case kCalcLessEq:
       t.SetInt(a.Less(b) || a.Equals(b));
       return true;
-    case 'g':
+    case kCalcGreaterEq:
       t.SetInt(a.Greater(b) || a.Equals(b));
       return true;
-    case 'a': {
+    case kCalcAnd: {
       int x = a.AsInt(), y = b.AsInt();
       t.SetInt(x != 0 && y != 0);
       return true;
     }
-    case 'o': {
+    case kCalcOr: {
       int x = a.AsInt(), y = b.AsInt();
       t.SetInt(x != 0 || y != 0);
       return true;
     }
-    case '&':
+    case kCalcBitAnd:
       t.SetInt(a.AsInt() & b.AsInt());
       return true;
-    case '|':
+    case kCalcBitOr:
       t.SetInt(a.AsInt() | b.AsInt());
       return true;
-    case '^':
+    case kCalcBitXor:
       t.SetInt(a.AsInt() ^ b.AsInt());
       return true;
-    case 'L':
+    case kCalcShiftLeft:
       t.SetInt(static_cast<int32_t>(static_cast<uint32_t>(a.AsInt()) << (b.AsInt() & 31)));
       return true;
-    case 'R':
+    case kCalcShiftRight:
       if (a.type_ == kMap) {
         TagMapObject::Instance().Remove(a.handle_, b);
         if (&t != &a) t.Assign(a);
@@ -765,14 +765,14 @@ bool TagVar::Calculate(char op, TagVar& t, const TagVar& a, const TagVar* pb) {
       }
       t.SetInt(a.AsInt() >> (b.AsInt() & 31));
       return true;
-    case '%': {
+    case kCalcMod: {
       int32_t y = b.AsInt();
       if (y == 0) return false;
       int32_t x = a.AsInt();
       t.SetInt(y == -1 ? 0 : x % y);
       return true;
     }
-    case '/':
+    case kCalcDiv:
       if (a.type_ == kDouble || b.type_ == kDouble) {
         double y = b.AsDouble();
         if (!(y > 0.001 || y < -0.001)) return false;
@@ -787,7 +787,7 @@ bool TagVar::Calculate(char op, TagVar& t, const TagVar& a, const TagVar* pb) {
         return true;
       }
       return false;
-    case '*':
+    case kCalcMul:
       if (a.type_ == kString && b.type_ == kInt) {
         int32_t old = t.type_ == kMap ? t.handle_ : 0;
         if (!t.SetRepeat(a.Text(), a.TextLen(), b.int_)) return false;
@@ -809,7 +809,7 @@ bool TagVar::Calculate(char op, TagVar& t, const TagVar& a, const TagVar* pb) {
         return true;
       }
       return false;
-    case '+':
+    case kCalcAdd:
       if (!pb) {
         if (a.type_ == kDouble)
           t.SetDouble(a.dbl_);
@@ -819,7 +819,7 @@ bool TagVar::Calculate(char op, TagVar& t, const TagVar& a, const TagVar* pb) {
       }
       AddCore(t, a, b, true);
       return true;
-    case '-':
+    case kCalcSub:
       if (!pb) {
         if (a.type_ == kDouble)
           t.SetDouble(-a.dbl_);
@@ -843,7 +843,7 @@ bool TagVar::Calculate(char op, TagVar& t, const TagVar& a, const TagVar* pb) {
       }
       t.Assign(a);
       return true;
-    case '[':
+    case kCalcIndex:
       a.GetItem(b, t);
       return true;
     default:

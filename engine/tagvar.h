@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/calcop.h"
+
 class TagTelBasic;
 struct TagVarP;
 
@@ -221,15 +223,15 @@ class TagVar {
     const uint32_t x = static_cast<uint32_t>(a.int_), y = static_cast<uint32_t>(b.int_);
     int32_t r;
     switch (op) {
-      case '+': r = static_cast<int32_t>(x + y); break;
-      case '-': r = static_cast<int32_t>(x - y); break;
-      case '*': r = static_cast<int32_t>(x * y); break;
-      case '<': r = a.int_ < b.int_; break;
-      case '>': r = a.int_ > b.int_; break;
-      case 'l': r = a.int_ <= b.int_; break;
-      case 'g': r = a.int_ >= b.int_; break;
-      case '=': r = a.int_ == b.int_; break;
-      case '#': r = a.int_ != b.int_; break;
+      case kCalcAdd: r = static_cast<int32_t>(x + y); break;
+      case kCalcSub: r = static_cast<int32_t>(x - y); break;
+      case kCalcMul: r = static_cast<int32_t>(x * y); break;
+      case kCalcLess: r = a.int_ < b.int_; break;
+      case kCalcGreater: r = a.int_ > b.int_; break;
+      case kCalcLessEq: r = a.int_ <= b.int_; break;
+      case kCalcGreaterEq: r = a.int_ >= b.int_; break;
+      case kCalcEq: r = a.int_ == b.int_; break;
+      case kCalcNotEq: r = a.int_ != b.int_; break;
       default: return false;
     }
     t.type_ = kInt;
