@@ -508,10 +508,10 @@ TEST_F(Maps, ShiftRightOnAMapRemovesTheKey) {
   Put(m, TagVar::Int(1), TagVar::Str("a"));
   Put(m, TagVar::Int(2), TagVar::Str("b"));
   TagVar one = TagVar::Int(1);
-  TagVar::Calculate('R', m, m, &one);
+  TagVar::Calculate(kCalcShiftRight, m, m, &one);
   EXPECT_EQ(Text(m), "{\r\n2:\"b\"\r\n}");
   TagVar two = TagVar::Int(2);
-  TagVar::Calculate('R', n, m, &two);  // n shares the same map
+  TagVar::Calculate(kCalcShiftRight, n, m, &two);  // n shares the same map
   EXPECT_EQ(n.MapHandle(), m.MapHandle());
   EXPECT_EQ(m.Length(), 0);
   EXPECT_EQ(Reg().RefCount(m.MapHandle()), 2);
