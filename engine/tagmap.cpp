@@ -1098,6 +1098,18 @@ void PutCopies(TagMapItem& item, std::vector<EntryCopy>& copies, bool overwrite)
   for (EntryCopy& c : copies) c.value.SetNull();
 }
 
+// Puts copies into dst, a pinned map, and unpins it. With no map (its making
+// failed, or it went meanwhile) the copies' references are dropped instead.
+bool PutInto(TagMapItem* dst, std::vector<EntryCopy>& copies, bool overwrite) {
+  if (!dst) {
+    for (EntryCopy& c : copies) c.value.SetNull();
+    return false;
+  }
+  PutCopies(*dst, copies, overwrite);
+  TagMapInternals::Unpin(dst);
+  return true;
+}
+
 }  // namespace
 
 int32_t TagMapObject::Clone(int32_t h) {
@@ -1106,14 +1118,7 @@ int32_t TagMapObject::Clone(int32_t h) {
   std::vector<EntryCopy> copies = CopyEntries(*src, true);
   Unpin(src);
   int32_t nh = NewMap();
-  TagMapItem* dst = nh > 0 ? Pin(nh) : nullptr;
-  if (dst) {
-    PutCopies(*dst, copies, true);
-    Unpin(dst);
-  } else {
-    for (EntryCopy& c : copies) c.value.SetNull();
-  }
-  return dst ? nh : -1;
+  return PutInto(nh > 0 ? Pin(nh) : nullptr, copies, true) ? nh : -1;
 }
 
 int32_t TagMapObject::Union(int32_t a, int32_t b) {
@@ -1123,13 +1128,7 @@ int32_t TagMapObject::Union(int32_t a, int32_t b) {
   if (!ib) return nh;
   std::vector<EntryCopy> copies = CopyEntries(*ib, true);
   Unpin(ib);
-  TagMapItem* dst = Pin(nh);
-  if (dst) {
-    PutCopies(*dst, copies, false);
-    Unpin(dst);
-  } else {
-    for (EntryCopy& c : copies) c.value.SetNull();
-  }
+  PutInto(Pin(nh), copies, false);
   return nh;
 }
 
@@ -1156,14 +1155,7 @@ int32_t TagMapObject::KeyFilter(int32_t a, int32_t b, bool intersect) {
   Unpin(ia);
   Unpin(ib);
   int32_t nh = NewMap();
-  TagMapItem* dst = nh > 0 ? Pin(nh) : nullptr;
-  if (dst) {
-    PutCopies(*dst, copies, true);
-    Unpin(dst);
-  } else {
-    for (EntryCopy& c : copies) c.value.SetNull();
-  }
-  return dst ? nh : -1;
+  return PutInto(nh > 0 ? Pin(nh) : nullptr, copies, true) ? nh : -1;
 }
 
 // ---- text ----

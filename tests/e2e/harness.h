@@ -46,6 +46,21 @@ inline std::string VoiceWave(char value, uint32_t ms) {
   return std::string(h.begin(), h.end()) + std::string(ms * 8, value);
 }
 
+// The plays of a far-end "PLAYED" answer: "OK" and then one
+// "file mode=.. at=.. ms=.. [ended]" per play, separated by " | ".
+inline std::vector<std::string> PlaysOf(const std::string& answer) {
+  std::vector<std::string> plays;
+  if (answer.rfind("OK", 0) != 0) return plays;
+  const std::string a = answer.size() > 3 ? answer.substr(3) : "";
+  size_t pos = 0;
+  while (!a.empty() && pos != std::string::npos) {
+    size_t bar = a.find(" | ", pos);
+    plays.push_back(a.substr(pos, bar == std::string::npos ? std::string::npos : bar - pos));
+    pos = bar == std::string::npos ? bar : bar + 3;
+  }
+  return plays;
+}
+
 class Installation {
  public:
   explicit Installation(const std::string& program = ProgramPath()) {

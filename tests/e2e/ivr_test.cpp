@@ -55,19 +55,7 @@ class Ivr : public ::testing::Test {
     return plat::SimCardCommand("unix:" + inst_.Path("simcard.sock"), command, 20000);
   }
   // The plays of a channel: one "file mode=.. at=.. ms=.. [ended]" per play.
-  std::vector<std::string> Played(int ch) {
-    std::string a = Card("PLAYED " + std::to_string(ch));
-    std::vector<std::string> plays;
-    if (a.rfind("OK", 0) != 0) return plays;
-    a = a.size() > 3 ? a.substr(3) : "";
-    size_t pos = 0;
-    while (!a.empty() && pos != std::string::npos) {
-      size_t bar = a.find(" | ", pos);
-      plays.push_back(a.substr(pos, bar == std::string::npos ? std::string::npos : bar - pos));
-      pos = bar == std::string::npos ? bar : bar + 3;
-    }
-    return plays;
-  }
+  std::vector<std::string> Played(int ch) { return e2e::PlaysOf(Card("PLAYED " + std::to_string(ch))); }
   bool Ended(int ch, size_t i) {
     auto p = Played(ch);
     return p.size() > i && p[i].find(" ended") != std::string::npos;

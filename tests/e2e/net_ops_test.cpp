@@ -16,6 +16,7 @@
 
 #include "platform/socketbase.h"
 #include "tests/e2e/harness.h"
+#include "tests/support/python_peer.h"
 
 namespace {
 
@@ -451,10 +452,12 @@ r = Sleep(0)
 
 // A python3 peer that answers each of its connections with the next of the
 // given responses and closes it.
-class ResponsePeer {
+class ResponsePeer : public testsupport::PythonPeer {
  public:
-  explicit ResponsePeer(const std::vector<std::string>& responses) {
-    static const char kPeer[] = R"PY(
+  explicit ResponsePeer(const std::vector<std::string>& responses) : PythonPeer(kPeer, Hexed(responses)) {}
+
+ private:
+  static constexpr char kPeer[] = R"PY(
 import socket, sys
 s = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen(4)
 print(s.getsockname()[1], flush=True)
@@ -468,45 +471,18 @@ for r in sys.argv[1:]:
         req += d
     c.sendall(bytes.fromhex(r)); c.close()
 )PY";
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], 1);
-      close(fds[0]);
-      std::vector<std::string> argv = {"python3", "-c", kPeer};
-      for (const std::string& r : responses) {
-        std::string hex;
-        for (unsigned char c : r) {
-          hex += "0123456789abcdef"[c >> 4];
-          hex += "0123456789abcdef"[c & 15];
-        }
-        argv.push_back(hex);
+  static std::vector<std::string> Hexed(const std::vector<std::string>& responses) {
+    std::vector<std::string> out;
+    for (const std::string& r : responses) {
+      std::string hex;
+      for (unsigned char c : r) {
+        hex += "0123456789abcdef"[c >> 4];
+        hex += "0123456789abcdef"[c & 15];
       }
-      std::vector<char*> a;
-      for (auto& s : argv) a.push_back(s.data());
-      a.push_back(nullptr);
-      execv("/usr/bin/python3", a.data());
-      execvp("python3", a.data());
-      _exit(127);
+      out.push_back(hex);
     }
-    close(fds[1]);
-    char buf[32] = "";
-    FILE* f = fdopen(fds[0], "r");
-    if (f && fgets(buf, sizeof buf, f)) port_ = atoi(buf);
-    if (f) fclose(f);
+    return out;
   }
-  ~ResponsePeer() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  int port() const { return port_; }
-
- private:
-  pid_t pid_ = -1;
-  int port_ = 0;
 };
 
 // A chunked response that stops inside its second chunk gives the first

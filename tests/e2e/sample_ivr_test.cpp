@@ -32,19 +32,7 @@ class SampleIvr : public ::testing::Test {
   std::string Card(const std::string& command) {
     return plat::SimCardCommand("unix:" + inst_.Path("simcard.sock"), command, 20000);
   }
-  std::vector<std::string> Played(int ch) {
-    std::string a = Card("PLAYED " + std::to_string(ch));
-    std::vector<std::string> plays;
-    if (a.rfind("OK ", 0) != 0) return plays;
-    a = a.substr(3);
-    for (size_t pos = 0;;) {
-      size_t bar = a.find(" | ", pos);
-      plays.push_back(a.substr(pos, bar == std::string::npos ? std::string::npos : bar - pos));
-      if (bar == std::string::npos) break;
-      pos = bar + 3;
-    }
-    return plays;
-  }
+  std::vector<std::string> Played(int ch) { return e2e::PlaysOf(Card("PLAYED " + std::to_string(ch))); }
   bool Idle(int ch) { return Card("STATE " + std::to_string(ch)) == "OK 1"; }
   std::string Out(int ch) { return inst_.Read("_stdout" + std::to_string(ch) + ".txt"); }
 

@@ -26,7 +26,7 @@ class OldConfFixture : public ConfFixture {
  protected:
   void SetUp() override {
     ConfFixture::SetUp();
-    testsupport::WriteFile(dir_ / "SimCard.ini", std::string(kCardIni) + "ConfInterface = OLD\n");
+    testsupport::WriteFile(dir_ / "SimCard.ini", std::string(kStandardIni) + "ConfInterface = OLD\n");
   }
 };
 
@@ -34,7 +34,7 @@ class OneBlockFixture : public ConfFixture {
  protected:
   void SetUp() override {
     ConfFixture::SetUp();
-    testsupport::WriteFile(dir_ / "SimCard.ini", std::string(kCardIni) + "ConfInterface = OLD\nConfGroups = 16\n");
+    testsupport::WriteFile(dir_ / "SimCard.ini", std::string(kStandardIni) + "ConfInterface = OLD\nConfGroups = 16\n");
   }
 };
 

@@ -206,7 +206,7 @@ TEST_F(CardDrive, SwitchedOffResourcesAreNotStarted) {
 }
 
 TEST_F(CardDrive, FailingOptionalStartsKeepTheCardRunning) {
-  testsupport::WriteFile(dir_ / "SimCard.ini", std::string(cardtest::kCardIni) + "[Fail]\nFax=-2\nFsk=-4\nIsup=-5\n");
+  testsupport::WriteFile(dir_ / "SimCard.ini", std::string(cardtest::kStandardIni) + "[Fail]\nFax=-2\nFsk=-4\nIsup=-5\n");
   Open();
   EXPECT_EQ(drive_->status, 0);
   EXPECT_EQ(drive_->telCount, 34);

@@ -17,7 +17,7 @@ class FaxLineTest : public CardFixture {
  protected:
   void Reopen(const std::string& extraIni) {
     Close();
-    testsupport::WriteFile(dir_ / "SimCard.ini", std::string(cardtest::kCardIni) + extraIni);
+    testsupport::WriteFile(dir_ / "SimCard.ini", std::string(cardtest::kStandardIni) + extraIni);
     Open();
   }
   int InUse() {

@@ -20,20 +20,11 @@
 #include "platform/card/card.h"
 #include "platform/card/farend.h"
 #include "platform/tick.h"
+#include "tests/platform/card_test_util.h"
 #include "tests/support/tempdir.h"
 #include "tests/support/waitfor.h"
 
 namespace cardtest {
-
-inline const char* kCardIni =
-    "[Card]\n"
-    "E1Links = 1\n"
-    "AnalogPorts = USER, USER, TRUNK, TRUNK\n"
-    "FaxChannels = 2\n"
-    "ConfGroups = 32\n"
-    "ConfInterface = NEW\n"
-    "Serial = 20261210\n"
-    "FaxSeconds = 600\n";
 
 // An A-law WAVE file of ms milliseconds whose samples count up.
 inline std::string AlawWave(uint32_t ms) {
@@ -51,7 +42,7 @@ class CardFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     cwd_ = std::make_unique<testsupport::ScopedCwd>(dir_.path());
-    testsupport::WriteFile(dir_ / "SimCard.ini", kCardIni);
+    testsupport::WriteFile(dir_ / "SimCard.ini", kStandardIni);
     savedLevel_ = logLevel.load();
     logLevel = 1;
     SetLogWriter(std::make_shared<TagWriteLog>(dir_ / "log.txt", 100000000, true, true));

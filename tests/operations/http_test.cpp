@@ -15,6 +15,7 @@
 #include "core/log.h"
 #include "core/runcfg.h"
 #include "tests/operations/op_fixture.h"
+#include "tests/support/python_peer.h"
 
 using namespace optest;
 
@@ -69,42 +70,18 @@ std::string ReadAll(const std::string& path) {
 }
 
 // One python3 peer process, killed if it is still there at the end.
-class Peer {
+class Peer : public testsupport::PythonPeer {
  public:
-  Peer(const std::string& out, const std::vector<std::string>& pieces, double pause = 0.05) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], 1);
-      close(fds[0]);
-      std::vector<std::string> argv = {"python3", "-c", kPeer, out, std::to_string(pause)};
-      for (const auto& p : pieces) argv.push_back(p == "hold" ? p : Hex(p));
-      std::vector<char*> a;
-      for (auto& s : argv) a.push_back(s.data());
-      a.push_back(nullptr);
-      // Debian's python3 first: a version manager's shim costs a second a start.
-      execv("/usr/bin/python3", a.data());
-      execvp("python3", a.data());
-      _exit(127);
-    }
-    close(fds[1]);
-    char buf[32] = "";
-    FILE* f = fdopen(fds[0], "r");
-    if (f && fgets(buf, sizeof buf, f)) port_ = atoi(buf);
-    if (f) fclose(f);
-  }
-  ~Peer() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  int port() const { return port_; }
+  Peer(const std::string& out, const std::vector<std::string>& pieces, double pause = 0.05)
+      : PythonPeer(kPeer, Args(out, pieces, pause)) {}
 
  private:
-  pid_t pid_ = -1;
-  int port_ = 0;
+  static std::vector<std::string> Args(const std::string& out, const std::vector<std::string>& pieces,
+                                       double pause) {
+    std::vector<std::string> args = {out, std::to_string(pause)};
+    for (const auto& p : pieces) args.push_back(p == "hold" ? p : Hex(p));
+    return args;
+  }
 };
 
 class HttpOps : public OpFixture {

@@ -21,27 +21,17 @@
 #include "core/runcfg.h"
 #include "engine/kxcall.h"
 #include "runtime/teldrive.h"
+#include "tests/engine/handops.h"
 #include "platform/tick.h"
 #include "tests/support/tempdir.h"
 #include "tests/support/waitfor.h"
 
 namespace linetest {
 
-// An operation made of a lambda.
-class FnOper : public TagOper {
- public:
-  explicit FnOper(std::function<int()> fn, OpKind k = kOpOperation) : fn_(std::move(fn)) { kind = k; }
-  int Execute() override { return fn_(); }
-
- private:
-  std::function<int()> fn_;
-};
+using handops::FnOper;
 
 inline void AppendOp(TagTelBasic& inst, std::function<int()> fn, OpKind kind = kOpOperation) {
-  auto* op = new FnOper(std::move(fn), kind);
-  op->index = static_cast<int>(inst.operations.size());
-  if (!inst.operations.empty()) inst.operations.back()->next = op;
-  inst.AppendOperation(op);
+  handops::Append(inst, new FnOper(std::move(fn), kind));
 }
 
 // Waits for cond with a generous time-out.
